@@ -1,0 +1,39 @@
+#pragma once
+// Handles of the stand-in: every HANDLE names a kernel object in a process-wide table, so that
+// CloseHandle can tell a valid handle from a stale one (ERROR_INVALID_HANDLE) and a closing
+// thread never frees an object that another thread is still using.
+
+#include <memory>
+#include <string>
+
+#include "platform/win_types.h"
+
+namespace nimbrel::platform {
+
+class KernelObject {
+public:
+    virtual ~KernelObject() = default;
+};
+
+// An open file or folder (CreateFileW, CfOpenFileWithOplock).
+class FileObject : public KernelObject {
+public:
+    ~FileObject() override;
+    int fd = -1;
+    std::string path;  // host path, as opened
+    DWORD desiredAccess = 0;
+    DWORD shareMode = 0;
+    DWORD flagsAndAttributes = 0;
+    bool isDirectory = false;
+};
+
+HANDLE registerHandle(std::shared_ptr<KernelObject> object);
+std::shared_ptr<KernelObject> lookupHandle(HANDLE handle);
+bool releaseHandle(HANDLE handle);
+
+template <typename T>
+std::shared_ptr<T> handleAs(HANDLE handle) {
+    return std::dynamic_pointer_cast<T>(lookupHandle(handle));
+}
+
+}  // namespace nimbrel::platform

@@ -1,0 +1,156 @@
+#include "platform/platform_paths.h"
+
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+
+namespace nimbrel::platform {
+
+namespace {
+
+std::string envValue(const char* name) {
+    const char* value = std::getenv(name);
+    return value ? value : "";
+}
+
+std::string ensureDir(const std::string& dir) {
+    std::error_code ignored;
+    std::filesystem::create_directories(dir, ignored);
+    return dir;
+}
+
+void appendUtf8(std::string& out, char32_t cp) {
+    if (cp < 0x80) {
+        out += static_cast<char>(cp);
+    } else if (cp < 0x800) {
+        out += static_cast<char>(0xC0 | (cp >> 6));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else if (cp < 0x10000) {
+        out += static_cast<char>(0xE0 | (cp >> 12));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (cp >> 18));
+        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    }
+}
+
+constexpr char32_t kReplacement = 0xFFFD;
+
+// Decodes one code point starting at text[i]; advances i. Malformed input yields U+FFFD.
+char32_t decodeUtf8(const std::string& text, std::size_t& i) {
+    auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
+    unsigned char lead = byte(i++);
+    if (lead < 0x80) return lead;
+    int extra = lead >= 0xF0 ? 3 : lead >= 0xE0 ? 2 : lead >= 0xC0 ? 1 : -1;
+    if (extra < 0 || i + extra > text.size()) return kReplacement;
+    char32_t cp = lead & (0x3F >> extra);
+    for (int k = 0; k < extra; ++k) {
+        unsigned char next = byte(i);
+        if ((next & 0xC0) != 0x80) return kReplacement;
+        cp = (cp << 6) | (next & 0x3F);
+        ++i;
+    }
+    return cp;
+}
+
+}  // namespace
+
+std::string platformHome() {
+    auto explicitHome = envValue("NIMBREL_PLATFORM_HOME");
+    if (!explicitHome.empty()) return ensureDir(explicitHome);
+    auto state = envValue("XDG_STATE_HOME");
+    if (!state.empty()) return ensureDir(state + "/nimbrel");
+    return ensureDir(envValue("HOME") + "/.local/state/nimbrel");
+}
+
+std::string runtimeDir() {
+    auto explicitDir = envValue("NIMBREL_RUNTIME_DIR");
+    if (!explicitDir.empty()) return ensureDir(explicitDir);
+    auto xdg = envValue("XDG_RUNTIME_DIR");
+    if (!xdg.empty()) return ensureDir(xdg + "/nimbrel");
+    return ensureDir("/tmp/nimbrel-" + std::to_string(getuid()));
+}
+
+std::string toHostPath(const std::wstring& windowsPath) { return toHostPath(toUtf8(windowsPath)); }
+
+std::string toHostPath(const std::string& windowsPathUtf8) {
+    std::string path = windowsPathUtf8;
+    for (const char* prefix : {"\\\\?\\", "//?/", "\\??\\"}) {
+        if (path.rfind(prefix, 0) == 0) {
+            path.erase(0, 3);  // keep the separator that follows, which becomes the root "/"
+            break;
+        }
+    }
+    for (auto& c : path) {
+        if (c == '\\') c = '/';
+    }
+    return path;
+}
+
+std::wstring toWindowsPath(const std::string& hostPath) {
+    auto wide = fromUtf8(hostPath);
+    for (auto& c : wide) {
+        if (c == L'/') c = L'\\';
+    }
+    return wide;
+}
+
+std::string toUtf8(const std::wstring& text) {
+    std::string out;
+    out.reserve(text.size());
+    for (wchar_t c : text) appendUtf8(out, static_cast<char32_t>(c));
+    return out;
+}
+
+std::string toUtf8(const std::u16string& text) { return toUtf8(fromUtf16(text)); }
+
+std::wstring fromUtf8(const std::string& text) {
+    std::wstring out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size();) out += static_cast<wchar_t>(decodeUtf8(text, i));
+    return out;
+}
+
+std::u16string toUtf16(const std::wstring& text) {
+    std::u16string out;
+    out.reserve(text.size());
+    for (wchar_t wc : text) {
+        auto cp = static_cast<char32_t>(wc);
+        if (cp >= 0x10000) {
+            cp -= 0x10000;
+            out += static_cast<char16_t>(0xD800 + (cp >> 10));
+            out += static_cast<char16_t>(0xDC00 + (cp & 0x3FF));
+        } else {
+            out += static_cast<char16_t>(cp);
+        }
+    }
+    return out;
+}
+
+std::wstring fromUtf16(const std::u16string& text) {
+    std::wstring out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        char32_t cp = text[i];
+        if (cp >= 0xD800 && cp < 0xDC00 && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] < 0xE000) {
+            cp = 0x10000 + ((cp - 0xD800) << 10) + (text[i + 1] - 0xDC00);
+            ++i;
+        }
+        out += static_cast<wchar_t>(cp);
+    }
+    return out;
+}
+
+std::string objectFileName(const std::wstring& objectName) {
+    std::string name = toUtf8(objectName);
+    for (auto& c : name) {
+        if (c == '/' || c == '\\') c = '_';
+    }
+    return name.empty() ? std::string("_") : name;
+}
+
+}  // namespace nimbrel::platform

@@ -1,0 +1,8 @@
+#pragma once
+
+#include "platform/win_types.h"
+
+extern "C" {
+BOOL SetConsoleOutputCP(UINT codePage);
+UINT GetConsoleOutputCP();
+}

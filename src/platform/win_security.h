@@ -1,0 +1,3 @@
+#pragma once
+
+#include "platform/win_types.h"

@@ -1,0 +1,14 @@
+#pragma once
+
+#include "platform/win_types.h"
+
+extern "C" {
+// Named mutexes are machine-wide (scoped by NIMBREL_RUNTIME_DIR): a second CreateMutexW of a
+// name that another process holds answers a valid handle with ERROR_ALREADY_EXISTS.
+HANDLE CreateMutexW(LPSECURITY_ATTRIBUTES attributes, BOOL initialOwner, LPCWSTR name);
+BOOL ReleaseMutex(HANDLE mutex);
+DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds);
+void Sleep(DWORD milliseconds);
+DWORD GetTickCount();
+ULONGLONG GetTickCount64();
+}

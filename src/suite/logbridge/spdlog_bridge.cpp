@@ -1,0 +1,169 @@
+#include "suite/logbridge/spdlog_bridge.h"
+
+#include <spdlog/sinks/dist_sink.h>
+#include <spdlog/sinks/rotating_file_sink.h>
+#include <spdlog/spdlog.h>
+#include <unistd.h>
+
+#include <QByteArray>
+#include <cstring>
+#include <filesystem>
+#include <mutex>
+
+struct SpdlogBridge::Impl {
+    std::shared_ptr<spdlog::sinks::dist_sink_mt> sinks = std::make_shared<spdlog::sinks::dist_sink_mt>();
+    std::shared_ptr<spdlog::logger> logger = std::make_shared<spdlog::logger>("nimbrel", sinks);
+    std::once_flag initialized;
+};
+
+SpdlogBridge::SpdlogBridge() : impl_(std::make_unique<Impl>()) {
+    impl_->logger->set_level(spdlog::level::info);
+    impl_->logger->flush_on(spdlog::level::warn);
+}
+
+SpdlogBridge& SpdlogBridge::getInstance() {
+    // Never destroyed: threads that outlive main() may still log.
+    static auto* instance = new SpdlogBridge;
+    return *instance;
+}
+
+bool SpdlogBridge::initialize(const std::string& logDir, const std::string& baseName, std::size_t maxFileSize,
+                              std::size_t maxFiles, const std::string& pattern, int level, bool flushEveryLine) {
+    bool opened = false;
+    std::call_once(impl_->initialized, [&] {
+        namespace fs = std::filesystem;
+        std::error_code error;
+        fs::create_directories(fs::path(logDir), error);
+        auto file = (fs::path(logDir) / (baseName + ".log")).lexically_normal();
+        try {
+            auto rotating = std::make_shared<spdlog::sinks::rotating_file_sink_mt>(file.string(), maxFileSize, maxFiles);
+            rotating->set_pattern(pattern);
+            impl_->sinks->add_sink(rotating);
+            opened = true;
+        } catch (const spdlog::spdlog_ex&) {
+            return;
+        }
+        impl_->logger->set_level(static_cast<spdlog::level::level_enum>(level));
+        if (flushEveryLine) impl_->logger->flush_on(spdlog::level::trace);
+
+        auto dash = baseName.rfind('-');
+        auto alias = fs::path(logDir) / (baseName.substr(0, dash) + "-" + std::to_string(getpid()) + ".log");
+        fs::remove(alias, error);
+        fs::create_symlink(file.filename(), alias, error);
+    });
+    return opened;
+}
+
+SpdlogStream SpdlogBridge::stream(int level) { return SpdlogStream(level, impl_->logger); }
+
+void SpdlogBridge::flush() { impl_->logger->flush(); }
+
+void SpdlogBridge::addSink(std::shared_ptr<spdlog::sinks::sink> sink) { impl_->sinks->add_sink(std::move(sink)); }
+
+void SpdlogBridge::removeSink(const std::shared_ptr<spdlog::sinks::sink>& sink) { impl_->sinks->remove_sink(sink); }
+
+SpdlogStream::SpdlogStream(int level, std::shared_ptr<spdlog::logger> logger)
+    : level_(level), logger_(std::move(logger)) {}
+
+SpdlogStream::SpdlogStream(SpdlogStream&& other) noexcept
+    : level_(other.level_), logger_(std::move(other.logger_)), text_(std::move(other.text_)) {}
+
+SpdlogStream::~SpdlogStream() {
+    if (logger_) logger_->log(static_cast<spdlog::level::level_enum>(level_), "{}", text_.str());
+}
+
+SpdlogStream& SpdlogStream::operator<<(const char* text) {
+    if (text) text_ << text;
+    return *this;
+}
+SpdlogStream& SpdlogStream::operator<<(const std::string& text) {
+    text_ << text;
+    return *this;
+}
+SpdlogStream& SpdlogStream::operator<<(const wchar_t* text) {
+    return text ? *this << QString::fromWCharArray(text) : *this;
+}
+SpdlogStream& SpdlogStream::operator<<(const std::wstring& text) { return *this << QString::fromStdWString(text); }
+SpdlogStream& SpdlogStream::operator<<(const QString& text) {
+    text_ << text.toUtf8().toStdString();
+    return *this;
+}
+SpdlogStream& SpdlogStream::operator<<(const QByteArray& text) {
+    text_ << text.toStdString();
+    return *this;
+}
+SpdlogStream& SpdlogStream::operator<<(char c) {
+    text_ << c;
+    return *this;
+}
+SpdlogStream& SpdlogStream::operator<<(bool value) {
+    text_ << (value ? "true" : "false");
+    return *this;
+}
+SpdlogStream& SpdlogStream::operator<<(int value) {
+    text_ << value;
+    return *this;
+}
+SpdlogStream& SpdlogStream::operator<<(unsigned int value) {
+    text_ << value;
+    return *this;
+}
+SpdlogStream& SpdlogStream::operator<<(long value) {
+    text_ << value;
+    return *this;
+}
+SpdlogStream& SpdlogStream::operator<<(unsigned long value) {
+    text_ << value;
+    return *this;
+}
+SpdlogStream& SpdlogStream::operator<<(long long value) {
+    text_ << value;
+    return *this;
+}
+SpdlogStream& SpdlogStream::operator<<(unsigned long long value) {
+    text_ << value;
+    return *this;
+}
+SpdlogStream& SpdlogStream::operator<<(double value) {
+    text_ << value;
+    return *this;
+}
+SpdlogStream& SpdlogStream::operator<<(const void* pointer) {
+    text_ << pointer;
+    return *this;
+}
+
+namespace nimbrel::logging {
+
+namespace {
+
+// "static HRESULT CfApiWrapper::convertToPlaceholder(const QString&, ...)" -> "CfApiWrapper::convertToPlaceholder"
+std::string qualifiedName(const char* prettyFunction) {
+    std::string text(prettyFunction);
+    auto paren = text.find('(');
+    if (paren != std::string::npos) text.resize(paren);
+    int depth = 0;
+    std::size_t start = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        char c = text[i];
+        if (c == '<') ++depth;
+        if (c == '>') --depth;
+        if (c == ' ' && depth == 0) start = i + 1;
+    }
+    text.erase(0, start);
+    const std::string anonymous = "{anonymous}::";
+    for (auto pos = text.find(anonymous); pos != std::string::npos; pos = text.find(anonymous)) {
+        text.erase(pos, anonymous.size());
+    }
+    return text;
+}
+
+}  // namespace
+
+std::string linePrefix(const char* file, int line, const char* prettyFunction) {
+    const char* slash = std::strrchr(file, '/');
+    std::string name = slash ? slash + 1 : file;
+    return "[" + name + ":" + std::to_string(line) + "] " + qualifiedName(prettyFunction) + " ";
+}
+
+}  // namespace nimbrel::logging

@@ -1,0 +1,45 @@
+// Every test case gets fresh, empty NIMBREL_PLATFORM_HOME and NIMBREL_RUNTIME_DIR folders, so no
+// registry, cloud-files store, socket or lock leaks between tests or into the user's own state.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <filesystem>
+#include <string>
+
+namespace {
+
+class FreshPlatformFolders : public testing::EmptyTestEventListener {
+public:
+    void OnTestStart(const testing::TestInfo&) override {
+        std::string pattern = (std::filesystem::temp_directory_path() / "nimbrel-test-XXXXXX").string();
+        char* made = mkdtemp(pattern.data());
+        if (!made) std::abort();
+        scratch_ = made;
+        std::filesystem::create_directories(scratch_ / "home");
+        std::filesystem::create_directories(scratch_ / "run");
+        setenv("NIMBREL_PLATFORM_HOME", (scratch_ / "home").c_str(), 1);
+        setenv("NIMBREL_RUNTIME_DIR", (scratch_ / "run").c_str(), 1);
+    }
+
+    void OnTestEnd(const testing::TestInfo& info) override {
+        if (info.result() && info.result()->Passed()) {
+            std::error_code ignored;
+            std::filesystem::remove_all(scratch_, ignored);
+        }
+    }
+
+private:
+    std::filesystem::path scratch_;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    testing::InitGoogleMock(&argc, argv);
+    // Death tests fork; "threadsafe" re-executes the binary so that threads started by the code
+    // under test never leave a forked child in a broken state.
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    testing::UnitTest::GetInstance()->listeners().Append(new FreshPlatformFolders);
+    return RUN_ALL_TESTS();
+}
