@@ -1,0 +1,56 @@
+#include "platform/file_attribute_hooks.h"
+
+#include <sys/xattr.h>
+
+#include <atomic>
+#include <cerrno>
+
+#include "platform/win_file.h"
+
+namespace nimbrel::platform {
+
+namespace {
+
+// Where SetFileAttributesW keeps the bits that have no POSIX counterpart.
+constexpr const char* kDosAttributeName = "user.nimbrel.dosattr";
+constexpr DWORD kStoredBits = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE;
+
+PlaceholderAttributes noPlaceholder(const std::string&, int) { return {}; }
+
+std::atomic<PlaceholderAttributeSource> currentSource{&noPlaceholder};
+
+DWORD storedDosBits(const std::string& hostPath) {
+    DWORD bits = 0;
+    ssize_t n = ::getxattr(hostPath.c_str(), kDosAttributeName, &bits, sizeof bits);
+    return n == static_cast<ssize_t>(sizeof bits) ? (bits & kStoredBits) : 0;
+}
+
+}  // namespace
+
+void setPlaceholderAttributeSource(PlaceholderAttributeSource source) {
+    currentSource.store(source ? source : &noPlaceholder);
+}
+
+PlaceholderAttributes placeholderAttributesFor(const std::string& hostPath, int fd) {
+    return currentSource.load()(hostPath, fd);
+}
+
+DWORD ordinaryAttributes(const struct stat& st, const std::string& hostPath) {
+    DWORD attributes = 0;
+    if (S_ISDIR(st.st_mode)) attributes |= FILE_ATTRIBUTE_DIRECTORY;
+    if ((st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) attributes |= FILE_ATTRIBUTE_READONLY;
+    attributes |= storedDosBits(hostPath);
+    return attributes == 0 ? FILE_ATTRIBUTE_NORMAL : attributes;
+}
+
+DWORD combinedAttributes(const struct stat& st, const std::string& hostPath, int fd, DWORD* reparseTag) {
+    DWORD attributes = ordinaryAttributes(st, hostPath);
+    PlaceholderAttributes extra = placeholderAttributesFor(hostPath, fd);
+    attributes = ((attributes & ~extra.clear) | extra.set) & ~FILE_ATTRIBUTE_NORMAL;
+    // NORMAL is valid only alone, so it is recomputed after the placeholder bits are applied.
+    if (attributes == 0) attributes = FILE_ATTRIBUTE_NORMAL;
+    if (reparseTag) *reparseTag = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) ? extra.reparseTag : 0;
+    return attributes;
+}
+
+}  // namespace nimbrel::platform
