@@ -1,0 +1,29 @@
+#pragma once
+// Windows path text handled the way Qt on Windows handles it, on any host: both separators are
+// accepted, comparisons ignore case, and roots ("C:/", "//server/", "/") are never cleaned away.
+// Nimbrel keeps paths as Windows text everywhere; the platform layer converts at its boundary.
+
+#include <QString>
+
+namespace winpath {
+
+// "\" becomes "/".
+QString fromNativeSeparators(const QString& path);
+// "/" becomes "\".
+QString toNativeSeparators(const QString& path);
+
+// QDir::cleanPath as Qt on Windows does it: separators unified to "/", repeated separators,
+// "." and resolvable ".." segments removed, no trailing separator except on a root. A drive
+// ("C:/"), a UNC server ("//server/") or a long-path prefix ("//?/") stays the root.
+QString cleanPath(const QString& path);
+
+// Case-insensitive comparison of the cleaned paths (so "C:\A\" equals "c:/a").
+bool equals(const QString& a, const QString& b);
+// <0, 0, >0 like QString::compare, on the cleaned paths and ignoring case.
+int compare(const QString& a, const QString& b);
+
+// True when `path` is `folder` itself or lies below it. Whole segments only: "C:\a\bc" is not
+// inside "C:\a\b". An empty folder contains nothing.
+bool startsWith(const QString& path, const QString& folder);
+
+}  // namespace winpath
