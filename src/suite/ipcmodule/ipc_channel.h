@@ -1,0 +1,45 @@
+#pragma once
+// The channel object handed out by CreateIpcInterface: a listener on the own receiving channel
+// whose connections each carry one request, and a connection per outgoing request.
+
+#include <atomic>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "suite/ipcmodule/ipc_interface.h"
+
+namespace ipcmodule {
+
+class IpcChannel : public IIpcInterface {
+public:
+    explicit IpcChannel(IRequestNotify* receiver);
+    IpcChannel(const IpcChannel&) = delete;
+    IpcChannel& operator=(const IpcChannel&) = delete;
+
+    bool start(const char* receiveChannel, const char* sendChannel) override;
+    bool isReady() override;
+    int request(const std::wstring& text, std::wstring& reply) override;
+    int reply(const char* ipcName, const std::wstring& text) override;
+
+    // NIMBREL_IPC_TIMEOUT_MS when it holds a positive number, else 20000.
+    static int timeoutMs();
+
+private:
+    class Connection;
+    void listenLoop(std::string path);
+    void serveConnection(std::shared_ptr<Connection> connection);
+    std::string peerPath() const;
+
+    IRequestNotify* receiver_;
+    std::atomic<bool> started_{false};
+    std::atomic<bool> listening_{false};
+    std::atomic<unsigned long long> nextRequest_{1};
+    mutable std::mutex mutex_;  // guards the names and the pending map
+    std::string receiveChannel_;
+    std::string sendChannel_;
+    std::map<std::string, std::shared_ptr<Connection>> pending_;
+};
+
+}  // namespace ipcmodule

@@ -1,0 +1,234 @@
+#include <dlfcn.h>
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <condition_variable>
+#include <cstring>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "suite/ipcmodule/ipc_interface.h"
+#include "support/test_env.h"
+
+namespace {
+
+using nimbrel::test::waitUntil;
+
+CreateIpcInterfaceFn loadFactory() {
+    std::string path = nimbrel::test::appDir() + "/libipcmodule.so";
+    void* module = dlopen(path.c_str(), RTLD_NOW);
+    if (!module) return nullptr;
+    return reinterpret_cast<CreateIpcInterfaceFn>(dlsym(module, "CreateIpcInterface"));
+}
+
+// A receiver whose behaviour each test chooses.
+class Receiver : public IRequestNotify {
+public:
+    std::function<void(const char*, const std::wstring&)> onRequest;
+    IIpcInterface* channel = nullptr;
+
+    int OnRequest(const char* ipcName, const std::wstring& text) override {
+        onRequest(ipcName, text);
+        std::lock_guard<std::mutex> lock(mutex_);
+        ++completed_;
+        changed_.notify_all();
+        return 0;
+    }
+
+    // Handlers capture the test's locals, so a test waits for them before it ends.
+    void waitCompleted(int count) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        changed_.wait(lock, [&] { return completed_ >= count; });
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    int completed_ = 0;
+};
+
+struct Peer {
+    Receiver receiver;
+    IIpcInterface* channel = nullptr;
+};
+
+class IpcChannelTest : public testing::Test {
+protected:
+    void SetUp() override {
+        factory_ = loadFactory();
+        ASSERT_NE(nullptr, factory_) << dlerror();
+    }
+
+    void create(Peer& peer) {
+        ASSERT_EQ(0, factory_(&peer.channel, &peer.receiver));
+        ASSERT_NE(nullptr, peer.channel);
+        peer.receiver.channel = peer.channel;
+    }
+
+    // Server listens on "plugin->service" and sends on "service->plugin"; the client swaps them.
+    void connectPair() {
+        create(server_);
+        create(client_);
+        ASSERT_TRUE(server_.channel->start("plugin-service", "service-plugin"));
+        ASSERT_TRUE(client_.channel->start("service-plugin", "plugin-service"));
+        ASSERT_TRUE(waitUntil([&] { return server_.channel->isReady() && client_.channel->isReady(); }));
+    }
+
+    std::string socketPath(const std::string& channel) { return nimbrel::test::runtimeDir() + "/ipc-" + channel; }
+
+    CreateIpcInterfaceFn factory_ = nullptr;
+    Peer server_;
+    Peer client_;
+};
+
+TEST_F(IpcChannelTest, RequestsFlowBothWaysAndRepliesCarryTheAnswer) {
+    connectPair();
+    server_.receiver.onRequest = [&](const char* name, const std::wstring& text) {
+        server_.channel->reply(name, L"server got " + text);
+    };
+    client_.receiver.onRequest = [&](const char* name, const std::wstring& text) {
+        client_.channel->reply(name, L"client got " + text);
+    };
+
+    std::wstring answer;
+    EXPECT_EQ(kIpcRequestOk, client_.channel->request(L"getMessage\r\n{\"content\":\"\u4E91\"}", answer));
+    EXPECT_EQ(L"server got getMessage\r\n{\"content\":\"\u4E91\"}", answer);
+    EXPECT_EQ(kIpcRequestOk, server_.channel->request(L"checkOnline\r\n", answer));
+    EXPECT_EQ(L"client got checkOnline\r\n", answer);
+}
+
+TEST_F(IpcChannelTest, IsReadyOnlyOnceThePeerListens) {
+    create(server_);
+    EXPECT_FALSE(server_.channel->isReady());
+    ASSERT_TRUE(server_.channel->start("plugin-service", "service-plugin"));
+    EXPECT_FALSE(server_.channel->start("plugin-service", "service-plugin"));
+    ASSERT_TRUE(waitUntil([&] { return access(socketPath("plugin-service").c_str(), F_OK) == 0; }));
+    EXPECT_FALSE(server_.channel->isReady());
+
+    create(client_);
+    ASSERT_TRUE(client_.channel->start("service-plugin", "plugin-service"));
+    EXPECT_TRUE(waitUntil([&] { return server_.channel->isReady(); }));
+}
+
+TEST_F(IpcChannelTest, RequestToAGonePeerFailsAtOnce) {
+    create(server_);
+    std::wstring answer = L"stale";
+    EXPECT_EQ(kIpcRequestNotStarted, server_.channel->request(L"checkOnline\r\n", answer));
+    EXPECT_TRUE(answer.empty());
+
+    ASSERT_TRUE(server_.channel->start("plugin-service", "service-plugin"));
+    EXPECT_EQ(kIpcRequestPeerGone, server_.channel->request(L"checkOnline\r\n", answer));
+
+    // A socket file left behind by a dead peer refuses the connection the same way.
+    int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::string path = socketPath("service-plugin");
+    std::strcpy(address.sun_path, path.c_str());
+    ASSERT_EQ(0, bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)));
+    close(fd);
+    EXPECT_EQ(kIpcRequestPeerGone, server_.channel->request(L"checkOnline\r\n", answer));
+}
+
+TEST_F(IpcChannelTest, SilentPeerTimesOutAndUnansweredRequestEndsAtOnce) {
+    setenv("NIMBREL_IPC_TIMEOUT_MS", "300", 1);
+    connectPair();
+    std::mutex mutex;
+    std::condition_variable released;
+    bool release = false;
+    client_.receiver.onRequest = [&](const char* name, const std::wstring& text) {
+        if (text == L"silent\r\n") {
+            std::unique_lock<std::mutex> lock(mutex);
+            released.wait(lock, [&] { return release; });
+            // The requester has given up; the late answer finds nobody.
+            EXPECT_EQ(-1, client_.channel->reply(name, L"too late"));
+        }
+    };
+
+    std::wstring answer;
+    EXPECT_EQ(kIpcRequestTimedOut, server_.channel->request(L"silent\r\n", answer));
+    EXPECT_TRUE(answer.empty());
+    EXPECT_EQ(kIpcRequestNoReply, server_.channel->request(L"ignored\r\n", answer));
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        release = true;
+    }
+    released.notify_all();
+    client_.receiver.waitCompleted(2);
+}
+
+TEST_F(IpcChannelTest, ConcurrentRequestsEachGetTheirOwnReply) {
+    connectPair();
+    constexpr int kRequests = 32;
+    std::mutex mutex;
+    std::condition_variable allInside;
+    int inside = 0;
+    std::vector<std::string> names;
+    // Every handler holds its request until all of them are in flight, so replies can only
+    // reach the right caller through the IPC name.
+    client_.receiver.onRequest = [&](const char* name, const std::wstring& text) {
+        {
+            std::unique_lock<std::mutex> lock(mutex);
+            names.push_back(name);
+            if (++inside == kRequests) allInside.notify_all();
+            allInside.wait(lock, [&] { return inside == kRequests; });
+        }
+        client_.channel->reply(name, L"reply to " + text);
+        EXPECT_EQ(-1, client_.channel->reply(name, L"second reply"));
+    };
+
+    std::vector<std::wstring> answers(kRequests);
+    std::vector<std::thread> threads;
+    for (int i = 0; i < kRequests; ++i) {
+        threads.emplace_back([&, i] {
+            EXPECT_EQ(kIpcRequestOk, server_.channel->request(L"n" + std::to_wstring(i) + L"\r\n", answers[i]));
+        });
+    }
+    for (auto& thread : threads) thread.join();
+    client_.receiver.waitCompleted(kRequests);
+    for (int i = 0; i < kRequests; ++i) EXPECT_EQ(L"reply to n" + std::to_wstring(i) + L"\r\n", answers[i]);
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names.end(), std::adjacent_find(names.begin(), names.end()));
+}
+
+TEST_F(IpcChannelTest, MalformedFrameClosesOnlyItsOwnConnection) {
+    connectPair();
+    std::atomic<int> handled{0};
+    client_.receiver.onRequest = [&](const char* name, const std::wstring&) {
+        ++handled;
+        client_.channel->reply(name, L"ok");
+    };
+
+    auto sendRaw = [&](const std::string& bytes) {
+        int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        std::string path = socketPath("service-plugin");
+        std::strcpy(address.sun_path, path.c_str());
+        EXPECT_EQ(0, connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)));
+        EXPECT_EQ(static_cast<ssize_t>(bytes.size()), send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL));
+        char byte;
+        // The module closes the connection without answering (a reset when bytes stay unread).
+        ssize_t got = recv(fd, &byte, 1, 0);
+        close(fd);
+        return got <= 0;
+    };
+    EXPECT_TRUE(sendRaw("GET / HTTP/1.1\r\n\r\n"));
+    EXPECT_TRUE(sendRaw(std::string("NIPC\xff\xff\xff\x7f", 8) + "x"));
+
+    std::wstring answer;
+    EXPECT_EQ(kIpcRequestOk, server_.channel->request(L"after\r\n", answer));
+    EXPECT_EQ(L"ok", answer);
+    client_.receiver.waitCompleted(1);
+    EXPECT_EQ(1, handled.load());
+}
+
+}  // namespace
