@@ -19,12 +19,16 @@ public:
 
     // `path` may be in Windows form ("\" separators); missing folders are created on first write.
     void openSettings(const QString& path, KeyMapping keyMapping);
-    // Every call re-reads the file, so values written by another process are seen.
+    // Every call re-reads the file, so values written by another process are seen. Before
+    // openSettings every key answers its default.
     QVariant getValue(const QString& key, const QVariant& defaultValue = QVariant());
+    // Written to the file at once; keys that other processes wrote meanwhile are kept.
     void setValue(const QString& key, const QVariant& value);
     // The stored name of `key` after the mapping.
     QString storedKey(const QString& key) const;
+    // The host path of the settings file ("/opt/app/config/settings.ini").
     QString filePath() const;
+    // Whether the settings file exists yet.
     bool exists() const;
 
 private:
