@@ -28,3 +28,18 @@ function(nimbrel_test name)
     DISCOVERY_TIMEOUT 60
     PROPERTIES TIMEOUT 120 ENVIRONMENT "NIMBREL_APP_DIR=${NIMBREL_APP_DIR}")
 endfunction()
+
+# nimbrel_component(NAME SOURCES ... [DEPS ...])
+# A part of Nimbrel itself: a static, position-independent library with hidden symbols, linked
+# whole into libnimbrel.so, whose only export is NimbrelEntry.
+function(nimbrel_component name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
+  add_library(${name} STATIC ${ARG_SOURCES})
+  set_target_properties(${name} PROPERTIES
+    POSITION_INDEPENDENT_CODE ON
+    CXX_VISIBILITY_PRESET hidden
+    C_VISIBILITY_PRESET hidden
+    VISIBILITY_INLINES_HIDDEN ON)
+  target_include_directories(${name} PUBLIC ${CMAKE_SOURCE_DIR}/src)
+  target_link_libraries(${name} PUBLIC ${ARG_DEPS})
+endfunction()

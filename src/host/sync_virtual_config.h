@@ -28,8 +28,16 @@ public:
     int mode() const { return mode_; }
     bool isMountMode() const { return mode_ == 0; }
 
+    // "<application directory, forward slashes>/log/<server name>/": where the rotating log lives.
+    QString logDirectory();
+    // The key mapping of the shared settings file: in mount mode every key is stored as
+    // "mount_" + "_" + key, so both servers can keep their own values in one file.
+    QString settingsKey(const QString& key) const;
+
 protected:
     int initCommon(int mode);
+    // Display texts are kept in the local 8-bit code page, as the shell shows them.
+    static QString fromLocalCodePage(const char* text);
     int mode_ = -1;
 };
 
