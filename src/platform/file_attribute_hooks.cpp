@@ -5,14 +5,13 @@
 #include <atomic>
 #include <cerrno>
 
+#include "platform/win32_file_support.h"
 #include "platform/win_file.h"
 
 namespace nimbrel::platform {
 
 namespace {
 
-// Where SetFileAttributesW keeps the bits that have no POSIX counterpart.
-constexpr const char* kDosAttributeName = "user.nimbrel.dosattr";
 constexpr DWORD kStoredBits = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE;
 
 PlaceholderAttributes noPlaceholder(const std::string&, int) { return {}; }
@@ -21,8 +20,8 @@ std::atomic<PlaceholderAttributeSource> currentSource{&noPlaceholder};
 
 DWORD storedDosBits(const std::string& hostPath) {
     DWORD bits = 0;
-    ssize_t n = ::getxattr(hostPath.c_str(), kDosAttributeName, &bits, sizeof bits);
-    return n == static_cast<ssize_t>(sizeof bits) ? (bits & kStoredBits) : 0;
+    ssize_t n = ::lgetxattr(hostPath.c_str(), kDosAttributesXattr, &bits, sizeof bits);
+    return n == static_cast<ssize_t>(sizeof bits) ? bits : 0;
 }
 
 }  // namespace
@@ -37,9 +36,14 @@ PlaceholderAttributes placeholderAttributesFor(const std::string& hostPath, int 
 
 DWORD ordinaryAttributes(const struct stat& st, const std::string& hostPath) {
     DWORD attributes = 0;
-    if (S_ISDIR(st.st_mode)) attributes |= FILE_ATTRIBUTE_DIRECTORY;
-    if ((st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) attributes |= FILE_ATTRIBUTE_READONLY;
-    attributes |= storedDosBits(hostPath);
+    DWORD stored = storedDosBits(hostPath);
+    if (S_ISDIR(st.st_mode)) {
+        // A read-only folder is only a marker on Windows (it still takes new files), so it is stored.
+        attributes |= FILE_ATTRIBUTE_DIRECTORY | (stored & FILE_ATTRIBUTE_READONLY);
+    } else if ((st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) {
+        attributes |= FILE_ATTRIBUTE_READONLY;
+    }
+    attributes |= stored & kStoredBits;
     return attributes == 0 ? FILE_ATTRIBUTE_NORMAL : attributes;
 }
 

@@ -26,8 +26,9 @@ using PlaceholderAttributeSource = PlaceholderAttributes (*)(const std::string& 
 void setPlaceholderAttributeSource(PlaceholderAttributeSource source);
 PlaceholderAttributes placeholderAttributesFor(const std::string& hostPath, int fd);
 
-// The attribute word of a file without placeholder bits: DIRECTORY, READONLY when no write bit is
-// set, HIDDEN/SYSTEM/ARCHIVE as stored by SetFileAttributesW, NORMAL only when nothing else applies.
+// The attribute word of a file without placeholder bits: DIRECTORY, READONLY when a file has no
+// write bit (for a folder: as stored by SetFileAttributesW), HIDDEN/SYSTEM/ARCHIVE as stored by
+// SetFileAttributesW, NORMAL only when nothing else applies.
 DWORD ordinaryAttributes(const struct stat& st, const std::string& hostPath);
 
 // ordinaryAttributes with the placeholder source's bits applied; the tag goes to *reparseTag when given.

@@ -12,6 +12,7 @@
 #define FORMAT_MESSAGE_ARGUMENT_ARRAY 0x00002000u
 #define LANG_NEUTRAL 0x00
 #define SUBLANG_DEFAULT 0x01
+#define ERROR_MR_MID_NOT_FOUND 317L
 #define MAKELANGID(p, s) ((static_cast<WORD>(s) << 10) | static_cast<WORD>(p))
 
 extern "C" {
