@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 
+#include "platform/win_error.h"
 #include "platform/win_types.h"
 
 namespace nimbrel::platform {
@@ -13,6 +14,13 @@ namespace nimbrel::platform {
 class KernelObject {
 public:
     virtual ~KernelObject() = default;
+    // WaitForSingleObject on this object: WAIT_OBJECT_0, WAIT_TIMEOUT, or WAIT_FAILED with the last
+    // error set. Objects that cannot be waited on answer ERROR_INVALID_HANDLE.
+    virtual DWORD wait(DWORD milliseconds) {
+        (void)milliseconds;
+        SetLastError(ERROR_INVALID_HANDLE);
+        return WAIT_FAILED;
+    }
 };
 
 // An open file or folder (CreateFileW, CfOpenFileWithOplock).

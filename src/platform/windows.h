@@ -8,6 +8,7 @@
 #include "platform/win_file_info.h"
 #include "platform/win_module.h"
 #include "platform/win_sync.h"
+#include "platform/win_event.h"
 #include "platform/win_process.h"
 #include "platform/win_com.h"
 #include "platform/win_console.h"

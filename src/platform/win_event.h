@@ -1,0 +1,13 @@
+#pragma once
+// Event objects. WaitForSingleObject waits on them through KernelObject::wait.
+//
+// Events are unnamed: a name would make them machine-wide on Windows, which nothing here needs, so
+// CreateEventW with a name fails with ERROR_NOT_SUPPORTED rather than hand out a process-local one.
+
+#include "platform/win_types.h"
+
+extern "C" {
+HANDLE CreateEventW(LPSECURITY_ATTRIBUTES lpEventAttributes, BOOL bManualReset, BOOL bInitialState, LPCWSTR lpName);
+BOOL SetEvent(HANDLE hEvent);
+BOOL ResetEvent(HANDLE hEvent);
+}
