@@ -1,0 +1,78 @@
+#include "ipc/service_ipc_manager.h"
+
+#include "host/sync_virtual_config.h"
+#include "platform/windows.h"
+#include "suite/logbridge/spdlog_bridge.h"
+
+namespace {
+
+constexpr DWORD kReadyPollMs = 100;
+
+}  // namespace
+
+CServiceIpcManager& CServiceIpcManager::instance() {
+    static CServiceIpcManager* manager = new CServiceIpcManager;
+    return *manager;
+}
+
+CServiceIpcManager::CServiceIpcManager() {
+    startLivenessThread();
+    loadIpcModule();
+    fillCommandTable();
+}
+
+CServiceIpcManager::~CServiceIpcManager() {
+    if (module_) FreeLibrary(module_);
+}
+
+void CServiceIpcManager::loadIpcModule() {
+    const std::wstring path = (applicationDirectory() + QStringLiteral("ipcmodule.dll")).toStdWString();
+    module_ = LoadLibraryW(path.c_str());
+    if (!module_) {
+        LOG_ERROR << "load ipc module failed, path:" << path << ", error:" << GetLastError();
+        return;
+    }
+    // FARPROC is a generic function pointer; the export's real type comes from the module's header.
+    auto create =
+        reinterpret_cast<CreateIpcInterfaceFn>(reinterpret_cast<void*>(GetProcAddress(module_, "CreateIpcInterface")));
+    if (!create) {
+        LOG_ERROR << "CreateIpcInterface not found in " << path;
+        return;
+    }
+    create(&channel_, this);
+}
+
+void CServiceIpcManager::fillCommandTable() {
+    commands_ = {
+        {L"newChannel", &CServiceIpcManager::newChannel},
+        {L"getMessage", &CServiceIpcManager::getMessage},
+        {L"getDiskinfo", &CServiceIpcManager::onIpcGetDiskinfo},
+        {L"checkOnline", &CServiceIpcManager::onIpcCheckOnline},
+        {L"getFileHistoryList", &CServiceIpcManager::getFileHistoryList},
+        {L"cancelTasks", &CServiceIpcManager::cancelTasks},
+        {L"ziduZuduReloadProxy", &CServiceIpcManager::onIpcZiduZuduReloadProxy},
+        {L"ziduZuduSendConfig", &CServiceIpcManager::onIpcZiduZuduSendConfig},
+    };
+}
+
+void CServiceIpcManager::startIpcService() {
+    CSyncVirtualConfig* config = syncConfig();
+    if (channel_) {
+        const std::string receive = config->pluginServiceChannel().toStdString();
+        const std::string send = config->servicePluginChannel().toStdString();
+        channel_->start(receive.c_str(), send.c_str());
+    }
+    // Without a channel this never ends: the server cannot serve anyone, so it waits.
+    while (!channel_ || !channel_->isReady()) Sleep(kReadyPollMs);
+    if (queryClientOnline() == 0) announceOnline();
+}
+
+int CServiceIpcManager::request(const std::wstring& text, std::wstring& reply) {
+    reply.clear();
+    if (!channel_) return -1;
+    return channel_->request(text, reply);
+}
+
+void CServiceIpcManager::sendReply(const std::string& ipcName, const std::wstring& text) {
+    if (channel_) channel_->reply(ipcName.c_str(), text);
+}

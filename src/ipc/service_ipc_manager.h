@@ -1,0 +1,99 @@
+#pragma once
+// The service side of the IPC channel with the main client: loads the suite's IPC module, starts
+// the channel, dispatches each incoming request through a fixed command table and answers with
+// the reply envelope; sends Nimbrel's own requests to the client; watches that the client lives.
+// One instance per process, created on first use and never destroyed.
+
+#include <rapidjson/document.h>
+
+#include <QString>
+#include <atomic>
+#include <cstdint>
+#include <map>
+#include <mutex>
+#include <string>
+
+#include "ipc/reply_envelope.h"
+#include "ipc/sync_runtime_snapshot.h"
+#include "platform/win_types.h"
+#include "suite/ipcmodule/ipc_interface.h"
+
+class CServiceIpcManager : public IRequestNotify {
+public:
+    static CServiceIpcManager& instance();
+
+    // Start-up: starts the channel under the configuration record's names, waits (polling every
+    // 100 ms, without limit) until it is ready, then announces the service to the client.
+    void startIpcService();
+
+    int OnRequest(const char* ipcName, const std::wstring& text) override;
+
+    // Sends `text` to the client and waits for its reply; leaves `reply` empty when there is no
+    // channel or no answer.
+    int request(const std::wstring& text, std::wstring& reply);
+
+    // The reply envelope of every handler.
+    int onIpcGetResult(const std::string& code, const std::string& errorCode, const std::string& summary,
+                       rapidjson::Document& document, std::wstring& out);
+    int onIpcReturnSuccess(rapidjson::Document& document, std::wstring& out);
+    int onIpcReturnFailure(const std::string& code, const std::string& errorCode, const std::string& summary,
+                           std::wstring& out, rapidjson::Document& document);
+
+    static std::string GenerateGUID();
+
+    // Runtime state of the main client.
+    bool updateSyncRuntimeState(const rapidjson::Value& value, const char* source);
+    void resetSyncRuntimeState();
+    SyncRuntimeSnapshot getSyncRuntimeState() const;
+    int queryClientOnline();
+    int announceOnline();
+    // Ends the process (exit code 0) when the main client's process is gone.
+    void checkClientrunning();
+
+    // Hard-link repair notices; they block until the client has answered.
+    void notifyHardLinkRepairStarted(const QString& filePath, const QString& tempPath);
+    void notifyHardLinkRepairFinished(const QString& filePath, bool updateLsid);
+
+private:
+    using Handler = int (CServiceIpcManager::*)(const std::string& ipcName, const std::wstring& body,
+                                                const std::wstring& request);
+
+    CServiceIpcManager();
+    ~CServiceIpcManager();
+    CServiceIpcManager(const CServiceIpcManager&) = delete;
+    CServiceIpcManager& operator=(const CServiceIpcManager&) = delete;
+
+    void loadIpcModule();
+    void fillCommandTable();
+    void startLivenessThread();
+    void sendReply(const std::string& ipcName, const std::wstring& text);
+    // Prints and logs a body that is not JSON.
+    static void reportParseFailure(const std::string& body, int parseError);
+    // Answers a body that is not JSON with errorCode "301" and `summary`.
+    void replyParseFailure(const std::string& ipcName, const std::string& body, int parseError,
+                           const std::string& summary);
+
+    // Handlers: (IPC name, body, whole request text) -> result.
+    int newChannel(const std::string& ipcName, const std::wstring& body, const std::wstring& request);
+    int getMessage(const std::string& ipcName, const std::wstring& body, const std::wstring& request);
+    int getFileHistoryList(const std::string& ipcName, const std::wstring& body, const std::wstring& request);
+    int onIpcCheckOnline(const std::string& ipcName, const std::wstring& body, const std::wstring& request);
+    int cancelTasks(const std::string& ipcName, const std::wstring& body, const std::wstring& request);
+    int onIpcGetDiskinfo(const std::string& ipcName, const std::wstring& body, const std::wstring& request);
+    int onIpcZiduZuduReloadProxy(const std::string& ipcName, const std::wstring& body, const std::wstring& request);
+    int onIpcZiduZuduSendConfig(const std::string& ipcName, const std::wstring& body, const std::wstring& request);
+
+    int echoContent(const std::string& ipcName, const std::wstring& body);
+
+    std::map<std::wstring, Handler> commands_;
+    IIpcInterface* channel_ = nullptr;
+    HMODULE module_ = nullptr;
+    ReplyEnvelope envelope_{"CServiceIpcManager"};
+    std::mutex handlerMutex_;
+
+    std::atomic<bool> serviceOnline_{false};
+    std::atomic<bool> loggedIn_{false};
+    std::atomic<bool> contextMenuAllowed_{false};
+    std::atomic<std::int32_t> status_{-1};
+    std::atomic<std::int32_t> reason_{-1};
+};

@@ -1,0 +1,111 @@
+#include "suite/base/file_http.h"
+
+#include <curl/curl.h>
+
+#include <memory>
+#include <mutex>
+
+#include "suite/base/proxy_wrapper.h"
+
+namespace {
+
+struct Transfer {
+    const FileHttp::DataCallback* onData;
+    qint64 received = 0;
+};
+
+size_t writeBlock(char* data, size_t size, size_t count, void* user) {
+    auto* transfer = static_cast<Transfer*>(user);
+    const size_t length = size * count;
+    transfer->received += static_cast<qint64>(length);
+    if (*transfer->onData && (*transfer->onData)(QByteArray(data, static_cast<int>(length))) != 0) return 0;
+    return length;
+}
+
+long curlProxyType(int type) {
+    switch (type) {
+        case kProxySocks4:
+            return CURLPROXY_SOCKS4;
+        case kProxySocks5:
+            return CURLPROXY_SOCKS5;
+        default:
+            return CURLPROXY_HTTP;
+    }
+}
+
+void applyProxy(CURL* curl) {
+    const ProxyRecord proxy = CProxyWrapper::instance().activeProxy();
+    if (proxy.type == kProxyNone) {
+        // An empty proxy also keeps curl from taking one from the environment.
+        curl_easy_setopt(curl, CURLOPT_PROXY, "");
+        return;
+    }
+    const QByteArray address = proxy.address.toUtf8();
+    curl_easy_setopt(curl, CURLOPT_PROXY, address.constData());
+    curl_easy_setopt(curl, CURLOPT_PROXYPORT, static_cast<long>(proxy.port));
+    curl_easy_setopt(curl, CURLOPT_PROXYTYPE, curlProxyType(proxy.type));
+    if (!proxy.userName.isEmpty()) {
+        const QByteArray user = proxy.userName.toUtf8();
+        const QByteArray password = proxy.password.toUtf8();
+        curl_easy_setopt(curl, CURLOPT_PROXYUSERNAME, user.constData());
+        curl_easy_setopt(curl, CURLOPT_PROXYPASSWORD, password.constData());
+    }
+}
+
+}  // namespace
+
+FileHttp::FileHttp(const QString& url, bool verbose) : url_(url), verbose_(verbose) {
+    static std::once_flag initialised;
+    std::call_once(initialised, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
+
+qint64 FileHttp::getFile(const std::map<QString, QString>& headers, const DataCallback& onData, int timeoutMs,
+                         bool followRedirects) {
+    httpStatus_ = 0;
+    bytesReceived_ = 0;
+    errorText_.clear();
+    std::unique_ptr<CURL, decltype(&curl_easy_cleanup)> curl(curl_easy_init(), &curl_easy_cleanup);
+    if (!curl) {
+        errorText_ = QStringLiteral("curl_easy_init failed");
+        return -static_cast<qint64>(CURLE_FAILED_INIT);
+    }
+
+    curl_slist* headerList = nullptr;
+    for (const auto& [name, value] : headers) {
+        // "Name;" is curl's way of sending a header with an empty value.
+        const QString line = value.isEmpty() ? name + QStringLiteral(";") : name + QStringLiteral(": ") + value;
+        headerList = curl_slist_append(headerList, line.toUtf8().constData());
+    }
+    std::unique_ptr<curl_slist, decltype(&curl_slist_free_all)> headerOwner(headerList, &curl_slist_free_all);
+
+    const QByteArray url = url_.toUtf8();
+    Transfer transfer{&onData};
+    char errorBuffer[CURL_ERROR_SIZE] = {};
+    const long seconds = timeoutMs <= 0 ? 0L : static_cast<long>((timeoutMs + 999) / 1000);
+    curl_easy_setopt(curl.get(), CURLOPT_URL, url.constData());
+    curl_easy_setopt(curl.get(), CURLOPT_HTTPHEADER, headerList);
+    curl_easy_setopt(curl.get(), CURLOPT_WRITEFUNCTION, &writeBlock);
+    curl_easy_setopt(curl.get(), CURLOPT_WRITEDATA, &transfer);
+    curl_easy_setopt(curl.get(), CURLOPT_ERRORBUFFER, errorBuffer);
+    curl_easy_setopt(curl.get(), CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(curl.get(), CURLOPT_FOLLOWLOCATION, followRedirects ? 1L : 0L);
+    curl_easy_setopt(curl.get(), CURLOPT_VERBOSE, verbose_ ? 1L : 0L);
+    curl_easy_setopt(curl.get(), CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(timeoutMs));
+    // A long download is fine as long as data keeps coming: fail only after a stall.
+    curl_easy_setopt(curl.get(), CURLOPT_LOW_SPEED_LIMIT, 1L);
+    curl_easy_setopt(curl.get(), CURLOPT_LOW_SPEED_TIME, seconds);
+    applyProxy(curl.get());
+
+    const CURLcode code = curl_easy_perform(curl.get());
+    curl_easy_getinfo(curl.get(), CURLINFO_RESPONSE_CODE, &httpStatus_);
+    bytesReceived_ = transfer.received;
+    if (code != CURLE_OK) {
+        errorText_ = QString::fromUtf8(*errorBuffer ? errorBuffer : curl_easy_strerror(code));
+        return -static_cast<qint64>(code);
+    }
+    if (httpStatus_ >= 400) {
+        errorText_ = QStringLiteral("HTTP status %1").arg(httpStatus_);
+        return httpStatus_;
+    }
+    return 0;
+}
