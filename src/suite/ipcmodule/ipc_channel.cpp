@@ -52,6 +52,10 @@ bool IpcChannel::start(const char* receiveChannel, const char* sendChannel) {
         receiveChannel_ = receiveChannel;
         sendChannel_ = sendChannel;
     }
+    if (*receiveChannel == '\0') {
+        listening_ = true;
+        return true;
+    }
     std::thread(&IpcChannel::listenLoop, this, channelSocketPath(receiveChannel)).detach();
     return true;
 }

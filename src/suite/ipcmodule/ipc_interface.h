@@ -31,7 +31,8 @@ enum IpcRequestResult : int {
 class IIpcInterface {
 public:
     // Slot 0: listen on `receiveChannel`, send to `sendChannel`. The listener comes up in the
-    // background; answers false only when the call itself is refused (already started).
+    // background; an empty `receiveChannel` makes a channel that only sends. Answers false only
+    // when the call itself is refused (already started).
     virtual bool start(const char* receiveChannel, const char* sendChannel) = 0;
     // Slot 1: true once the own listener is up and the peer's channel answers.
     virtual bool isReady() = 0;

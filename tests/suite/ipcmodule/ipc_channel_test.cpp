@@ -118,6 +118,21 @@ TEST_F(IpcChannelTest, IsReadyOnlyOnceThePeerListens) {
     EXPECT_TRUE(waitUntil([&] { return server_.channel->isReady(); }));
 }
 
+TEST_F(IpcChannelTest, ASendOnlyChannelRequestsWithoutListening) {
+    create(server_);
+    create(client_);
+    server_.receiver.onRequest = [&](const char* name, const std::wstring& text) {
+        server_.channel->reply(name, L"got " + text);
+    };
+    ASSERT_TRUE(server_.channel->start("plugin-service", "service-plugin"));
+    ASSERT_TRUE(client_.channel->start("", "plugin-service"));
+    ASSERT_TRUE(waitUntil([&] { return client_.channel->isReady(); }));
+    std::wstring answer;
+    EXPECT_EQ(kIpcRequestOk, client_.channel->request(L"x\r\n", answer));
+    EXPECT_EQ(L"got x\r\n", answer);
+    server_.receiver.waitCompleted(1);
+}
+
 TEST_F(IpcChannelTest, RequestToAGonePeerFailsAtOnce) {
     create(server_);
     std::wstring answer = L"stale";
