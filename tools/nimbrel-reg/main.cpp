@@ -1,0 +1,32 @@
+// nimbrel-reg: reads and writes the registry stand-in from the command line, like reg.exe.
+#include <iostream>
+
+#include "reg_arguments.h"
+#include "reg_commands.h"
+
+int main(int argc, char** argv) {
+    using namespace nimbrel::reg;
+    Arguments arguments;
+    switch (parseArguments(argc, argv, arguments)) {
+        case ParseResult::InvalidSyntax:
+            std::cerr << "ERROR: Invalid syntax.\n" << usageText();
+            return 1;
+        case ParseResult::InvalidKey:
+            std::cerr << "ERROR: Invalid key name.\n" << usageText();
+            return 1;
+        case ParseResult::Ok:
+            break;
+    }
+    switch (arguments.operation) {
+        case Operation::Query:
+            return runQuery(arguments);
+        case Operation::Add:
+            return runAdd(arguments);
+        case Operation::Delete:
+            return runDelete(arguments);
+        case Operation::Help:
+            break;
+    }
+    std::cout << usageText();
+    return 0;
+}
