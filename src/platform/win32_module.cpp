@@ -1,0 +1,154 @@
+// Modules: the host executable and shared libraries loaded under their Windows names.
+#include <dlfcn.h>
+#include <link.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <climits>
+#include <cstring>
+#include <cwchar>
+#include <string>
+
+#include "platform/platform_paths.h"
+#include "platform/win_error.h"
+#include "platform/win_module.h"
+
+namespace {
+
+namespace p = nimbrel::platform;
+
+#ifndef ERROR_BAD_EXE_FORMAT
+#define ERROR_BAD_EXE_FORMAT 193L
+#endif
+
+std::string executablePath() {
+    char path[PATH_MAX];
+    ssize_t n = ::readlink("/proc/self/exe", path, sizeof path - 1);
+    return n > 0 ? std::string(path, static_cast<std::size_t>(n)) : std::string();
+}
+
+std::string executableFolder() {
+    std::string exe = executablePath();
+    auto slash = exe.find_last_of('/');
+    return slash == std::string::npos ? std::string(".") : exe.substr(0, slash);
+}
+
+std::string modulePath(HMODULE module) {
+    if (!module) return executablePath();
+    link_map* map = nullptr;
+    if (::dlinfo(module, RTLD_DI_LINKMAP, &map) != 0 || !map) return {};
+    // The main program's entry has an empty name.
+    return map->l_name && *map->l_name ? std::string(map->l_name) : executablePath();
+}
+
+bool endsWithDll(const std::string& path) {
+    if (path.size() < 4) return false;
+    std::string tail = path.substr(path.size() - 4);
+    std::transform(tail.begin(), tail.end(), tail.begin(), [](unsigned char c) { return std::tolower(c); });
+    return tail == ".dll";
+}
+
+// "<dir>/name.dll" is the shared library "<dir>/libname.so"; a bare name is looked for next to
+// the host executable first, as Windows searches the application folder first.
+std::string libraryFileFor(const std::string& hostPath) {
+    if (!endsWithDll(hostPath)) return hostPath;
+    auto slash = hostPath.find_last_of('/');
+    std::string folder = slash == std::string::npos ? executableFolder() : hostPath.substr(0, slash);
+    std::string file = slash == std::string::npos ? hostPath : hostPath.substr(slash + 1);
+    return folder + "/lib" + file.substr(0, file.size() - 4) + ".so";
+}
+
+template <typename Char>
+DWORD copyTruncated(const std::basic_string<Char>& text, Char* buffer, DWORD size) {
+    if (!buffer || size == 0) {
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return 0;
+    }
+    auto length = static_cast<DWORD>(text.size());
+    if (length < size) {
+        std::copy(text.begin(), text.end(), buffer);
+        buffer[length] = Char(0);
+        SetLastError(ERROR_SUCCESS);
+        return length;
+    }
+    // Too small: as much as fits, NUL-terminated, and the buffer size as the answer.
+    std::copy(text.begin(), text.begin() + (size - 1), buffer);
+    buffer[size - 1] = Char(0);
+    SetLastError(ERROR_INSUFFICIENT_BUFFER);
+    return size;
+}
+
+}  // namespace
+
+extern "C" DWORD GetModuleFileNameW(HMODULE module, LPWSTR fileName, DWORD size) {
+    std::string path = modulePath(module);
+    if (path.empty()) {
+        SetLastError(ERROR_MOD_NOT_FOUND);
+        return 0;
+    }
+    return copyTruncated<wchar_t>(p::toWindowsPath(path), fileName, size);
+}
+
+extern "C" DWORD GetModuleFileNameA(HMODULE module, LPSTR fileName, DWORD size) {
+    std::string path = modulePath(module);
+    if (path.empty()) {
+        SetLastError(ERROR_MOD_NOT_FOUND);
+        return 0;
+    }
+    std::replace(path.begin(), path.end(), '/', '\\');
+    return copyTruncated<char>(path, fileName, size);
+}
+
+extern "C" HMODULE GetModuleHandleW(LPCWSTR moduleName) {
+    void* handle = nullptr;
+    if (!moduleName) {
+        handle = ::dlopen(nullptr, RTLD_NOW | RTLD_NOLOAD);
+    } else {
+        std::string file = libraryFileFor(p::toHostPath(std::wstring(moduleName)));
+        handle = ::dlopen(file.c_str(), RTLD_NOW | RTLD_NOLOAD);
+        if (!handle && file.find('/') != std::string::npos) {
+            handle = ::dlopen(file.substr(file.find_last_of('/') + 1).c_str(), RTLD_NOW | RTLD_NOLOAD);
+        }
+    }
+    // GetModuleHandle does not add a reference; dlopen with RTLD_NOLOAD did.
+    if (handle) {
+        ::dlclose(handle);
+    } else {
+        SetLastError(ERROR_MOD_NOT_FOUND);
+    }
+    return static_cast<HMODULE>(handle);
+}
+
+extern "C" HMODULE LoadLibraryW(LPCWSTR fileName) {
+    if (!fileName || !*fileName) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return nullptr;
+    }
+    std::string file = libraryFileFor(p::toHostPath(std::wstring(fileName)));
+    void* handle = ::dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (!handle) {
+        struct stat st {};
+        SetLastError(::stat(file.c_str(), &st) == 0 ? ERROR_BAD_EXE_FORMAT : ERROR_MOD_NOT_FOUND);
+        return nullptr;
+    }
+    return static_cast<HMODULE>(handle);
+}
+
+extern "C" FARPROC GetProcAddress(HMODULE module, LPCSTR procName) {
+    void* symbol = procName ? ::dlsym(module ? static_cast<void*>(module) : RTLD_DEFAULT, procName) : nullptr;
+    if (!symbol) {
+        SetLastError(ERROR_PROC_NOT_FOUND);
+        return nullptr;
+    }
+    return reinterpret_cast<FARPROC>(symbol);
+}
+
+extern "C" BOOL FreeLibrary(HMODULE module) {
+    if (!module || ::dlclose(module) != 0) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    return TRUE;
+}

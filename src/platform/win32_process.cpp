@@ -1,0 +1,251 @@
+// Processes from /proc: snapshots, handles, termination and memory counters. A process's image
+// name is its comm, which the kernel keeps to 15 characters: a longer image name shows cut short.
+#include <dirent.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/pidfd.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/kernel_object.h"
+#include "platform/platform_paths.h"
+#include "platform/win_error.h"
+#include "platform/win_file.h"
+#include "platform/win_process.h"
+
+namespace {
+
+namespace p = nimbrel::platform;
+
+const HANDLE kCurrentProcess = reinterpret_cast<HANDLE>(static_cast<LONG_PTR>(-1));
+
+struct ProcStat {
+    std::string comm;
+    DWORD parent = 0;
+    DWORD threads = 0;
+    DWORD faults = 0;
+};
+
+bool readStat(pid_t pid, ProcStat& stat) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+    std::string line;
+    if (!std::getline(in, line)) return false;
+    auto open = line.find('(');
+    auto close = line.rfind(')');  // the name itself may hold ")"
+    if (open == std::string::npos || close == std::string::npos || close < open) return false;
+    stat.comm = line.substr(open + 1, close - open - 1);
+    std::istringstream rest(line.substr(close + 1));
+    std::vector<std::string> fields;
+    for (std::string field; rest >> field;) fields.push_back(field);
+    if (fields.size() < 18) return false;
+    // Fields after the name: state, ppid, ..., minflt (8th), majflt (10th), num_threads (18th).
+    stat.parent = static_cast<DWORD>(std::stoul(fields[1]));
+    stat.faults = static_cast<DWORD>(std::stoull(fields[7]) + std::stoull(fields[9]));
+    stat.threads = static_cast<DWORD>(std::stoul(fields[17]));
+    return true;
+}
+
+class SnapshotObject : public p::KernelObject {
+public:
+    std::vector<PROCESSENTRY32W> entries;
+    std::size_t next = 0;
+};
+
+class ProcessObject : public p::KernelObject {
+public:
+    ~ProcessObject() override {
+        if (pidfd >= 0) ::close(pidfd);
+    }
+    // A process handle is signalled when the process has ended.
+    DWORD wait(DWORD milliseconds) override {
+        if (pidfd >= 0) {
+            struct pollfd fd {
+                pidfd, POLLIN, 0
+            };
+            int timeout = milliseconds == INFINITE ? -1 : static_cast<int>(std::min<DWORD>(milliseconds, INT32_MAX));
+            int rc;
+            do {
+                rc = ::poll(&fd, 1, timeout);
+            } while (rc < 0 && errno == EINTR);
+            return rc > 0 ? WAIT_OBJECT_0 : WAIT_TIMEOUT;
+        }
+        auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+        while (::kill(pid, 0) == 0) {
+            if (milliseconds != INFINITE && std::chrono::steady_clock::now() >= deadline) return WAIT_TIMEOUT;
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        return WAIT_OBJECT_0;
+    }
+    pid_t pid = 0;
+    int pidfd = -1;
+    DWORD access = 0;
+};
+
+// The process behind a handle (or the pseudo-handle); 0 with ERROR_INVALID_HANDLE otherwise.
+pid_t pidFor(HANDLE process, DWORD* access = nullptr) {
+    if (process == kCurrentProcess) {
+        if (access) *access = PROCESS_ALL_ACCESS;
+        return ::getpid();
+    }
+    auto object = p::handleAs<ProcessObject>(process);
+    if (!object) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return 0;
+    }
+    if (access) *access = object->access;
+    return object->pid;
+}
+
+bool copyEntry(SnapshotObject& snapshot, LPPROCESSENTRY32W entry) {
+    if (!entry || entry->dwSize < sizeof(PROCESSENTRY32W)) {
+        SetLastError(ERROR_BAD_LENGTH);
+        return false;
+    }
+    if (snapshot.next >= snapshot.entries.size()) {
+        SetLastError(ERROR_NO_MORE_FILES);
+        return false;
+    }
+    *entry = snapshot.entries[snapshot.next++];
+    return true;
+}
+
+SIZE_T statusKilobytes(const std::string& status, const char* key) {
+    auto at = status.find(std::string("\n") + key + ":");
+    if (at == std::string::npos) return 0;
+    return static_cast<SIZE_T>(std::strtoull(status.c_str() + at + std::strlen(key) + 2, nullptr, 10)) * 1024;
+}
+
+}  // namespace
+
+extern "C" HANDLE CreateToolhelp32Snapshot(DWORD flags, DWORD) {
+    if (!(flags & TH32CS_SNAPPROCESS)) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return INVALID_HANDLE_VALUE;
+    }
+    auto snapshot = std::make_shared<SnapshotObject>();
+    DIR* proc = ::opendir("/proc");
+    if (!proc) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return INVALID_HANDLE_VALUE;
+    }
+    while (dirent* entry = ::readdir(proc)) {
+        char* end = nullptr;
+        long pid = std::strtol(entry->d_name, &end, 10);
+        if (*end != '\0' || pid <= 0) continue;
+        ProcStat stat;
+        if (!readStat(static_cast<pid_t>(pid), stat)) continue;  // ended meanwhile
+        PROCESSENTRY32W record{};
+        record.dwSize = sizeof record;
+        record.th32ProcessID = static_cast<DWORD>(pid);
+        record.cntThreads = stat.threads;
+        record.th32ParentProcessID = stat.parent;
+        record.pcPriClassBase = 8;  // NORMAL_PRIORITY_CLASS base priority
+        std::wstring name = p::fromUtf8(stat.comm);
+        name.resize(std::min<std::size_t>(name.size(), MAX_PATH - 1));
+        std::copy(name.begin(), name.end(), record.szExeFile);
+        snapshot->entries.push_back(record);
+    }
+    ::closedir(proc);
+    std::sort(snapshot->entries.begin(), snapshot->entries.end(),
+              [](const auto& a, const auto& b) { return a.th32ProcessID < b.th32ProcessID; });
+    return p::registerHandle(std::move(snapshot));
+}
+
+extern "C" BOOL Process32FirstW(HANDLE snapshot, LPPROCESSENTRY32W entry) {
+    auto object = p::handleAs<SnapshotObject>(snapshot);
+    if (!object) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    object->next = 0;
+    return copyEntry(*object, entry) ? TRUE : FALSE;
+}
+
+extern "C" BOOL Process32NextW(HANDLE snapshot, LPPROCESSENTRY32W entry) {
+    auto object = p::handleAs<SnapshotObject>(snapshot);
+    if (!object) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    return copyEntry(*object, entry) ? TRUE : FALSE;
+}
+
+extern "C" HANDLE OpenProcess(DWORD desiredAccess, BOOL, DWORD processId) {
+    ProcStat stat;
+    if (processId == 0 || !readStat(static_cast<pid_t>(processId), stat)) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return nullptr;
+    }
+    auto object = std::make_shared<ProcessObject>();
+    object->pid = static_cast<pid_t>(processId);
+    object->pidfd = ::pidfd_open(object->pid, 0);
+    object->access = desiredAccess;
+    return p::registerHandle(std::move(object));
+}
+
+extern "C" HANDLE GetCurrentProcess() { return kCurrentProcess; }
+
+extern "C" DWORD GetCurrentProcessId() { return static_cast<DWORD>(::getpid()); }
+
+extern "C" DWORD GetCurrentThreadId() { return static_cast<DWORD>(::syscall(SYS_gettid)); }
+
+extern "C" DWORD GetProcessId(HANDLE process) { return static_cast<DWORD>(pidFor(process)); }
+
+extern "C" BOOL TerminateProcess(HANDLE process, UINT exitCode) {
+    DWORD access = 0;
+    pid_t pid = pidFor(process, &access);
+    if (pid == 0) return FALSE;
+    if (!(access & PROCESS_TERMINATE)) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    // Ending oneself runs no clean-up at all: no atexit handlers, no static destructors, no flushing.
+    if (pid == ::getpid()) ::_exit(static_cast<int>(exitCode));
+    if (::kill(pid, SIGKILL) != 0) {
+        // A process that has already ended cannot be terminated.
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    return TRUE;
+}
+
+extern "C" BOOL GetProcessMemoryInfo(HANDLE process, PROCESS_MEMORY_COUNTERS* counters, DWORD size) {
+    DWORD access = 0;
+    pid_t pid = pidFor(process, &access);
+    if (pid == 0) return FALSE;
+    if (!counters || size < sizeof(PROCESS_MEMORY_COUNTERS)) {
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return FALSE;
+    }
+    if (!(access & (PROCESS_QUERY_INFORMATION | PROCESS_QUERY_LIMITED_INFORMATION))) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    std::ifstream in("/proc/" + std::to_string(pid) + "/status");
+    std::stringstream buffer;
+    buffer << in.rdbuf();
+    std::string status = "\n" + buffer.str();
+    ProcStat stat;
+    if (!in || !readStat(pid, stat)) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    *counters = PROCESS_MEMORY_COUNTERS{};
+    counters->cb = sizeof(PROCESS_MEMORY_COUNTERS);
+    counters->PageFaultCount = stat.faults;
+    counters->WorkingSetSize = statusKilobytes(status, "VmRSS");
+    counters->PeakWorkingSetSize = statusKilobytes(status, "VmHWM");
+    // Private committed memory: anonymous resident pages plus what was swapped out.
+    counters->PagefileUsage = statusKilobytes(status, "RssAnon") + statusKilobytes(status, "VmSwap");
+    counters->PeakPagefileUsage = std::max(counters->PagefileUsage, counters->PeakWorkingSetSize);
+    return TRUE;
+}
