@@ -1,0 +1,230 @@
+// Change notification: subtree and filter, one-shot watches, deletion and closing, synchronous
+// waits, other processes' writes, and the events that carry asynchronous notifications.
+//
+// A change that must not wake a watch is followed by a change to a separate "barrier" key with a
+// watch of its own. The notifier reads changes in commit order and judges every watch on the same
+// batch, so once the barrier watch has fired, the earlier changes have been judged too.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+
+#include "platform/kernel_object.h"
+#include "platform/registry/registry_test_support.h"
+#include "support/test_env.h"
+
+namespace {
+
+using nimbrel::test::createKey;
+using nimbrel::test::ScopedKey;
+using nimbrel::test::setDword;
+using nimbrel::test::setString;
+
+constexpr DWORD kWaitMs = 20000;
+
+// What WaitForSingleObject does with an event: wait on its kernel object.
+DWORD waitOn(HANDLE handle, DWORD milliseconds) {
+    auto object = nimbrel::platform::lookupHandle(handle);
+    return object ? object->wait(milliseconds) : WAIT_FAILED;
+}
+constexpr DWORD kAllChanges = REG_NOTIFY_CHANGE_NAME | REG_NOTIFY_CHANGE_ATTRIBUTES | REG_NOTIFY_CHANGE_LAST_SET;
+
+class Event {
+public:
+    Event() : handle_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
+    ~Event() { CloseHandle(handle_); }
+    Event(const Event&) = delete;
+    Event& operator=(const Event&) = delete;
+    HANDLE get() const { return handle_; }
+    bool signalled() const { return waitOn(handle_, 0) == WAIT_OBJECT_0; }
+    bool waitSignalled() const { return waitOn(handle_, kWaitMs) == WAIT_OBJECT_0; }
+
+private:
+    HANDLE handle_;
+};
+
+// A watch on its own key that fires on the next write to it.
+class Barrier {
+public:
+    Barrier() {
+        EXPECT_EQ(createKey(HKEY_CURRENT_USER, L"Software\\Barrier", key_), ERROR_SUCCESS);
+        EXPECT_EQ(RegNotifyChangeKeyValue(key_.get(), FALSE, REG_NOTIFY_CHANGE_LAST_SET, event_.get(), TRUE),
+                  ERROR_SUCCESS);
+    }
+    HANDLE event() const { return event_.get(); }
+    void pass() {
+        ASSERT_EQ(setDword(key_.get(), L"tick", 1), ERROR_SUCCESS);
+        ASSERT_TRUE(event_.waitSignalled());
+    }
+
+private:
+    ScopedKey key_;
+    Event event_;
+};
+
+TEST(RegistryNotify, ChangesOutsideTheWatchOrOfFilteredKindsDoNotWake) {
+    ScopedKey watched, child, sibling;
+    ASSERT_EQ(createKey(HKEY_CURRENT_USER, L"Software\\Tellwick\\Orvane", watched), ERROR_SUCCESS);
+    ASSERT_EQ(createKey(watched.get(), L"ann", child), ERROR_SUCCESS);
+    ASSERT_EQ(createKey(HKEY_CURRENT_USER, L"Software\\Tellwick\\Other", sibling), ERROR_SUCCESS);
+    Event event;
+    ASSERT_EQ(RegNotifyChangeKeyValue(watched.get(), FALSE, REG_NOTIFY_CHANGE_LAST_SET, event.get(), TRUE),
+              ERROR_SUCCESS);
+    Barrier barrier;
+
+    ScopedKey added;
+    ASSERT_EQ(createKey(watched.get(), L"newKey", added), ERROR_SUCCESS);  // a name change: filtered out
+    ASSERT_EQ(setString(child.get(), L"bLogin", L"1"), ERROR_SUCCESS);     // below the key, no subtree
+    ASSERT_EQ(setString(sibling.get(), L"x", L"1"), ERROR_SUCCESS);        // another key
+    barrier.pass();
+    EXPECT_FALSE(event.signalled());
+
+    ASSERT_EQ(setString(watched.get(), L"currentUser", L"ann12345678"), ERROR_SUCCESS);
+    EXPECT_TRUE(event.waitSignalled());
+}
+
+TEST(RegistryNotify, SubtreeWatchWakesOnChangesBelowAndNameWatchOnNewKeys) {
+    ScopedKey watched;
+    ASSERT_EQ(createKey(HKEY_CURRENT_USER, L"Software\\Tellwick\\Orvane", watched), ERROR_SUCCESS);
+    Event values, names;
+    ASSERT_EQ(RegNotifyChangeKeyValue(watched.get(), TRUE, REG_NOTIFY_CHANGE_LAST_SET, values.get(), TRUE),
+              ERROR_SUCCESS);
+    ASSERT_EQ(RegNotifyChangeKeyValue(watched.get(), FALSE, REG_NOTIFY_CHANGE_NAME, names.get(), TRUE), ERROR_SUCCESS);
+    Barrier barrier;
+
+    ScopedKey deep;
+    ASSERT_EQ(createKey(HKEY_CURRENT_USER, L"Software\\Tellwick\\Orvane-Mount\\x", deep), ERROR_SUCCESS);
+    ASSERT_EQ(setDword(deep.get(), L"v", 1), ERROR_SUCCESS);  // a sibling whose name shares the prefix
+    barrier.pass();
+    EXPECT_FALSE(values.signalled());
+    EXPECT_FALSE(names.signalled());
+
+    ASSERT_EQ(createKey(watched.get(), L"ann\\deeper", deep), ERROR_SUCCESS);
+    EXPECT_TRUE(names.waitSignalled());
+    EXPECT_FALSE(values.signalled());  // creating keys sets no value
+    ASSERT_EQ(setDword(deep.get(), L"bOpenSync", 1), ERROR_SUCCESS);
+    EXPECT_TRUE(values.waitSignalled());
+}
+
+TEST(RegistryNotify, WatchesAreOneShotAndMustBeArmedAgain) {
+    ScopedKey watched;
+    ASSERT_EQ(createKey(HKEY_CURRENT_USER, L"Software\\Once", watched), ERROR_SUCCESS);
+    Event event;
+    ASSERT_EQ(RegNotifyChangeKeyValue(watched.get(), TRUE, kAllChanges, event.get(), TRUE), ERROR_SUCCESS);
+    ASSERT_EQ(setDword(watched.get(), L"v", 1), ERROR_SUCCESS);
+    ASSERT_TRUE(event.waitSignalled());
+    ASSERT_TRUE(ResetEvent(event.get()));
+
+    Barrier barrier;
+    ASSERT_EQ(setDword(watched.get(), L"v", 2), ERROR_SUCCESS);
+    barrier.pass();
+    EXPECT_FALSE(event.signalled());
+
+    ASSERT_EQ(RegNotifyChangeKeyValue(watched.get(), TRUE, kAllChanges, event.get(), TRUE), ERROR_SUCCESS);
+    ASSERT_EQ(RegDeleteValueW(watched.get(), L"v"), ERROR_SUCCESS);
+    EXPECT_TRUE(event.waitSignalled());
+}
+
+TEST(RegistryNotify, DeletingOrClosingTheWatchedKeyWakesWhateverTheFilter) {
+    ScopedKey watched, closed;
+    ASSERT_EQ(createKey(HKEY_CURRENT_USER, L"Software\\Gone\\Watched", watched), ERROR_SUCCESS);
+    ASSERT_EQ(createKey(HKEY_CURRENT_USER, L"Software\\Closed", closed), ERROR_SUCCESS);
+    Event deleted, closing;
+    ASSERT_EQ(RegNotifyChangeKeyValue(watched.get(), FALSE, REG_NOTIFY_CHANGE_SECURITY, deleted.get(), TRUE),
+              ERROR_SUCCESS);
+    ASSERT_EQ(RegNotifyChangeKeyValue(closed.get(), FALSE, REG_NOTIFY_CHANGE_LAST_SET, closing.get(), TRUE),
+              ERROR_SUCCESS);
+
+    ASSERT_EQ(RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Gone"), ERROR_SUCCESS);
+    EXPECT_TRUE(deleted.waitSignalled());
+    EXPECT_EQ(RegNotifyChangeKeyValue(watched.get(), FALSE, REG_NOTIFY_CHANGE_LAST_SET, deleted.get(), TRUE),
+              ERROR_KEY_DELETED);
+
+    EXPECT_FALSE(closing.signalled());
+    closed.reset();
+    EXPECT_TRUE(closing.signalled());
+}
+
+TEST(RegistryNotify, SynchronousWatchBlocksUntilAMatchingChange) {
+    ScopedKey watched;
+    ASSERT_EQ(createKey(HKEY_CURRENT_USER, L"Software\\Sync", watched), ERROR_SUCCESS);
+    std::atomic<bool> returned{false};
+    LONG result = -1;
+    std::thread waiter([&] {
+        result = RegNotifyChangeKeyValue(watched.get(), TRUE, REG_NOTIFY_CHANGE_NAME, nullptr, FALSE);
+        returned = true;
+    });
+    // The waiter may not have armed its watch yet: keep making matching changes until it returns.
+    int round = 0;
+    EXPECT_TRUE(nimbrel::test::waitUntil([&] {
+        ScopedKey child;
+        createKey(watched.get(), L"child" + std::to_wstring(round++), child);
+        return returned.load();
+    }));
+    waiter.join();
+    EXPECT_EQ(result, ERROR_SUCCESS);
+}
+
+TEST(RegistryNotify, RejectsBadArguments) {
+    ScopedKey readOnly, watched;
+    ASSERT_EQ(createKey(HKEY_CURRENT_USER, L"Software\\Args", watched), ERROR_SUCCESS);
+    ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Args", 0, KEY_QUERY_VALUE, readOnly.put()), ERROR_SUCCESS);
+    Event event;
+    EXPECT_EQ(RegNotifyChangeKeyValue(watched.get(), FALSE, 0, event.get(), TRUE), ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(RegNotifyChangeKeyValue(watched.get(), FALSE, 0x40, event.get(), TRUE), ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(RegNotifyChangeKeyValue(watched.get(), FALSE, kAllChanges, nullptr, TRUE), ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(RegNotifyChangeKeyValue(watched.get(), FALSE, kAllChanges, watched.get(), TRUE), ERROR_INVALID_HANDLE);
+    EXPECT_EQ(RegNotifyChangeKeyValue(readOnly.get(), FALSE, kAllChanges, event.get(), TRUE), ERROR_ACCESS_DENIED);
+}
+
+TEST(RegistryNotify, ChangesByAnotherProcessWakeTheWatch) {
+    ScopedKey watched;
+    ASSERT_EQ(createKey(HKEY_CURRENT_USER, L"Software\\Tellwick\\Orvane", watched, KEY_QUERY_VALUE | KEY_NOTIFY),
+              ERROR_SUCCESS);
+    Event event;
+    ASSERT_EQ(RegNotifyChangeKeyValue(watched.get(), TRUE, kAllChanges, event.get(), TRUE), ERROR_SUCCESS);
+    Barrier barrier;
+    const auto tool = nimbrel::test::appDir() + "/nimbrel-reg";
+
+    auto other = nimbrel::test::runCommand(tool, {"add", "HKCU\\Software\\Tellwick\\Else", "/v", "x", "/d", "1"});
+    ASSERT_EQ(other.exitCode, 0) << other.err;
+    auto tick = nimbrel::test::runCommand(tool, {"add", "HKCU\\Software\\Barrier", "/v", "tick", "/d", "1"});
+    ASSERT_EQ(tick.exitCode, 0) << tick.err;
+    ASSERT_EQ(waitOn(barrier.event(), kWaitMs), WAIT_OBJECT_0);
+    EXPECT_FALSE(event.signalled());
+
+    auto matching =
+        nimbrel::test::runCommand(tool, {"add", "HKCU\\Software\\Tellwick\\Orvane\\ann", "/v", "bLogin", "/d", "1"});
+    ASSERT_EQ(matching.exitCode, 0) << matching.err;
+    EXPECT_TRUE(event.waitSignalled());
+}
+
+TEST(Events, ManualResetStaysSignalledAndAutoResetReleasesOneWait) {
+    HANDLE manual = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    HANDLE automatic = CreateEventW(nullptr, FALSE, TRUE, nullptr);
+    ASSERT_NE(manual, nullptr);
+    ASSERT_NE(automatic, nullptr);
+    EXPECT_EQ(waitOn(manual, 0), static_cast<DWORD>(WAIT_TIMEOUT));
+    ASSERT_TRUE(SetEvent(manual));
+    EXPECT_EQ(waitOn(manual, 0), static_cast<DWORD>(WAIT_OBJECT_0));
+    EXPECT_EQ(waitOn(manual, 0), static_cast<DWORD>(WAIT_OBJECT_0));
+    ASSERT_TRUE(ResetEvent(manual));
+    EXPECT_EQ(waitOn(manual, 0), static_cast<DWORD>(WAIT_TIMEOUT));
+
+    EXPECT_EQ(waitOn(automatic, 0), static_cast<DWORD>(WAIT_OBJECT_0));
+    EXPECT_EQ(waitOn(automatic, 0), static_cast<DWORD>(WAIT_TIMEOUT));
+
+    // A waiter blocked on the event is released by SetEvent from another thread.
+    std::thread setter([automatic] { SetEvent(automatic); });
+    EXPECT_EQ(waitOn(automatic, INFINITE), static_cast<DWORD>(WAIT_OBJECT_0));
+    setter.join();
+
+    EXPECT_TRUE(CloseHandle(manual));
+    EXPECT_TRUE(CloseHandle(automatic));
+    EXPECT_FALSE(SetEvent(manual));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+    EXPECT_EQ(CreateEventW(nullptr, TRUE, FALSE, L"Global\\Named"), nullptr);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NOT_SUPPORTED));
+}
+
+}  // namespace

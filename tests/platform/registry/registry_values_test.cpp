@@ -1,0 +1,159 @@
+// Values: round trips of each type, the stored form, sizes and the documented error codes.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <cstring>
+#include <vector>
+
+#include "platform/registry/registry_test_support.h"
+#include "platform/registry_path.h"
+#include "platform/registry_store.h"
+
+namespace {
+
+using nimbrel::test::createKey;
+using nimbrel::test::getString;
+using nimbrel::test::ScopedKey;
+using nimbrel::test::setDword;
+using nimbrel::test::setString;
+
+class RegistryValues : public testing::Test {
+protected:
+    void SetUp() override { ASSERT_EQ(createKey(HKEY_CURRENT_USER, L"Software\\Values", key_), ERROR_SUCCESS); }
+    HKEY key() const { return key_.get(); }
+
+private:
+    ScopedKey key_;
+};
+
+TEST_F(RegistryValues, StringsRoundTripWithTheirWindowsSizeAndAreStoredAsUtf16) {
+    const std::wstring text = L"从这里进入Calimbra \U0001F600";
+    ASSERT_EQ(setString(key(), L"InfoTip", text), ERROR_SUCCESS);
+
+    DWORD type = 0, size = 0;
+    ASSERT_EQ(RegQueryValueExW(key(), L"InfoTip", nullptr, &type, nullptr, &size), ERROR_SUCCESS);
+    EXPECT_EQ(type, REG_SZ);
+    EXPECT_EQ(size, (text.size() + 1) * sizeof(wchar_t));
+    EXPECT_EQ(getString(key(), L"infotip"), text);
+
+    // Stored the way Windows keeps it: UTF-16LE with the terminating NUL (the emoji as a pair).
+    auto store = nimbrel::platform::registry::RegistryStore::current();
+    ASSERT_TRUE(store);
+    long long id = 0;
+    ASSERT_EQ(store->findKey(nimbrel::platform::registry::Root::CurrentUser, {L"Software", L"Values"}, id),
+              ERROR_SUCCESS);
+    nimbrel::platform::registry::ValueRecord stored;
+    ASSERT_EQ(store->queryValue(id, L"InfoTip", stored), ERROR_SUCCESS);
+    ASSERT_EQ(stored.bytes.size(), (text.size() + 2) * 2);
+    EXPECT_EQ(stored.bytes.substr(0, 2), std::string("\xce\x4e"));                                    // U+4ECE
+    EXPECT_EQ(stored.bytes.substr(stored.bytes.size() - 6), std::string("\x3d\xd8\x00\xde\0\0", 6));  // U+1F600, NUL
+}
+
+TEST_F(RegistryValues, QueryReportsMoreDataWithTheNeededSizeAndMissingValues) {
+    ASSERT_EQ(setString(key(), L"syncPath", L"/home/ann/Sync"), ERROR_SUCCESS);
+    wchar_t small[4];
+    DWORD size = sizeof small;
+    DWORD type = 0;
+    EXPECT_EQ(RegQueryValueExW(key(), L"syncPath", nullptr, &type, reinterpret_cast<BYTE*>(small), &size),
+              ERROR_MORE_DATA);
+    EXPECT_EQ(size, 15 * sizeof(wchar_t));
+    EXPECT_EQ(type, REG_SZ);
+    EXPECT_EQ(RegQueryValueExW(key(), L"syncPath", nullptr, nullptr, reinterpret_cast<BYTE*>(small), nullptr),
+              ERROR_INVALID_PARAMETER);
+
+    EXPECT_EQ(RegQueryValueExW(key(), L"absent", nullptr, nullptr, nullptr, &size), ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(RegDeleteValueW(key(), L"absent"), ERROR_FILE_NOT_FOUND);
+    // The default value exists only once it is set; a null name and "" both name it.
+    EXPECT_EQ(RegQueryValueExW(key(), nullptr, nullptr, nullptr, nullptr, &size), ERROR_FILE_NOT_FOUND);
+    ASSERT_EQ(setString(key(), nullptr, L"Calimbra"), ERROR_SUCCESS);
+    EXPECT_EQ(getString(key(), L""), L"Calimbra");
+
+    ASSERT_EQ(RegDeleteValueW(key(), L"SYNCPATH"), ERROR_SUCCESS);
+    EXPECT_EQ(RegQueryValueExW(key(), L"syncPath", nullptr, nullptr, nullptr, &size), ERROR_FILE_NOT_FOUND);
+}
+
+TEST_F(RegistryValues, NumbersAndOtherTypesRoundTripUnchanged) {
+    ASSERT_EQ(setDword(key(), L"Attributes", 0xF080004D), ERROR_SUCCESS);
+    DWORD value = 0, size = sizeof value, type = 0;
+    ASSERT_EQ(RegQueryValueExW(key(), L"Attributes", nullptr, &type, reinterpret_cast<BYTE*>(&value), &size),
+              ERROR_SUCCESS);
+    EXPECT_EQ(type, REG_DWORD);
+    EXPECT_EQ(value, 0xF080004Du);
+    EXPECT_EQ(size, sizeof(DWORD));
+
+    const BYTE blob[] = {0, 1, 0xFE, 0xFF, 0};
+    ASSERT_EQ(RegSetValueExW(key(), L"Blob", 0, REG_BINARY, blob, sizeof blob), ERROR_SUCCESS);
+    BYTE back[8] = {};
+    size = sizeof back;
+    ASSERT_EQ(RegQueryValueExW(key(), L"Blob", nullptr, &type, back, &size), ERROR_SUCCESS);
+    EXPECT_EQ(type, REG_BINARY);
+    ASSERT_EQ(size, sizeof blob);
+    EXPECT_EQ(std::memcmp(back, blob, sizeof blob), 0);
+
+    const wchar_t multi[] = L"one\0二\0";  // two strings and the final empty one
+    ASSERT_EQ(RegSetValueExW(key(), L"Multi", 0, REG_MULTI_SZ, reinterpret_cast<const BYTE*>(multi), sizeof multi),
+              ERROR_SUCCESS);
+    wchar_t multiBack[16] = {};
+    size = sizeof multiBack;
+    ASSERT_EQ(RegQueryValueExW(key(), L"Multi", nullptr, &type, reinterpret_cast<BYTE*>(multiBack), &size),
+              ERROR_SUCCESS);
+    EXPECT_EQ(type, REG_MULTI_SZ);
+    ASSERT_EQ(size, sizeof multi);
+    EXPECT_EQ(std::memcmp(multiBack, multi, sizeof multi), 0);
+
+    // Setting a value again replaces type and data.
+    ASSERT_EQ(setString(key(), L"Attributes", L"now text"), ERROR_SUCCESS);
+    EXPECT_EQ(getString(key(), L"Attributes"), L"now text");
+}
+
+TEST_F(RegistryValues, ExpandStringsKeepTheirTypeAndExpandOnlyThroughGetValue) {
+    setenv("NIMBREL_REG_TEST_ROOT", "/opt/win", 1);
+    ASSERT_EQ(
+        setString(key(), L"Server", L"%NIMBREL_REG_TEST_ROOT%\\system32\\shell32.dll %UNSET_NAME_X%", REG_EXPAND_SZ),
+        ERROR_SUCCESS);
+    DWORD type = 0;
+    EXPECT_EQ(RegQueryValueExW(key(), L"Server", nullptr, &type, nullptr, nullptr), ERROR_SUCCESS);
+    EXPECT_EQ(type, REG_EXPAND_SZ);
+    EXPECT_EQ(getString(key(), L"Server"), L"%NIMBREL_REG_TEST_ROOT%\\system32\\shell32.dll %UNSET_NAME_X%");
+
+    wchar_t text[128];
+    DWORD size = sizeof text;
+    ASSERT_EQ(RegGetValueW(HKEY_CURRENT_USER, L"Software\\Values", L"Server", RRF_RT_REG_SZ, &type, text, &size),
+              ERROR_SUCCESS);
+    EXPECT_EQ(type, REG_SZ);
+    EXPECT_EQ(std::wstring(text), L"/opt/win\\system32\\shell32.dll %UNSET_NAME_X%");
+    EXPECT_EQ(size, (std::wstring(text).size() + 1) * sizeof(wchar_t));
+
+    size = sizeof text;
+    ASSERT_EQ(RegGetValueW(key(), nullptr, L"Server", RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND, &type, text, &size),
+              ERROR_SUCCESS);
+    EXPECT_EQ(type, REG_EXPAND_SZ);
+    EXPECT_EQ(std::wstring(text), L"%NIMBREL_REG_TEST_ROOT%\\system32\\shell32.dll %UNSET_NAME_X%");
+
+    EXPECT_EQ(RegGetValueW(key(), nullptr, L"Server", RRF_RT_REG_EXPAND_SZ, nullptr, nullptr, nullptr),
+              ERROR_INVALID_PARAMETER);
+    ASSERT_EQ(setDword(key(), L"Flags", 2), ERROR_SUCCESS);
+    EXPECT_EQ(RegGetValueW(key(), nullptr, L"Flags", RRF_RT_REG_SZ, nullptr, nullptr, nullptr), ERROR_UNSUPPORTED_TYPE);
+    DWORD flags = 0;
+    size = sizeof flags;
+    ASSERT_EQ(RegGetValueW(key(), nullptr, L"Flags", RRF_RT_DWORD, nullptr, &flags, &size), ERROR_SUCCESS);
+    EXPECT_EQ(flags, 2u);
+}
+
+TEST_F(RegistryValues, GetValueTerminatesStringsStoredWithoutNul) {
+    const wchar_t raw[] = {L'a', L'b'};
+    ASSERT_EQ(RegSetValueExW(key(), L"Raw", 0, REG_SZ, reinterpret_cast<const BYTE*>(raw), sizeof raw), ERROR_SUCCESS);
+    DWORD size = 0;
+    ASSERT_EQ(RegQueryValueExW(key(), L"Raw", nullptr, nullptr, nullptr, &size), ERROR_SUCCESS);
+    EXPECT_EQ(size, sizeof raw);
+    ASSERT_EQ(RegGetValueW(key(), nullptr, L"Raw", RRF_RT_REG_SZ, nullptr, nullptr, &size), ERROR_SUCCESS);
+    EXPECT_EQ(size, 3 * sizeof(wchar_t));
+    wchar_t tooSmall[2] = {L'x', L'y'};
+    size = sizeof tooSmall;
+    EXPECT_EQ(RegGetValueW(key(), nullptr, L"Raw", RRF_RT_REG_SZ | RRF_ZEROONFAILURE, nullptr, tooSmall, &size),
+              ERROR_MORE_DATA);
+    EXPECT_EQ(size, 3 * sizeof(wchar_t));
+    EXPECT_EQ(tooSmall[0], L'\0');
+}
+
+}  // namespace
