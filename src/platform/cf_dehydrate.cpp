@@ -1,0 +1,53 @@
+#include "platform/cf_dehydrate.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "platform/cf_errors.h"
+
+namespace nimbrel::platform::cf {
+
+HRESULT checkDehydration(const Item& item, CF_IN_SYNC_STATE inSyncAfter, bool alwaysFullAfter) {
+    if (item.root->hydration.Primary == CF_HYDRATION_POLICY_ALWAYS_FULL) {
+        return hrWin32(ERROR_CLOUD_FILE_NOT_SUPPORTED);
+    }
+    if (alwaysFullAfter) return hrWin32(ERROR_CLOUD_FILE_DEHYDRATION_DISALLOWED);
+    if (item.record && item.record->pin == CF_PIN_STATE_PINNED) return hrWin32(ERROR_CLOUD_FILE_PINNED);
+    if (inSyncAfter != CF_IN_SYNC_STATE_IN_SYNC) return hrWin32(ERROR_CLOUD_FILE_NOT_IN_SYNC);
+    return S_OK;
+}
+
+HRESULT dehydrate(CfStore& store, const Item& item, const std::vector<CF_FILE_RANGE>& ranges,
+                  const std::function<void(PlaceholderRecord&)>& change) {
+    const bool written = store.updatePlaceholder(item.record->token, [&](PlaceholderRecord& record) {
+        if (change) change(record);
+        record.hydrated = false;
+        return true;
+    });
+    if (!written) return E_FAIL;
+    int fd = ::open(item.access.c_str(), O_WRONLY | O_CLOEXEC);
+    if (fd < 0) return hrFromErrno(errno);
+    const std::int64_t size = item.st.st_size;
+    HRESULT result = S_OK;
+    auto punch = [&](std::int64_t offset, std::int64_t length) {
+        if (offset >= size || length <= 0) return;
+        length = std::min(length, size - offset);
+        if (::fallocate(fd, FALLOC_FL_PUNCH_HOLE | FALLOC_FL_KEEP_SIZE, offset, length) != 0) {
+            result = hrFromErrno(errno);
+        }
+    };
+    if (ranges.empty()) {
+        punch(0, size);
+    } else {
+        for (const auto& range : ranges) {
+            const std::int64_t offset = range.StartingOffset.QuadPart;
+            punch(offset, range.Length.QuadPart == CF_EOF ? size - offset : range.Length.QuadPart);
+        }
+    }
+    ::close(fd);
+    return result;
+}
+
+}  // namespace nimbrel::platform::cf

@@ -1,0 +1,86 @@
+#pragma once
+// The persistent state of the Cloud Files stand-in: sync-root registrations and placeholder records,
+// in SQLite under NIMBREL_PLATFORM_HOME. A placeholder record is keyed by a token stored on the file
+// itself (see cf_item.h), so it follows renames and is lost with the file.
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/cfapi.h"
+
+struct sqlite3;
+
+namespace nimbrel::platform::cf {
+
+struct SyncRootRecord {
+    std::string path;  // canonical host path
+    std::wstring providerName;
+    std::wstring providerVersion;
+    std::string identity;  // SyncRootIdentity bytes
+    GUID providerId{};
+    CF_HYDRATION_POLICY hydration{};
+    CF_POPULATION_POLICY population{};
+    CF_INSYNC_POLICY inSync = CF_INSYNC_POLICY_NONE;
+    CF_HARDLINK_POLICY hardLink = CF_HARDLINK_POLICY_NONE;
+    CF_PLACEHOLDER_MANAGEMENT_POLICY management = CF_PLACEHOLDER_MANAGEMENT_POLICY_DEFAULT;
+};
+
+struct PlaceholderRecord {
+    std::string token;
+    std::string root;  // path of the sync root the placeholder was made in
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
+    std::string identity;  // FileIdentity bytes, at most CF_PLACEHOLDER_MAX_FILE_IDENTITY_LENGTH
+    CF_PIN_STATE pin = CF_PIN_STATE_UNSPECIFIED;
+    CF_IN_SYNC_STATE inSync = CF_IN_SYNC_STATE_NOT_IN_SYNC;
+    bool hydrated = false;  // every byte of the file is local; always true for folders
+    bool isDirectory = false;
+    bool alwaysFull = false;
+    std::int64_t creationTime = 0;  // FILETIME ticks; Linux keeps no settable birth time
+    std::int64_t usn = 0;           // grows with every change of the record
+};
+
+class CfStore {
+public:
+    // The store of the current NIMBREL_PLATFORM_HOME (reopened when the variable changes);
+    // nullptr when the database cannot be opened.
+    static std::shared_ptr<CfStore> current();
+
+    explicit CfStore(sqlite3* db);
+    ~CfStore();
+    CfStore(const CfStore&) = delete;
+    CfStore& operator=(const CfStore&) = delete;
+
+    std::vector<SyncRootRecord> roots();
+    std::optional<SyncRootRecord> root(const std::string& path);
+    // The registered root that is `path` or one of its ancestors.
+    std::optional<SyncRootRecord> rootContaining(const std::string& path);
+    bool putRoot(const SyncRootRecord& root);
+    // Removes the registration and every placeholder record made in it.
+    bool removeRoot(const std::string& path);
+
+    std::optional<PlaceholderRecord> placeholder(const std::string& token);
+    bool putPlaceholder(const PlaceholderRecord& record);
+    bool removePlaceholder(const std::string& token);
+    // Reads, changes and writes one record in a single write transaction; `change` answers whether
+    // to write. False when the record does not exist or the database fails.
+    bool updatePlaceholder(const std::string& token, const std::function<bool(PlaceholderRecord&)>& change);
+
+private:
+    bool exec(const char* sql);
+    std::optional<PlaceholderRecord> readPlaceholder(const std::string& token);
+    bool writePlaceholder(const PlaceholderRecord& record);
+
+    sqlite3* db_;
+    std::recursive_mutex mutex_;
+};
+
+// True when `path` is `ancestor` or lies below it (host paths, no trailing "/").
+bool isSameOrBelow(const std::string& path, const std::string& ancestor);
+
+}  // namespace nimbrel::platform::cf
