@@ -16,6 +16,12 @@
 //
 // The functions return Win32 error codes and leave GetLastError untouched, as on Windows. State is
 // machine-wide: one database below the platform home, shared by every process.
+//
+// Fault rules (test only, fault_injection.h) for RegCreateKeyExW, RegOpenKeyExW, RegDeleteKeyExW,
+// RegDeleteTreeW, RegSetValueExW, RegQueryValueExW and RegDeleteValueW match the full key path as the
+// caller spelled it, with the root's long name and after view redirection, for example
+// "RegSetValueExW@HKEY_CURRENT_USER\Software\Tellwick\Orvane=0x80070005"; the call then returns
+// the rule's HRESULT_CODE.
 
 #include "platform/win_types.h"
 
@@ -123,6 +129,7 @@ LSTATUS RegQueryInfoKeyW(HKEY hKey, LPWSTR lpClass, LPDWORD lpcchClass, LPDWORD 
 
 // Changes made by any process wake the watch. A watch is one-shot, as on Windows: it is signalled
 // once (a change of a kind in the filter to the key, or below it with bWatchSubtree; the deletion
-// of the key; the closing of its handle) and must be armed again.
+// of the key; the closing of its handle) and must be armed again. Watches outlive the thread that
+// armed them, as if REG_NOTIFY_THREAD_AGNOSTIC were always given.
 LSTATUS RegNotifyChangeKeyValue(HKEY hKey, BOOL bWatchSubtree, DWORD dwNotifyFilter, HANDLE hEvent, BOOL fAsynchronous);
 }

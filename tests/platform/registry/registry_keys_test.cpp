@@ -1,11 +1,14 @@
 // Keys: creation, opening, views, deletion, enumeration, access rights and fault injection.
 #include <gtest/gtest.h>
+#include <stdlib.h>
 
+#include <memory>
 #include <thread>
 #include <vector>
 
 #include "platform/fault_injection.h"
 #include "platform/registry/registry_test_support.h"
+#include "support/test_env.h"
 
 namespace {
 
@@ -292,6 +295,47 @@ TEST(RegistryKeys, ConcurrentWritersFromSeveralThreadsAllLand) {
                   ERROR_SUCCESS);
         EXPECT_EQ(valueNames(key.get()).size(), static_cast<std::size_t>(kValuesEach));
     }
+}
+
+TEST(RegistryKeys, EachPlatformHomeHasARegistryOfItsOwn) {
+    const std::string first = getenv("NIMBREL_PLATFORM_HOME");
+    ScopedKey key;
+    ASSERT_EQ(createKey(HKEY_CURRENT_USER, L"Software\\Home", key), ERROR_SUCCESS);
+
+    setenv("NIMBREL_PLATFORM_HOME", nimbrel::test::makeScratchDir("second-home").c_str(), 1);
+    EXPECT_FALSE(keyExists(HKEY_CURRENT_USER, L"Software\\Home"));
+    // A key opened before the switch still belongs to the registry it was opened in.
+    EXPECT_EQ(setDword(key.get(), L"v", 7), ERROR_SUCCESS);
+    EXPECT_FALSE(keyExists(HKEY_CURRENT_USER, L"Software\\Home"));
+
+    setenv("NIMBREL_PLATFORM_HOME", first.c_str(), 1);
+    ScopedKey again;
+    ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Home", 0, KEY_READ, again.put()), ERROR_SUCCESS);
+    DWORD value = 0, size = sizeof value;
+    EXPECT_EQ(RegQueryValueExW(again.get(), L"v", nullptr, nullptr, reinterpret_cast<BYTE*>(&value), &size),
+              ERROR_SUCCESS);
+    EXPECT_EQ(value, 7u);
+}
+
+TEST(RegistryKeys, ConcurrentWritersFromSeveralProcessesAllLand) {
+    constexpr int kProcesses = 8;
+    const auto tool = nimbrel::test::appDir() + "/nimbrel-reg";
+    std::vector<std::unique_ptr<nimbrel::test::ChildProcess>> children;
+    for (int i = 0; i < kProcesses; ++i) {
+        children.push_back(std::make_unique<nimbrel::test::ChildProcess>(
+            tool, std::vector<std::string>{"add", "HKCU\\Software\\Crowd\\k" + std::to_string(i % 3), "/v",
+                                           "v" + std::to_string(i), "/t", "REG_DWORD", "/d", std::to_string(i)}));
+    }
+    for (auto& child : children) EXPECT_EQ(child->wait(), 0) << child->err();
+    DWORD total = 0;
+    for (int k = 0; k < 3; ++k) {
+        ScopedKey key;
+        ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, (L"Software\\Crowd\\k" + std::to_wstring(k)).c_str(), 0, KEY_READ,
+                                key.put()),
+                  ERROR_SUCCESS);
+        total += static_cast<DWORD>(valueNames(key.get()).size());
+    }
+    EXPECT_EQ(total, static_cast<DWORD>(kProcesses));
 }
 
 }  // namespace
