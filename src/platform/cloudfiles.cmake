@@ -1,5 +1,6 @@
 # The Cloud Files stand-in: store, sync roots, placeholders, filter core and port.
 target_sources(nimbrel_platform PRIVATE
+  ${CMAKE_CURRENT_LIST_DIR}/cf_application.cpp
   ${CMAKE_CURRENT_LIST_DIR}/cf_attributes.cpp
   ${CMAKE_CURRENT_LIST_DIR}/cf_callback_pool.cpp
   ${CMAKE_CURRENT_LIST_DIR}/cf_connection.cpp

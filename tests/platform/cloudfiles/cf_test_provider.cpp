@@ -1,0 +1,107 @@
+// A provider process for the two-process tests: connects a registered root and answers FETCH_DATA
+// with the content of CLOUD_DIR/<identity text>.
+//   cf_test_provider ROOT CLOUD_DIR serve CHUNK   transfers CHUNK-byte aligned pieces with progress
+//   cf_test_provider ROOT CLOUD_DIR stall BYTES   transfers BYTES, prints "stalled", then waits forever
+//   cf_test_provider ROOT CLOUD_DIR fail STATUS   fails every fetch with the NTSTATUS (hex)
+// It prints "connected" once connected and a line per callback, and runs until it is killed.
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "platform/cfapi.h"
+#include "platform/platform_paths.h"
+
+namespace {
+
+std::string gCloudDir;
+std::string gMode;
+long long gArgument = 0;
+std::mutex gOutput;
+
+void say(const std::string& line) {
+    std::lock_guard lock(gOutput);
+    std::printf("%s\n", line.c_str());
+    std::fflush(stdout);
+}
+
+HRESULT send(const CF_CALLBACK_INFO* info, NTSTATUS status, const void* data, long long offset, long long length) {
+    CF_OPERATION_INFO op{};
+    op.StructSize = sizeof(op);
+    op.Type = CF_OPERATION_TYPE_TRANSFER_DATA;
+    op.ConnectionKey = info->ConnectionKey;
+    op.TransferKey = info->TransferKey;
+    CF_OPERATION_PARAMETERS params{};
+    params.ParamSize = CF_SIZE_OF_OP_PARAM(TransferData);
+    params.TransferData.CompletionStatus = status;
+    params.TransferData.Buffer = data;
+    params.TransferData.Offset.QuadPart = offset;
+    params.TransferData.Length.QuadPart = length;
+    return CfExecute(&op, &params);
+}
+
+void CALLBACK onFetch(const CF_CALLBACK_INFO* info, const CF_CALLBACK_PARAMETERS*) {
+    std::u16string id(static_cast<const char16_t*>(info->FileIdentity), info->FileIdentityLength / 2);
+    if (auto nul = id.find(u'\0'); nul != std::u16string::npos) id.resize(nul);
+    const std::string name = nimbrel::platform::toUtf8(id);
+    say("fetch " + name + " pid=" + std::to_string(info->ProcessInfo ? info->ProcessInfo->ProcessId : 0) +
+        " image=" + nimbrel::platform::toUtf8(std::wstring(info->ProcessInfo ? info->ProcessInfo->ImagePath : L"")));
+    const long long size = info->FileSize.QuadPart;
+    if (gMode == "fail") {
+        send(info, static_cast<NTSTATUS>(gArgument), nullptr, 0, size < 4096 ? size : 4096);
+        return;
+    }
+    std::ifstream in(gCloudDir + "/" + name, std::ios::binary);
+    std::vector<char> content((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const long long chunk = gMode == "serve" ? gArgument : 4096;
+    for (long long offset = 0; offset < size; offset += chunk) {
+        if (gMode == "stall" && offset >= gArgument) {
+            say("stalled");
+            for (;;) pause();
+        }
+        const long long length = std::min(chunk, size - offset);
+        HRESULT hr = send(info, 0, content.data() + offset, offset, length);
+        if (FAILED(hr)) {
+            say("transfer failed");
+            return;
+        }
+        LARGE_INTEGER total{}, done{};
+        total.QuadPart = size;
+        done.QuadPart = offset + length;
+        CfReportProviderProgress(info->ConnectionKey, info->TransferKey, total, done);
+    }
+    say("served " + name);
+}
+
+void CALLBACK onCancel(const CF_CALLBACK_INFO*, const CF_CALLBACK_PARAMETERS* params) {
+    say("cancel flags=" + std::to_string(params->Cancel.Flags));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 5) return 2;
+    gCloudDir = argv[2];
+    gMode = argv[3];
+    gArgument = std::strtoll(argv[4], nullptr, 0);
+    const CF_CALLBACK_REGISTRATION table[] = {{CF_CALLBACK_TYPE_FETCH_DATA, onFetch},
+                                              {CF_CALLBACK_TYPE_CANCEL_FETCH_DATA, onCancel},
+                                              CF_CALLBACK_REGISTRATION_END};
+    CF_CONNECTION_KEY key{};
+    const std::wstring root = nimbrel::platform::toWindowsPath(argv[1]);
+    HRESULT hr = CfConnectSyncRoot(root.c_str(), table, nullptr,
+                                   CF_CONNECT_FLAG_REQUIRE_PROCESS_INFO | CF_CONNECT_FLAG_REQUIRE_FULL_FILE_PATH, &key);
+    if (FAILED(hr)) {
+        std::printf("connect failed 0x%08x\n", static_cast<unsigned>(hr));
+        return 1;
+    }
+    say("connected");
+    for (;;) pause();
+}

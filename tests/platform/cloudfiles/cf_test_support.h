@@ -1,0 +1,100 @@
+#pragma once
+// Shared helpers of the Cloud Files stand-in tests: roots, handles, placeholders, and an in-process
+// provider whose callbacks record what the filter delivers.
+
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "platform/cfapi.h"
+
+namespace nimbrel::test::cf {
+
+std::wstring wide(const std::string& hostPath);
+// A fresh folder registered as a sync root with the given hydration policy.
+std::string registeredRoot(const std::string& name, CF_HYDRATION_POLICY_PRIMARY hydration = CF_HYDRATION_POLICY_FULL,
+                           CF_HARDLINK_POLICY hardLinks = CF_HARDLINK_POLICY_NONE);
+HRESULT registerRoot(const std::string& path, CF_HYDRATION_POLICY_PRIMARY hydration = CF_HYDRATION_POLICY_FULL,
+                     CF_REGISTER_FLAGS flags = CF_REGISTER_FLAG_NONE,
+                     CF_HARDLINK_POLICY hardLinks = CF_HARDLINK_POLICY_NONE);
+// The identity blob Nimbrel uses: UTF-16 text with its terminating NUL.
+std::string identityOf(const std::u16string& text);
+HRESULT createPlaceholder(const std::string& dir, const std::string& name, std::int64_t size,
+                          const std::string& identity,
+                          CF_PLACEHOLDER_CREATE_FLAGS flags = CF_PLACEHOLDER_CREATE_FLAG_MARK_IN_SYNC,
+                          bool directory = false);
+
+// A file handle closed when the owner goes.
+class Handle {
+public:
+    explicit Handle(const std::string& path, DWORD access = FILE_READ_ATTRIBUTES);
+    ~Handle();
+    Handle(const Handle&) = delete;
+    Handle& operator=(const Handle&) = delete;
+    HANDLE get() const { return handle_; }
+    bool valid() const { return handle_ != INVALID_HANDLE_VALUE; }
+
+private:
+    HANDLE handle_;
+};
+
+struct BasicInfo {
+    HRESULT hr = E_FAIL;
+    CF_PIN_STATE pin = CF_PIN_STATE_UNSPECIFIED;
+    CF_IN_SYNC_STATE inSync = CF_IN_SYNC_STATE_NOT_IN_SYNC;
+    std::string identity;
+};
+BasicInfo placeholderInfo(const std::string& path);
+DWORD attributesOf(const std::string& path);
+std::int64_t allocatedBytes(const std::string& path);
+
+// What a callback saw, copied out of the filter's buffers.
+struct CallbackRecord {
+    CF_CALLBACK_TYPE type = CF_CALLBACK_TYPE_NONE;
+    CF_CONNECTION_KEY connectionKey{};
+    CF_TRANSFER_KEY transferKey{};
+    std::int64_t fileSize = 0;
+    std::string identity;
+    std::wstring normalizedPath;
+    std::wstring volumeDosName;
+    DWORD processId = 0;
+    std::wstring imagePath;
+    std::int64_t requiredOffset = 0;
+    std::int64_t requiredLength = 0;
+    CF_CALLBACK_CANCEL_FLAGS cancelFlags = CF_CALLBACK_CANCEL_FLAG_NONE;
+    std::int64_t cancelOffset = 0;
+    std::int64_t cancelLength = 0;
+};
+
+// Connects a root with every callback recorded; a handler may answer FETCH_DATA on the callback thread.
+class RecordingProvider {
+public:
+    using Handler = std::function<void(const CallbackRecord&)>;
+    explicit RecordingProvider(const std::string& root, Handler onFetch = {},
+                               CF_CONNECT_FLAGS flags = CF_CONNECT_FLAG_REQUIRE_PROCESS_INFO |
+                                                        CF_CONNECT_FLAG_REQUIRE_FULL_FILE_PATH);
+    ~RecordingProvider();
+    HRESULT connectResult() const { return connectResult_; }
+    CF_CONNECTION_KEY key() const { return key_; }
+    HRESULT disconnect();
+    // Waits (bounded) until `count` callbacks of `type` arrived; answers whether they did.
+    bool waitFor(CF_CALLBACK_TYPE type, std::size_t count);
+    std::vector<CallbackRecord> records(CF_CALLBACK_TYPE type);
+
+    static void record(const CF_CALLBACK_INFO* info, const CF_CALLBACK_PARAMETERS* params, CF_CALLBACK_TYPE type);
+
+private:
+    HRESULT connectResult_;
+    CF_CONNECTION_KEY key_{};
+    bool connected_ = false;
+};
+
+// One TRANSFER_DATA of the given bytes (null buffer with a failure status).
+HRESULT transfer(const CallbackRecord& request, std::int64_t offset, std::int64_t length, const void* data,
+                 NTSTATUS status = STATUS_SUCCESS);
+
+}  // namespace nimbrel::test::cf
