@@ -1,6 +1,7 @@
 #include "platform/cf_dehydrate.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -8,6 +9,12 @@
 #include "platform/cf_errors.h"
 
 namespace nimbrel::platform::cf {
+
+namespace {
+
+constexpr std::int64_t kBlock = 4096;
+
+}  // namespace
 
 HRESULT checkDehydration(const Item& item, CF_IN_SYNC_STATE inSyncAfter, bool alwaysFullAfter) {
     if (item.root->hydration.Primary == CF_HYDRATION_POLICY_ALWAYS_FULL) {
@@ -33,7 +40,8 @@ HRESULT dehydrate(CfStore& store, const Item& item, const std::vector<CF_FILE_RA
     HRESULT result = S_OK;
     auto punch = [&](std::int64_t offset, std::int64_t length) {
         if (offset >= size || length <= 0) return;
-        length = std::min(length, size - offset);
+        // A range that reaches the end takes the last partial block too, which KEEP_SIZE allows.
+        if (offset + length >= size) length = ((size + kBlock - 1) / kBlock) * kBlock - offset;
         if (::fallocate(fd, FALLOC_FL_PUNCH_HOLE | FALLOC_FL_KEEP_SIZE, offset, length) != 0) {
             result = hrFromErrno(errno);
         }
@@ -46,6 +54,9 @@ HRESULT dehydrate(CfStore& store, const Item& item, const std::vector<CF_FILE_RA
             punch(offset, range.Length.QuadPart == CF_EOF ? size - offset : range.Length.QuadPart);
         }
     }
+    // Freeing space is no change of content: the file keeps its times.
+    const struct timespec times[2] = {item.st.st_atim, item.st.st_mtim};
+    ::futimens(fd, times);
     ::close(fd);
     return result;
 }

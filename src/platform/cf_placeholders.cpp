@@ -253,13 +253,8 @@ extern "C" HRESULT CfUpdatePlaceholder(HANDLE FileHandle, const CF_FS_METADATA* 
 
     const bool passthrough = UpdateFlags & CF_UPDATE_FLAG_PASSTHROUGH_FS_METADATA;
     std::int64_t newSize = item->st.st_size;
-    if (FsMetadata) {
-        if (HRESULT hr = applyBasicInfo(item->access, item->path, FsMetadata->BasicInfo, !passthrough); FAILED(hr)) {
-            return hr;
-        }
-        if (!item->isDirectory()) newSize = FsMetadata->FileSize.QuadPart;
-        if (newSize < 0) return E_INVALIDARG;
-    }
+    if (FsMetadata && !item->isDirectory()) newSize = FsMetadata->FileSize.QuadPart;
+    if (newSize < 0) return E_INVALIDARG;
     auto change = [&](cf::PlaceholderRecord& r) {
         if (FileIdentity) r.identity.assign(static_cast<const char*>(FileIdentity), FileIdentityLength);
         if (UpdateFlags & CF_UPDATE_FLAG_REMOVE_FILE_IDENTITY) r.identity.clear();
@@ -278,6 +273,12 @@ extern "C" HRESULT CfUpdatePlaceholder(HANDLE FileHandle, const CF_FS_METADATA* 
         return E_FAIL;
     }
     if (newSize != item->st.st_size && ::truncate(item->access.c_str(), newSize) != 0) return cf::hrFromErrno(errno);
+    // Times last: resizing the file would overwrite them.
+    if (FsMetadata) {
+        if (HRESULT hr = applyBasicInfo(item->access, item->path, FsMetadata->BasicInfo, !passthrough); FAILED(hr)) {
+            return hr;
+        }
+    }
     if (dehydrating) {
         ::fstatat(AT_FDCWD, item->access.c_str(), &item->st, 0);
         if (HRESULT hr = cf::dehydrate(*store, *item, ranges, {}); FAILED(hr)) return hr;

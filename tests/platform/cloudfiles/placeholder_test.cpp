@@ -1,0 +1,315 @@
+// Placeholders: creation, conversion, information, pin and in-sync states, update and dehydration,
+// with the attribute words a Windows program reads back.
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <vector>
+
+#include "cf_test_support.h"
+#include "support/test_env.h"
+
+namespace nimbrel::test::cf {
+namespace {
+
+constexpr DWORD kDehydratedBits = FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_SPARSE_FILE | FILE_ATTRIBUTE_OFFLINE |
+                                  FILE_ATTRIBUTE_RECALL_ON_DATA_ACCESS;
+
+class CloudFilesPlaceholder : public testing::Test {
+protected:
+    void SetUp() override {
+        root = registeredRoot("root");
+        ASSERT_FALSE(root.empty());
+    }
+    std::string root;
+};
+
+TEST_F(CloudFilesPlaceholder, CreatedFileIsADehydratedPlaceholderWithItsSizeAndIdentity) {
+    ASSERT_EQ(createPlaceholder(root, "a.bin", 10000, identityOf(u"id-1")), S_OK);
+    const std::string path = root + "/a.bin";
+    EXPECT_EQ(attributesOf(path) & kDehydratedBits, kDehydratedBits);
+    EXPECT_EQ(allocatedBytes(path), 0);
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    ASSERT_TRUE(GetFileAttributesExW(wide(path).c_str(), GetFileExInfoStandard, &data));
+    EXPECT_EQ(data.nFileSizeLow, 10000u);
+    auto info = placeholderInfo(path);
+    EXPECT_EQ(info.hr, S_OK);
+    EXPECT_EQ(info.identity, identityOf(u"id-1"));
+    EXPECT_EQ(info.inSync, CF_IN_SYNC_STATE_IN_SYNC);
+    EXPECT_EQ(info.pin, CF_PIN_STATE_UNSPECIFIED);
+
+    Handle handle(path);
+    FILE_ATTRIBUTE_TAG_INFO tag{};
+    ASSERT_TRUE(GetFileInformationByHandleEx(handle.get(), FileAttributeTagInfo, &tag, sizeof(tag)));
+    EXPECT_EQ(tag.ReparseTag, IO_REPARSE_TAG_CLOUD);
+    EXPECT_EQ(CfGetPlaceholderStateFromAttributeTag(tag.FileAttributes, tag.ReparseTag),
+              CF_PLACEHOLDER_STATE_PLACEHOLDER | CF_PLACEHOLDER_STATE_PARTIAL | CF_PLACEHOLDER_STATE_PARTIALLY_ON_DISK);
+}
+
+TEST_F(CloudFilesPlaceholder, CreationReportsPerEntryResultsAndRefusesBadEntries) {
+    const std::string id = identityOf(u"x");
+    std::wstring names[] = {L"ok.txt", L"sub\\bad.txt", L"ok.txt", L"dir"};
+    CF_PLACEHOLDER_CREATE_INFO entries[4]{};
+    for (int i = 0; i < 4; ++i) {
+        entries[i].RelativeFileName = names[i].c_str();
+        entries[i].FileIdentity = id.data();
+        entries[i].FileIdentityLength = static_cast<DWORD>(id.size());
+    }
+    entries[3].FsMetadata.BasicInfo.FileAttributes = FILE_ATTRIBUTE_DIRECTORY;
+    DWORD processed = 0;
+    HRESULT hr = CfCreatePlaceholders(wide(root).c_str(), entries, 4, CF_CREATE_FLAG_NONE, &processed);
+    EXPECT_EQ(processed, 4u);
+    EXPECT_EQ(entries[0].Result, S_OK);
+    EXPECT_TRUE(FAILED(entries[1].Result));
+    EXPECT_EQ(entries[2].Result, static_cast<HRESULT>(0x800700B7));
+    EXPECT_EQ(entries[3].Result, S_OK);
+    EXPECT_EQ(hr, entries[1].Result);
+    EXPECT_TRUE(attributesOf(root + "/dir") & FILE_ATTRIBUTE_DIRECTORY);
+    EXPECT_FALSE(attributesOf(root + "/dir") & FILE_ATTRIBUTE_OFFLINE);
+
+    std::wstring more[] = {L"bad/name", L"later.txt"};
+    CF_PLACEHOLDER_CREATE_INFO stop[2]{};
+    for (int i = 0; i < 2; ++i) {
+        stop[i].RelativeFileName = more[i].c_str();
+        stop[i].FileIdentity = id.data();
+        stop[i].FileIdentityLength = static_cast<DWORD>(id.size());
+    }
+    EXPECT_TRUE(FAILED(CfCreatePlaceholders(wide(root).c_str(), stop, 2, CF_CREATE_FLAG_STOP_ON_ERROR, &processed)));
+    EXPECT_EQ(processed, 1u);
+    EXPECT_EQ(attributesOf(root + "/later.txt"), INVALID_FILE_ATTRIBUTES);
+
+    const std::string outside = makeScratchDir("outside");
+    EXPECT_EQ(createPlaceholder(outside, "f", 1, id), static_cast<HRESULT>(0x80070186));
+    std::string tooLong(4098, 'i');
+    EXPECT_EQ(createPlaceholder(root, "big-id", 1, tooLong), E_INVALIDARG);
+}
+
+TEST_F(CloudFilesPlaceholder, InfoFollowsTheBufferRuleAndRefusesOrdinaryFiles) {
+    const std::string identity(300, 'q');
+    ASSERT_EQ(createPlaceholder(root, "f", 1, identity), S_OK);
+    Handle handle(root + "/f");
+    std::vector<char> buffer(4200);
+    DWORD returned = 0;
+    const DWORD fixed = offsetof(CF_PLACEHOLDER_BASIC_INFO, FileIdentity);
+    EXPECT_EQ(CfGetPlaceholderInfo(handle.get(), CF_PLACEHOLDER_INFO_BASIC, buffer.data(), 160, &returned),
+              static_cast<HRESULT>(0x800700EA));
+    EXPECT_EQ(returned, 160u);
+    EXPECT_EQ(reinterpret_cast<CF_PLACEHOLDER_BASIC_INFO*>(buffer.data())->FileIdentityLength, 300u);
+    ASSERT_EQ(CfGetPlaceholderInfo(handle.get(), CF_PLACEHOLDER_INFO_BASIC, buffer.data(), 4200, &returned), S_OK);
+    EXPECT_EQ(returned, fixed + 300);
+    EXPECT_EQ(std::string(buffer.data() + fixed, 300), identity);
+
+    writeFile(root + "/plain.txt", "data");
+    EXPECT_EQ(placeholderInfo(root + "/plain.txt").hr, static_cast<HRESULT>(0x80070178));
+    EXPECT_EQ(CfGetPlaceholderInfo(reinterpret_cast<HANDLE>(0x7ffff0), CF_PLACEHOLDER_INFO_BASIC, buffer.data(), 4200,
+                                   &returned),
+              static_cast<HRESULT>(0x80070006));
+}
+
+TEST_F(CloudFilesPlaceholder, ConvertKeepsTheDataAndRefusesHardLinks) {
+    writeFile(root + "/doc.txt", "hello world");
+    {
+        Handle handle(root + "/doc.txt");
+        USN usn = 0;
+        ASSERT_EQ(CfConvertToPlaceholder(handle.get(), "doc", 3, CF_CONVERT_FLAG_MARK_IN_SYNC, &usn, nullptr), S_OK);
+        EXPECT_NE(usn, 0);
+    }
+    EXPECT_EQ(readFile(root + "/doc.txt"), "hello world");
+    const DWORD attributes = attributesOf(root + "/doc.txt");
+    EXPECT_TRUE(attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+    EXPECT_FALSE(attributes & (FILE_ATTRIBUTE_OFFLINE | FILE_ATTRIBUTE_RECALL_ON_DATA_ACCESS));
+    EXPECT_EQ(placeholderInfo(root + "/doc.txt").identity, "doc");
+
+    writeFile(root + "/linked.txt", "shared");
+    ASSERT_EQ(::link((root + "/linked.txt").c_str(), (root + "/second-name.txt").c_str()), 0);
+    Handle linked(root + "/linked.txt");
+    EXPECT_EQ(CfConvertToPlaceholder(linked.get(), "l", 1, CF_CONVERT_FLAG_MARK_IN_SYNC, nullptr, nullptr),
+              static_cast<HRESULT>(0x8007018C));
+    EXPECT_EQ(placeholderInfo(root + "/linked.txt").hr, static_cast<HRESULT>(0x80070178));
+
+    const std::string outside = makeScratchDir("outside");
+    writeFile(outside + "/o.txt", "o");
+    Handle out(outside + "/o.txt");
+    EXPECT_EQ(CfConvertToPlaceholder(out.get(), "o", 1, CF_CONVERT_FLAG_NONE, nullptr, nullptr),
+              static_cast<HRESULT>(0x80070186));
+}
+
+TEST_F(CloudFilesPlaceholder, HardLinksAreAcceptedWhenTheRootAllowsThem) {
+    const std::string permissive = registeredRoot("links", CF_HYDRATION_POLICY_FULL, CF_HARDLINK_POLICY_ALLOWED);
+    ASSERT_FALSE(permissive.empty());
+    writeFile(permissive + "/a", "a");
+    ASSERT_EQ(::link((permissive + "/a").c_str(), (permissive + "/b").c_str()), 0);
+    Handle handle(permissive + "/a");
+    EXPECT_EQ(CfConvertToPlaceholder(handle.get(), "a", 1, CF_CONVERT_FLAG_NONE, nullptr, nullptr), S_OK);
+}
+
+TEST_F(CloudFilesPlaceholder, RecordFollowsARenameButNotADeleteAndRecreate) {
+    ASSERT_EQ(createPlaceholder(root, "old.txt", 10, identityOf(u"moving")), S_OK);
+    ASSERT_EQ(std::rename((root + "/old.txt").c_str(), (root + "/new.txt").c_str()), 0);
+    EXPECT_EQ(placeholderInfo(root + "/new.txt").identity, identityOf(u"moving"));
+
+    ASSERT_EQ(std::remove((root + "/new.txt").c_str()), 0);
+    writeFile(root + "/new.txt", "fresh");
+    EXPECT_EQ(placeholderInfo(root + "/new.txt").hr, static_cast<HRESULT>(0x80070178));
+    EXPECT_FALSE(attributesOf(root + "/new.txt") & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+TEST_F(CloudFilesPlaceholder, PinStatesShowAsAttributesAndInheritFollowsTheParent) {
+    ASSERT_EQ(createPlaceholder(root, "dir", 0, identityOf(u"d"), CF_PLACEHOLDER_CREATE_FLAG_MARK_IN_SYNC, true), S_OK);
+    ASSERT_EQ(createPlaceholder(root + "/dir", "f", 5, identityOf(u"f")), S_OK);
+    ASSERT_EQ(
+        createPlaceholder(root + "/dir", "sub", 0, identityOf(u"s"), CF_PLACEHOLDER_CREATE_FLAG_MARK_IN_SYNC, true),
+        S_OK);
+    {
+        Handle dir(root + "/dir");
+        ASSERT_EQ(CfSetPinState(dir.get(), CF_PIN_STATE_UNPINNED, CF_SET_PIN_FLAG_NONE, nullptr), S_OK);
+    }
+    EXPECT_TRUE(attributesOf(root + "/dir") & FILE_ATTRIBUTE_UNPINNED);
+    {
+        // Inheriting from an unpinned folder: a file stays unspecified, a folder becomes unpinned.
+        Handle f(root + "/dir/f");
+        Handle sub(root + "/dir/sub");
+        ASSERT_EQ(CfSetPinState(f.get(), CF_PIN_STATE_INHERIT, CF_SET_PIN_FLAG_NONE, nullptr), S_OK);
+        ASSERT_EQ(CfSetPinState(sub.get(), CF_PIN_STATE_INHERIT, CF_SET_PIN_FLAG_NONE, nullptr), S_OK);
+    }
+    EXPECT_EQ(placeholderInfo(root + "/dir/f").pin, CF_PIN_STATE_UNSPECIFIED);
+    EXPECT_EQ(placeholderInfo(root + "/dir/sub").pin, CF_PIN_STATE_UNPINNED);
+    {
+        Handle dir(root + "/dir");
+        ASSERT_EQ(CfSetPinState(dir.get(), CF_PIN_STATE_PINNED, CF_SET_PIN_FLAG_RECURSE_ONLY, nullptr), S_OK);
+    }
+    EXPECT_EQ(placeholderInfo(root + "/dir").pin, CF_PIN_STATE_UNPINNED);
+    EXPECT_EQ(placeholderInfo(root + "/dir/f").pin, CF_PIN_STATE_PINNED);
+    EXPECT_TRUE(attributesOf(root + "/dir/f") & FILE_ATTRIBUTE_PINNED);
+    EXPECT_FALSE(attributesOf(root + "/dir/f") & FILE_ATTRIBUTE_UNPINNED);
+    {
+        Handle dir(root + "/dir");
+        ASSERT_EQ(CfSetPinState(dir.get(), CF_PIN_STATE_EXCLUDED, CF_SET_PIN_FLAG_RECURSE, nullptr), S_OK);
+    }
+    EXPECT_EQ(placeholderInfo(root + "/dir/sub").pin, CF_PIN_STATE_EXCLUDED);
+    const DWORD excluded = attributesOf(root + "/dir/f");
+    EXPECT_EQ(excluded & (FILE_ATTRIBUTE_PINNED | FILE_ATTRIBUTE_UNPINNED),
+              FILE_ATTRIBUTE_PINNED | FILE_ATTRIBUTE_UNPINNED);
+
+    writeFile(root + "/plain.txt", "p");
+    Handle plain(root + "/plain.txt");
+    EXPECT_EQ(CfSetPinState(plain.get(), CF_PIN_STATE_PINNED, CF_SET_PIN_FLAG_NONE, nullptr),
+              static_cast<HRESULT>(0x80070178));
+    EXPECT_EQ(CfSetPinState(plain.get(), static_cast<CF_PIN_STATE>(9), CF_SET_PIN_FLAG_NONE, nullptr), E_INVALIDARG);
+}
+
+TEST_F(CloudFilesPlaceholder, InSyncStateIsSetAndGuardedByTheUsn) {
+    ASSERT_EQ(createPlaceholder(root, "f", 5, identityOf(u"f"), CF_PLACEHOLDER_CREATE_FLAG_NONE), S_OK);
+    EXPECT_EQ(placeholderInfo(root + "/f").inSync, CF_IN_SYNC_STATE_NOT_IN_SYNC);
+    Handle handle(root + "/f");
+    USN usn = 0;
+    ASSERT_EQ(CfSetInSyncState(handle.get(), CF_IN_SYNC_STATE_IN_SYNC, CF_SET_IN_SYNC_FLAG_NONE, &usn), S_OK);
+    EXPECT_EQ(placeholderInfo(root + "/f").inSync, CF_IN_SYNC_STATE_IN_SYNC);
+    USN stale = usn;
+    USN current = usn;
+    ASSERT_EQ(CfSetInSyncState(handle.get(), CF_IN_SYNC_STATE_NOT_IN_SYNC, CF_SET_IN_SYNC_FLAG_NONE, &current), S_OK);
+    EXPECT_TRUE(FAILED(CfSetInSyncState(handle.get(), CF_IN_SYNC_STATE_IN_SYNC, CF_SET_IN_SYNC_FLAG_NONE, &stale)));
+    EXPECT_EQ(placeholderInfo(root + "/f").inSync, CF_IN_SYNC_STATE_NOT_IN_SYNC);
+
+    writeFile(root + "/plain.txt", "p");
+    Handle plain(root + "/plain.txt");
+    EXPECT_EQ(CfSetInSyncState(plain.get(), CF_IN_SYNC_STATE_IN_SYNC, CF_SET_IN_SYNC_FLAG_NONE, nullptr),
+              static_cast<HRESULT>(0x80070178));
+}
+
+TEST_F(CloudFilesPlaceholder, DehydrationPunchesTheDataKeepsTheSizeAndIsRefusedWhenPinned) {
+    const std::string content(3 * 4096 + 10, 'z');
+    writeFile(root + "/big.bin", content);
+    Handle handle(root + "/big.bin");
+    ASSERT_EQ(CfConvertToPlaceholder(handle.get(), "b", 1, CF_CONVERT_FLAG_MARK_IN_SYNC, nullptr, nullptr), S_OK);
+    ASSERT_GT(allocatedBytes(root + "/big.bin"), 0);
+
+    ASSERT_EQ(CfSetPinState(handle.get(), CF_PIN_STATE_PINNED, CF_SET_PIN_FLAG_NONE, nullptr), S_OK);
+    EXPECT_EQ(
+        CfUpdatePlaceholder(handle.get(), nullptr, nullptr, 0, nullptr, 0, CF_UPDATE_FLAG_DEHYDRATE, nullptr, nullptr),
+        static_cast<HRESULT>(0x80070188));
+    EXPECT_EQ(readFile(root + "/big.bin"), content);
+
+    ASSERT_EQ(CfSetPinState(handle.get(), CF_PIN_STATE_UNPINNED, CF_SET_PIN_FLAG_NONE, nullptr), S_OK);
+    ASSERT_EQ(CfSetInSyncState(handle.get(), CF_IN_SYNC_STATE_NOT_IN_SYNC, CF_SET_IN_SYNC_FLAG_NONE, nullptr), S_OK);
+    EXPECT_EQ(
+        CfUpdatePlaceholder(handle.get(), nullptr, nullptr, 0, nullptr, 0, CF_UPDATE_FLAG_DEHYDRATE, nullptr, nullptr),
+        static_cast<HRESULT>(0x80070179));
+    CF_FILE_RANGE range{};
+    range.StartingOffset.QuadPart = 0;
+    range.Length.QuadPart = CF_EOF;
+    ASSERT_EQ(CfUpdatePlaceholder(handle.get(), nullptr, nullptr, 0, &range, 1,
+                                  CF_UPDATE_FLAG_MARK_IN_SYNC | CF_UPDATE_FLAG_DEHYDRATE, nullptr, nullptr),
+              S_OK);
+    EXPECT_EQ(allocatedBytes(root + "/big.bin"), 0);
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    ASSERT_TRUE(GetFileAttributesExW(wide(root + "/big.bin").c_str(), GetFileExInfoStandard, &data));
+    EXPECT_EQ(data.nFileSizeLow, content.size());
+    EXPECT_EQ(data.dwFileAttributes & kDehydratedBits, kDehydratedBits);
+    EXPECT_TRUE(data.dwFileAttributes & FILE_ATTRIBUTE_UNPINNED);
+}
+
+TEST_F(CloudFilesPlaceholder, UpdateChangesIdentityMetadataAndInSync) {
+    ASSERT_EQ(createPlaceholder(root, "f", 100, identityOf(u"old"), CF_PLACEHOLDER_CREATE_FLAG_NONE), S_OK);
+    Handle handle(root + "/f", FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES);
+    EXPECT_EQ(CfUpdatePlaceholder(handle.get(), nullptr, nullptr, 0, nullptr, 0, CF_UPDATE_FLAG_VERIFY_IN_SYNC, nullptr,
+                                  nullptr),
+              static_cast<HRESULT>(0x80070179));
+    CF_FS_METADATA metadata{};
+    metadata.FileSize.QuadPart = 8192;
+    metadata.BasicInfo.LastWriteTime.QuadPart = 133000000000000000LL;
+    const std::string id = identityOf(u"new");
+    USN usn = 0;
+    ASSERT_EQ(CfUpdatePlaceholder(handle.get(), &metadata, id.data(), static_cast<DWORD>(id.size()), nullptr, 0,
+                                  CF_UPDATE_FLAG_MARK_IN_SYNC, &usn, nullptr),
+              S_OK);
+    auto info = placeholderInfo(root + "/f");
+    EXPECT_EQ(info.identity, id);
+    EXPECT_EQ(info.inSync, CF_IN_SYNC_STATE_IN_SYNC);
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    ASSERT_TRUE(GetFileAttributesExW(wide(root + "/f").c_str(), GetFileExInfoStandard, &data));
+    EXPECT_EQ(data.nFileSizeLow, 8192u);
+    const ULONGLONG written =
+        (static_cast<ULONGLONG>(data.ftLastWriteTime.dwHighDateTime) << 32) | data.ftLastWriteTime.dwLowDateTime;
+    EXPECT_EQ(written, 133000000000000000ULL);
+    EXPECT_EQ(CfUpdatePlaceholder(handle.get(), nullptr, nullptr, 0, nullptr, 0,
+                                  CF_UPDATE_FLAG_ALWAYS_FULL | CF_UPDATE_FLAG_ALLOW_PARTIAL, nullptr, nullptr),
+              static_cast<HRESULT>(0x8007017C));
+    ASSERT_EQ(CfUpdatePlaceholder(handle.get(), nullptr, nullptr, 0, nullptr, 0, CF_UPDATE_FLAG_REMOVE_FILE_IDENTITY,
+                                  nullptr, nullptr),
+              S_OK);
+    EXPECT_TRUE(placeholderInfo(root + "/f").identity.empty());
+
+    writeFile(root + "/plain.txt", "p");
+    Handle plain(root + "/plain.txt");
+    EXPECT_EQ(CfUpdatePlaceholder(plain.get(), nullptr, nullptr, 0, nullptr, 0, CF_UPDATE_FLAG_MARK_IN_SYNC, nullptr,
+                                  nullptr),
+              static_cast<HRESULT>(0x80070178));
+}
+
+TEST_F(CloudFilesPlaceholder, OplockOpenIsRefusedWhileAnotherProcessHasTheFileOpen) {
+    writeFile(root + "/locked.txt", "content");
+    HANDLE handle = INVALID_HANDLE_VALUE;
+    ASSERT_EQ(CfOpenFileWithOplock(wide(root + "/locked.txt").c_str(), CF_OPEN_FILE_FLAG_EXCLUSIVE, &handle), S_OK);
+    // Another process opening the file breaks the oplock instead of waiting for it.
+    auto reader = runCommand("/bin/cat", {root + "/locked.txt"}, {}, std::chrono::seconds(30));
+    EXPECT_EQ(reader.exitCode, 0);
+    EXPECT_EQ(reader.out, "content");
+    CfCloseHandle(handle);
+
+    ChildProcess holder("/bin/sh", {"-c", "exec 3<\"$0\"; echo open; exec sleep 60", root + "/locked.txt"});
+    ASSERT_TRUE(waitUntil([&] { return holder.out().find("open") != std::string::npos; }));
+    EXPECT_EQ(CfOpenFileWithOplock(wide(root + "/locked.txt").c_str(), CF_OPEN_FILE_FLAG_EXCLUSIVE, &handle),
+              static_cast<HRESULT>(0x80070020));
+    holder.signal(SIGKILL);
+    ASSERT_TRUE(holder.wait().has_value());
+    ASSERT_EQ(CfOpenFileWithOplock(wide(root + "/locked.txt").c_str(), CF_OPEN_FILE_FLAG_EXCLUSIVE, &handle), S_OK);
+    CfCloseHandle(handle);
+    HANDLE missing = nullptr;
+    EXPECT_EQ(CfOpenFileWithOplock(wide(root + "/missing").c_str(), CF_OPEN_FILE_FLAG_NONE, &missing),
+              static_cast<HRESULT>(0x80070002));
+}
+
+}  // namespace
+}  // namespace nimbrel::test::cf
