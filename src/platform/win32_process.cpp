@@ -3,12 +3,13 @@
 #include <dirent.h>
 #include <poll.h>
 #include <signal.h>
-#include <sys/pidfd.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
+#include <cstring>
 #include <chrono>
 #include <fstream>
 #include <sstream>
@@ -187,7 +188,7 @@ extern "C" HANDLE OpenProcess(DWORD desiredAccess, BOOL, DWORD processId) {
     }
     auto object = std::make_shared<ProcessObject>();
     object->pid = static_cast<pid_t>(processId);
-    object->pidfd = ::pidfd_open(object->pid, 0);
+    object->pidfd = static_cast<int>(::syscall(SYS_pidfd_open, object->pid, 0));
     object->access = desiredAccess;
     return p::registerHandle(std::move(object));
 }
