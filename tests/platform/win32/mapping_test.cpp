@@ -1,0 +1,151 @@
+#include <dirent.h>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <csignal>
+#include <cstring>
+#include <string>
+
+#include "platform/win32/child_role.h"
+#include "platform/win32/everyone_descriptor.h"
+#include "platform/windows.h"
+
+namespace {
+
+namespace t = nimbrel::test;
+namespace role = nimbrel::test::win32;
+
+constexpr const char* kName = "_SocketApi_tcp_sync_";
+
+std::string readSection(HANDLE section) {
+    void* view = MapViewOfFile(section, FILE_MAP_READ, 0, 0, 0);
+    if (!view) return "<no view>";
+    std::string text(static_cast<const char*>(view), strnlen(static_cast<const char*>(view), 1000));
+    UnmapViewOfFile(view);
+    return text;
+}
+
+TEST(Win32Mapping, CreatedSectionIsZeroFilledAndSecondCreateFindsIt) {
+    HANDLE first = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 1000, kName);
+    ASSERT_NE(first, nullptr);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SUCCESS));
+    auto* view = static_cast<char*>(MapViewOfFile(first, FILE_MAP_ALL_ACCESS, 0, 0, 0));
+    ASSERT_NE(view, nullptr);
+    EXPECT_EQ(std::count(view, view + 1000, 0), 1000);
+    std::strcpy(view, "{\"port\":4711}");
+    EXPECT_TRUE(UnmapViewOfFile(view));
+    EXPECT_FALSE(UnmapViewOfFile(view));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_ADDRESS));
+
+    // The existing section, with its own size, even when asked for another.
+    HANDLE second = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 4096, kName);
+    ASSERT_NE(second, nullptr);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
+    EXPECT_EQ(readSection(second), "{\"port\":4711}");
+    EXPECT_EQ(MapViewOfFile(second, FILE_MAP_READ, 0, 0, 1001), nullptr);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    CloseHandle(first);
+    CloseHandle(second);
+
+    EXPECT_EQ(OpenFileMappingA(FILE_MAP_ALL_ACCESS, TRUE, kName), nullptr);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+}
+
+TEST(Win32Mapping, ReadOnlyHandleCannotMapForWriting) {
+    HANDLE created = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 1000, L"ro-test");
+    ASSERT_NE(created, nullptr);
+    HANDLE reader = OpenFileMappingW(FILE_MAP_READ, FALSE, L"ro-test");
+    ASSERT_NE(reader, nullptr);
+    EXPECT_EQ(MapViewOfFile(reader, FILE_MAP_WRITE, 0, 0, 0), nullptr);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    EXPECT_EQ(MapViewOfFile(created, FILE_MAP_READ, 0, 1, 0), nullptr);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_MAPPED_ALIGNMENT));
+    CloseHandle(reader);
+    CloseHandle(created);
+}
+
+TEST(Win32Mapping, ViewKeepsTheSectionAfterItsHandleCloses) {
+    HANDLE created = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 1000, L"view-test");
+    ASSERT_NE(created, nullptr);
+    void* view = MapViewOfFile(created, FILE_MAP_ALL_ACCESS, 0, 0, 0);
+    ASSERT_NE(view, nullptr);
+    CloseHandle(created);
+    HANDLE again = OpenFileMappingW(FILE_MAP_READ, FALSE, L"view-test");
+    EXPECT_NE(again, nullptr);
+    CloseHandle(again);
+    UnmapViewOfFile(view);
+    EXPECT_EQ(OpenFileMappingW(FILE_MAP_READ, FALSE, L"view-test"), nullptr);
+}
+
+TEST(Win32Mapping, WrittenInOneProcessReadInAnotherAndGoneWithTheLastHandle) {
+    role::EveryoneDescriptor everyone;
+    HANDLE section = CreateFileMappingA(INVALID_HANDLE_VALUE, everyone.attributes(), PAGE_READWRITE, 0, 1000, kName);
+    ASSERT_NE(section, nullptr);
+    void* view = MapViewOfFile(section, FILE_MAP_ALL_ACCESS, 0, 0, 0);
+    std::strcpy(static_cast<char*>(view), "{\"port\":5123}");
+    UnmapViewOfFile(view);
+
+    auto reader = role::startRole("ReadSection");
+    EXPECT_EQ(reader->wait(), 0) << reader->err();
+    EXPECT_THAT(reader->out(), testing::HasSubstr("\nread {\"port\":5123}\n"));
+
+    CloseHandle(section);
+    auto late = role::startRole("ReadSection");
+    EXPECT_EQ(late->wait(), 0) << late->err();
+    EXPECT_THAT(late->out(), testing::HasSubstr("\nopen failed 2\n"));
+}
+
+TEST(Win32Mapping, SectionOfAnotherProcessLivesAsLongAsThatProcess) {
+    auto holder = role::startRole("HoldSection");
+    ASSERT_TRUE(t::waitUntil([&] { return holder->out().find("holding") != std::string::npos; })) << holder->err();
+    HANDLE opened = OpenFileMappingA(FILE_MAP_ALL_ACCESS, TRUE, kName);
+    ASSERT_NE(opened, nullptr);
+    EXPECT_EQ(readSection(opened), "{\"port\":6001}");
+    CloseHandle(opened);
+
+    holder->signal(SIGKILL);  // dies without closing anything
+    holder->wait();
+    EXPECT_EQ(OpenFileMappingA(FILE_MAP_ALL_ACCESS, TRUE, kName), nullptr);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+    // A fresh creation starts from zeros, not from the dead process's text.
+    HANDLE fresh = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 1000, kName);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SUCCESS));
+    EXPECT_EQ(readSection(fresh), "");
+    CloseHandle(fresh);
+}
+
+TEST(Win32Mapping, EveryoneFullAccessMakesTheSectionWorldReadable) {
+    role::EveryoneDescriptor everyone;
+    // Shared-memory names are machine-wide: the process id keeps other runs' sections apart.
+    std::wstring id = std::to_wstring(getpid());
+    HANDLE open = CreateFileMappingW(INVALID_HANDLE_VALUE, everyone.attributes(), PAGE_READWRITE, 0, 100,
+                                     (L"open-" + id).c_str());
+    HANDLE closed =
+        CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 100, (L"closed-" + id).c_str());
+    ASSERT_NE(open, nullptr);
+    ASSERT_NE(closed, nullptr);
+    auto modeOf = [](const std::string& suffix) -> int {
+        DIR* dir = opendir("/dev/shm");
+        int mode = -1;
+        while (dirent* entry = readdir(dir)) {
+            std::string name = entry->d_name;
+            if (name.rfind("nimbrel-", 0) != 0 || name.size() < suffix.size() ||
+                name.compare(name.size() - suffix.size(), suffix.size(), suffix) != 0) {
+                continue;
+            }
+            struct stat st {};
+            if (stat(("/dev/shm/" + name).c_str(), &st) == 0) mode = st.st_mode & 0777;
+        }
+        closedir(dir);
+        return mode;
+    };
+    EXPECT_EQ(modeOf("-open-" + std::to_string(getpid())), 0666);
+    EXPECT_EQ(modeOf("-closed-" + std::to_string(getpid())), 0600);
+    CloseHandle(open);
+    CloseHandle(closed);
+}
+
+}  // namespace

@@ -1,0 +1,119 @@
+#include <gtest/gtest.h>
+
+#include <cwctype>
+#include <set>
+#include <string>
+#include <thread>
+
+#include "platform/windows.h"
+
+namespace {
+
+const std::string kGbkName = "Calimbra\xCD\xAC\xB2\xBD\xC5\xCC";  // "Calimbra同步盘" in GBK
+const std::wstring kWideName = L"Calimbra\u540C\u6B65\u76D8";
+
+TEST(Win32CodePages, GbkRoundTrip) {
+    int needed = MultiByteToWideChar(CP_ACP, 0, kGbkName.c_str(), -1, nullptr, 0);
+    ASSERT_EQ(needed, static_cast<int>(kWideName.size() + 1));  // -1 counts the NUL
+    std::wstring wide(static_cast<std::size_t>(needed), L'\0');
+    ASSERT_EQ(MultiByteToWideChar(CP_ACP, 0, kGbkName.c_str(), -1, wide.data(), needed), needed);
+    EXPECT_EQ(wide.c_str(), kWideName);
+
+    int bytes = WideCharToMultiByte(CP_ACP, 0, kWideName.c_str(), static_cast<int>(kWideName.size()), nullptr, 0,
+                                    nullptr, nullptr);
+    ASSERT_EQ(bytes, static_cast<int>(kGbkName.size()));  // an explicit length has no NUL
+    std::string gbk(static_cast<std::size_t>(bytes), '\0');
+    BOOL usedDefault = TRUE;
+    ASSERT_EQ(WideCharToMultiByte(CP_ACP, 0, kWideName.c_str(), static_cast<int>(kWideName.size()), gbk.data(), bytes,
+                                  nullptr, &usedDefault),
+              bytes);
+    EXPECT_EQ(gbk, kGbkName);
+    EXPECT_FALSE(usedDefault);
+}
+
+TEST(Win32CodePages, Utf8AndTheLengthRules) {
+    const std::string utf8 = "Calimbra\xE5\x90\x8C\xE6\xAD\xA5\xE7\x9B\x98";
+    wchar_t small[4];
+    EXPECT_EQ(MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, small, 4), 0);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
+    EXPECT_EQ(MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), 0, small, 4), 0);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+    EXPECT_EQ(MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), static_cast<int>(utf8.size()), nullptr, 0), 11);
+
+    // UTF-8 has no default character.
+    BOOL usedDefault = FALSE;
+    EXPECT_EQ(WideCharToMultiByte(CP_UTF8, 0, kWideName.c_str(), -1, nullptr, 0, nullptr, &usedDefault), 0);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+    char out[32] = {};
+    EXPECT_EQ(WideCharToMultiByte(CP_UTF8, 0, kWideName.c_str(), -1, out, sizeof out, nullptr, nullptr),
+              static_cast<int>(utf8.size() + 1));
+    EXPECT_EQ(std::string(out), utf8);
+
+    // Invalid input: replaced, or refused with MB_ERR_INVALID_CHARS.
+    const char broken[] =
+        "a\xFF"
+        "b";
+    wchar_t wide[8] = {};
+    EXPECT_EQ(MultiByteToWideChar(CP_UTF8, 0, broken, 3, wide, 8), 3);
+    EXPECT_EQ(wide[1], static_cast<wchar_t>(0xFFFD));
+    EXPECT_EQ(MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, broken, 3, wide, 8), 0);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NO_UNICODE_TRANSLATION));
+
+    // A character GBK cannot hold becomes the default character.
+    usedDefault = FALSE;
+    EXPECT_EQ(WideCharToMultiByte(CP_ACP, 0, L"a\u0E01", 2, out, sizeof out, "#", &usedDefault), 2);
+    EXPECT_EQ(std::string(out, 2), "a#");
+    EXPECT_TRUE(usedDefault);
+}
+
+TEST(Win32Console, OutputCodePageIsRemembered) {
+    EXPECT_EQ(GetConsoleOutputCP(), 936u);
+    EXPECT_TRUE(SetConsoleOutputCP(CP_UTF8));
+    EXPECT_EQ(GetConsoleOutputCP(), static_cast<UINT>(CP_UTF8));
+    EXPECT_FALSE(SetConsoleOutputCP(12345));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+    EXPECT_EQ(GetConsoleOutputCP(), static_cast<UINT>(CP_UTF8));
+}
+
+TEST(Win32Com, ApartmentRulesPerThread) {
+    EXPECT_EQ(CoInitialize(nullptr), S_OK);
+    EXPECT_EQ(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), S_FALSE);
+    EXPECT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), RPC_E_CHANGED_MODE);
+    std::thread([] {
+        // Another thread has no apartment yet and may choose the other model.
+        EXPECT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), S_OK);
+        CoUninitialize();
+    }).join();
+    CoUninitialize();
+    // One initialisation is still open: the model is kept.
+    EXPECT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), RPC_E_CHANGED_MODE);
+    CoUninitialize();
+    // Balanced: the thread may now pick the other model.
+    EXPECT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), S_OK);
+    CoUninitialize();
+}
+
+TEST(Win32Com, GuidsAreRandomVersion4AndFormattedAsWindowsDoes) {
+    GUID a{}, b{};
+    ASSERT_EQ(CoCreateGuid(&a), S_OK);
+    ASSERT_EQ(CoCreateGuid(&b), S_OK);
+    wchar_t textA[39], textB[39];
+    ASSERT_EQ(StringFromGUID2(a, textA, 39), 39);
+    ASSERT_EQ(StringFromGUID2(b, textB, 39), 39);
+    EXPECT_NE(std::wstring(textA), std::wstring(textB));
+    EXPECT_EQ(a.Data3 >> 12, 4);
+    EXPECT_EQ(a.Data4[0] & 0xC0, 0x80);
+    std::wstring text(textA);
+    ASSERT_EQ(text.size(), 38u);
+    EXPECT_EQ(text.front(), L'{');
+    EXPECT_EQ(text.back(), L'}');
+    for (wchar_t c : text) EXPECT_FALSE(std::iswlower(c)) << "upper-case hex expected";
+
+    GUID known{0x12345678, 0x9ABC, 0x4DEF, {0x80, 0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0xA7}};
+    wchar_t knownText[39];
+    StringFromGUID2(known, knownText, 39);
+    EXPECT_STREQ(knownText, L"{12345678-9ABC-4DEF-8001-0203040506A7}");
+    EXPECT_EQ(StringFromGUID2(known, knownText, 38), 0);
+}
+
+}  // namespace
