@@ -3,6 +3,7 @@
 //   cf_test_provider ROOT CLOUD_DIR serve CHUNK   transfers CHUNK-byte aligned pieces with progress
 //   cf_test_provider ROOT CLOUD_DIR stall BYTES   transfers BYTES, prints "stalled", then waits forever
 //   cf_test_provider ROOT CLOUD_DIR fail STATUS   fails every fetch with the NTSTATUS (hex)
+//   cf_test_provider ROOT CLOUD_DIR silent 0      never answers
 // It prints "connected" once connected and a line per callback, and runs until it is killed.
 
 #include <unistd.h>
@@ -54,6 +55,7 @@ void CALLBACK onFetch(const CF_CALLBACK_INFO* info, const CF_CALLBACK_PARAMETERS
     say("fetch " + name + " pid=" + std::to_string(info->ProcessInfo ? info->ProcessInfo->ProcessId : 0) +
         " image=" + nimbrel::platform::toUtf8(std::wstring(info->ProcessInfo ? info->ProcessInfo->ImagePath : L"")));
     const long long size = info->FileSize.QuadPart;
+    if (gMode == "silent") return;
     if (gMode == "fail") {
         send(info, static_cast<NTSTATUS>(gArgument), nullptr, 0, size < 4096 ? size : 4096);
         return;

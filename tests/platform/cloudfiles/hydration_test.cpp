@@ -1,0 +1,194 @@
+// The filter core inside the provider's process: fetch requests, transfers, failures, time-outs,
+// concurrency and progress, driven through its in-process interface.
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <future>
+#include <set>
+
+#include "cf_test_support.h"
+#include "platform/cf_connection.h"
+#include "support/test_env.h"
+
+namespace nimbrel::test::cf {
+namespace {
+
+namespace pcf = nimbrel::platform::cf;
+
+const pcf::Requester kViewer{4242, "/usr/bin/viewer", "viewer file"};
+
+class CloudFilesHydration : public testing::Test {
+protected:
+    void SetUp() override {
+        root = registeredRoot("root");
+        ASSERT_FALSE(root.empty());
+    }
+    void TearDown() override { pcf::setFetchTimeout(std::chrono::milliseconds(0)); }
+
+    std::future<NTSTATUS> request(const std::string& path, pcf::ProgressSink progress = {}) {
+        auto core = pcf::filterCoreFor(root);
+        return std::async(std::launch::async, [core, path, progress] {
+            return core ? core->requestData(path, 0, CF_EOF, kViewer, progress) : STATUS_UNSUCCESSFUL;
+        });
+    }
+
+    std::string root;
+};
+
+TEST_F(CloudFilesHydration, FetchCarriesTheRequestAndCompletesOnlyWhenEveryByteArrived) {
+    ASSERT_EQ(createPlaceholder(root, "doc.bin", 10000, identityOf(u"doc")), S_OK);
+    const std::string path = root + "/doc.bin";
+    RecordingProvider provider(root);
+    ASSERT_EQ(provider.connectResult(), S_OK);
+    auto done = request(path);
+    ASSERT_TRUE(provider.waitFor(CF_CALLBACK_TYPE_FETCH_DATA, 1));
+    const auto fetch = provider.records(CF_CALLBACK_TYPE_FETCH_DATA).front();
+    EXPECT_EQ(fetch.connectionKey.Internal, provider.key().Internal);
+    EXPECT_EQ(fetch.normalizedPath, wide(path));
+    EXPECT_EQ(fetch.normalizedPath.find(L'/'), std::wstring::npos);
+    EXPECT_EQ(fetch.volumeDosName, L"");
+    EXPECT_EQ(fetch.processId, 4242u);
+    EXPECT_EQ(fetch.imagePath, L"\\usr\\bin\\viewer");
+    EXPECT_EQ(fetch.fileSize, 10000);
+    EXPECT_EQ(fetch.identity, identityOf(u"doc"));
+    EXPECT_EQ(fetch.requiredOffset, 0);
+    EXPECT_EQ(fetch.requiredLength, 10000);
+
+    const std::string content(10000, 'c');
+    EXPECT_EQ(transfer(fetch, 100, 4096, content.data()), static_cast<HRESULT>(0x8007017C));
+    EXPECT_EQ(transfer(fetch, 4096, 1000, content.data()), static_cast<HRESULT>(0x8007017C));
+    ASSERT_EQ(transfer(fetch, 0, 4096, content.data()), S_OK);
+    EXPECT_EQ(done.wait_for(std::chrono::seconds(0)), std::future_status::timeout);
+    EXPECT_TRUE(attributesOf(path) & FILE_ATTRIBUTE_OFFLINE);
+    ASSERT_EQ(transfer(fetch, 4096, 5904, content.data() + 4096), S_OK);
+    EXPECT_EQ(done.get(), STATUS_SUCCESS);
+    EXPECT_EQ(readFile(path), content);
+    EXPECT_FALSE(attributesOf(path) & (FILE_ATTRIBUTE_OFFLINE | FILE_ATTRIBUTE_RECALL_ON_DATA_ACCESS));
+    EXPECT_TRUE(attributesOf(path) & FILE_ATTRIBUTE_REPARSE_POINT);
+    // A late piece for a file that is complete is accepted and changes nothing.
+    const std::string filler(4096, 'U');
+    EXPECT_EQ(transfer(fetch, 0, 4096, filler.data()), S_OK);
+    EXPECT_EQ(readFile(path), content);
+}
+
+TEST_F(CloudFilesHydration, ProviderFailuresReachTheRequesterAsCloudFileStatuses) {
+    ASSERT_EQ(createPlaceholder(root, "a", 5000, identityOf(u"a")), S_OK);
+    RecordingProvider provider(root, [](const CallbackRecord& fetch) {
+        transfer(fetch, 0, 4096, nullptr,
+                 fetch.identity == identityOf(u"a") ? STATUS_CLOUD_FILE_IN_USE : STATUS_UNSUCCESSFUL);
+    });
+    ASSERT_EQ(provider.connectResult(), S_OK);
+    EXPECT_EQ(request(root + "/a").get(), STATUS_CLOUD_FILE_IN_USE);
+    ASSERT_EQ(createPlaceholder(root, "b", 5000, identityOf(u"b")), S_OK);
+    EXPECT_EQ(request(root + "/b").get(), STATUS_CLOUD_FILE_UNSUCCESSFUL);
+    EXPECT_TRUE(attributesOf(root + "/b") & FILE_ATTRIBUTE_OFFLINE);
+    const auto failed = provider.records(CF_CALLBACK_TYPE_FETCH_DATA).back();
+    const std::string data(4096, 'd');
+    EXPECT_TRUE(FAILED(transfer(failed, 0, 4096, data.data())));
+}
+
+TEST_F(CloudFilesHydration, SilentProviderIsCancelledWithATimeoutAndTheRequesterFails) {
+    ASSERT_EQ(createPlaceholder(root, "slow", 8192, identityOf(u"slow")), S_OK);
+    pcf::setFetchTimeout(std::chrono::milliseconds(200));
+    RecordingProvider provider(root);
+    ASSERT_EQ(provider.connectResult(), S_OK);
+    EXPECT_EQ(request(root + "/slow").get(), STATUS_CLOUD_FILE_REQUEST_TIMEOUT);
+    ASSERT_TRUE(provider.waitFor(CF_CALLBACK_TYPE_CANCEL_FETCH_DATA, 1));
+    const auto fetch = provider.records(CF_CALLBACK_TYPE_FETCH_DATA).front();
+    const auto cancel = provider.records(CF_CALLBACK_TYPE_CANCEL_FETCH_DATA).front();
+    EXPECT_EQ(cancel.transferKey.QuadPart, fetch.transferKey.QuadPart);
+    EXPECT_EQ(cancel.cancelFlags, CF_CALLBACK_CANCEL_FLAG_IO_TIMEOUT);
+    EXPECT_EQ(cancel.cancelOffset, 0);
+    EXPECT_EQ(cancel.cancelLength, 8192);
+    EXPECT_EQ(cancel.identity, identityOf(u"slow"));
+}
+
+TEST_F(CloudFilesHydration, EightRequestsForDifferentFilesAreDeliveredAtOnce) {
+    constexpr int kFiles = 8;
+    for (int i = 0; i < kFiles; ++i) {
+        ASSERT_EQ(
+            createPlaceholder(root, "f" + std::to_string(i), 4096 + i, identityOf(u"f" + std::u16string(1, u'0' + i))),
+            S_OK);
+    }
+    std::mutex mutex;
+    std::condition_variable allArrived;
+    int arrived = 0;
+    // Every callback holds its thread until all eight are in: a filter that ran them one by one
+    // would never get there.
+    RecordingProvider provider(root, [&](const CallbackRecord& fetch) {
+        std::unique_lock lock(mutex);
+        ++arrived;
+        allArrived.notify_all();
+        const bool together = allArrived.wait_for(lock, std::chrono::seconds(30), [&] { return arrived == kFiles; });
+        lock.unlock();
+        if (!together) return;
+        const std::string data(static_cast<std::size_t>(fetch.fileSize), 'x');
+        transfer(fetch, 0, fetch.fileSize, data.data());
+    });
+    ASSERT_EQ(provider.connectResult(), S_OK);
+    std::vector<std::future<NTSTATUS>> results;
+    for (int i = 0; i < kFiles; ++i) results.push_back(request(root + "/f" + std::to_string(i)));
+    for (auto& result : results) EXPECT_EQ(result.get(), STATUS_SUCCESS);
+    std::set<LONGLONG> keys;
+    for (const auto& fetch : provider.records(CF_CALLBACK_TYPE_FETCH_DATA)) keys.insert(fetch.transferKey.QuadPart);
+    EXPECT_EQ(keys.size(), static_cast<std::size_t>(kFiles));
+}
+
+TEST_F(CloudFilesHydration, ProgressReportsAreRelayedToTheRequester) {
+    ASSERT_EQ(createPlaceholder(root, "p", 8192, identityOf(u"p")), S_OK);
+    RecordingProvider provider(root, [](const CallbackRecord& fetch) {
+        LARGE_INTEGER total{}, completed{};
+        total.QuadPart = 8192;
+        completed.QuadPart = 4096;
+        CfReportProviderProgress(fetch.connectionKey, fetch.transferKey, total, completed);
+        const std::string data(8192, 'p');
+        transfer(fetch, 0, 8192, data.data());
+    });
+    ASSERT_EQ(provider.connectResult(), S_OK);
+    std::mutex mutex;
+    std::vector<std::pair<std::int64_t, std::int64_t>> reports;
+    auto result = request(root + "/p", [&](std::int64_t total, std::int64_t completed) {
+        std::lock_guard lock(mutex);
+        reports.emplace_back(total, completed);
+    });
+    EXPECT_EQ(result.get(), STATUS_SUCCESS);
+    std::lock_guard lock(mutex);
+    ASSERT_EQ(reports.size(), 1u);
+    EXPECT_EQ(reports[0], std::make_pair(std::int64_t{8192}, std::int64_t{4096}));
+}
+
+TEST_F(CloudFilesHydration, TheProvidersOwnReadsNeverHydrate) {
+    ASSERT_EQ(createPlaceholder(root, "own", 100, identityOf(u"own")), S_OK);
+    RecordingProvider provider(root);
+    ASSERT_EQ(provider.connectResult(), S_OK);
+    const pcf::Requester self{static_cast<DWORD>(::getpid()), "/proc/self/exe", ""};
+    EXPECT_EQ(pcf::filterCoreFor(root)->requestData(root + "/own", 0, CF_EOF, self), STATUS_CLOUD_FILE_ACCESS_DENIED);
+    EXPECT_TRUE(provider.records(CF_CALLBACK_TYPE_FETCH_DATA).empty());
+}
+
+TEST_F(CloudFilesHydration, DisconnectFailsPendingRequestsAndLaterRequestsFindNoProvider) {
+    ASSERT_EQ(createPlaceholder(root, "d", 100, identityOf(u"d")), S_OK);
+    RecordingProvider provider(root);
+    ASSERT_EQ(provider.connectResult(), S_OK);
+    auto pending = request(root + "/d");
+    ASSERT_TRUE(provider.waitFor(CF_CALLBACK_TYPE_FETCH_DATA, 1));
+    ASSERT_EQ(provider.disconnect(), S_OK);
+    EXPECT_EQ(pending.get(), STATUS_CLOUD_FILE_PROVIDER_NOT_RUNNING);
+    EXPECT_EQ(pcf::filterCoreFor(root), nullptr);
+}
+
+TEST_F(CloudFilesHydration, OpeningAPlaceholderNotifiesTheProvider) {
+    ASSERT_EQ(createPlaceholder(root, "empty", 0, identityOf(u"empty")), S_OK);
+    RecordingProvider provider(root);
+    ASSERT_EQ(provider.connectResult(), S_OK);
+    pcf::filterCoreFor(root)->notifyOpen(root + "/empty", kViewer);
+    ASSERT_TRUE(provider.waitFor(CF_CALLBACK_TYPE_NOTIFY_FILE_OPEN_COMPLETION, 1));
+    const auto open = provider.records(CF_CALLBACK_TYPE_NOTIFY_FILE_OPEN_COMPLETION).front();
+    EXPECT_EQ(open.fileSize, 0);
+    EXPECT_EQ(open.normalizedPath, wide(root + "/empty"));
+    EXPECT_EQ(open.processId, 4242u);
+}
+
+}  // namespace
+}  // namespace nimbrel::test::cf
