@@ -47,6 +47,18 @@ int openExisting(const std::string& path, int flags, DWORD access) {
     return fd;
 }
 
+// FILE_FLAG_DELETE_ON_CLOSE: the name goes when the last reference to the handle does.
+class DeleteOnCloseFile : public FileObject {
+public:
+    ~DeleteOnCloseFile() override {
+        if (isDirectory) {
+            ::rmdir(path.c_str());
+        } else {
+            ::unlink(path.c_str());
+        }
+    }
+};
+
 HANDLE fail(DWORD error) {
     SetLastError(error);
     return INVALID_HANDLE_VALUE;
@@ -111,7 +123,9 @@ extern "C" HANDLE CreateFileW(LPCWSTR fileName, DWORD desiredAccess, DWORD share
         p::applyAttributes(path, flagsAndAttributes & kCreationAttributes);
     }
 
-    auto file = std::make_shared<FileObject>();
+    std::shared_ptr<FileObject> file = (flagsAndAttributes & FILE_FLAG_DELETE_ON_CLOSE)
+                                           ? std::make_shared<DeleteOnCloseFile>()
+                                           : std::make_shared<FileObject>();
     file->fd = fd;
     file->path = path;
     file->desiredAccess = desiredAccess;

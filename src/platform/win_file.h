@@ -164,6 +164,7 @@ struct FILE_ATTRIBUTE_TAG_INFO {
 };
 
 extern "C" {
+// Share modes are accepted and not enforced: other opens are never refused with a sharing violation.
 HANDLE CreateFileW(LPCWSTR fileName, DWORD desiredAccess, DWORD shareMode, LPSECURITY_ATTRIBUTES securityAttributes,
                    DWORD creationDisposition, DWORD flagsAndAttributes, HANDLE templateFile);
 BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD bytesToRead, LPDWORD bytesRead, LPOVERLAPPED overlapped);

@@ -292,6 +292,17 @@ TEST_F(Win32Files, MoveCopyAndFolders) {
     FindClose(find);
 }
 
+TEST_F(Win32Files, DeleteOnCloseRemovesTheFileWithItsHandle) {
+    HANDLE h = CreateFileW(win(path("scratch.tmp")).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                           FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    EXPECT_TRUE(std::filesystem::exists(path("scratch.tmp")));
+    CloseHandle(h);
+    EXPECT_FALSE(std::filesystem::exists(path("scratch.tmp")));
+    EXPECT_FALSE(CloseHandle(h));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+}
+
 TEST_F(Win32Files, TempAndFullPathNames) {
     ::setenv("TMPDIR", dir_.c_str(), 1);
     wchar_t buffer[MAX_PATH] = {};
