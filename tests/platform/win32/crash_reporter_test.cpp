@@ -98,6 +98,9 @@ TEST_F(Win32CrashReporter, InstallationIsValidatedAndCallsNeedIt) {
     info.pszAppName = nullptr;
     EXPECT_NE(crInstallW(&info), 0);
 
+    struct sigaction before {};
+    sigaction(SIGSEGV, nullptr, &before);
+
     // A save folder that does not exist yet is created.
     std::string saveDir = t::makeScratchDir("nested") + "/deeper/crashlogs";
     std::wstring saveDirWin = nimbrel::platform::toWindowsPath(saveDir);
@@ -110,12 +113,15 @@ TEST_F(Win32CrashReporter, InstallationIsValidatedAndCallsNeedIt) {
     EXPECT_NE(crAddFile2W(L"\\no\\such\\file.txt", nullptr, L"x", CR_AF_MAKE_FILE_COPY), 0);
     EXPECT_EQ(crAddFile2W(L"\\no\\such\\file.txt", nullptr, L"x", CR_AF_MISSING_FILE_OK), 0);
     EXPECT_NE(crAddScreenshot2(CR_AS_MAIN_WINDOW, 101), 0);
+    struct sigaction installed {};
+    sigaction(SIGSEGV, nullptr, &installed);
+    EXPECT_NE(installed.sa_sigaction, before.sa_sigaction);
     EXPECT_EQ(crUninstall(), 0);
 
     // The previous SIGSEGV disposition is back after uninstalling.
     struct sigaction current {};
     sigaction(SIGSEGV, nullptr, &current);
-    EXPECT_NE(reinterpret_cast<void*>(current.sa_sigaction), nullptr);
+    EXPECT_EQ(current.sa_sigaction, before.sa_sigaction);
     EXPECT_EQ(crGetLastErrorMsgW(nullptr, 10), -1);
 }
 

@@ -3,6 +3,7 @@
 #include <sys/xattr.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <set>
 #include <string>
@@ -60,6 +61,20 @@ TEST_F(Win32Files, SetFileTimeReachesTheFileAndReadsBackExactly) {
     ASSERT_EQ(::stat(path("a.txt").c_str(), &st), 0);
     EXPECT_EQ(st.st_mtim.tv_sec, 1650000000);
     EXPECT_EQ(st.st_mtim.tv_nsec, 432100000);
+
+    // FILE_BASIC_INFO: zero leaves a value alone.
+    file = CreateFileW(win(path("a.txt")).c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    FILE_BASIC_INFO basic{};
+    basic.LastWriteTime.QuadPart = p::fileTimeValue(write) + 10000000;
+    basic.FileAttributes = FILE_ATTRIBUTE_HIDDEN;
+    ASSERT_TRUE(SetFileInformationByHandle(file, FileBasicInfo, &basic, sizeof basic));
+    FILE_BASIC_INFO after{};
+    ASSERT_TRUE(GetFileInformationByHandleEx(file, FileBasicInfo, &after, sizeof after));
+    EXPECT_EQ(after.CreationTime.QuadPart, p::fileTimeValue(creation));
+    EXPECT_EQ(after.LastWriteTime.QuadPart, p::fileTimeValue(write) + 10000000);
+    EXPECT_EQ(after.FileAttributes, FILE_ATTRIBUTE_HIDDEN);
+    CloseHandle(file);
 
     // A read-only handle may not change times.
     file = CreateFileW(win(path("a.txt")).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
@@ -304,12 +319,19 @@ TEST_F(Win32Files, DeleteOnCloseRemovesTheFileWithItsHandle) {
 }
 
 TEST_F(Win32Files, TempAndFullPathNames) {
+    const char* previous = std::getenv("TMPDIR");
+    std::string saved = previous ? previous : "";
     ::setenv("TMPDIR", dir_.c_str(), 1);
     wchar_t buffer[MAX_PATH] = {};
     DWORD length = GetTempPathW(MAX_PATH, buffer);
     std::wstring expected = p::toWindowsPath(dir_) + L"\\";
     EXPECT_EQ(std::wstring(buffer, length), expected);
     EXPECT_EQ(GetTempPathW(2, buffer), expected.size() + 1);
+    if (previous) {
+        ::setenv("TMPDIR", saved.c_str(), 1);
+    } else {
+        ::unsetenv("TMPDIR");
+    }
 
     LPWSTR filePart = nullptr;
     length = GetFullPathNameW(L"\\home\\ann\\.\\docs\\..\\a.txt", MAX_PATH, buffer, &filePart);
