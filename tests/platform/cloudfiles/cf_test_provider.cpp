@@ -11,8 +11,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -60,8 +58,12 @@ void CALLBACK onFetch(const CF_CALLBACK_INFO* info, const CF_CALLBACK_PARAMETERS
         send(info, static_cast<NTSTATUS>(gArgument), nullptr, 0, size < 4096 ? size : 4096);
         return;
     }
-    std::ifstream in(gCloudDir + "/" + name, std::ios::binary);
-    std::vector<char> content((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::vector<char> content(static_cast<std::size_t>(size));
+    if (FILE* in = std::fopen((gCloudDir + "/" + name).c_str(), "rb")) {
+        content.resize(std::fread(content.data(), 1, content.size(), in));
+        std::fclose(in);
+    }
+    content.resize(static_cast<std::size_t>(size));
     const long long chunk = gMode == "serve" ? gArgument : 4096;
     for (long long offset = 0; offset < size; offset += chunk) {
         if (gMode == "stall" && offset >= gArgument) {

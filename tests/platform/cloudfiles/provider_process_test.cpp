@@ -1,0 +1,169 @@
+// Provider and application in separate processes: cf_test_provider serves, nimbrel-cf reads.
+
+#include <gtest/gtest.h>
+#include <rapidjson/document.h>
+
+#include <csignal>
+#include <cstring>
+
+#include "cf_test_support.h"
+#include "support/test_env.h"
+
+namespace nimbrel::test::cf {
+namespace {
+
+class CloudFilesProcesses : public testing::Test {
+protected:
+    void SetUp() override {
+        root = registeredRoot("root");
+        ASSERT_FALSE(root.empty());
+        cloud = makeScratchDir("cloud");
+    }
+
+    std::string tool() const { return appDir() + "/nimbrel-cf"; }
+
+    std::unique_ptr<ChildProcess> startProvider(const std::string& mode, const std::string& argument,
+                                                ChildProcess::Options options = {}) {
+        auto provider = std::make_unique<ChildProcess>(CF_TEST_PROVIDER,
+                                                       std::vector<std::string>{root, cloud, mode, argument}, options);
+        EXPECT_TRUE(waitUntil([&] { return provider->out().find("connected") != std::string::npos; }))
+            << provider->out() << provider->err();
+        return provider;
+    }
+
+    // A placeholder whose cloud copy holds `size` pseudo-random bytes.
+    std::string cloudFile(const std::string& name, std::size_t size) {
+        std::string content(size, '\0');
+        std::uint64_t state = size;
+        for (std::size_t i = 0; i + 8 <= size; i += 8) {
+            state = state * 6364136223846793005ULL + 1442695040888963407ULL;
+            std::memcpy(&content[i], &state, 8);
+        }
+        writeFile(cloud + "/" + name, content);
+        EXPECT_EQ(createPlaceholder(root, name, static_cast<std::int64_t>(size),
+                                    identityOf(std::u16string(name.begin(), name.end()))),
+                  S_OK);
+        return content;
+    }
+
+    rapidjson::Document info(const std::string& path) {
+        auto result = runCommand(tool(), {"info", path});
+        rapidjson::Document document;
+        document.Parse(result.out.c_str());
+        EXPECT_EQ(result.exitCode, 0) << result.err;
+        EXPECT_TRUE(document.IsArray() && document.Size() == 1) << result.out;
+        return document;
+    }
+
+    std::string root;
+    std::string cloud;
+};
+
+TEST_F(CloudFilesProcesses, SixtyFourMebibytesArriveByteIdentical) {
+    const std::string content = cloudFile("large.bin", 64u << 20);
+    auto provider = startProvider("serve", "1048576");
+    const std::string out = makeScratchDir("out") + "/copy.bin";
+    auto result =
+        runCommand(tool(), {"open", root + "/large.bin", "--read", "--out", out}, {}, std::chrono::seconds(110));
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_TRUE(readFile(out) == content);
+    EXPECT_TRUE(readFile(root + "/large.bin") == content);
+
+    auto document = info(root + "/large.bin");
+    const auto& item = document[0];
+    EXPECT_TRUE(item["placeholder"].GetBool());
+    EXPECT_TRUE(item["hydrated"].GetBool());
+    EXPECT_EQ(item["identity"].GetString(), std::string("large.bin"));
+    EXPECT_EQ(item["size"].GetInt64(), 64LL << 20);
+    // The fetch names the application's process and image, taken from the socket's peer.
+    EXPECT_NE(provider->out().find("image=\\"), std::string::npos);
+    EXPECT_NE(provider->out().find("nimbrel-cf"), std::string::npos);
+}
+
+TEST_F(CloudFilesProcesses, KilledProviderLeavesAPlaceholderThatIsFetchedAgainInFull) {
+    const std::string content = cloudFile("half.bin", 1u << 20);
+    auto stalling = startProvider("stall", "262144");
+    ChildProcess reader(tool(), {"open", root + "/half.bin", "--read"});
+    ASSERT_TRUE(waitUntil([&] { return stalling->out().find("stalled") != std::string::npos; }));
+    stalling->signal(SIGKILL);
+    ASSERT_TRUE(stalling->wait().has_value());
+    auto exitCode = reader.wait(std::chrono::seconds(60));
+    ASSERT_TRUE(exitCode.has_value());
+    EXPECT_NE(*exitCode, 0);
+    EXPECT_FALSE(reader.err().empty());
+
+    auto document = info(root + "/half.bin");
+    EXPECT_FALSE(document[0]["hydrated"].GetBool());
+    EXPECT_TRUE(document[0]["attributes"].GetUint() & FILE_ATTRIBUTE_OFFLINE);
+
+    auto serving = startProvider("serve", "65536");
+    const std::string out = makeScratchDir("out") + "/again.bin";
+    auto result = runCommand(tool(), {"open", root + "/half.bin", "--read", "--out", out});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_TRUE(readFile(out) == content);
+    EXPECT_NE(serving->out().find("served half.bin"), std::string::npos);
+}
+
+TEST_F(CloudFilesProcesses, ApplicationGetsTheErrorWhenNoProviderRunsOrItRefuses) {
+    cloudFile("f.bin", 10000);
+    auto alone = runCommand(tool(), {"open", root + "/f.bin", "--read"});
+    EXPECT_EQ(alone.exitCode, 1);
+    EXPECT_NE(alone.err.find("0x8007016a"), std::string::npos) << alone.err;
+
+    auto refusing = startProvider("fail", "0xC000CF14");
+    auto refused = runCommand(tool(), {"open", root + "/f.bin", "--read"});
+    EXPECT_EQ(refused.exitCode, 1);
+    EXPECT_NE(refused.err.find("0x80070187"), std::string::npos) << refused.err;
+    // Opening without reading needs no data.
+    EXPECT_EQ(runCommand(tool(), {"open", root + "/f.bin"}).exitCode, 0);
+}
+
+TEST_F(CloudFilesProcesses, SilentProviderTimesOutAndTheApplicationFails) {
+    cloudFile("quiet.bin", 5000);
+    ChildProcess::Options options;
+    options.env["NIMBREL_CF_FETCH_TIMEOUT_MS"] = "300";
+    auto silent = startProvider("silent", "0", options);
+    auto result = runCommand(tool(), {"open", root + "/quiet.bin", "--read"});
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_NE(result.err.find("0x800701aa"), std::string::npos) << result.err;
+    EXPECT_TRUE(waitUntil([&] { return silent->out().find("cancel flags=1") != std::string::npos; }));
+}
+
+TEST_F(CloudFilesProcesses, RootsListsRegistrationsAndConnections) {
+    auto before = runCommand(tool(), {"roots"});
+    rapidjson::Document document;
+    document.Parse(before.out.c_str());
+    ASSERT_TRUE(document.IsArray() && document.Size() == 1) << before.out;
+    EXPECT_EQ(document[0]["path"].GetString(), root);
+    EXPECT_EQ(document[0]["providerName"].GetString(), std::string("TestProvider"));
+    EXPECT_FALSE(document[0]["connected"].GetBool());
+    auto provider = startProvider("serve", "4096");
+    auto after = runCommand(tool(), {"roots"});
+    document.Parse(after.out.c_str());
+    ASSERT_TRUE(document.IsArray() && document.Size() == 1) << after.out;
+    EXPECT_TRUE(document[0]["connected"].GetBool());
+}
+
+TEST_F(CloudFilesProcesses, InfoShowsOrdinaryFilesAndPlaceholdersAsExplorerWould) {
+    writeFile(root + "/plain.txt", "plain");
+    cloudFile("cloud.bin", 8192);
+    auto result = runCommand(tool(), {"info", root + "/plain.txt", root + "/cloud.bin", root + "/missing"});
+    ASSERT_EQ(result.exitCode, 0);
+    rapidjson::Document document;
+    document.Parse(result.out.c_str());
+    ASSERT_TRUE(document.IsArray() && document.Size() == 3) << result.out;
+    EXPECT_FALSE(document[0]["placeholder"].GetBool());
+    EXPECT_FALSE(document[0]["attributes"].GetUint() & FILE_ATTRIBUTE_REPARSE_POINT);
+    const auto& cloudItem = document[1];
+    EXPECT_TRUE(cloudItem["placeholder"].GetBool());
+    EXPECT_FALSE(cloudItem["hydrated"].GetBool());
+    EXPECT_FALSE(cloudItem["partial"].GetBool());
+    EXPECT_TRUE(cloudItem["inSync"].GetBool());
+    EXPECT_EQ(cloudItem["pinState"].GetString(), std::string("unspecified"));
+    EXPECT_EQ(cloudItem["allocated"].GetInt64(), 0);
+    EXPECT_EQ(cloudItem["reparseTag"].GetUint(), IO_REPARSE_TAG_CLOUD);
+    EXPECT_FALSE(document[2]["exists"].GetBool());
+}
+
+}  // namespace
+}  // namespace nimbrel::test::cf
