@@ -51,11 +51,12 @@ struct SectionName {
     }
 };
 
-// Serialises creation, opening and removal of sections within one runtime folder.
+// Serialises creation, opening and removal of sections within one runtime folder. Lock files are
+// opened read-only: flock needs no write access, so other users of the folder can take them too.
 class Guard {
 public:
     explicit Guard(const SectionName& name) {
-        fd_ = ::open(name.guardPath().c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+        fd_ = ::open(name.guardPath().c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, 0666);
         if (fd_ >= 0) ::flock(fd_, LOCK_EX);
     }
     ~Guard() {
@@ -69,7 +70,7 @@ private:
 };
 
 bool nobodyHolds(const SectionName& name) {
-    int probe = ::open(name.lockPath().c_str(), O_RDWR | O_CLOEXEC);
+    int probe = ::open(name.lockPath().c_str(), O_RDONLY | O_CLOEXEC);
     if (probe < 0) return true;
     bool free = ::flock(probe, LOCK_EX | LOCK_NB) == 0;
     ::close(probe);
@@ -77,7 +78,7 @@ bool nobodyHolds(const SectionName& name) {
 }
 
 int takeReference(const SectionName& name, mode_t mode) {
-    int fd = ::open(name.lockPath().c_str(), O_RDWR | O_CREAT | O_CLOEXEC, mode);
+    int fd = ::open(name.lockPath().c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, mode);
     if (fd < 0) return -1;
     ::fchmod(fd, mode);
     if (::flock(fd, LOCK_SH) != 0) {
@@ -271,7 +272,7 @@ extern "C" LPVOID MapViewOfFile(HANDLE fileMappingObject, DWORD desiredAccess, D
     view.name = section->name;
     if (!section->name.key.empty()) {
         // The view keeps the section alive after its handle is closed, as on Windows.
-        view.lockFd = ::open(section->name.lockPath().c_str(), O_RDWR | O_CLOEXEC);
+        view.lockFd = ::open(section->name.lockPath().c_str(), O_RDONLY | O_CLOEXEC);
         if (view.lockFd >= 0) ::flock(view.lockFd, LOCK_SH);
     }
     std::lock_guard lock(viewsMutex);
