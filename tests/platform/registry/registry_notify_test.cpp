@@ -9,7 +9,6 @@
 #include <atomic>
 #include <thread>
 
-#include "platform/kernel_object.h"
 #include "platform/registry/registry_test_support.h"
 #include "support/test_env.h"
 
@@ -22,11 +21,6 @@ using nimbrel::test::setString;
 
 constexpr DWORD kWaitMs = 20000;
 
-// What WaitForSingleObject does with an event: wait on its kernel object.
-DWORD waitOn(HANDLE handle, DWORD milliseconds) {
-    auto object = nimbrel::platform::lookupHandle(handle);
-    return object ? object->wait(milliseconds) : WAIT_FAILED;
-}
 constexpr DWORD kAllChanges = REG_NOTIFY_CHANGE_NAME | REG_NOTIFY_CHANGE_ATTRIBUTES | REG_NOTIFY_CHANGE_LAST_SET;
 
 class Event {
@@ -36,8 +30,8 @@ public:
     Event(const Event&) = delete;
     Event& operator=(const Event&) = delete;
     HANDLE get() const { return handle_; }
-    bool signalled() const { return waitOn(handle_, 0) == WAIT_OBJECT_0; }
-    bool waitSignalled() const { return waitOn(handle_, kWaitMs) == WAIT_OBJECT_0; }
+    bool signalled() const { return WaitForSingleObject(handle_, 0) == WAIT_OBJECT_0; }
+    bool waitSignalled() const { return WaitForSingleObject(handle_, kWaitMs) == WAIT_OBJECT_0; }
 
 private:
     HANDLE handle_;
@@ -190,7 +184,7 @@ TEST(RegistryNotify, ChangesByAnotherProcessWakeTheWatch) {
     ASSERT_EQ(other.exitCode, 0) << other.err;
     auto tick = nimbrel::test::runCommand(tool, {"add", "HKCU\\Software\\Barrier", "/v", "tick", "/d", "1"});
     ASSERT_EQ(tick.exitCode, 0) << tick.err;
-    ASSERT_EQ(waitOn(barrier.event(), kWaitMs), WAIT_OBJECT_0);
+    ASSERT_EQ(WaitForSingleObject(barrier.event(), kWaitMs), WAIT_OBJECT_0);
     EXPECT_FALSE(event.signalled());
 
     auto matching =
@@ -204,19 +198,19 @@ TEST(Events, ManualResetStaysSignalledAndAutoResetReleasesOneWait) {
     HANDLE automatic = CreateEventW(nullptr, FALSE, TRUE, nullptr);
     ASSERT_NE(manual, nullptr);
     ASSERT_NE(automatic, nullptr);
-    EXPECT_EQ(waitOn(manual, 0), static_cast<DWORD>(WAIT_TIMEOUT));
+    EXPECT_EQ(WaitForSingleObject(manual, 0), static_cast<DWORD>(WAIT_TIMEOUT));
     ASSERT_TRUE(SetEvent(manual));
-    EXPECT_EQ(waitOn(manual, 0), static_cast<DWORD>(WAIT_OBJECT_0));
-    EXPECT_EQ(waitOn(manual, 0), static_cast<DWORD>(WAIT_OBJECT_0));
+    EXPECT_EQ(WaitForSingleObject(manual, 0), static_cast<DWORD>(WAIT_OBJECT_0));
+    EXPECT_EQ(WaitForSingleObject(manual, 0), static_cast<DWORD>(WAIT_OBJECT_0));
     ASSERT_TRUE(ResetEvent(manual));
-    EXPECT_EQ(waitOn(manual, 0), static_cast<DWORD>(WAIT_TIMEOUT));
+    EXPECT_EQ(WaitForSingleObject(manual, 0), static_cast<DWORD>(WAIT_TIMEOUT));
 
-    EXPECT_EQ(waitOn(automatic, 0), static_cast<DWORD>(WAIT_OBJECT_0));
-    EXPECT_EQ(waitOn(automatic, 0), static_cast<DWORD>(WAIT_TIMEOUT));
+    EXPECT_EQ(WaitForSingleObject(automatic, 0), static_cast<DWORD>(WAIT_OBJECT_0));
+    EXPECT_EQ(WaitForSingleObject(automatic, 0), static_cast<DWORD>(WAIT_TIMEOUT));
 
     // A waiter blocked on the event is released by SetEvent from another thread.
     std::thread setter([automatic] { SetEvent(automatic); });
-    EXPECT_EQ(waitOn(automatic, INFINITE), static_cast<DWORD>(WAIT_OBJECT_0));
+    EXPECT_EQ(WaitForSingleObject(automatic, INFINITE), static_cast<DWORD>(WAIT_OBJECT_0));
     setter.join();
 
     EXPECT_TRUE(CloseHandle(manual));
