@@ -19,10 +19,6 @@ namespace {
 
 namespace p = nimbrel::platform;
 
-#ifndef ERROR_BAD_EXE_FORMAT
-#define ERROR_BAD_EXE_FORMAT 193L
-#endif
-
 std::string executablePath() {
     char path[PATH_MAX];
     ssize_t n = ::readlink("/proc/self/exe", path, sizeof path - 1);

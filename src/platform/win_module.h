@@ -2,6 +2,11 @@
 
 #include "platform/win_types.h"
 
+// LoadLibraryW of a file that exists but cannot be loaded.
+#ifndef ERROR_BAD_EXE_FORMAT
+#define ERROR_BAD_EXE_FORMAT 193L
+#endif
+
 extern "C" {
 // hModule null: the path of the host executable (/proc/self/exe) in Windows form ("\" separators).
 DWORD GetModuleFileNameW(HMODULE module, LPWSTR fileName, DWORD size);
