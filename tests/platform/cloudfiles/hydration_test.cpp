@@ -178,6 +178,67 @@ TEST_F(CloudFilesHydration, DisconnectFailsPendingRequestsAndLaterRequestsFindNo
     EXPECT_EQ(pcf::filterCoreFor(root), nullptr);
 }
 
+TEST_F(CloudFilesHydration, MalformedOperationsAreRefusedAndTheOlderOperationLayoutIsAccepted) {
+    ASSERT_EQ(createPlaceholder(root, "m", 4096, identityOf(u"m")), S_OK);
+    RecordingProvider provider(root);
+    ASSERT_EQ(provider.connectResult(), S_OK);
+    auto done = request(root + "/m");
+    ASSERT_TRUE(provider.waitFor(CF_CALLBACK_TYPE_FETCH_DATA, 1));
+    const auto fetch = provider.records(CF_CALLBACK_TYPE_FETCH_DATA).front();
+    const std::string data(4096, 'm');
+
+    CF_OPERATION_INFO op{};
+    op.StructSize = sizeof(op);
+    op.Type = CF_OPERATION_TYPE_TRANSFER_DATA;
+    op.ConnectionKey = fetch.connectionKey;
+    op.TransferKey = fetch.transferKey;
+    CF_OPERATION_PARAMETERS params{};
+    params.ParamSize = CF_SIZE_OF_OP_PARAM(TransferData);
+    params.TransferData.Buffer = data.data();
+    params.TransferData.Length.QuadPart = 4096;
+    EXPECT_EQ(CfExecute(nullptr, &params), E_INVALIDARG);
+    auto bad = op;
+    bad.StructSize = 8;
+    EXPECT_EQ(CfExecute(&bad, &params), E_INVALIDARG);
+    bad = op;
+    bad.Type = CF_OPERATION_TYPE_ACK_DATA;
+    EXPECT_EQ(CfExecute(&bad, &params), static_cast<HRESULT>(0x8007017C));
+    bad = op;
+    bad.ConnectionKey.Internal += 1;
+    EXPECT_EQ(CfExecute(&bad, &params), E_INVALIDARG);
+    auto badParams = params;
+    badParams.ParamSize = sizeof(ULONG);
+    EXPECT_EQ(CfExecute(&op, &badParams), E_INVALIDARG);
+    badParams = params;
+    badParams.TransferData.Flags = static_cast<CF_OPERATION_TRANSFER_DATA_FLAGS>(1);
+    EXPECT_EQ(CfExecute(&op, &badParams), E_INVALIDARG);
+    badParams = params;
+    badParams.TransferData.Buffer = nullptr;
+    EXPECT_EQ(CfExecute(&op, &badParams), E_INVALIDARG);
+
+    LARGE_INTEGER total{}, completed{};
+    total.QuadPart = 10;
+    completed.QuadPart = 11;
+    EXPECT_EQ(CfReportProviderProgress(fetch.connectionKey, fetch.transferKey, total, completed), E_INVALIDARG);
+    CF_TRANSFER_KEY unknown{};
+    unknown.QuadPart = 77;
+    completed.QuadPart = 5;
+    EXPECT_EQ(CfReportProviderProgress(fetch.connectionKey, unknown, total, completed), E_INVALIDARG);
+    EXPECT_EQ(done.wait_for(std::chrono::seconds(0)), std::future_status::timeout);
+
+    // A caller built for the layout without RequestKey passes that shorter size.
+    op.StructSize = offsetof(CF_OPERATION_INFO, RequestKey);
+    EXPECT_EQ(CfExecute(&op, &params), S_OK);
+    EXPECT_EQ(done.get(), STATUS_SUCCESS);
+    EXPECT_EQ(readFile(root + "/m"), data);
+}
+
+TEST_F(CloudFilesHydration, AnAlwaysFullRootRefusesPlaceholderCreation) {
+    const std::string full = registeredRoot("full", CF_HYDRATION_POLICY_ALWAYS_FULL);
+    ASSERT_FALSE(full.empty());
+    EXPECT_EQ(createPlaceholder(full, "x", 10, identityOf(u"x")), static_cast<HRESULT>(0x8007017B));
+}
+
 TEST_F(CloudFilesHydration, OpeningAPlaceholderNotifiesTheProvider) {
     ASSERT_EQ(createPlaceholder(root, "empty", 0, identityOf(u"empty")), S_OK);
     RecordingProvider provider(root);
