@@ -1,0 +1,106 @@
+#pragma once
+// The one place where Nimbrel talks to the Cloud Files API: sync-root registration and the live
+// connection, placeholders, pin and in-sync state, dehydration. Only static operations and state:
+// there is at most one live connection per process.
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+#include <mutex>
+
+#include "cfapi/pin_state.h"
+#include "cfapi/placeholder_info.h"
+#include "cfapi/placeholder_item_info.h"
+#include "cfapi/result.h"
+#include "cfapi/scoped_handle.h"
+#include "platform/cfapi.h"
+#include "platform/windows.h"
+
+// Recursion of a pin change, as CfSetPinState applies it.
+enum PinRecursion {
+    PinRecursionNone = 0,
+    PinRecursionRecurse = 1,
+    PinRecursionRecurseOnly = 2,
+};
+
+class CfApiWrapper {
+public:
+    virtual ~CfApiWrapper();
+
+    // ---- Registration and connection ----------------------------------------------------------
+    static HRESULT registerSyncRoot(const QString& path, const QString& providerName, const QString& providerVersion,
+                                    const QString& clsid);
+    static HRESULT unregisterSyncRoot(const QString& path);
+    static void unregisterShellExtensions();
+    static bool removeShellIntegrationKeys(const QString& path);
+    static HRESULT connectSyncRoot(const QString& path);
+    static HRESULT disconnectSyncRoot();
+    static HRESULT disconnectSyncRoot(const QString& path);
+
+    static bool registerShellIntegrationKeys(const QString& clsid, const QString& path);
+    static bool retireDesktopNamespaceKey(HKEY root, const QString& key, bool view64);
+    static QString getWindowsSid();
+    static QString windowsErrorText(HRESULT hr);
+    // "\" becomes "/", then one trailing "/" goes.
+    static QString normalizeRootPath(const QString& path);
+
+    static CF_CONNECTION_KEY connectionKey();
+    static QString connectedRoot();
+    static QString registeredRoot();
+
+    // ---- Placeholder creation and conversion --------------------------------------------------
+    static ScopedHandle handleForPath(const QString& path);
+    static PlaceholderInfo findPlaceholderInfo(const QString& path);
+    static int createPlaceholderInfo(const QString& path, bool isFolder, const PlaceholderItemInfo& item, qint64 size,
+                                     const QByteArray& identityUtf8);
+    static int convertToPlaceholder(const QString& path, const PlaceholderItemInfo& item, qint64 size,
+                                    const QByteArray& identityUtf8, const QString& pinSourcePath, bool* outUpdateLsid);
+    static int convertToPlaceholderEx(const QString& path, const PlaceholderItemInfo& item, qint64 size,
+                                      const QByteArray& identityUtf8, const QString& pinSourcePath, bool* outUpdateLsid,
+                                      bool preserveNativeFileTime);
+    // type 2 = folder, another value a file, negative when the caller does not know.
+    static bool isTransientFile(const QString& path, int type);
+    static QString toLongPath(const QString& path);
+    static bool replaceFileWith(const QString& source, const QString& destination, QString* errorText);
+    static QString repairTempPath(const QString& path);
+    static HRESULT convertToPlaceholderRaw(const QString& path, const void* identity, DWORD identityLength);
+    static int applyPinAfterConvert(const QString& path, const QByteArray& identityUtf8, const QString& pinSourcePath);
+
+    // ---- Update, pin and in-sync state ----------------------------------------------------------
+    static bool updateSyncState(const QString& path, CF_IN_SYNC_STATE state, CF_SET_IN_SYNC_FLAGS flags);
+    static bool setPinState(const QString& path, PinState pinState, PinRecursion recursion);
+    static bool setSyncToLocalPinState(const QString& path, PinState pinState, PinRecursion recursion);
+    static int setPathExcludedState(const QString& path);
+    static int updatePlaceholderInfo(const QString& path, const PlaceholderItemInfo& item, qint64 size,
+                                     const QByteArray& identityUtf8, const QString& pinSourcePath,
+                                     bool preserveNativeFileTime);
+    static Result<PinState> getPinState(const QString& path);
+    // 0..5, see the availability table of the context menu.
+    static int availabilityState(const QString& path, bool stopEarly);
+    static bool resolvesToOnlineOnly(const QString& path, PinState pin, PinState parentPin);
+    static QStringList ancestorFolders(const QString& path);
+    static void ensureFolderPinned(const QString& folder);
+    static bool timesEqual(const FILE_BASIC_INFO& basicInfo, const CF_FS_METADATA& metadata);
+
+    // ---- Dehydration ------------------------------------------------------------------------------
+    static int dehydratePlaceholder(const QString& path, qint64 size, const QByteArray& identityUtf8);
+
+    // ---- Callbacks of the connection --------------------------------------------------------------
+    static void CALLBACK OnFetchData1(const CF_CALLBACK_INFO* info, const CF_CALLBACK_PARAMETERS* params);
+    static void CALLBACK OnCancelFetchData1(const CF_CALLBACK_INFO* info, const CF_CALLBACK_PARAMETERS* params);
+    static void CALLBACK OnNotifyFileOpenCompletion1(const CF_CALLBACK_INFO* info,
+                                                     const CF_CALLBACK_PARAMETERS* params);
+    // Fails a fetch request: the opening application gets an error instead of a hang.
+    static void cancelTask(CF_CONNECTION_KEY connectionKey, CF_TRANSFER_KEY transferKey);
+
+private:
+    static PlaceholderInfo fullPlaceholderInfo(HANDLE handle);
+
+    static CF_CONNECTION_KEY s_gConnectionKey;
+    static QString connectedRootPath;
+    static QString registeredRootPath;
+    // Connect calls disconnect while holding it, hence recursive.
+    static std::recursive_mutex connectionMutex;
+    // Registration runs on the mount task thread while pin changes read the root on other threads.
+    static std::mutex registeredRootMutex;
+};

@@ -1,0 +1,50 @@
+// Dehydration: the placeholder stays, its data goes, and it is rewritten with its identity and
+// marked in sync in the same update.
+#include "cfapi/cf_api_wrapper.h"
+#include "cfapi/cf_api_wrapper_support.h"
+#include "suite/logbridge/spdlog_bridge.h"
+
+using namespace cfapi_support;
+
+int CfApiWrapper::dehydratePlaceholder(const QString& path, qint64 size, const QByteArray& identityUtf8) {
+    Q_UNUSED(size);
+    if (isTransientFile(path, -1)) return 0;
+    if (identityUtf8.isEmpty()) {
+        LOG_INFO << "Invalid parameters for dehydratePlaceholder:" << path;
+        return 1;
+    }
+    if (!findPlaceholderInfo(path)) {
+        LOG_INFO << "Can't update non-existing placeholder info:" << path;
+        return 1;
+    }
+    // Written without its NUL; it reads back as the same text as the blob creation writes.
+    QString identityText = QString::fromUtf8(identityUtf8.constData(), identityUtf8.size());
+    DWORD identityLength = static_cast<DWORD>(identityText.size() * sizeof(char16_t));
+
+    HANDLE protectedHandle = INVALID_HANDLE_VALUE;
+    HRESULT hr = CfOpenFileWithOplock(wide(toLongPath(path)).c_str(), CF_OPEN_FILE_FLAG_EXCLUSIVE, &protectedHandle);
+    if (FAILED(hr)) {
+        // Another process holds the file; the update is still tried with an ordinary handle.
+        LOG_INFO << "Open File With OpLock Failed, " << path << "hr : " << hex(hr);
+        protectedHandle = INVALID_HANDLE_VALUE;
+    }
+    ScopedHandle handle = handleForPath(path);
+    bool haveProtected = protectedHandle != INVALID_HANDLE_VALUE && protectedHandle != nullptr;
+    if (!haveProtected && !handle) {
+        LOG_INFO << "Couldn't update placeholder info for" << path << ",handle is INVALID_HANDLE_VALUE ";
+        return 1;
+    }
+    CF_FILE_RANGE range{};
+    range.StartingOffset.QuadPart = 0;
+    range.Length.QuadPart = CF_EOF;
+    hr = CfUpdatePlaceholder(haveProtected ? CfGetWin32HandleFromProtectedHandle(protectedHandle) : handle.get(),
+                             nullptr, identityText.utf16(), identityLength, &range, 1,
+                             CF_UPDATE_FLAG_MARK_IN_SYNC | CF_UPDATE_FLAG_DEHYDRATE, nullptr, nullptr);
+    handle.close();
+    if (haveProtected) CfCloseHandle(protectedHandle);
+    if (FAILED(hr)) {
+        LOG_INFO << "Couldn't update placeholder info for" << path << "hr : " << hex(hr);
+        return 1;
+    }
+    return 0;
+}

@@ -1,0 +1,32 @@
+#pragma once
+// Unix seconds to and from Windows file times (100-nanosecond ticks since 1601-01-01 UTC).
+
+#include <QtGlobal>
+
+#include "platform/win_types.h"
+
+namespace filetime {
+
+inline constexpr LONGLONG kTicksPerSecond = 10000000;
+inline constexpr LONGLONG kUnixEpochTicks = 116444736000000000;
+
+inline constexpr LONGLONG fromUnixSeconds(qint64 seconds) { return seconds * kTicksPerSecond + kUnixEpochTicks; }
+inline constexpr qint64 toUnixSeconds(LONGLONG ticks) { return (ticks - kUnixEpochTicks) / kTicksPerSecond; }
+
+inline LARGE_INTEGER largeIntegerFromUnixSeconds(qint64 seconds) {
+    LARGE_INTEGER value;
+    value.QuadPart = fromUnixSeconds(seconds);
+    return value;
+}
+
+inline FILETIME filetimeFromUnixSeconds(qint64 seconds) {
+    auto ticks = static_cast<ULONGLONG>(fromUnixSeconds(seconds));
+    return FILETIME{static_cast<DWORD>(ticks & 0xFFFFFFFFu), static_cast<DWORD>(ticks >> 32)};
+}
+
+inline qint64 unixSecondsFromFiletime(const FILETIME& time) {
+    auto ticks = (static_cast<ULONGLONG>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
+    return toUnixSeconds(static_cast<LONGLONG>(ticks));
+}
+
+}  // namespace filetime

@@ -1,0 +1,279 @@
+// Sync-root registration with its shell-integration registry entries, and unregistration.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <QRegularExpression>
+#include <QVariant>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "cfapi/cf_api_wrapper.h"
+#include "host/sync_virtual_config.h"
+#include "platform/fault_injection.h"
+#include "platform/searchapi.h"
+#include "suite/base/utility.h"
+#include "suite/logbridge/log_capture.h"
+#include "support/test_env.h"
+
+namespace faults = nimbrel::platform::faults;
+
+namespace {
+
+const QString kManager = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\SyncRootManager";
+const QString kNewStartPanel =
+    "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\HideDesktopIcons\\NewStartPanel";
+const QString kNamespace = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Desktop\\NameSpace";
+
+struct Value {
+    DWORD type = REG_NONE;
+    QVariant data;
+};
+
+// The type and data of one value, read directly from the registry.
+Value readValue(HKEY root, const QString& key, const QString& name, bool view64) {
+    Value value;
+    HKEY opened = nullptr;
+    if (RegOpenKeyExW(root, key.toStdWString().c_str(), 0, KEY_READ | (view64 ? KEY_WOW64_64KEY : KEY_WOW64_32KEY),
+                      &opened) != ERROR_SUCCESS) {
+        return value;
+    }
+    DWORD type = REG_NONE;
+    DWORD size = 0;
+    std::wstring valueName = name.toStdWString();
+    if (RegQueryValueExW(opened, valueName.c_str(), nullptr, &type, nullptr, &size) == ERROR_SUCCESS) {
+        std::vector<BYTE> data(size + sizeof(wchar_t));
+        RegQueryValueExW(opened, valueName.c_str(), nullptr, &type, data.data(), &size);
+        value.type = type;
+        if (type == REG_DWORD) {
+            DWORD number = 0;
+            std::memcpy(&number, data.data(), sizeof(number));
+            value.data = static_cast<uint>(number);
+        } else {
+            value.data = QString::fromWCharArray(reinterpret_cast<const wchar_t*>(data.data()));
+        }
+    }
+    RegCloseKey(opened);
+    return value;
+}
+
+class RegistrationTest : public testing::Test {
+protected:
+    void SetUp() override {
+        config_ = createSyncConfig(1);
+        path_ = QString::fromStdString(nimbrel::test::makeScratchDir("root")).replace('/', '\\');
+        clsid_ = config_->shellFolderClsid();
+        syncRootKey_ = kManager + "\\" + config_->syncRootId();
+        clsidKey_ = "Software\\Classes\\CLSID\\" + clsid_;
+    }
+    void TearDown() override { faults::clear(); }
+
+    HRESULT registerRoot() { return CfApiWrapper::registerSyncRoot(path_, "RoziDavidoVodido", "1.0", clsid_); }
+    bool isRegistered() {
+        std::vector<BYTE> buffer(4096);
+        DWORD returned = 0;
+        return SUCCEEDED(CfGetSyncRootInfoByPath(path_.toStdWString().c_str(), CF_SYNC_ROOT_INFO_BASIC, buffer.data(),
+                                                 static_cast<DWORD>(buffer.size()), &returned));
+    }
+    void expectValue(HKEY root, const QString& key, const QString& name, bool view64, DWORD type,
+                     const QVariant& data) {
+        Value value = readValue(root, key, name, view64);
+        EXPECT_EQ(value.type, type) << key.toStdString() << " " << name.toStdString() << " view64=" << view64;
+        EXPECT_EQ(value.data, data) << key.toStdString() << " " << name.toStdString() << " view64=" << view64;
+    }
+
+    CSyncVirtualConfig* config_ = nullptr;
+    QString path_;
+    QString clsid_;
+    QString syncRootKey_;
+    QString clsidKey_;
+};
+
+}  // namespace
+
+TEST_F(RegistrationTest, TheUserSidIsAStableLocalAccountSid) {
+    QString sid = CfApiWrapper::getWindowsSid();
+    EXPECT_TRUE(QRegularExpression("^S-1-5-21-\\d+-\\d+-\\d+-\\d+$").match(sid).hasMatch()) << sid.toStdString();
+    EXPECT_TRUE(sid.endsWith("-" + QString::number(::getuid())));
+    EXPECT_EQ(CfApiWrapper::getWindowsSid(), sid);
+}
+
+TEST_F(RegistrationTest, RegistrationWritesEverySyncRootEntryUnderTheMachineIn64BitView) {
+    ASSERT_EQ(registerRoot(), S_OK);
+    EXPECT_TRUE(isRegistered());
+    const QString sid = CfApiWrapper::getWindowsSid();
+    const QString display = config_->displayName();
+    expectValue(HKEY_LOCAL_MACHINE, syncRootKey_, "Flags", true, REG_DWORD, 2u);
+    expectValue(HKEY_LOCAL_MACHINE, syncRootKey_, "DisplayNameResource", true, REG_EXPAND_SZ, display);
+    Value icon = readValue(HKEY_LOCAL_MACHINE, syncRootKey_, "IconResource", true);
+    EXPECT_EQ(icon.type, static_cast<DWORD>(REG_EXPAND_SZ));
+    EXPECT_TRUE(icon.data.toString().endsWith("\\RoreRoduv32.dll,0")) << icon.data.toString().toStdString();
+    expectValue(HKEY_LOCAL_MACHINE, syncRootKey_ + "\\UserSyncRoots", sid, true, REG_SZ, path_);
+    expectValue(HKEY_LOCAL_MACHINE, syncRootKey_, "NamespaceCLSID", true, REG_SZ, clsid_);
+    // Only the 64-bit view carries the sync-root key.
+    EXPECT_FALSE(Utility::registryKeyExists(HKEY_LOCAL_MACHINE, syncRootKey_, false));
+}
+
+TEST_F(RegistrationTest, RegistrationWritesTheShellFolderClassForTheUserInBothViews) {
+    ASSERT_EQ(registerRoot(), S_OK);
+    const QString icon = readValue(HKEY_LOCAL_MACHINE, syncRootKey_, "IconResource", true).data.toString();
+    for (bool view64 : {true, false}) {
+        expectValue(HKEY_CURRENT_USER, clsidKey_, "", view64, REG_SZ, config_->displayName());
+        expectValue(HKEY_CURRENT_USER, clsidKey_, "InfoTip", view64, REG_SZ, QString::fromUtf8("从这里进入Calimbra"));
+        expectValue(HKEY_CURRENT_USER, clsidKey_, "SortOrderIndex", view64, REG_DWORD, 65u);
+        expectValue(HKEY_CURRENT_USER, clsidKey_, "System.IsPinnedToNamespaceTree", view64, REG_DWORD, 0u);
+        expectValue(HKEY_CURRENT_USER, clsidKey_, "System.ItemAuthors", view64, REG_SZ,
+                    QString::fromUtf8("双击进入Calimbra"));
+        expectValue(HKEY_CURRENT_USER, clsidKey_, "TileInfo", view64, REG_SZ, "prop:System.ItemAuthors");
+        expectValue(HKEY_CURRENT_USER, clsidKey_ + "\\DefaultIcon", "", view64, REG_SZ, icon);
+        expectValue(HKEY_CURRENT_USER, clsidKey_ + "\\InProcServer32", "", view64, REG_SZ,
+                    "%SystemRoot%\\system32\\shell32.dll");
+        expectValue(HKEY_CURRENT_USER, clsidKey_ + "\\Instance", "CLSID", view64, REG_SZ,
+                    "{0E5AAE11-A475-4c5b-AB00-C66DE400274E}");
+        expectValue(HKEY_CURRENT_USER, clsidKey_ + "\\Instance\\InitPropertyBag", "Attributes", view64, REG_DWORD, 17u);
+        expectValue(HKEY_CURRENT_USER, clsidKey_ + "\\Instance\\InitPropertyBag", "TargetFolderPath", view64, REG_SZ,
+                    path_);
+        expectValue(HKEY_CURRENT_USER, clsidKey_ + "\\ShellFolder", "Attributes", view64, REG_DWORD, 0xF080004Du);
+        expectValue(HKEY_CURRENT_USER, clsidKey_ + "\\ShellFolder", "FolderValueFlags", view64, REG_DWORD, 552u);
+        expectValue(HKEY_CURRENT_USER, kNewStartPanel, clsid_, view64, REG_DWORD, 1u);
+    }
+}
+
+TEST_F(RegistrationTest, TheRetiredDesktopNamespaceKeyIsRemovedInBothViews) {
+    const QString key = kNamespace + "\\" + clsid_;
+    ASSERT_TRUE(Utility::registrySetKeyValue(HKEY_CURRENT_USER, key + "\\Sub", "x", REG_SZ, "old", true));
+    ASSERT_TRUE(Utility::registrySetKeyValue(HKEY_CURRENT_USER, key, "", REG_SZ, "old", false));
+    LogCapture capture;
+    ASSERT_EQ(registerRoot(), S_OK);
+    EXPECT_FALSE(Utility::registryKeyExists(HKEY_CURRENT_USER, key, true));
+    EXPECT_FALSE(Utility::registryKeyExists(HKEY_CURRENT_USER, key, false));
+    EXPECT_FALSE(capture.contains("Failed to fully clean retired CFAPI Desktop Namespace"));
+    EXPECT_TRUE(capture.contains("Successfully set Registry keys for shell integration at:"));
+    EXPECT_TRUE(CfApiWrapper::retireDesktopNamespaceKey(HKEY_CURRENT_USER, key, true));
+}
+
+TEST_F(RegistrationTest, RegisteringAgainUpdatesAndRewritesTheEntries) {
+    ASSERT_EQ(registerRoot(), S_OK);
+    ASSERT_TRUE(Utility::registryDeleteKeyTree(HKEY_CURRENT_USER, clsidKey_, true));
+    ASSERT_TRUE(Utility::registryDeleteKeyTree(HKEY_LOCAL_MACHINE, syncRootKey_, true));
+    ASSERT_EQ(registerRoot(), S_OK);
+    expectValue(HKEY_LOCAL_MACHINE, syncRootKey_, "Flags", true, REG_DWORD, 2u);
+    expectValue(HKEY_CURRENT_USER, clsidKey_, "TileInfo", true, REG_SZ, "prop:System.ItemAuthors");
+    EXPECT_EQ(CfApiWrapper::registeredRoot(), QString(path_).replace('\\', '/'));
+}
+
+TEST_F(RegistrationTest, AFailingMachineWriteRemovesTheHalfWrittenSyncRootKey) {
+    faults::add({"RegSetValueExW", "", 1, HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED)});
+    LogCapture capture;
+    EXPECT_EQ(registerRoot(), S_OK);
+    EXPECT_TRUE(isRegistered());
+    EXPECT_TRUE(
+        capture.contains("Failed to set HKEY_LOCAL_MACHINE registryKeysToSet Registry keys for shell "
+                         "integration. Progress bar will not work."));
+    EXPECT_TRUE(capture.contains("Failed to create the registry key for path:"));
+    EXPECT_FALSE(Utility::registryKeyExists(HKEY_LOCAL_MACHINE, syncRootKey_, true));
+    EXPECT_FALSE(Utility::registryKeyExists(HKEY_CURRENT_USER, clsidKey_, true));
+}
+
+TEST_F(RegistrationTest, AFailingUserWriteRemovesTheSyncRootKeyAndKeepsWhatWasWritten) {
+    const std::string failing = ("HKEY_CURRENT_USER\\" + clsidKey_ + "\\ShellFolder").toStdString();
+    faults::add({"RegSetValueExW", failing, 1, HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED)});
+    LogCapture capture;
+    EXPECT_EQ(registerRoot(), S_OK);
+    EXPECT_TRUE(
+        capture.contains("Failed to set HKEY_CURRENT_USER registryKeysToCLSIDSet Registry keys for shell "
+                         "integration. Progress bar will not work."));
+    EXPECT_FALSE(Utility::registryKeyExists(HKEY_LOCAL_MACHINE, syncRootKey_, true));
+    expectValue(HKEY_CURRENT_USER, clsidKey_, "TileInfo", true, REG_SZ, "prop:System.ItemAuthors");
+    EXPECT_EQ(readValue(HKEY_CURRENT_USER, kNewStartPanel, clsid_, true).type, static_cast<DWORD>(REG_NONE));
+}
+
+TEST_F(RegistrationTest, WithoutAUserSidNoShellIntegrationIsWrittenOrRemovedButTheRootIsRegistered) {
+    faults::add({"GetTokenInformation", "", 0, HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED)});
+    LogCapture capture;
+    EXPECT_EQ(registerRoot(), S_OK);
+    EXPECT_TRUE(isRegistered());
+    EXPECT_TRUE(capture.contains("GetTokenInformation for token size has failed with error"));
+    EXPECT_TRUE(
+        capture.contains("Failed to set Registry keys for shell integration, as windowsSid is empty. Progress "
+                         "bar will not work."));
+    EXPECT_TRUE(capture.contains("Failed to create the registry key for path:"));
+    EXPECT_FALSE(Utility::registryKeyExists(HKEY_LOCAL_MACHINE, syncRootKey_, true));
+    EXPECT_FALSE(Utility::registryKeyExists(HKEY_CURRENT_USER, clsidKey_, true));
+
+    ASSERT_TRUE(Utility::registrySetKeyValue(HKEY_CURRENT_USER, clsidKey_, "", REG_SZ, "kept", true));
+    ASSERT_TRUE(Utility::registrySetKeyValue(HKEY_LOCAL_MACHINE, syncRootKey_, "Flags", REG_DWORD, 2u, true));
+    EXPECT_EQ(CfApiWrapper::unregisterSyncRoot(path_), S_OK);
+    EXPECT_FALSE(isRegistered());
+    EXPECT_TRUE(capture.contains(". Because windowsSid is empty."));
+    EXPECT_TRUE(capture.contains("Failed to unregister SyncRoot Shell Extensions!"));
+    EXPECT_TRUE(Utility::registryKeyExists(HKEY_CURRENT_USER, clsidKey_, true));
+    EXPECT_TRUE(Utility::registryKeyExists(HKEY_LOCAL_MACHINE, syncRootKey_, true));
+}
+
+TEST_F(RegistrationTest, UnregistrationRemovesTheRootItsEntriesAndItsSearchScope) {
+    ASSERT_EQ(registerRoot(), S_OK);
+    const std::wstring url = L"file:///" + path_.toStdWString();
+    {
+        ISearchManager* manager = nullptr;
+        ISearchCatalogManager* catalog = nullptr;
+        ISearchCrawlScopeManager* scope = nullptr;
+        ASSERT_EQ(CoCreateInstance(CLSID_CSearchManager, nullptr, CLSCTX_LOCAL_SERVER, IID_ISearchManager,
+                                   reinterpret_cast<LPVOID*>(&manager)),
+                  S_OK);
+        ASSERT_EQ(manager->GetCatalog(L"SystemIndex", &catalog), S_OK);
+        ASSERT_EQ(catalog->GetCrawlScopeManager(&scope), S_OK);
+        ASSERT_EQ(scope->AddUserScopeRule(url.c_str(), TRUE, FALSE, 0), S_OK);
+        ASSERT_EQ(scope->SaveAll(), S_OK);
+        scope->Release();
+        catalog->Release();
+        manager->Release();
+    }
+
+    EXPECT_EQ(CfApiWrapper::unregisterSyncRoot(path_), S_OK);
+    EXPECT_FALSE(isRegistered());
+    EXPECT_FALSE(Utility::registryKeyExists(HKEY_LOCAL_MACHINE, syncRootKey_, true));
+    for (bool view64 : {true, false}) {
+        EXPECT_FALSE(Utility::registryKeyExists(HKEY_CURRENT_USER, clsidKey_, view64));
+        expectValue(HKEY_CURRENT_USER, kNewStartPanel, clsid_, view64, REG_DWORD, 1u);
+    }
+
+    ISearchManager* manager = nullptr;
+    ISearchCatalogManager* catalog = nullptr;
+    ISearchCrawlScopeManager* scope = nullptr;
+    ASSERT_EQ(CoCreateInstance(CLSID_CSearchManager, nullptr, CLSCTX_LOCAL_SERVER, IID_ISearchManager,
+                               reinterpret_cast<LPVOID*>(&manager)),
+              S_OK);
+    ASSERT_EQ(manager->GetCatalog(L"SystemIndex", &catalog), S_OK);
+    ASSERT_EQ(catalog->GetCrawlScopeManager(&scope), S_OK);
+    EXPECT_EQ(scope->RemoveScopeRule(url.c_str()), S_FALSE);
+    scope->Release();
+    catalog->Release();
+    manager->Release();
+}
+
+TEST_F(RegistrationTest, AFailedUnregistrationIsReportedAndTheCleanUpStillRuns) {
+    ASSERT_EQ(registerRoot(), S_OK);
+    faults::add({"CfUnregisterSyncRoot", "", 1, static_cast<HRESULT>(0x8007017C)});
+    LogCapture capture;
+    EXPECT_EQ(CfApiWrapper::unregisterSyncRoot(path_), static_cast<HRESULT>(0x8007017C));
+    EXPECT_TRUE(capture.contains("Failed to Unregister SyncRoot errcode:WindowsError: 8007017c: "));
+    EXPECT_FALSE(Utility::registryKeyExists(HKEY_LOCAL_MACHINE, syncRootKey_, true));
+    EXPECT_TRUE(capture.contains("Successfully unregistered SyncRoot Shell Extensions!"));
+}
+
+TEST_F(RegistrationTest, OnlyThisModesSyncRootKeysForExactlyThisPathAreRemoved) {
+    const QString sid = CfApiWrapper::getWindowsSid();
+    const QString id = config_->syncRootId();
+    auto record = [&](const QString& name, const QString& path) {
+        ASSERT_TRUE(Utility::registrySetKeyValue(HKEY_LOCAL_MACHINE, kManager + "\\" + name + "\\UserSyncRoots", sid,
+                                                 REG_SZ, path, true));
+    };
+    record(id, path_);
+    record(id + "2", path_ + "\\");
+    record("OTHERPROVIDER!" + sid + "!Account", path_);
+    EXPECT_TRUE(CfApiWrapper::removeShellIntegrationKeys(path_));
+    EXPECT_FALSE(Utility::registryKeyExists(HKEY_LOCAL_MACHINE, kManager + "\\" + id, true));
+    EXPECT_TRUE(Utility::registryKeyExists(HKEY_LOCAL_MACHINE, kManager + "\\" + id + "2", true));
+    EXPECT_TRUE(Utility::registryKeyExists(HKEY_LOCAL_MACHINE, kManager + "\\OTHERPROVIDER!" + sid + "!Account", true));
+}
