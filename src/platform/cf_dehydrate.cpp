@@ -34,7 +34,7 @@ HRESULT dehydrate(CfStore& store, const Item& item, const std::vector<CF_FILE_RA
         return true;
     });
     if (!written) return E_FAIL;
-    int fd = ::open(item.access.c_str(), O_WRONLY | O_CLOEXEC);
+    int fd = openForWriting(item.access);
     if (fd < 0) return hrFromErrno(errno);
     const std::int64_t size = item.st.st_size;
     HRESULT result = S_OK;

@@ -207,7 +207,7 @@ NTSTATUS FilterCore::requestData(const std::string& hostPath, std::int64_t offse
         file->path = item->path;
         file->inode = item->st.st_ino;
         file->size = size;
-        file->fd = ::open(item->path.c_str(), O_WRONLY | O_CLOEXEC);
+        file->fd = openForWriting(item->path);
         if (file->fd < 0) {
             files_.erase(item->record->token);
             return STATUS_CLOUD_FILE_UNSUCCESSFUL;

@@ -4,6 +4,7 @@
 #include <sys/xattr.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <ctime>
@@ -104,6 +105,21 @@ bool writeToken(const std::string& accessPath, const std::string& token) {
 }
 
 void removeToken(const std::string& accessPath) { ::removexattr(accessPath.c_str(), kTokenAttribute); }
+
+int openForWriting(const std::string& accessPath) {
+    int fd = ::open(accessPath.c_str(), O_WRONLY | O_CLOEXEC);
+    if (fd >= 0 || errno != EACCES) return fd;
+    struct ::stat st {};
+    if (::stat(accessPath.c_str(), &st) != 0 || ::chmod(accessPath.c_str(), (st.st_mode & 07777) | S_IWUSR) != 0) {
+        errno = EACCES;
+        return -1;
+    }
+    fd = ::open(accessPath.c_str(), O_WRONLY | O_CLOEXEC);
+    const int error = errno;
+    ::chmod(accessPath.c_str(), st.st_mode & 07777);
+    errno = error;
+    return fd;
+}
 
 PlaceholderRecord newRecord(const Item& item, const std::string& token) {
     PlaceholderRecord record;

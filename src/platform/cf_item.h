@@ -35,6 +35,10 @@ std::string newToken();
 bool writeToken(const std::string& accessPath, const std::string& token);
 void removeToken(const std::string& accessPath);
 
+// A descriptor for writing the data of a placeholder even when its read-only attribute took the
+// write permission away: the filter writes content that the user cannot. -1 with errno on failure.
+int openForWriting(const std::string& accessPath);
+
 // A new record for `item` (not yet stored), placed in its root.
 PlaceholderRecord newRecord(const Item& item, const std::string& token);
 

@@ -272,7 +272,14 @@ extern "C" HRESULT CfUpdatePlaceholder(HANDLE FileHandle, const CF_FS_METADATA* 
         })) {
         return E_FAIL;
     }
-    if (newSize != item->st.st_size && ::truncate(item->access.c_str(), newSize) != 0) return cf::hrFromErrno(errno);
+    if (newSize != item->st.st_size) {
+        int fd = cf::openForWriting(item->access);
+        if (fd < 0) return cf::hrFromErrno(errno);
+        const int rc = ::ftruncate(fd, newSize);
+        const int error = errno;
+        ::close(fd);
+        if (rc != 0) return cf::hrFromErrno(error);
+    }
     // Times last: resizing the file would overwrite them.
     if (FsMetadata) {
         if (HRESULT hr = applyBasicInfo(item->access, item->path, FsMetadata->BasicInfo, !passthrough); FAILED(hr)) {

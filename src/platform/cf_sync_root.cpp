@@ -1,11 +1,11 @@
 // CfRegisterSyncRoot, CfUnregisterSyncRoot and CfGetSyncRootInfoByPath over the cloud-files store.
 
-#include <ftw.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstring>
 #include <cwchar>
-#include <mutex>
+#include <filesystem>
 #include <vector>
 
 #include "platform/cf_connection.h"
@@ -53,24 +53,27 @@ HRESULT markRootPlaceholder(cf::CfStore& store, const std::string& rootPath, con
     return store.putPlaceholder(record) ? S_OK : E_FAIL;
 }
 
-struct UnregisterWalk {
-    cf::CfStore* store = nullptr;
-    std::string root;
-};
-UnregisterWalk* currentWalk = nullptr;  // nftw passes no context; unregistration holds walkMutex
-std::mutex walkMutex;
-
-int revertItem(const char* path, const struct stat* st, int type, struct FTW*) {
-    if (type != FTW_F && type != FTW_D && type != FTW_DP) return 0;
-    auto item = cf::resolveItem(*currentWalk->store, path);
-    if (!item || !item->record || item->record->root != currentWalk->root) return 0;
-    // Content that only the cloud has cannot stay behind as an ordinary file.
-    if (S_ISREG(st->st_mode) && !item->record->hydrated) {
-        ::unlink(path);
-    } else {
-        cf::removeToken(path);
+// Hydrated files and folders stay as ordinary items; content that only the cloud has cannot stay
+// behind as an ordinary file and goes. Items that cannot be processed are skipped.
+void revertPlaceholders(cf::CfStore& store, const std::string& rootPath) {
+    std::vector<std::string> paths;
+    std::error_code error;
+    for (std::filesystem::recursive_directory_iterator it(rootPath, error), end; !error && it != end;
+         it.increment(error)) {
+        paths.push_back(it->path().string());
     }
-    return 0;
+    paths.push_back(rootPath);
+    for (const auto& path : paths) {
+        struct stat st {};
+        if (::lstat(path.c_str(), &st) != 0 || S_ISLNK(st.st_mode)) continue;
+        auto item = cf::resolveItem(store, path);
+        if (!item || !item->record || item->record->root != rootPath) continue;
+        if (S_ISREG(st.st_mode) && !item->record->hydrated) {
+            ::unlink(path.c_str());
+        } else {
+            cf::removeToken(path);
+        }
+    }
 }
 
 }  // namespace
@@ -131,13 +134,7 @@ extern "C" HRESULT CfUnregisterSyncRoot(LPCWSTR SyncRootPath) {
     if (!store) return E_FAIL;
     if (!store->root(hostPath)) return cf::hrWin32(ERROR_CLOUD_FILE_NOT_UNDER_SYNC_ROOT);
     if (cf::isRootConnected(hostPath)) return cf::hrWin32(ERROR_CLOUD_FILE_INVALID_REQUEST);
-    {
-        std::lock_guard lock(walkMutex);
-        UnregisterWalk walk{store.get(), hostPath};
-        currentWalk = &walk;
-        ::nftw(hostPath.c_str(), revertItem, 32, FTW_PHYS | FTW_DEPTH);
-        currentWalk = nullptr;
-    }
+    revertPlaceholders(*store, hostPath);
     return store->removeRoot(hostPath) ? S_OK : E_FAIL;
 }
 

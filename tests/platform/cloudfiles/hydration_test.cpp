@@ -72,6 +72,23 @@ TEST_F(CloudFilesHydration, FetchCarriesTheRequestAndCompletesOnlyWhenEveryByteA
     EXPECT_EQ(readFile(path), content);
 }
 
+TEST_F(CloudFilesHydration, AReadOnlyPlaceholderIsHydratedAndStaysReadOnly) {
+    ASSERT_EQ(createPlaceholder(root, "ro", 4096, identityOf(u"ro")), S_OK);
+    const std::string path = root + "/ro";
+    ASSERT_TRUE(SetFileAttributesW(wide(path).c_str(), FILE_ATTRIBUTE_READONLY));
+    const std::string data(4096, 'r');
+    RecordingProvider provider(root, [&](const CallbackRecord& fetch) { transfer(fetch, 0, 4096, data.data()); });
+    ASSERT_EQ(provider.connectResult(), S_OK);
+    EXPECT_EQ(request(path).get(), STATUS_SUCCESS);
+    EXPECT_EQ(readFile(path), data);
+    EXPECT_TRUE(attributesOf(path) & FILE_ATTRIBUTE_READONLY);
+    Handle handle(path);
+    ASSERT_EQ(CfUpdatePlaceholder(handle.get(), nullptr, nullptr, 0, nullptr, 0,
+                                  CF_UPDATE_FLAG_MARK_IN_SYNC | CF_UPDATE_FLAG_DEHYDRATE, nullptr, nullptr),
+              S_OK);
+    EXPECT_EQ(allocatedBytes(path), 0);
+}
+
 TEST_F(CloudFilesHydration, ProviderFailuresReachTheRequesterAsCloudFileStatuses) {
     ASSERT_EQ(createPlaceholder(root, "a", 5000, identityOf(u"a")), S_OK);
     RecordingProvider provider(root, [](const CallbackRecord& fetch) {
