@@ -64,7 +64,10 @@ void CServiceIpcManager::startIpcService() {
     }
     // Without a channel this never ends: the server cannot serve anyone, so it waits.
     while (!channel_ || !channel_->isReady()) Sleep(kReadyPollMs);
-    if (queryClientOnline() == 0) announceOnline();
+    LOG_INFO << "ipc channel ready";
+    const int online = queryClientOnline();
+    LOG_INFO << "checkOnline answered, result:" << online;
+    if (online == 0) LOG_INFO << "pushOnline answered, result:" << announceOnline();
 }
 
 int CServiceIpcManager::request(const std::wstring& text, std::wstring& reply) {

@@ -43,12 +43,12 @@ int CServiceIpcManager::OnRequest(const char* ipcName, const std::wstring& text)
         summary = "unkown cmd, not found ipc_command: " + utf8FromWide(text);
     }
 
+    std::cout << "CServiceIpcManager::OnRequest " << summary << std::endl;
+    LOG_WARN << summary;
     rapidjson::Document document;
     std::wstring reply;
     onIpcReturnFailure("S_FAIL", "-1", summary, reply, document);
     sendReply(name, reply);
-    std::cout << "CServiceIpcManager::OnRequest " << summary << std::endl;
-    LOG_WARN << summary;
     return -1;
 }
 

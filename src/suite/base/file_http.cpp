@@ -2,6 +2,7 @@
 
 #include <curl/curl.h>
 
+#include <chrono>
 #include <memory>
 #include <mutex>
 
@@ -9,17 +10,31 @@
 
 namespace {
 
+using Clock = std::chrono::steady_clock;
+
 struct Transfer {
     const FileHttp::DataCallback* onData;
+    std::chrono::milliseconds stallLimit;
+    Clock::time_point lastData = Clock::now();
     qint64 received = 0;
+    bool stalled = false;
 };
 
 size_t writeBlock(char* data, size_t size, size_t count, void* user) {
     auto* transfer = static_cast<Transfer*>(user);
     const size_t length = size * count;
     transfer->received += static_cast<qint64>(length);
+    transfer->lastData = Clock::now();
     if (*transfer->onData && (*transfer->onData)(QByteArray(data, static_cast<int>(length))) != 0) return 0;
     return length;
+}
+
+// Called by curl about once a second even while nothing arrives.
+int checkStall(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+    auto* transfer = static_cast<Transfer*>(user);
+    if (transfer->stallLimit.count() <= 0 || Clock::now() - transfer->lastData < transfer->stallLimit) return 0;
+    transfer->stalled = true;
+    return 1;
 }
 
 long curlProxyType(int type) {
@@ -79,9 +94,8 @@ qint64 FileHttp::getFile(const std::map<QString, QString>& headers, const DataCa
     std::unique_ptr<curl_slist, decltype(&curl_slist_free_all)> headerOwner(headerList, &curl_slist_free_all);
 
     const QByteArray url = url_.toUtf8();
-    Transfer transfer{&onData};
+    Transfer transfer{&onData, std::chrono::milliseconds(timeoutMs)};
     char errorBuffer[CURL_ERROR_SIZE] = {};
-    const long seconds = timeoutMs <= 0 ? 0L : static_cast<long>((timeoutMs + 999) / 1000);
     curl_easy_setopt(curl.get(), CURLOPT_URL, url.constData());
     curl_easy_setopt(curl.get(), CURLOPT_HTTPHEADER, headerList);
     curl_easy_setopt(curl.get(), CURLOPT_WRITEFUNCTION, &writeBlock);
@@ -92,13 +106,18 @@ qint64 FileHttp::getFile(const std::map<QString, QString>& headers, const DataCa
     curl_easy_setopt(curl.get(), CURLOPT_VERBOSE, verbose_ ? 1L : 0L);
     curl_easy_setopt(curl.get(), CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(timeoutMs));
     // A long download is fine as long as data keeps coming: fail only after a stall.
-    curl_easy_setopt(curl.get(), CURLOPT_LOW_SPEED_LIMIT, 1L);
-    curl_easy_setopt(curl.get(), CURLOPT_LOW_SPEED_TIME, seconds);
+    curl_easy_setopt(curl.get(), CURLOPT_NOPROGRESS, 0L);
+    curl_easy_setopt(curl.get(), CURLOPT_XFERINFOFUNCTION, &checkStall);
+    curl_easy_setopt(curl.get(), CURLOPT_XFERINFODATA, &transfer);
     applyProxy(curl.get());
 
     const CURLcode code = curl_easy_perform(curl.get());
     curl_easy_getinfo(curl.get(), CURLINFO_RESPONSE_CODE, &httpStatus_);
     bytesReceived_ = transfer.received;
+    if (transfer.stalled) {
+        errorText_ = QStringLiteral("no data for %1 ms").arg(timeoutMs);
+        return kTimedOut;
+    }
     if (code != CURLE_OK) {
         errorText_ = QString::fromUtf8(*errorBuffer ? errorBuffer : curl_easy_strerror(code));
         return -static_cast<qint64>(code);

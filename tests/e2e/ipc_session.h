@@ -1,0 +1,39 @@
+#pragma once
+// An installation folder with a server and nimbrel-mainclient, for driving the IPC channel the
+// way a user would.
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "support/test_env.h"
+
+namespace nimbrel::test {
+
+class IpcSession {
+public:
+    IpcSession();
+
+    // Starts `nimbrel-mainclient --mode 1 serve` with extra options.
+    void startClient(const std::vector<std::string>& options = {});
+    // Starts the sync-disk server (mode 1).
+    void startServer();
+    // Runs `nimbrel-mainclient --mode 1 send command [body]`.
+    CommandResult send(const std::string& command, const std::string& body);
+    CommandResult send(const std::string& command);
+
+    ChildProcess& client() { return *client_; }
+    ChildProcess& server() { return *server_; }
+    void dropClient() { client_.reset(); }
+    std::string serverLog() const;
+    std::string tool() const;
+    // The client's log lines that start with `prefix`, in order.
+    std::vector<std::string> clientLines(const std::string& prefix) const;
+
+private:
+    std::string app_;
+    std::unique_ptr<ChildProcess> client_;
+    std::unique_ptr<ChildProcess> server_;
+};
+
+}  // namespace nimbrel::test

@@ -1,0 +1,93 @@
+#include <gtest/gtest.h>
+
+#include <regex>
+
+#include "download/download_task_scheduler.h"
+#include "download/download_task_table.h"
+#include "host/sync_virtual_config.h"
+#include "ipc/service_ipc_manager.h"
+#include "manager_fixture.h"
+#include "suite/logbridge/log_capture.h"
+
+namespace nimbrel::test {
+namespace {
+
+using DispatchTest = ServiceIpcManagerTest;
+
+std::string utf8(const std::wstring& text) { return QString::fromStdWString(text).toStdString(); }
+
+TEST_F(DispatchTest, StartUpAsksCheckOnlineThenAnnouncesPushOnline) {
+    client_.waitForCommands(2);
+    EXPECT_EQ((std::vector<std::string>{"checkOnline", "pushOnline"}), client_.commands());
+    EXPECT_TRUE(CServiceIpcManager::instance().getSyncRuntimeState().serviceOnline);
+}
+
+TEST_F(DispatchTest, GetMessageEchoesContentAndTheRequestersOwnName) {
+    const std::string reply = utf8(send(L"getMessage\r\n{\"content\":\"x\"}"));
+    std::smatch match;
+    ASSERT_TRUE(
+        std::regex_match(reply, match, std::regex(R"re(\{"content":"x","ipcName":"([^"]+)","code":"S_OK"\})re")))
+        << reply;
+    EXPECT_EQ(0u, match[1].str().find(syncConfig()->pluginServiceChannel().toStdString()));
+
+    // Two requests are told apart by their names; a missing content echoes as empty.
+    const std::string second = utf8(send(L"getFileHistoryList\r\n{\"content\":7}"));
+    ASSERT_TRUE(std::regex_match(second, std::regex(R"re(\{"content":"","ipcName":"[^"]+","code":"S_OK"\})re")))
+        << second;
+    EXPECT_EQ(std::string::npos, second.find("\"" + match[1].str() + "\""));
+}
+
+TEST_F(DispatchTest, MalformedRequestsGetTheirFailureEnvelopes) {
+    LogCapture capture;
+    EXPECT_EQ(L"{\"code\":\"S_FAIL\",\"errorCode\":\"-1\",\"summary\":\"unkown cmd, not process: checkOnline\"}",
+              send(L"checkOnline"));
+    EXPECT_EQ(L"{\"code\":\"S_FAIL\",\"errorCode\":\"-1\",\"summary\":\"unkown cmd, cmd isEmpty: \\r\\n{}\"}",
+              send(L"\r\n{}"));
+    EXPECT_EQ(
+        L"{\"code\":\"S_FAIL\",\"errorCode\":\"-1\",\"summary\":\"unkown cmd, not found ipc_command: "
+        L"pushFileStatus\\r\\n{\\\"a\\\":1}\"}",
+        send(L"pushFileStatus\r\n{\"a\":1}"));
+    EXPECT_TRUE(capture.contains("CServiceIpcManager::OnRequest unkown cmd, not process: checkOnline"));
+    EXPECT_TRUE(capture.contains("CServiceIpcManager::OnRequest unkown cmd, cmd isEmpty: "));
+    EXPECT_TRUE(capture.contains("CServiceIpcManager::OnRequest unkown cmd, not found ipc_command: pushFileStatus"));
+}
+
+TEST_F(DispatchTest, NewChannelAlwaysAnswersItsOwnBufferSizeAndAnUpperCaseGuid) {
+    const std::string reply = utf8(send(L"newChannel\r\n{\"command\":\"a\",\"bufferSize\":1}"));
+    EXPECT_TRUE(std::regex_match(
+        reply,
+        std::regex(R"re(\{"var":\{"channelName":"[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}",)re"
+                   R"re("bufferSize":4096\},"code":"S_OK"\})re")))
+        << reply;
+    EXPECT_NE(utf8(send(L"newChannel\r\n{}")).substr(0, 60), reply.substr(0, 60));
+}
+
+TEST_F(DispatchTest, BodiesThatAreNotJsonGetNoReplyFromTheEchoAndChannelHandlers) {
+    for (const wchar_t* text : {L"newChannel\r\n{oops", L"getMessage\r\nnot json", L"getFileHistoryList\r\n[",
+                                L"getDiskinfo\r\n{\"account\":"}) {
+        int result = -1;
+        EXPECT_EQ(L"", send(text, &result)) << text;
+        EXPECT_EQ(kIpcRequestNoReply, result) << text;
+    }
+}
+
+TEST_F(DispatchTest, CheckOnlineAndDiskInfoAnswerFixedSuccesses) {
+    EXPECT_EQ(L"{\"code\":\"S_OK\"}", send(L"checkOnline\r\n"));
+    EXPECT_EQ(L"{\"var\":{\"disksize\":0,\"freedisksize\":0},\"code\":\"S_OK\"}",
+              send(L"getDiskinfo\r\n{\"account\":\"a\"}"));
+}
+
+TEST_F(DispatchTest, CancelTasksMarksRunningDownloadsCancelled) {
+    CF_CALLBACK_INFO context{};
+    context.FileSize.QuadPart = 99;
+    DownloadTaskTable::instance().setTask("item-1", context);
+    CDownloadTaskScheduler::instance().addRunningTask("item-1");
+    CDownloadTaskScheduler::instance().addWaitingTask("item-2");
+
+    EXPECT_EQ(L"{\"code\":\"S_OK\"}", send(L"cancelTasks\r\n"));
+    EXPECT_TRUE(DownloadTaskTable::instance().isCancelled("item-1"));
+    EXPECT_EQ("", CDownloadTaskScheduler::instance().frontWaitingTask());
+}
+
+}  // namespace
+}  // namespace nimbrel::test

@@ -1,0 +1,80 @@
+#include "client_options.h"
+
+#include <cstdlib>
+#include <vector>
+
+namespace {
+
+bool parseInt(const std::string& text, int& value) {
+    if (text.empty()) return false;
+    char* end = nullptr;
+    long parsed = std::strtol(text.c_str(), &end, 10);
+    if (*end != '\0') return false;
+    value = static_cast<int>(parsed);
+    return true;
+}
+
+}  // namespace
+
+const char* clientUsage() {
+    return "usage: nimbrel-mainclient --mode N send CMD [JSON]\n"
+           "       nimbrel-mainclient --mode N serve [--logged-out] [--no-context-menu] [--status N]\n"
+           "                          [--reason N] [--no-runtime-state] [--silent]\n"
+           "  N is 0 (mounted cloud space) or 1 (sync disk).\n";
+}
+
+bool parseClientOptions(int argc, char** argv, ClientOptions& options, std::string& error) {
+    std::vector<std::string> args(argv + 1, argv + argc);
+    std::vector<std::string> positional;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        auto next = [&](int& value) {
+            if (i + 1 >= args.size() || !parseInt(args[++i], value)) {
+                error = arg + " needs a number";
+                return false;
+            }
+            return true;
+        };
+        if (arg == "--mode") {
+            if (!next(options.mode)) return false;
+        } else if (arg == "--status") {
+            if (!next(options.status)) return false;
+        } else if (arg == "--reason") {
+            if (!next(options.reason)) return false;
+        } else if (arg == "--logged-out") {
+            options.loggedIn = false;
+        } else if (arg == "--no-context-menu") {
+            options.contextMenuAllowed = false;
+        } else if (arg == "--no-runtime-state") {
+            options.withRuntimeState = false;
+        } else if (arg == "--silent") {
+            options.silent = true;
+        } else if (arg.rfind("--", 0) == 0) {
+            error = "unknown option " + arg;
+            return false;
+        } else {
+            positional.push_back(arg);
+        }
+    }
+    if (options.mode != 0 && options.mode != 1) {
+        error = "--mode must be 0 or 1";
+        return false;
+    }
+    if (positional.empty()) {
+        error = "missing action (send or serve)";
+        return false;
+    }
+    options.action = positional[0];
+    if (options.action == "send") {
+        if (positional.size() < 2 || positional.size() > 3) {
+            error = "send takes a command and an optional JSON body";
+            return false;
+        }
+        options.command = positional[1];
+        if (positional.size() == 3) options.body = positional[2];
+        return true;
+    }
+    if (options.action == "serve" && positional.size() == 1) return true;
+    error = "unknown action " + options.action;
+    return false;
+}

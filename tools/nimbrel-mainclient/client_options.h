@@ -1,0 +1,24 @@
+#pragma once
+// The command line of nimbrel-mainclient.
+
+#include <string>
+
+struct ClientOptions {
+    int mode = -1;
+    std::string action;   // "send" or "serve"
+    std::string command;  // send: the command name
+    std::string body;     // send: the JSON body (may be empty)
+
+    // serve: the runtime state answered to "checkOnline".
+    bool withRuntimeState = true;
+    bool loggedIn = true;
+    bool contextMenuAllowed = true;
+    int status = 0;
+    int reason = 0;
+    // serve: log requests but never answer them.
+    bool silent = false;
+};
+
+// False with `error` set when the command line is not usable.
+bool parseClientOptions(int argc, char** argv, ClientOptions& options, std::string& error);
+const char* clientUsage();

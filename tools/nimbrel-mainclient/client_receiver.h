@@ -1,0 +1,29 @@
+#pragma once
+// What the client answers to each request the server sends it.
+
+#include <mutex>
+#include <string>
+
+#include "client_options.h"
+#include "ipc/reply_envelope.h"
+#include "suite/ipcmodule/ipc_interface.h"
+
+class ClientReceiver : public IRequestNotify {
+public:
+    explicit ClientReceiver(const ClientOptions& options);
+    void attach(IIpcInterface* channel) { channel_ = channel; }
+
+    int OnRequest(const char* ipcName, const std::wstring& text) override;
+
+    // One line on standard output, never interleaved with another thread's line.
+    void log(const std::string& line);
+
+private:
+    std::wstring answer(const std::string& command);
+    std::wstring checkOnlineReply();
+
+    ClientOptions options_;
+    IIpcInterface* channel_ = nullptr;
+    ReplyEnvelope envelope_{"nimbrel-mainclient"};
+    std::mutex outputMutex_;
+};

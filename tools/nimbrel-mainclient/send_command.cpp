@@ -1,0 +1,54 @@
+#include "send_command.h"
+
+#include <QString>
+#include <iostream>
+
+#include "host/sync_virtual_config.h"
+#include "ipc_module_loader.h"
+
+namespace {
+
+// A one-shot requester answers nothing: it only sends.
+class NoRequests : public IRequestNotify {
+public:
+    int OnRequest(const char*, const std::wstring&) override { return -1; }
+};
+
+std::string describeFailure(int result, const std::string& channel, int mode) {
+    switch (result) {
+        case kIpcRequestPeerGone:
+            return "nothing listens on channel " + channel + " (is the Nimbrel server of mode " + std::to_string(mode) +
+                   " running?)";
+        case kIpcRequestTimedOut:
+            return "the server did not answer in time";
+        case kIpcRequestNoReply:
+            return "the server closed the request without a reply";
+        default:
+            return "the request failed (" + std::to_string(result) + ")";
+    }
+}
+
+}  // namespace
+
+int runSend(const ClientOptions& options, CSyncVirtualConfig& config) {
+    static NoRequests receiver;
+    std::string error;
+    IIpcInterface* channel = createIpcChannel(&receiver, error);
+    if (!channel) {
+        std::cerr << "nimbrel-mainclient: " << error << std::endl;
+        return 1;
+    }
+    const std::string serverChannel = config.pluginServiceChannel().toStdString();
+    channel->start("", serverChannel.c_str());
+
+    const std::wstring text = QString::fromStdString(options.command + "\r\n" + options.body).toStdWString();
+    std::wstring reply;
+    int result = channel->request(text, reply);
+    if (result != kIpcRequestOk) {
+        std::cerr << "nimbrel-mainclient: no reply to " << options.command << ": "
+                  << describeFailure(result, serverChannel, options.mode) << std::endl;
+        return 1;
+    }
+    std::cout << QString::fromStdWString(reply).toStdString() << std::endl;
+    return 0;
+}

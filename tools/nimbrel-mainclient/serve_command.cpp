@@ -1,0 +1,26 @@
+#include "serve_command.h"
+
+#include <chrono>
+#include <iostream>
+#include <thread>
+
+#include "client_receiver.h"
+#include "host/sync_virtual_config.h"
+#include "ipc_module_loader.h"
+
+int runServe(const ClientOptions& options, CSyncVirtualConfig& config) {
+    static ClientReceiver receiver(options);
+    std::string error;
+    IIpcInterface* channel = createIpcChannel(&receiver, error);
+    if (!channel) {
+        std::cerr << "nimbrel-mainclient: " << error << std::endl;
+        return 1;
+    }
+    receiver.attach(channel);
+    // The client's side of the channel: it receives on the server's sending channel.
+    const std::string receive = config.servicePluginChannel().toStdString();
+    const std::string send = config.pluginServiceChannel().toStdString();
+    channel->start(receive.c_str(), send.c_str());
+    receiver.log("serving mode " + std::to_string(options.mode) + " on " + receive);
+    for (;;) std::this_thread::sleep_for(std::chrono::hours(1));
+}
