@@ -1,0 +1,160 @@
+// Start-up of the two servers as a user would run them: from a folder of their own, side by side,
+// twice, and crashing.
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <QDateTime>
+#include <filesystem>
+#include <regex>
+#include <string>
+
+#include "support/test_env.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using nimbrel::test::ChildProcess;
+using nimbrel::test::readFile;
+using nimbrel::test::runCommand;
+using nimbrel::test::waitUntil;
+using nimbrel::test::writeFile;
+
+bool contains(const std::string& text, const std::string& fragment) { return text.find(fragment) != std::string::npos; }
+
+// The value of `key` in the settings file's text, empty when absent.
+std::string settingsValue(const std::string& text, const std::string& key) {
+    std::smatch match;
+    std::regex line("(^|\n)" + key + "=([^\n]*)");
+    return std::regex_search(text, match, line) ? match[2].str() : std::string();
+}
+
+// Every file below `folder` whose text contains `fragment`.
+std::vector<fs::path> filesContaining(const fs::path& folder, const std::string& fragment) {
+    std::vector<fs::path> found;
+    std::error_code error;
+    if (!fs::exists(folder, error)) return found;
+    for (const auto& entry : fs::recursive_directory_iterator(folder, error)) {
+        if (entry.is_regular_file(error) && contains(readFile(entry.path().string()), fragment)) {
+            found.push_back(entry.path());
+        }
+    }
+    return found;
+}
+
+bool hasFileNamed(const fs::path& folder, const std::regex& name) {
+    std::error_code error;
+    if (!fs::exists(folder, error)) return false;
+    for (const auto& entry : fs::recursive_directory_iterator(folder, error)) {
+        if (std::regex_match(entry.path().filename().string(), name)) return true;
+    }
+    return false;
+}
+
+class HostStartTest : public testing::Test {
+protected:
+    void SetUp() override {
+        // An empty folder with nothing but the built files, as an installation would have.
+        app_ = nimbrel::test::makeScratchDir("app");
+        for (const auto& entry : fs::directory_iterator(nimbrel::test::appDir())) {
+            if (entry.is_regular_file()) fs::copy_file(entry.path(), fs::path(app_) / entry.path().filename());
+        }
+    }
+
+    std::string exe(const std::string& name) const { return app_ + "/" + name; }
+    std::string settingsText() const { return readFile(app_ + "/config/settings.ini"); }
+    fs::path logFolder(const std::string& server) const { return fs::path(app_) / "log" / server; }
+    std::string logText(const std::string& server) const {
+        auto file =
+            logFolder(server) / (server + "-" + QDate::currentDate().toString("yyyyMMdd").toStdString() + ".log");
+        return readFile(file.string());
+    }
+    fs::path outbox() const { return fs::path(nimbrel::test::platformHome()) / "crash-outbox"; }
+
+    // Waits until the server has installed crash reporting, which start-up logs.
+    bool waitForCrashReporting(const std::string& server, bool sendNow) {
+        const std::string line = std::string("send:") + (sendNow ? "true" : "false");
+        return waitUntil([&] { return contains(logText(server), line); }, std::chrono::seconds(60));
+    }
+
+    std::string app_;
+};
+
+TEST_F(HostStartTest, SyncDiskServerStartsOnceAndRunsBesideTheMountedSpace) {
+    ChildProcess server(exe("RoziDavidoVodido"), {});
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            auto text = settingsText();
+            return settingsValue(text, "SendMountCrashRptMinIntervel") == "216" &&
+                   !settingsValue(text, "MountCrashRptTime").empty();
+        },
+        std::chrono::seconds(60)))
+        << settingsText() << server.err();
+
+    std::regex mainEntry(
+        R"(\[\d{8},\d{2}:\d{2}:\d{2}\.\d{3}\]\[info\]\[\d+\]\[nimbrel_entry\.cpp:430\] NimbrelEntry main_entry, )"
+        R"(Client Name:Orvane, Version:8\.8\.0\.20260828\n)");
+    EXPECT_TRUE(std::regex_search(logText("RoziDavidoVodido"), mainEntry)) << logText("RoziDavidoVodido");
+
+    auto second = runCommand(exe("RoziDavidoVodido"), {});
+    EXPECT_EQ(second.exitCode, 0) << second.err;
+    EXPECT_TRUE(server.running());
+
+    ChildProcess mounted(exe("ZedoziZevoro"), {});
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            auto text = settingsText();
+            return settingsValue(text, "mount__SendMountCrashRptMinIntervel") == "216" &&
+                   !settingsValue(text, "mount__MountCrashRptTime").empty();
+        },
+        std::chrono::seconds(60)))
+        << settingsText() << mounted.err();
+    EXPECT_TRUE(contains(logText("ZedoziZevoro"), "main_entry, Client Name:Orvane"));
+    EXPECT_TRUE(mounted.running());
+    EXPECT_TRUE(server.running());
+    EXPECT_EQ(settingsValue(settingsText(), "SendMountCrashRptMinIntervel"), "216");
+}
+
+TEST_F(HostStartTest, CrashLeavesAReportWithHeaderAndAttachments) {
+    ChildProcess server(exe("RoziDavidoVodido"), {});
+    ASSERT_TRUE(waitForCrashReporting("RoziDavidoVodido", true)) << logText("RoziDavidoVodido") << server.err();
+
+    server.signal(SIGSEGV);
+    ASSERT_TRUE(server.wait().has_value());
+
+    const fs::path reports = fs::path(app_) / "crashlogs";
+    auto headers = filesContaining(reports, "compiletime:  Sep 18 2026 16:59:48\r\nstarttime:  ");
+    ASSERT_FALSE(headers.empty()) << "no report below " << reports;
+    EXPECT_TRUE(contains(readFile(headers.front().string()), "\r\naccList:  "));
+    const fs::path report = headers.front().parent_path();
+    EXPECT_FALSE(filesContaining(report, "SendMountCrashRptMinIntervel=216").empty());
+    EXPECT_FALSE(filesContaining(report, "main_entry, Client Name:Orvane").empty());
+    EXPECT_TRUE(hasFileNamed(outbox(), std::regex(".*"))) << "a report that may be sent goes to the outbox";
+}
+
+TEST_F(HostStartTest, StartWithinTheIntervalKeepsReportsLocal) {
+    const std::string armed = QDateTime::currentDateTime().addSecs(-100).toString(Qt::ISODate).toStdString();
+    writeFile(app_ + "/config/settings.ini", "[General]\nMountCrashRptTime=" + armed + "\n");
+
+    ChildProcess server(exe("RoziDavidoVodido"), {});
+    ASSERT_TRUE(waitForCrashReporting("RoziDavidoVodido", false)) << logText("RoziDavidoVodido") << server.err();
+    EXPECT_EQ(settingsValue(settingsText(), "MountCrashRptTime"), armed);
+    EXPECT_EQ(settingsValue(settingsText(), "SendMountCrashRptMinIntervel"), "216");
+
+    server.signal(SIGSEGV);
+    ASSERT_TRUE(server.wait().has_value());
+    EXPECT_FALSE(filesContaining(fs::path(app_) / "crashlogs", "compiletime:  ").empty());
+    EXPECT_FALSE(hasFileNamed(outbox(), std::regex(".*")));
+}
+
+TEST_F(HostStartTest, SendingIsRearmedOnceTheIntervalHasPassed) {
+    const std::string armed = QDateTime::currentDateTime().addSecs(-205).toString(Qt::ISODate).toStdString();
+    writeFile(app_ + "/config/settings.ini", "[General]\nMountCrashRptTime=" + armed + "\n");
+
+    ChildProcess server(exe("RoziDavidoVodido"), {});
+    ASSERT_TRUE(waitForCrashReporting("RoziDavidoVodido", false)) << logText("RoziDavidoVodido") << server.err();
+    ASSERT_TRUE(waitForCrashReporting("RoziDavidoVodido", true)) << logText("RoziDavidoVodido");
+    EXPECT_TRUE(waitUntil([&] { return settingsValue(settingsText(), "MountCrashRptTime") != armed; }));
+    EXPECT_TRUE(server.running());
+}
+
+}  // namespace

@@ -1,0 +1,7 @@
+# The context-menu socket server as the Explorer extension meets it, through nimbrel-menu.
+nimbrel_test(e2e_socket_tests
+  SOURCES
+    ${CMAKE_CURRENT_LIST_DIR}/socket_server_test.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/socket_menu_test.cpp
+  DEPS nimbrel_platform)
+add_dependencies(e2e_socket_tests nimbrel ZedoziZevoro RoziDavidoVodido nimbrel-menu)

@@ -1,0 +1,150 @@
+// Both servers started side by side from one application folder, met by nimbrel-menu as the
+// Explorer extension meets them.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <regex>
+#include <sstream>
+#include <string>
+
+#include "support/test_env.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using nimbrel::test::ChildProcess;
+using nimbrel::test::readFile;
+using nimbrel::test::runCommand;
+using nimbrel::test::waitUntil;
+
+struct Mode {
+    int number;
+    const char* server;
+    const char* client;  // the main client's image name; the server ends when no such process runs
+};
+constexpr Mode kModes[] = {{0, "ZedoziZevoro", "duzodUruro.exe"}, {1, "RoziDavidoVodido", "ziduZudu.exe"}};
+
+// The listening sockets of process `pid` as "address:port" in the kernel's hexadecimal form.
+std::vector<std::string> listeningEndpoints(int pid) {
+    std::istringstream table(readFile("/proc/" + std::to_string(pid) + "/net/tcp"));
+    std::vector<std::string> endpoints;
+    std::string line;
+    std::getline(table, line);  // header
+    while (std::getline(table, line)) {
+        std::istringstream fields(line);
+        std::string slot, local, remote, state;
+        fields >> slot >> local >> remote >> state;
+        if (state == "0A") endpoints.push_back(local);  // TCP_LISTEN
+    }
+    return endpoints;
+}
+
+std::string hexPort(int port) {
+    char text[8];
+    std::snprintf(text, sizeof text, "%04X", port);
+    return text;
+}
+
+class SocketServerTest : public testing::Test {
+protected:
+    void SetUp() override {
+        app_ = nimbrel::test::makeScratchDir("app");
+        for (const auto& entry : fs::directory_iterator(nimbrel::test::appDir())) {
+            if (entry.is_regular_file()) fs::copy_file(entry.path(), fs::path(app_) / entry.path().filename());
+        }
+        temp_ = nimbrel::test::makeScratchDir("temp");
+        // Stand-ins for the main clients: processes with the clients' image names keep the servers
+        // from ending when their liveness check finds no client on the channel.
+        for (const Mode& mode : kModes) {
+            const std::string client = nimbrel::test::makeScratchDir("client") + "/" + mode.client;
+            fs::copy_file("/bin/sleep", client);
+            clients_.push_back(std::make_unique<ChildProcess>(client, std::vector<std::string>{"600"}));
+        }
+    }
+
+    std::unique_ptr<ChildProcess> startServer(const Mode& mode) {
+        ChildProcess::Options options;
+        options.env["TMPDIR"] = temp_;
+        options.workingDir = app_;
+        return std::make_unique<ChildProcess>(app_ + "/" + mode.server, std::vector<std::string>{}, options);
+    }
+
+    nimbrel::test::CommandResult menu(const Mode& mode, std::vector<std::string> args) {
+        args.insert(args.begin(), {"--mode", std::to_string(mode.number)});
+        return runCommand(app_ + "/nimbrel-menu", args);
+    }
+
+    // The port that nimbrel-menu reads from the mode's shared memory, once the server published it.
+    int publishedPort(const Mode& mode) {
+        int port = 0;
+        waitUntil(
+            [&] {
+                auto result = menu(mode, {"port"});
+                if (result.exitCode == 0) port = std::stoi(result.out);
+                return port != 0;
+            },
+            std::chrono::seconds(60));
+        return port;
+    }
+
+    std::string app_;
+    std::string temp_;
+    std::vector<std::unique_ptr<ChildProcess>> clients_;
+};
+
+TEST_F(SocketServerTest, BothModesPublishTheirOwnLoopbackPortAndAnswerCheckOnline) {
+    auto mounted = startServer(kModes[0]);
+    auto syncDisk = startServer(kModes[1]);
+    const int mountedPort = publishedPort(kModes[0]);
+    const int syncDiskPort = publishedPort(kModes[1]);
+    ASSERT_NE(mountedPort, 0) << mounted->out() << mounted->err();
+    ASSERT_NE(syncDiskPort, 0) << syncDisk->out() << syncDisk->err();
+    EXPECT_NE(mountedPort, syncDiskPort);
+
+    const std::pair<ChildProcess*, int> servers[] = {{mounted.get(), mountedPort}, {syncDisk.get(), syncDiskPort}};
+    for (const Mode& mode : kModes) {
+        auto [server, port] = servers[mode.number];
+        auto reply = menu(mode, {"checkOnline"});
+        EXPECT_EQ(reply.exitCode, 0) << reply.err;
+        EXPECT_EQ(reply.out, "{\"code\":\"S_OK\"}\n");
+
+        auto unknown = menu(mode, {"getContextMenu", "{}"});
+        EXPECT_EQ(unknown.exitCode, 0) << unknown.err;
+        EXPECT_EQ(unknown.out,
+                  "{\"code\":\"S_FAIL\",\"errorCode\":\"-1\",\"summary\":\"unkown cmd, not found ipc_command: "
+                  "getContextMenu\\r\\n{}\"}\n");
+
+        EXPECT_TRUE(std::regex_search(server->out(), std::regex("socket = \\d+, bind port = " + std::to_string(port))))
+            << server->out();
+        // Listening on the loopback address only, never on every interface.
+        auto endpoints = listeningEndpoints(server->pid());
+        EXPECT_NE(std::find(endpoints.begin(), endpoints.end(), "0100007F:" + hexPort(port)), endpoints.end());
+        EXPECT_EQ(std::find(endpoints.begin(), endpoints.end(), "00000000:" + hexPort(port)), endpoints.end());
+        EXPECT_TRUE(server->running());
+    }
+}
+
+TEST_F(SocketServerTest, ExtractedCertificateMatchesItsKey) {
+    auto server = startServer(kModes[1]);
+    ASSERT_NE(publishedPort(kModes[1]), 0) << server->out() << server->err();
+
+    std::vector<fs::path> folders;
+    for (const auto& entry : fs::directory_iterator(temp_)) folders.push_back(entry.path());
+    ASSERT_EQ(folders.size(), 1u);
+    EXPECT_TRUE(std::regex_match(folders[0].filename().string(),
+                                 std::regex("[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}")));
+    const std::string certificate = (folders[0] / "server.crt").string();
+    const std::string key = (folders[0] / "server.key").string();
+
+    auto subject = runCommand("openssl", {"x509", "-in", certificate, "-noout", "-subject"});
+    ASSERT_EQ(subject.exitCode, 0) << subject.err;
+    EXPECT_NE(subject.out.find("CN = 127.0.0.1"), std::string::npos) << subject.out;
+    auto certificateKey = runCommand("openssl", {"x509", "-in", certificate, "-noout", "-pubkey"});
+    auto privateKey = runCommand("openssl", {"pkey", "-in", key, "-pubout"});
+    ASSERT_EQ(privateKey.exitCode, 0) << privateKey.err;
+    EXPECT_FALSE(certificateKey.out.empty());
+    EXPECT_EQ(certificateKey.out, privateKey.out);
+}
+
+}  // namespace

@@ -1,0 +1,161 @@
+#include "host/crash_report.h"
+
+#include <gtest/gtest.h>
+
+#include <QDateTime>
+#include <condition_variable>
+#include <mutex>
+#include <optional>
+
+#include "host/sync_virtual_config.h"
+#include "suite/base/settings_singleton.h"
+#include "support/test_env.h"
+
+namespace {
+
+using nimbrel::test::waitUntil;
+
+TEST(CrashReportVersionTest, CutsBeforeTheLastDot) {
+    EXPECT_EQ(crashReportVersion("8.8.0.20260828"), "8.8.0");
+    EXPECT_EQ(crashReportVersion("9.1"), "9");
+    EXPECT_EQ(crashReportVersion("1.2.3."), "1.2.3");
+}
+
+TEST(CrashReportVersionTest, FallsBackWhenNothingPrecedesTheDot) {
+    EXPECT_EQ(crashReportVersion("20260828"), "6.0.0");
+    EXPECT_EQ(crashReportVersion(".20260828"), "6.0.0");
+    EXPECT_EQ(crashReportVersion(""), "6.0.0");
+}
+
+TEST(CrashReportHeaderTest, CarriesBuildStartOsAndAccounts) {
+    EXPECT_EQ(crashReportHeader("2026-12-05 10:11:12", "Debian GNU/Linux 12", "ann;bob"),
+              "compiletime:  Sep 18 2026 16:59:48\r\nstarttime:  2026-12-05 10:11:12\r\n"
+              "OSVersion:  Debian GNU/Linux 12\r\naccList:  ann;bob");
+}
+
+TEST(CrashReportHeaderTest, FalseAccountListIsWrittenEmpty) {
+    EXPECT_TRUE(crashReportHeader("t", "os", "false").endsWith("\r\naccList:  "));
+    EXPECT_TRUE(crashReportHeader("t", "os", "").endsWith("\r\naccList:  "));
+}
+
+TEST(CrashReportHeaderTest, IsCutToItsBuffer) {
+    QString header = crashReportHeader("t", "os", QString(5000, 'a'));
+    EXPECT_EQ(header.size(), 1026);
+    EXPECT_TRUE(header.startsWith("compiletime:  "));
+}
+
+TEST(CrashRptThrottleTest, NeverArmedAlwaysSends) {
+    auto throttle = crashRptThrottle(1764930000u, 4294967295u, 216);
+    EXPECT_EQ(throttle.elapsed, 1764930001u);
+    EXPECT_TRUE(throttle.sendNow());
+    EXPECT_EQ(throttle.remainingSeconds(), 0u);
+}
+
+TEST(CrashRptThrottleTest, WithinTheIntervalWaitsForTheRest) {
+    auto throttle = crashRptThrottle(1764930100u, 1764930000u, 216);
+    EXPECT_FALSE(throttle.sendNow());
+    EXPECT_EQ(throttle.remainingSeconds(), 116u);
+    EXPECT_FALSE(crashRptThrottle(1764930215u, 1764930000u, 216).sendNow());
+    EXPECT_TRUE(crashRptThrottle(1764930216u, 1764930000u, 216).sendNow());
+}
+
+TEST(CrashRptThrottleTest, ClockSetBackWrapsToSending) {
+    EXPECT_TRUE(crashRptThrottle(1764930000u, 1764930050u, 216).sendNow());
+}
+
+// The server's record and a settings file of its own, as start-up leaves them.
+class CrashReportingTest : public testing::Test {
+protected:
+    template <typename Record>
+    struct InitialisedRecord : Record {
+        explicit InitialisedRecord(int mode) { this->mode_ = mode; }
+    };
+
+    void SetUp() override {
+        g_syncConfig = std::make_shared<InitialisedRecord<CZiduZuduConfig>>(1);
+        settingsPath_ = QString::fromStdString(nimbrel::test::makeScratchDir("app") + "/config/settings.ini");
+        settings().openSettings(settingsPath_, [](const QString& key) { return g_syncConfig->settingsKey(key); });
+    }
+
+    static SettingsSingleton& settings() { return Singleton<SettingsSingleton>::instance(); }
+
+    // A clock whose "now" the test sets, and whose sleep blocks until the test lets it go.
+    struct FakeTime {
+        std::mutex mutex;
+        std::condition_variable changed;
+        QDateTime now = QDateTime::fromSecsSinceEpoch(1764930000);
+        std::optional<std::chrono::seconds> requestedSleep;
+        bool released = false;
+
+        CrashRptClock clock() {
+            CrashRptClock clock;
+            clock.now = [this] {
+                std::lock_guard<std::mutex> lock(mutex);
+                return now;
+            };
+            clock.sleep = [this](std::chrono::seconds duration) {
+                std::unique_lock<std::mutex> lock(mutex);
+                requestedSleep = duration;
+                changed.notify_all();
+                changed.wait(lock, [this] { return released; });
+            };
+            return clock;
+        }
+        std::chrono::seconds waitForSleep() {
+            std::unique_lock<std::mutex> lock(mutex);
+            changed.wait(lock, [this] { return requestedSleep.has_value(); });
+            return *requestedSleep;
+        }
+        void release(const QDateTime& later) {
+            std::lock_guard<std::mutex> lock(mutex);
+            now = later;
+            released = true;
+            changed.notify_all();
+        }
+    };
+
+    QString settingsPath_;
+};
+
+TEST_F(CrashReportingTest, FirstStartWritesTheDefaultIntervalAndArmsSending) {
+    FakeTime time;
+    setUpCrashReporting("8.8.0.20260828", time.clock());
+    EXPECT_EQ(settings().getValue("SendMountCrashRptMinIntervel").toUInt(), 216u);
+    EXPECT_EQ(settings().getValue("MountCrashRptTime").toDateTime(), time.now);
+    EXPECT_FALSE(time.requestedSleep.has_value());
+}
+
+TEST_F(CrashReportingTest, StartWithinTheIntervalRearmsAfterTheRemainingSeconds) {
+    FakeTime time;
+    const QDateTime armed = time.now.addSecs(-100);
+    settings().setValue("MountCrashRptTime", armed);
+
+    setUpCrashReporting("8.8.0.20260828", time.clock());
+    EXPECT_EQ(time.waitForSleep(), std::chrono::seconds(116));
+    EXPECT_EQ(settings().getValue("MountCrashRptTime").toDateTime(), armed);
+
+    const QDateTime later = time.now.addSecs(116);
+    time.release(later);
+    EXPECT_TRUE(waitUntil([&] { return settings().getValue("MountCrashRptTime").toDateTime() == later; }));
+}
+
+TEST_F(CrashReportingTest, StoredIntervalIsHonoured) {
+    settings().setValue("SendMountCrashRptMinIntervel", 50);
+    FakeTime time;
+    settings().setValue("MountCrashRptTime", time.now.addSecs(-60));
+    setUpCrashReporting("8.8.0.20260828", time.clock());
+    EXPECT_EQ(settings().getValue("MountCrashRptTime").toDateTime(), time.now);
+    EXPECT_EQ(settings().getValue("SendMountCrashRptMinIntervel").toUInt(), 50u);
+}
+
+TEST_F(CrashReportingTest, MountModeKeepsItsOwnKeys) {
+    g_syncConfig = std::make_shared<InitialisedRecord<CMountDiskConfig>>(0);
+    FakeTime time;
+    setUpCrashReporting("8.8.0.20260828", time.clock());
+    auto text = nimbrel::test::readFile(settingsPath_.toStdString());
+    EXPECT_NE(text.find("mount__SendMountCrashRptMinIntervel=216"), std::string::npos) << text;
+    EXPECT_NE(text.find("mount__MountCrashRptTime="), std::string::npos) << text;
+    EXPECT_EQ(text.find("\nSendMountCrashRptMinIntervel"), std::string::npos) << text;
+}
+
+}  // namespace

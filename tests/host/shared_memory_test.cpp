@@ -1,0 +1,81 @@
+#include "host/shared_memory.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "support/test_env.h"
+
+namespace {
+
+using nimbrel::test::ChildProcess;
+using nimbrel::test::runCommand;
+using nimbrel::test::waitUntil;
+
+const std::string kPeer = HOST_SHM_PEER;
+
+TEST(SharedMemoryTest, ShorterSecondWriteReadsBackShorter) {
+    auto& memory = SharedMemory::instance();
+    ASSERT_TRUE(memory.write("_SocketApi_tcp_sync_", R"({"port":52345,"pid":100})"));
+    ASSERT_TRUE(memory.write("_SocketApi_tcp_sync_", R"({"port":7})"));
+    std::string text;
+    ASSERT_TRUE(memory.read("_SocketApi_tcp_sync_", text));
+    EXPECT_EQ(text, R"({"port":7})");
+}
+
+TEST(SharedMemoryTest, NineHundredNinetyNineBytesFitAndMoreDoNot) {
+    auto& memory = SharedMemory::instance();
+    const std::string longest(999, 'x');
+    ASSERT_TRUE(memory.write("longest", longest));
+    std::string text;
+    ASSERT_TRUE(memory.read("longest", text));
+    EXPECT_EQ(text, longest);
+
+    EXPECT_FALSE(memory.write("too-long", std::string(1000, 'y')));
+}
+
+TEST(SharedMemoryTest, UnknownNameFailsAndIsNotRemembered) {
+    auto& memory = SharedMemory::instance();
+    std::string text = "unchanged";
+    EXPECT_FALSE(memory.read("_SocketApi_tcp_", text));
+    EXPECT_EQ(text, "unchanged");
+
+    // Had the failed open stayed in the map, this read would reuse it instead of opening anew.
+    ChildProcess peer(kPeer, {"write", "_SocketApi_tcp_", R"({"port":4321})"});
+    ASSERT_TRUE(waitUntil([&] { return peer.out() == "written\n"; })) << peer.err();
+    ASSERT_TRUE(memory.read("_SocketApi_tcp_", text));
+    EXPECT_EQ(text, R"({"port":4321})");
+}
+
+TEST(SharedMemoryTest, AnotherProcessReadsWhatThisOneWrote) {
+    ASSERT_TRUE(SharedMemory::instance().write("_SocketApi_tcp_", R"({"port":60001})"));
+    auto result = runCommand(kPeer, {"read", "_SocketApi_tcp_"});
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_EQ(result.out, R"({"port":60001})");
+}
+
+TEST(SharedMemoryTest, RemovedSectionIsNoLongerPublished) {
+    auto& memory = SharedMemory::instance();
+    ASSERT_TRUE(memory.write("short-lived", "value"));
+    memory.remove("short-lived");
+    EXPECT_NE(runCommand(kPeer, {"read", "short-lived"}).exitCode, 0);
+}
+
+TEST(MmfTest, CreateAndOpenReportAnExistingHandle) {
+    MMF created("section");
+    EXPECT_FALSE(MMF("section").open());
+    ASSERT_TRUE(created.create());
+    EXPECT_TRUE(created.create());
+    ASSERT_TRUE(created.write("abc", 4));
+
+    MMF opened("section");
+    ASSERT_TRUE(opened.open());
+    std::string text;
+    ASSERT_TRUE(opened.read(text));
+    EXPECT_EQ(text, "abc");
+
+    opened.close();
+    EXPECT_FALSE(opened.read(text));
+}
+
+}  // namespace

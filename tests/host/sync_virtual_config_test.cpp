@@ -1,0 +1,101 @@
+#include "host/sync_virtual_config.h"
+
+#include <gtest/gtest.h>
+
+#include <QString>
+#include <memory>
+
+namespace {
+
+// A record as start-up leaves it, without opening the process's log and settings file.
+template <typename Record>
+struct InitialisedRecord : Record {
+    explicit InitialisedRecord(int mode) { this->mode_ = mode; }
+};
+
+struct ExpectedNames {
+    QString clientBare, client, serverBare, server, instance, providerId, providerAccount, clsid, syncRootId, title,
+        display, servicePlugin, pluginService, socketShare;
+    std::wstring registryRoot;
+};
+
+void expectNames(CSyncVirtualConfig& record, const ExpectedNames& expected) {
+    EXPECT_EQ(record.clientAppName(true), expected.clientBare);
+    EXPECT_EQ(record.clientAppName(false), expected.client);
+    EXPECT_EQ(record.serverAppName(true), expected.serverBare);
+    EXPECT_EQ(record.serverAppName(false), expected.server);
+    EXPECT_EQ(record.instanceName(), expected.instance);
+    EXPECT_EQ(record.providerId(), expected.providerId);
+    EXPECT_EQ(record.providerAccount(), expected.providerAccount);
+    EXPECT_EQ(record.shellFolderClsid(), expected.clsid);
+    EXPECT_EQ(record.syncRootId(), expected.syncRootId);
+    EXPECT_EQ(record.serverTitle(), expected.title);
+    EXPECT_EQ(record.displayName(), expected.display);
+    EXPECT_EQ(record.servicePluginChannel(), expected.servicePlugin);
+    EXPECT_EQ(record.pluginServiceChannel(), expected.pluginService);
+    EXPECT_EQ(record.socketShareName(), expected.socketShare);
+    EXPECT_EQ(std::wstring(record.registryRoot()), expected.registryRoot);
+}
+
+TEST(SyncVirtualConfigTest, MountedSpaceRecordAnswersEveryName) {
+    InitialisedRecord<CMountDiskConfig> record(0);
+    expectNames(record,
+                {"duzodUruro", "duzodUruro.exe", "ZedoziZevoro", "ZedoziZevoro.exe", "duzodUruro_0", "ZEDOZIZEVORO",
+                 "S-1-5-21-1481072562-3264209077-2825855657-1001", "{3C235950-9B69-4D9D-BF8D-327E1CF93C41}",
+                 "ZEDOZIZEVORO!S-1-5-21-1481072562-3264209077-2825855657-1001!Account", "ZedoziZevoro", "Calimbra(Y:)",
+                 "__SERVICE_PLUGIN_IPC_PIPE_NAME__", "__PLUGIN_SERVICE_IPC_PIPE_NAME__", "_SocketApi_tcp_",
+                 L"Software\\Tellwick\\Orvane-Mount"});
+}
+
+TEST(SyncVirtualConfigTest, SyncDiskRecordAnswersEveryName) {
+    InitialisedRecord<CZiduZuduConfig> record(1);
+    expectNames(
+        record,
+        {"ziduZudu", "ziduZudu.exe", "RoziDavidoVodido", "RoziDavidoVodido.exe", "ziduZudu_1", "ROZIDAVIDOVODIDO",
+         "S-1-5-21-1481072562-3264209077-2825855657-1005", "{CBDE6239-084A-416F-826F-D7C264868D75}",
+         "ROZIDAVIDOVODIDO!S-1-5-21-1481072562-3264209077-2825855657-1005!Account", "RoziDavidoVodido",
+         QString::fromUtf8("Calimbra\u540c\u6b65\u76d8"), "__SYNC_SERVICE_PLUGIN_IPC_PIPE_NAME__",
+         "__SYNC_PLUGIN_SERVICE_IPC_PIPE_NAME__", "_SocketApi_tcp_sync_", L"Software\\Tellwick\\Orvane"});
+}
+
+TEST(SyncVirtualConfigTest, SyncRootIdIsProviderAccountAndSuffix) {
+    InitialisedRecord<CMountDiskConfig> mount(0);
+    InitialisedRecord<CZiduZuduConfig> sync(1);
+    for (CSyncVirtualConfig* record :
+         {static_cast<CSyncVirtualConfig*>(&mount), static_cast<CSyncVirtualConfig*>(&sync)}) {
+        EXPECT_EQ(record->syncRootId(), record->providerId() + "!" + record->providerAccount() + "!Account");
+    }
+}
+
+TEST(SyncVirtualConfigTest, MountModePrefixesEverySettingsKey) {
+    InitialisedRecord<CMountDiskConfig> mount(0);
+    InitialisedRecord<CZiduZuduConfig> sync(1);
+    EXPECT_EQ(mount.settingsKey("MountCrashRptTime"), "mount__MountCrashRptTime");
+    EXPECT_EQ(mount.settingsKey("SendMountCrashRptMinIntervel"), "mount__SendMountCrashRptMinIntervel");
+    EXPECT_EQ(sync.settingsKey("MountCrashRptTime"), "MountCrashRptTime");
+    EXPECT_EQ(sync.settingsKey("acclist"), "acclist");
+}
+
+TEST(SyncVirtualConfigTest, FactoryHoldsOneRecordPerModeAndRefusesOthers) {
+    ASSERT_NE(createSyncConfig(0), nullptr);
+    EXPECT_EQ(syncConfig()->serverAppName(true), "ZedoziZevoro");
+    EXPECT_EQ(syncConfig()->mode(), -1);
+    EXPECT_EQ(g_syncConfig.use_count(), 1);
+    ASSERT_NE(createSyncConfig(1), nullptr);
+    EXPECT_EQ(syncConfig()->serverAppName(true), "RoziDavidoVodido");
+    EXPECT_EQ(createSyncConfig(2), nullptr);
+    EXPECT_EQ(createSyncConfig(-1), nullptr);
+}
+
+TEST(SyncVirtualConfigTest, FoldersDeriveFromTheExecutablesFolder) {
+    QString appDir = applicationDirectory();
+    ASSERT_TRUE(appDir.endsWith('\\')) << appDir.toStdString();
+    EXPECT_FALSE(appDir.contains('/')) << appDir.toStdString();
+
+    InitialisedRecord<CZiduZuduConfig> sync(1);
+    QString expected = QString(appDir).replace('\\', '/') + "log/RoziDavidoVodido/";
+    EXPECT_EQ(sync.logDirectory(), expected);
+    EXPECT_FALSE(sync.logDirectory().contains('\\'));
+}
+
+}  // namespace
