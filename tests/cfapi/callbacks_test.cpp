@@ -1,0 +1,28 @@
+// The connection's callbacks as an application meets them: with no content source yet, a read of a
+// placeholder whose data is not on the disk fails at once instead of waiting for the time-out.
+#include "cfapi/sync_root_fixture.h"
+#include "suite/logbridge/log_capture.h"
+#include "support/test_env.h"
+
+using CallbackTest = SyncRootTest;
+
+TEST_F(CallbackTest, AnApplicationsReadOfADehydratedFileIsRefusedAtOnce) {
+    createFile("cloud.bin", 100, "id-cloud");
+    LogCapture capture;
+    auto result = nimbrel::test::runCommand(nimbrel::test::appDir() + "/nimbrel-cf",
+                                            {"open", win("cloud.bin").toStdString(), "--read"});
+    EXPECT_EQ(result.exitCode, 1) << result.out << result.err;
+    // STATUS_UNSUCCESSFUL reaches the application as the provider's failure, not as a time-out
+    // (0x800701aa) or as a missing provider (0x8007016a).
+    EXPECT_NE(result.err.find("0x80070185"), std::string::npos) << result.err;
+    EXPECT_TRUE(capture.contains("cancel the operation. path = "));
+    EXPECT_TRUE(attributesOf("cloud.bin") & FILE_ATTRIBUTE_SPARSE_FILE);
+    EXPECT_EQ(CfApiWrapper::findPlaceholderInfo(win("cloud.bin")).identityText(), "id-cloud");
+}
+
+TEST_F(CallbackTest, OpeningWithoutReadingNeedsNoContent) {
+    createFile("cloud.bin", 100);
+    auto result =
+        nimbrel::test::runCommand(nimbrel::test::appDir() + "/nimbrel-cf", {"open", win("cloud.bin").toStdString()});
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+}
