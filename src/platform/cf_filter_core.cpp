@@ -234,7 +234,10 @@ NTSTATUS FilterCore::requestData(const std::string& hostPath, std::int64_t offse
     }
     CF_CALLBACK_PARAMETERS params{};
     params.ParamSize = sizeof(params.FetchData) + sizeof(ULONG);
-    params.FetchData.Flags = CF_CALLBACK_FETCH_DATA_FLAG_NONE;
+    // Blocks on the disk while the record says "not hydrated" are what an interrupted hydration
+    // (a provider that died, a failed download) left behind.
+    params.FetchData.Flags =
+        item->st.st_blocks > 0 ? CF_CALLBACK_FETCH_DATA_FLAG_RECOVERY : CF_CALLBACK_FETCH_DATA_FLAG_NONE;
     params.FetchData.RequiredFileOffset.QuadPart = begin;
     params.FetchData.RequiredLength.QuadPart = end - begin;
     params.FetchData.OptionalFileOffset.QuadPart = begin;

@@ -46,12 +46,20 @@ HRESULT send(const CF_CALLBACK_INFO* info, NTSTATUS status, const void* data, lo
     return CfExecute(&op, &params);
 }
 
-void CALLBACK onFetch(const CF_CALLBACK_INFO* info, const CF_CALLBACK_PARAMETERS*) {
+std::string nameOf(const CF_CALLBACK_INFO* info) {
     std::u16string id(static_cast<const char16_t*>(info->FileIdentity), info->FileIdentityLength / 2);
     if (auto nul = id.find(u'\0'); nul != std::u16string::npos) id.resize(nul);
-    const std::string name = nimbrel::platform::toUtf8(id);
-    say("fetch " + name + " pid=" + std::to_string(info->ProcessInfo ? info->ProcessInfo->ProcessId : 0) +
-        " image=" + nimbrel::platform::toUtf8(std::wstring(info->ProcessInfo ? info->ProcessInfo->ImagePath : L"")));
+    return nimbrel::platform::toUtf8(id);
+}
+
+std::string requesterOf(const CF_CALLBACK_INFO* info) {
+    return " pid=" + std::to_string(info->ProcessInfo ? info->ProcessInfo->ProcessId : 0) +
+           " image=" + nimbrel::platform::toUtf8(std::wstring(info->ProcessInfo ? info->ProcessInfo->ImagePath : L""));
+}
+
+void CALLBACK onFetch(const CF_CALLBACK_INFO* info, const CF_CALLBACK_PARAMETERS* params) {
+    const std::string name = nameOf(info);
+    say("fetch " + name + requesterOf(info) + " flags=" + std::to_string(params->FetchData.Flags));
     const long long size = info->FileSize.QuadPart;
     if (gMode == "silent") return;
     if (gMode == "fail") {
@@ -84,6 +92,10 @@ void CALLBACK onFetch(const CF_CALLBACK_INFO* info, const CF_CALLBACK_PARAMETERS
     say("served " + name);
 }
 
+void CALLBACK onOpen(const CF_CALLBACK_INFO* info, const CF_CALLBACK_PARAMETERS*) {
+    say("open " + nameOf(info) + requesterOf(info));
+}
+
 void CALLBACK onCancel(const CF_CALLBACK_INFO*, const CF_CALLBACK_PARAMETERS* params) {
     say("cancel flags=" + std::to_string(params->Cancel.Flags));
 }
@@ -97,6 +109,7 @@ int main(int argc, char** argv) {
     gArgument = std::strtoll(argv[4], nullptr, 0);
     const CF_CALLBACK_REGISTRATION table[] = {{CF_CALLBACK_TYPE_FETCH_DATA, onFetch},
                                               {CF_CALLBACK_TYPE_CANCEL_FETCH_DATA, onCancel},
+                                              {CF_CALLBACK_TYPE_NOTIFY_FILE_OPEN_COMPLETION, onOpen},
                                               CF_CALLBACK_REGISTRATION_END};
     CF_CONNECTION_KEY key{};
     const std::wstring root = nimbrel::platform::toWindowsPath(argv[1]);

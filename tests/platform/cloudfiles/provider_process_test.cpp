@@ -102,6 +102,8 @@ TEST_F(CloudFilesProcesses, KilledProviderLeavesAPlaceholderThatIsFetchedAgainIn
     ASSERT_EQ(result.exitCode, 0) << result.err;
     EXPECT_TRUE(readFile(out) == content);
     EXPECT_NE(serving->out().find("served half.bin"), std::string::npos);
+    // The new provider learns that an earlier hydration was interrupted.
+    EXPECT_NE(serving->out().find("flags=1"), std::string::npos) << serving->out();
 }
 
 TEST_F(CloudFilesProcesses, ApplicationGetsTheErrorWhenNoProviderRunsOrItRefuses) {
@@ -114,8 +116,11 @@ TEST_F(CloudFilesProcesses, ApplicationGetsTheErrorWhenNoProviderRunsOrItRefuses
     auto refused = runCommand(tool(), {"open", root + "/f.bin", "--read"});
     EXPECT_EQ(refused.exitCode, 1);
     EXPECT_NE(refused.err.find("0x80070187"), std::string::npos) << refused.err;
-    // Opening without reading needs no data.
-    EXPECT_EQ(runCommand(tool(), {"open", root + "/f.bin"}).exitCode, 0);
+    // Opening without reading needs no data; the provider hears of the open.
+    auto opener = runCommand(tool(), {"open", root + "/f.bin"});
+    EXPECT_EQ(opener.exitCode, 0);
+    EXPECT_TRUE(waitUntil([&] { return refusing->out().find("open f.bin pid=") != std::string::npos; }))
+        << refusing->out();
 }
 
 TEST_F(CloudFilesProcesses, SilentProviderTimesOutAndTheApplicationFails) {
