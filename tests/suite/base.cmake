@@ -7,8 +7,12 @@ set_target_properties(suite_settings_tool PROPERTIES
 
 nimbrel_test(suite_base_tests
   SOURCES
+    base/is_cloud_file_test.cpp
     base/settings_singleton_test.cpp
+    base/utility_registry_test.cpp
+    base/utility_system_test.cpp
     base/winpath_test.cpp
+    base/x_file_info_test.cpp
   DEPS nimbrel_base)
 target_compile_definitions(suite_base_tests PRIVATE SUITE_SETTINGS_TOOL="$<TARGET_FILE:suite_settings_tool>")
 add_dependencies(suite_base_tests suite_settings_tool)

@@ -1,0 +1,35 @@
+#pragma once
+// A snapshot of a file or folder taken once at construction, from the Windows attribute data, so
+// that "hidden" means the Windows hidden attribute and the times are the file system's own.
+
+#include <QDateTime>
+#include <QString>
+
+class CXFileInfo {
+public:
+    // `path` in Windows or Qt form.
+    explicit CXFileInfo(const QString& path);
+
+    QString path() const { return path_; }
+    bool exists() const { return exists_; }
+    bool isFile() const { return exists_ && !isDir_; }
+    bool isDir() const { return isDir_; }
+    bool isSymLink() const { return isSymLink_; }
+    bool isHidden() const { return isHidden_; }
+    qint64 size() const { return size_; }
+    // Invalid date-times when the item does not exist.
+    QDateTime created() const { return created_; }
+    QDateTime lastModified() const { return lastModified_; }
+    QDateTime lastRead() const { return lastRead_; }
+
+private:
+    QString path_;
+    bool exists_ = false;
+    bool isDir_ = false;
+    bool isSymLink_ = false;
+    bool isHidden_ = false;
+    qint64 size_ = 0;
+    QDateTime created_;
+    QDateTime lastModified_;
+    QDateTime lastRead_;
+};
