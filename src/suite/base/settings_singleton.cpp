@@ -30,7 +30,8 @@ QVariant SettingsSingleton::getValue(const QString& key, const QVariant& default
     const QString stored = storedKey(key);
     std::lock_guard<std::mutex> lock(mutex_);
     if (path_.isEmpty()) return defaultValue;
-    // A fresh QSettings re-reads the file when another process has changed it since our last look.
+    // A fresh QSettings re-reads the file when another process has changed it since our last look
+    // (Qt tells by the file's size and modification time, to the millisecond).
     QSettings settings(path_, QSettings::IniFormat);
     return settings.value(stored, defaultValue);
 }

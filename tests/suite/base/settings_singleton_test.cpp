@@ -54,9 +54,9 @@ TEST_F(SettingsSingletonTest, SyncDiskModeStoresPlainNamesBesideTheMountKeys) {
 
 TEST_F(SettingsSingletonTest, CreatesMissingFoldersAndAnswersDefaultsForAbsentKeys) {
     settings().openSettings(windowsPath(), plainMapping);
-    EXPECT_FALSE(settings().exists());
     EXPECT_EQ(settings().getValue("acclist", "fallback").toString(), "fallback");
     EXPECT_FALSE(settings().getValue("acclist").isValid());
+    EXPECT_FALSE(settings().exists()) << "reading must not create the file";
 
     settings().setValue("acclist", QString());
     EXPECT_TRUE(settings().exists());
