@@ -9,6 +9,7 @@
 
 #include "host/sync_virtual_config.h"
 #include "suite/base/settings_singleton.h"
+#include "suite/logbridge/log_capture.h"
 #include "support/test_env.h"
 
 namespace {
@@ -129,14 +130,18 @@ TEST_F(CrashReportingTest, StartWithinTheIntervalRearmsAfterTheRemainingSeconds)
     FakeTime time;
     const QDateTime armed = time.now.addSecs(-100);
     settings().setValue("MountCrashRptTime", armed);
+    LogCapture capture;
 
-    setUpCrashReporting("8.8.0.20260828", time.clock());
+    setUpCrashReporting("9.4.2.20270101", time.clock());
     EXPECT_EQ(time.waitForSleep(), std::chrono::seconds(116));
+    EXPECT_TRUE(capture.contains("crash reporting installed, version:9.4.2, send:false"));
     EXPECT_EQ(settings().getValue("MountCrashRptTime").toDateTime(), armed);
 
+    // Re-arming names the build's own version, not the client's.
     const QDateTime later = time.now.addSecs(116);
     time.release(later);
     EXPECT_TRUE(waitUntil([&] { return settings().getValue("MountCrashRptTime").toDateTime() == later; }));
+    EXPECT_TRUE(waitUntil([&] { return capture.contains("crash reporting installed, version:8.8.0, send:true"); }));
 }
 
 TEST_F(CrashReportingTest, StoredIntervalIsHonoured) {
@@ -156,6 +161,32 @@ TEST_F(CrashReportingTest, MountModeKeepsItsOwnKeys) {
     EXPECT_NE(text.find("mount__SendMountCrashRptMinIntervel=216"), std::string::npos) << text;
     EXPECT_NE(text.find("mount__MountCrashRptTime="), std::string::npos) << text;
     EXPECT_EQ(text.find("\nSendMountCrashRptMinIntervel"), std::string::npos) << text;
+}
+
+TEST_F(CrashReportingTest, FirstInstallationCreatesTheSettingsFileItAttaches) {
+    ASSERT_FALSE(settings().exists());
+    InstallCrashRpt("8.8.0", false);
+    EXPECT_TRUE(settings().exists());
+    EXPECT_EQ(settings().getValue("acclist", "absent").toString(), "");
+}
+
+TEST_F(CrashReportingTest, FailedInstallationIsLoggedAndLeavesTheLibraryFree) {
+    // Reports that may be mailed need the outbox, which a plain file now blocks.
+    nimbrel::test::writeFile(nimbrel::test::platformHome() + "/crash-outbox", "not a folder");
+    LogCapture capture;
+    InstallCrashRpt("8.8.0", true);
+    auto lines = capture.lines();
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0].level, 3);
+    EXPECT_EQ(lines[0].text.rfind("[crash_report.cpp:324] InstallCrashRpt InstallCrashRpt install crashreport "
+                                  "faild,err msg",
+                                  0),
+              0u)
+        << lines[0].text;
+    EXPECT_NE(lines[0].text.find("outbox"), std::string::npos) << lines[0].text;
+
+    InstallCrashRpt("8.8.0", false);
+    EXPECT_TRUE(capture.contains("crash reporting installed, version:8.8.0, send:false"));
 }
 
 }  // namespace
