@@ -8,6 +8,7 @@
 #include <set>
 
 #include "cf_test_support.h"
+#include "platform/cf_application.h"
 #include "platform/cf_connection.h"
 #include "support/test_env.h"
 
@@ -177,8 +178,12 @@ TEST_F(CloudFilesHydration, ProgressReportsAreRelayedToTheRequester) {
 
 TEST_F(CloudFilesHydration, TheProvidersOwnReadsNeverHydrate) {
     ASSERT_EQ(createPlaceholder(root, "own", 100, identityOf(u"own")), S_OK);
+    writeFile(root + "/plain.txt", "plain");
+    EXPECT_EQ(pcf::applicationRead(root + "/own"), static_cast<DWORD>(ERROR_CLOUD_FILE_PROVIDER_NOT_RUNNING));
     RecordingProvider provider(root);
     ASSERT_EQ(provider.connectResult(), S_OK);
+    EXPECT_EQ(pcf::applicationRead(root + "/own"), static_cast<DWORD>(ERROR_CLOUD_FILE_ACCESS_DENIED));
+    EXPECT_EQ(pcf::applicationRead(root + "/plain.txt"), static_cast<DWORD>(ERROR_SUCCESS));
     const pcf::Requester self{static_cast<DWORD>(::getpid()), "/proc/self/exe", ""};
     EXPECT_EQ(pcf::filterCoreFor(root)->requestData(root + "/own", 0, CF_EOF, self), STATUS_CLOUD_FILE_ACCESS_DENIED);
     EXPECT_TRUE(provider.records(CF_CALLBACK_TYPE_FETCH_DATA).empty());

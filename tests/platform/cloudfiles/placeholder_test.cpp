@@ -121,6 +121,19 @@ TEST_F(CloudFilesPlaceholder, ConvertKeepsTheDataAndRefusesHardLinks) {
     EXPECT_FALSE(attributes & (FILE_ATTRIBUTE_OFFLINE | FILE_ATTRIBUTE_RECALL_ON_DATA_ACCESS));
     EXPECT_EQ(placeholderInfo(root + "/doc.txt").identity, "doc");
 
+    writeFile(root + "/drop.bin", std::string(8192, 'd'));
+    {
+        Handle handle(root + "/drop.bin");
+        EXPECT_EQ(CfConvertToPlaceholder(handle.get(), "d", 1, CF_CONVERT_FLAG_DEHYDRATE, nullptr, nullptr),
+                  static_cast<HRESULT>(0x80070179));
+        EXPECT_EQ(placeholderInfo(root + "/drop.bin").hr, static_cast<HRESULT>(0x80070178));
+        ASSERT_EQ(CfConvertToPlaceholder(handle.get(), "d", 1, CF_CONVERT_FLAG_MARK_IN_SYNC | CF_CONVERT_FLAG_DEHYDRATE,
+                                         nullptr, nullptr),
+                  S_OK);
+    }
+    EXPECT_EQ(allocatedBytes(root + "/drop.bin"), 0);
+    EXPECT_TRUE(attributesOf(root + "/drop.bin") & FILE_ATTRIBUTE_OFFLINE);
+
     writeFile(root + "/linked.txt", "shared");
     ASSERT_EQ(::link((root + "/linked.txt").c_str(), (root + "/second-name.txt").c_str()), 0);
     Handle linked(root + "/linked.txt");
