@@ -58,15 +58,6 @@ TEST(SyncVirtualConfigTest, SyncDiskRecordAnswersEveryName) {
          "__SYNC_PLUGIN_SERVICE_IPC_PIPE_NAME__", "_SocketApi_tcp_sync_", L"Software\\Tellwick\\Orvane"});
 }
 
-TEST(SyncVirtualConfigTest, SyncRootIdIsProviderAccountAndSuffix) {
-    InitialisedRecord<CMountDiskConfig> mount(0);
-    InitialisedRecord<CZiduZuduConfig> sync(1);
-    for (CSyncVirtualConfig* record :
-         {static_cast<CSyncVirtualConfig*>(&mount), static_cast<CSyncVirtualConfig*>(&sync)}) {
-        EXPECT_EQ(record->syncRootId(), record->providerId() + "!" + record->providerAccount() + "!Account");
-    }
-}
-
 TEST(SyncVirtualConfigTest, MountModePrefixesEverySettingsKey) {
     InitialisedRecord<CMountDiskConfig> mount(0);
     InitialisedRecord<CZiduZuduConfig> sync(1);
