@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cctype>
 #include <climits>
+#include <cstdlib>
 #include <cstring>
 #include <cwchar>
 #include <string>
@@ -122,10 +123,27 @@ extern "C" HMODULE LoadLibraryW(LPCWSTR fileName) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return nullptr;
     }
-    std::string file = libraryFileFor(p::toHostPath(std::wstring(fileName)));
+    std::string host = p::toHostPath(std::wstring(fileName));
+    std::string file = libraryFileFor(host);
     void* handle = ::dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
+    struct stat st {};
+    if (!handle && host.find('/') == std::string::npos && ::stat(file.c_str(), &st) != 0) {
+        // After the application folder Windows goes on along PATH; the library path plays its part.
+        std::string bare = file.substr(file.find_last_of('/') + 1);
+        const char* path = std::getenv("LD_LIBRARY_PATH");
+        std::string folders = path ? path : "";
+        for (std::size_t start = 0; !handle && start <= folders.size();) {
+            std::size_t end = folders.find(':', start);
+            if (end == std::string::npos) end = folders.size();
+            std::string candidate = folders.substr(start, end - start) + "/" + bare;
+            if (end > start && ::stat(candidate.c_str(), &st) == 0) {
+                file = candidate;
+                handle = ::dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
+            }
+            start = end + 1;
+        }
+    }
     if (!handle) {
-        struct stat st {};
         SetLastError(::stat(file.c_str(), &st) == 0 ? ERROR_BAD_EXE_FORMAT : ERROR_MOD_NOT_FOUND);
         return nullptr;
     }

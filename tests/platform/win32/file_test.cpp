@@ -172,6 +172,11 @@ TEST_F(Win32Files, AttributeWords) {
     EXPECT_EQ(GetFileAttributesW(win(path("no/such")).c_str()), INVALID_FILE_ATTRIBUTES);
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
 
+    // A symbolic link is a reparse point, as Windows shows one.
+    ASSERT_EQ(::symlink(dir_.c_str(), path("to-folder").c_str()), 0);
+    EXPECT_EQ(GetFileAttributesW(win(path("to-folder")).c_str()),
+              FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY);
+
     // A read-only folder is a marker only: it still takes new files.
     ASSERT_TRUE(SetFileAttributesW(win(dir_).c_str(), FILE_ATTRIBUTE_READONLY));
     EXPECT_EQ(GetFileAttributesW(win(dir_).c_str()), FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY);

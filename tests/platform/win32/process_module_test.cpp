@@ -116,6 +116,16 @@ TEST(Win32Module, DllNamesLoadTheSharedLibraryBesideThem) {
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PROC_NOT_FOUND));
     EXPECT_TRUE(FreeLibrary(module));
 
+    // A bare name is looked for beside the executable, then along the library path.
+    EXPECT_EQ(LoadLibraryW(L"win32probe.dll"), nullptr);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_MOD_NOT_FOUND));
+    ::setenv("LD_LIBRARY_PATH", ("/nonexistent:" + t::appDir()).c_str(), 1);
+    HMODULE bare = LoadLibraryW(L"win32probe.dll");
+    ::unsetenv("LD_LIBRARY_PATH");
+    ASSERT_NE(bare, nullptr);
+    EXPECT_NE(GetProcAddress(bare, "ProbeAnswer"), nullptr);
+    FreeLibrary(bare);
+
     EXPECT_EQ(LoadLibraryW((p::toWindowsPath(t::appDir()) + L"\\nosuchmodule.dll").c_str()), nullptr);
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_MOD_NOT_FOUND));
 }
