@@ -13,7 +13,8 @@ DWORD GetModuleFileNameW(HMODULE module, LPWSTR fileName, DWORD size);
 DWORD GetModuleFileNameA(HMODULE module, LPSTR fileName, DWORD size);
 HMODULE GetModuleHandleW(LPCWSTR moduleName);
 // A name ending in ".dll" is looked up as the shared library "lib<stem>.so" in the same folder
-// (so "<appdir>\ipcmodule.dll" loads "<appdir>/libipcmodule.so").
+// (so "<appdir>\ipcmodule.dll" loads "<appdir>/libipcmodule.so"); a bare name is looked for
+// beside the host executable, then in the folders of LD_LIBRARY_PATH (where Windows uses PATH).
 HMODULE LoadLibraryW(LPCWSTR fileName);
 FARPROC GetProcAddress(HMODULE module, LPCSTR procName);
 BOOL FreeLibrary(HMODULE module);
