@@ -1,18 +1,24 @@
 #include "host/nimbrel_entry.h"
 
 #include <QApplication>
+#include <QStringList>
+#include <QVariant>
+#include <cstring>
 #include <memory>
 
+#include "cfapi/cf_api_wrapper.h"
 #include "host/build_info.h"
 #include "host/crash_report.h"
 #include "host/qt_message_handler.h"
 #include "host/sync_virtual_config.h"
+#include "ipc/service_ipc_manager.h"
 #include "platform/win_com.h"
 #include "platform/win_console.h"
 #include "platform/win_error.h"
 #include "platform/win_handle.h"
 #include "platform/win_sync.h"
 #include "suite/account/account_common.h"
+#include "suite/base/utility.h"
 #include "suite/logbridge/spdlog_bridge.h"
 
 namespace {
@@ -47,6 +53,21 @@ QString clientVersion() {
     return version.isEmpty() ? QString::fromLatin1(nimbrel::build::kVersion) : version;
 }
 
+// Every sync root the main client recorded for its accounts under the suite's key.
+void unregisterRecordedSyncRoots() {
+    const QString product = QStringLiteral("SOFTWARE\\Tellwick\\Orvane");
+    QStringList paths;
+    Utility::registryWalkSubKeys(
+        HKEY_CURRENT_USER, product,
+        [&](HKEY, const QString& name) {
+            QString path =
+                Utility::registryGetKeyValue(HKEY_CURRENT_USER, product + "\\" + name, "syncPath", true).toString();
+            if (!path.isEmpty()) paths << path;
+        },
+        true);
+    for (const QString& path : paths) CfApiWrapper::unregisterSyncRoot(path);
+}
+
 }  // namespace
 
 int NimbrelEntry(int mode, int argc, char** argv) {
@@ -58,6 +79,12 @@ int NimbrelEntry(int mode, int argc, char** argv) {
     // Qt's services only: its event loop never runs, the host thread parks below instead.
     auto application = std::make_unique<QApplication>(argc, argv);
 
+    if (argc == 2 && std::strcmp(argv[1], "uninstall") == 0) {
+        unregisterRecordedSyncRoots();
+        application.reset();
+        return 0;
+    }
+
     if (!claimSingleInstance(*config)) return 0;
 
     SetConsoleOutputCP(CP_UTF8);
@@ -68,6 +95,9 @@ int NimbrelEntry(int mode, int argc, char** argv) {
                            << ", Client Name:" << nimbrel::build::kClientName << ", Version:" << version;
 
     setUpCrashReporting(version, CrashRptClock::system());
+
+    // The IPC service: module, channel, ready poll, then the client is told the server is up.
+    CServiceIpcManager::instance().startIpcService();
 
     CoInitialize(nullptr);
 
