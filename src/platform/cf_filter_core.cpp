@@ -108,7 +108,7 @@ struct FilterCore::Request {
     std::int64_t end = 0;
     std::weak_ptr<FileState> file;
     std::shared_ptr<CallbackData> data;
-    ProgressSink progress;
+    std::vector<ProgressSink> progress;  // of every requester waiting for this fetch
     State state = State::Pending;
     NTSTATUS status = STATUS_SUCCESS;
     std::chrono::steady_clock::time_point deadline;
@@ -215,6 +215,17 @@ NTSTATUS FilterCore::requestData(const std::string& hostPath, std::int64_t offse
     }
     if (file->received.covers(begin, end)) return STATUS_SUCCESS;
 
+    // A fetch already on its way for these bytes serves this reader too, as the filter tracks the
+    // ranges in flight instead of asking the provider twice.
+    for (auto key : file->pending) {
+        auto joined = requests_[key];
+        if (joined->begin <= begin && joined->end >= end) {
+            if (progress) joined->progress.push_back(progress);
+            changed_.wait(lock, [&] { return joined->state != Request::State::Pending; });
+            return joined->status;
+        }
+    }
+
     auto request = std::make_shared<Request>();
     request->key = nextTransferKey_++;
     request->path = item->path;
@@ -222,7 +233,7 @@ NTSTATUS FilterCore::requestData(const std::string& hostPath, std::int64_t offse
     request->begin = begin;
     request->end = end;
     request->file = file;
-    request->progress = progress;
+    if (progress) request->progress.push_back(progress);
     request->deadline = std::chrono::steady_clock::now() + fetchTimeout();
     request->data = callbackData(item->path, item->st, *item->record, requester);
     file->pending.insert(request->key);
@@ -351,7 +362,7 @@ HRESULT FilterCore::transferData(CF_TRANSFER_KEY transferKey, NTSTATUS completio
 }
 
 HRESULT FilterCore::reportProgress(CF_TRANSFER_KEY transferKey, std::int64_t total, std::int64_t completed) {
-    ProgressSink sink;
+    std::vector<ProgressSink> sinks;
     {
         std::lock_guard lock(mutex_);
         auto found = requests_.find(transferKey.QuadPart);
@@ -359,10 +370,10 @@ HRESULT FilterCore::reportProgress(CF_TRANSFER_KEY transferKey, std::int64_t tot
         auto& request = *found->second;
         if (request.state != Request::State::Pending) return S_OK;
         request.deadline = std::chrono::steady_clock::now() + fetchTimeout();
-        sink = request.progress;
+        sinks = request.progress;
         changed_.notify_all();
     }
-    if (sink) sink(total, completed);
+    for (auto& sink : sinks) sink(total, completed);
     return S_OK;
 }
 

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <future>
 #include <set>
 
@@ -151,6 +152,29 @@ TEST_F(CloudFilesHydration, EightRequestsForDifferentFilesAreDeliveredAtOnce) {
     std::set<LONGLONG> keys;
     for (const auto& fetch : provider.records(CF_CALLBACK_TYPE_FETCH_DATA)) keys.insert(fetch.transferKey.QuadPart);
     EXPECT_EQ(keys.size(), static_cast<std::size_t>(kFiles));
+}
+
+TEST_F(CloudFilesHydration, ASecondReaderOfAFileBeingFetchedWaitsForTheSameFetch) {
+    ASSERT_EQ(createPlaceholder(root, "shared", 8192, identityOf(u"shared")), S_OK);
+    RecordingProvider provider(root);
+    ASSERT_EQ(provider.connectResult(), S_OK);
+    auto first = request(root + "/shared");
+    ASSERT_TRUE(provider.waitFor(CF_CALLBACK_TYPE_FETCH_DATA, 1));
+    std::atomic<bool> joined{false};
+    auto second = request(root + "/shared", [&](std::int64_t, std::int64_t) { joined = true; });
+    const auto fetch = provider.records(CF_CALLBACK_TYPE_FETCH_DATA).front();
+    // Only a reader waiting for this fetch hears its progress.
+    LARGE_INTEGER total{}, completed{};
+    total.QuadPart = 8192;
+    ASSERT_TRUE(waitUntil([&] {
+        EXPECT_EQ(CfReportProviderProgress(fetch.connectionKey, fetch.transferKey, total, completed), S_OK);
+        return joined.load();
+    }));
+    const std::string data(8192, 's');
+    ASSERT_EQ(transfer(fetch, 0, 8192, data.data()), S_OK);
+    EXPECT_EQ(first.get(), STATUS_SUCCESS);
+    EXPECT_EQ(second.get(), STATUS_SUCCESS);
+    EXPECT_EQ(provider.records(CF_CALLBACK_TYPE_FETCH_DATA).size(), 1u);
 }
 
 TEST_F(CloudFilesHydration, ProgressReportsAreRelayedToTheRequester) {
