@@ -7,9 +7,6 @@
 
 #include "platform/windows.h"
 
-struct OVERLAPPED;
-using LPOVERLAPPED = OVERLAPPED*;
-
 #ifndef DEFINE_ENUM_FLAG_OPERATORS
 #define DEFINE_ENUM_FLAG_OPERATORS(E)                                                                                 \
     inline constexpr E operator|(E a, E b) {                                                                          \
