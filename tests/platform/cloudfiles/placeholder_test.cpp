@@ -301,6 +301,24 @@ TEST_F(CloudFilesPlaceholder, UpdateChangesIdentityMetadataAndInSync) {
               static_cast<HRESULT>(0x80070178));
 }
 
+TEST_F(CloudFilesPlaceholder, DehydrationThroughAnOplockHandleWhileTheSameProcessOpensTheFileAgain) {
+    writeFile(root + "/held.bin", std::string(8192, 'h'));
+    {
+        Handle handle(root + "/held.bin");
+        ASSERT_EQ(CfConvertToPlaceholder(handle.get(), "h", 1, CF_CONVERT_FLAG_MARK_IN_SYNC, nullptr, nullptr), S_OK);
+    }
+    HANDLE protectedHandle = INVALID_HANDLE_VALUE;
+    ASSERT_EQ(CfOpenFileWithOplock(wide(root + "/held.bin").c_str(), CF_OPEN_FILE_FLAG_EXCLUSIVE, &protectedHandle),
+              S_OK);
+    Handle again(root + "/held.bin");
+    ASSERT_TRUE(again.valid());
+    EXPECT_EQ(CfUpdatePlaceholder(CfGetWin32HandleFromProtectedHandle(protectedHandle), nullptr, nullptr, 0, nullptr, 0,
+                                  CF_UPDATE_FLAG_MARK_IN_SYNC | CF_UPDATE_FLAG_DEHYDRATE, nullptr, nullptr),
+              S_OK);
+    CfCloseHandle(protectedHandle);
+    EXPECT_EQ(allocatedBytes(root + "/held.bin"), 0);
+}
+
 TEST_F(CloudFilesPlaceholder, OplockOpenIsRefusedWhileAnotherProcessHasTheFileOpen) {
     writeFile(root + "/locked.txt", "content");
     HANDLE handle = INVALID_HANDLE_VALUE;
