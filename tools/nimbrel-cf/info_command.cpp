@@ -106,6 +106,8 @@ void describe(Writer& w, pcf::CfStore& store, const std::string& argument) {
         w.Bool(record.hydrated);
         w.Key("partial");
         w.Bool(!record.hydrated && allocated > 0);
+        w.Key("creationTime");
+        w.Int64(record.creationTime);
     }
     w.Key("attributes");
     w.Uint(attributes);
