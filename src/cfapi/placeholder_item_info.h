@@ -20,4 +20,8 @@ struct PlaceholderItemInfo {
     std::wstring extension;
 
     bool isFolder() const { return type == kFolderType; }
+
+    // Fills times the client left unset (0 or less, or 4294967295000) from the local item, or with
+    // the current time when there is none, and keeps creation <= modification <= access.
+    void normalizeTimes();
 };
