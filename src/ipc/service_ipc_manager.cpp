@@ -52,6 +52,10 @@ void CServiceIpcManager::fillCommandTable() {
         {L"cancelTasks", &CServiceIpcManager::cancelTasks},
         {L"ziduZuduReloadProxy", &CServiceIpcManager::onIpcZiduZuduReloadProxy},
         {L"ziduZuduSendConfig", &CServiceIpcManager::onIpcZiduZuduSendConfig},
+        {L"mountMirror", &CServiceIpcManager::onIpcMountMirror},
+        {L"unmountMirror", &CServiceIpcManager::onIpcUnmountMirror},
+        {L"disconnectMirror", &CServiceIpcManager::onIpcDisconnectMirror},
+        {L"closeZedoziZevoroExe", &CServiceIpcManager::onIpcCloseZedoziZevoroExe},
     };
 }
 

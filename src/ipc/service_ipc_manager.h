@@ -13,12 +13,13 @@
 #include <mutex>
 #include <string>
 
+#include "ipc/mount_mirror_mgr.h"
 #include "ipc/reply_envelope.h"
 #include "ipc/sync_runtime_snapshot.h"
 #include "platform/win_types.h"
 #include "suite/ipcmodule/ipc_interface.h"
 
-class CServiceIpcManager : public IRequestNotify {
+class CServiceIpcManager : public IRequestNotify, public CMountMirrorMgr {
 public:
     static CServiceIpcManager& instance();
 
@@ -83,6 +84,14 @@ private:
     int onIpcZiduZuduReloadProxy(const std::string& ipcName, const std::wstring& body, const std::wstring& request);
     int onIpcZiduZuduSendConfig(const std::string& ipcName, const std::wstring& body, const std::wstring& request);
 
+    // Mount commands.
+    int onIpcMountMirror(const std::string& ipcName, const std::wstring& body, const std::wstring& request);
+    int onIpcUnmountMirror(const std::string& ipcName, const std::wstring& body, const std::wstring& request);
+    int onIpcDisconnectMirror(const std::string& ipcName, const std::wstring& body, const std::wstring& request);
+    int onIpcCloseZedoziZevoroExe(const std::string& ipcName, const std::wstring& body, const std::wstring& request);
+    // Passes a body's "syncRuntimeState", when there is one, to updateSyncRuntimeState.
+    void takeRuntimeState(const rapidjson::Document& body, const char* source);
+
     int echoContent(const std::string& ipcName, const std::wstring& body);
 
     std::map<std::wstring, Handler> commands_;
@@ -90,6 +99,8 @@ private:
     HMODULE module_ = nullptr;
     ReplyEnvelope envelope_{"CServiceIpcManager"};
     std::mutex handlerMutex_;
+    // Set by the first successful "mountMirror"; nothing clears it.
+    std::atomic<bool> mounted_{false};
 
     std::atomic<bool> serviceOnline_{false};
     std::atomic<bool> loggedIn_{false};
