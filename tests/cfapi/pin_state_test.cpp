@@ -173,7 +173,14 @@ TEST_F(UpdatePlaceholderTest, ANewIdentityOrNewTimesAreWrittenAndThePinStateRest
 }
 
 TEST_F(UpdatePlaceholderTest, IdentitiesOf2047CharactersAreAcceptedAnd2048Refused) {
+    // Refused before any call: 2 x (2048 + 1) bytes is more than a placeholder may carry.
+    faults::resetCallCounts();
+    EXPECT_EQ(update(5, QByteArray(2048, 'y')), 1);
+    EXPECT_EQ(faults::callCount("CfUpdatePlaceholder"), 0);
+    EXPECT_EQ(CfApiWrapper::findPlaceholderInfo(win("u.txt")).identityText(), "Cloud-ID");
+
     EXPECT_EQ(update(5, QByteArray(2047, 'z')), 0);
+    EXPECT_EQ(faults::callCount("CfUpdatePlaceholder"), 1);
     HANDLE file = CreateFileW(win("u.txt").toStdWString().c_str(), FILE_READ_ATTRIBUTES, 7, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
     ASSERT_NE(file, INVALID_HANDLE_VALUE);
@@ -182,10 +189,6 @@ TEST_F(UpdatePlaceholderTest, IdentitiesOf2047CharactersAreAcceptedAnd2048Refuse
     ASSERT_EQ(CfGetPlaceholderInfo(file, CF_PLACEHOLDER_INFO_BASIC, buffer.data(), 4128, &returned), S_OK);
     CloseHandle(file);
     EXPECT_EQ(reinterpret_cast<CF_PLACEHOLDER_BASIC_INFO*>(buffer.data())->FileIdentityLength, 4096u);
-
-    faults::resetCallCounts();
-    EXPECT_EQ(update(5, QByteArray(2048, 'y')), 1);
-    EXPECT_EQ(faults::callCount("CfUpdatePlaceholder"), 0);
 }
 
 TEST_F(UpdatePlaceholderTest, EveryMalformedRequestIsRefused) {
