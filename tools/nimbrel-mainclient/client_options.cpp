@@ -3,6 +3,8 @@
 #include <cstdlib>
 #include <vector>
 
+#include "mount_command.h"
+
 namespace {
 
 bool parseInt(const std::string& text, int& value) {
@@ -18,6 +20,8 @@ bool parseInt(const std::string& text, int& value) {
 
 const char* clientUsage() {
     return "usage: nimbrel-mainclient --mode N send CMD [JSON]\n"
+           "       nimbrel-mainclient --mode N mount|unmount PATH [--logged-out] [--no-context-menu]\n"
+           "                          [--status N] [--reason N] [--no-runtime-state]\n"
            "       nimbrel-mainclient --mode N serve [--logged-out] [--no-context-menu] [--status N]\n"
            "                          [--reason N] [--no-runtime-state] [--silent]\n"
            "  N is 0 (mounted cloud space) or 1 (sync disk).\n";
@@ -74,6 +78,7 @@ bool parseClientOptions(int argc, char** argv, ClientOptions& options, std::stri
         if (positional.size() == 3) options.body = positional[2];
         return true;
     }
+    if (options.action == "mount" || options.action == "unmount") return parseMountAction(positional, options, error);
     if (options.action == "serve" && positional.size() == 1) return true;
     error = "unknown action " + options.action;
     return false;
