@@ -1,0 +1,125 @@
+#include "socket/socket_api.h"
+
+#include <rapidjson/stringbuffer.h>
+#include <rapidjson/writer.h>
+
+#include <cstdio>
+#include <iostream>
+
+#include "host/shared_memory.h"
+#include "host/sync_virtual_config.h"
+#include "socket/detached_thread.h"
+#include "socket/socket_frame.h"
+#include "suite/logbridge/spdlog_bridge.h"
+
+namespace {
+
+constexpr char kLoopback[] = "127.0.0.1";
+constexpr char kRequestSeparator[] = "\r\n";
+
+}  // namespace
+
+SocketApi& SocketApi::instance() {
+    static SocketApi api;
+    return api;
+}
+
+SocketApi::SocketApi() {
+    if (!listener_.create()) std::cout << "#socket create error = " << WSAGetLastError() << std::endl;
+
+    commands_["checkOnline"] = &SocketApi::onIpcCheckOnline;
+
+    extractCertificate();
+
+    // Port 0: the system picks a free port, which is then published for the extension.
+    if (!listener_.bind(kLoopback, 0)) std::cout << "#socket bind error = " << WSAGetLastError() << std::endl;
+    if (!listener_.listen(SOMAXCONN)) std::cout << "#socket listen error = " << WSAGetLastError() << std::endl;
+
+    const int port = listener_.localPort();
+    std::printf("socket = %d, bind port = %d\n", static_cast<int>(listener_.handle()), port);
+    std::fflush(stdout);
+    publishPort(port);
+
+    startDetachedThread([this] { acceptLoop(); });
+}
+
+SocketApi::~SocketApi() {
+    listener_.close();
+    WSACleanup();
+}
+
+void SocketApi::publishPort(int port) {
+    rapidjson::Document record(rapidjson::kObjectType);
+    record.AddMember("serverport", port, record.GetAllocator());
+    rapidjson::StringBuffer buffer;
+    rapidjson::Writer<rapidjson::StringBuffer> writer(buffer);
+    record.Accept(writer);
+    const std::string shareName = syncConfig()->socketShareName().toStdString();
+    SharedMemory::instance().write(shareName, std::string(buffer.GetString(), buffer.GetSize()));
+}
+
+void SocketApi::acceptLoop() {
+    // The loop's own copy: the destructor closes and forgets listener_ at process exit while this
+    // thread may still be running.
+    TcpSocket listener = listener_;
+    for (;;) {
+        TcpSocket client = listener.accept();
+        if (!client.isValid()) {
+            const int error = WSAGetLastError();
+            std::cout << "#socket accept error = " << error << std::endl;
+            // No listener any more (never created, or closed at exit): nothing will ever be accepted.
+            if (error == WSAENOTSOCK || error == WSANOTINITIALISED) return;
+            continue;
+        }
+        // A connection no thread could be started for is dropped, not left open.
+        if (startDetachedThread([this, client] { serveConnection(client); }) == kThreadStartFailed) client.close();
+    }
+}
+
+void SocketApi::serveConnection(TcpSocket client) {
+    std::string body;
+    if (!readFrame(client, body)) {
+        client.close();
+        return;
+    }
+    const std::size_t separator = body.find(kRequestSeparator);
+    if (separator == std::string::npos) {
+        replyUnknownCommand(client, "unkown cmd, not process: " + body);
+    } else if (separator == 0) {
+        replyUnknownCommand(client, "unkown cmd, cmd isEmpty: " + body);
+    } else {
+        const std::string command = body.substr(0, separator);
+        auto handler = commands_.find(command);
+        if (handler == commands_.end()) {
+            replyUnknownCommand(client, "unkown cmd, not found ipc_command: " + body);
+        } else {
+            (this->*handler->second)(client, command, body.substr(separator + 2));
+        }
+    }
+    client.close();
+}
+
+void SocketApi::replyUnknownCommand(TcpSocket& client, const std::string& summary) {
+    rapidjson::Document document(rapidjson::kObjectType);
+    std::string reply;
+    onIpcReturnFailure(ReplyEnvelope::kFailure, "-1", summary, reply, document);
+    std::cout << "onchannel = " << client.handle() << ":" << client.peerPort() << ", response = " << reply << std::endl;
+    LOG_WARN << "onchannel = " << static_cast<unsigned long long>(client.handle()) << ":" << client.peerPort()
+             << ", response = " << reply;
+    writeFrame(client, reply);
+}
+
+int SocketApi::onIpcCheckOnline(TcpSocket client, const std::string&, const std::string&) {
+    rapidjson::Document document(rapidjson::kObjectType);
+    std::string reply;
+    onIpcReturnSuccess(document, reply);
+    return writeFrame(client, reply);
+}
+
+bool startSocketServer() {
+    WSADATA data;
+    int result = WSAStartup(MAKEWORD(2, 2), &data);
+    if (result != 0) std::cout << "#socket WSAStartup error = " << result << std::endl;
+    SocketApi::instance();
+    return true;
+}

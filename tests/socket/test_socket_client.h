@@ -1,0 +1,46 @@
+#pragma once
+// A client of the context-menu socket that writes raw bytes, so that tests control every byte of
+// a frame, and reads replies frame by frame.
+
+#include <optional>
+#include <string>
+
+#include "platform/winsock2.h"
+
+namespace nimbrel::test {
+
+// The port record a server published under `shareName`, read as the Explorer extension reads it;
+// 0 when there is none.
+int publishedPort(const std::string& shareName);
+
+// FF FF FF FF, the length as 32-bit little-endian, the body.
+std::string frame(const std::string& body, int declaredLength);
+inline std::string frame(const std::string& body) { return frame(body, static_cast<int>(body.size())); }
+
+class SocketClient {
+public:
+    explicit SocketClient(int port, const char* address = "127.0.0.1");
+    ~SocketClient();
+    SocketClient(const SocketClient&) = delete;
+    SocketClient& operator=(const SocketClient&) = delete;
+
+    bool connected() const { return connected_; }
+    int connectError() const { return connectError_; }
+    bool sendRaw(const std::string& bytes);
+    // One reply frame's body; nothing when the server ends the connection first.
+    std::optional<std::string> readReply();
+    // True when the server ends the connection without sending a byte.
+    bool endsWithoutData();
+    void close();
+
+private:
+    bool receiveExactly(char* buffer, int length);
+    SOCKET socket_ = INVALID_SOCKET;
+    bool connected_ = false;
+    int connectError_ = 0;
+};
+
+// One request ("command\r\narguments") on a connection of its own; the reply body, or nothing.
+std::optional<std::string> request(int port, const std::string& body);
+
+}  // namespace nimbrel::test
