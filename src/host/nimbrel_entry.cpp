@@ -17,6 +17,7 @@
 #include "platform/win_error.h"
 #include "platform/win_handle.h"
 #include "platform/win_sync.h"
+#include "socket/socket_api.h"
 #include "suite/account/account_common.h"
 #include "suite/base/utility.h"
 #include "suite/logbridge/spdlog_bridge.h"
@@ -95,6 +96,9 @@ int NimbrelEntry(int mode, int argc, char** argv) {
                            << ", Client Name:" << nimbrel::build::kClientName << ", Version:" << version;
 
     setUpCrashReporting(version, CrashRptClock::system());
+
+    // The context-menu socket server: Winsock, then the server, which publishes its port.
+    startSocketServer();
 
     // The IPC service: module, channel, ready poll, then the client is told the server is up.
     CServiceIpcManager::instance().startIpcService();

@@ -5,3 +5,5 @@ nimbrel_test(e2e_socket_tests
     ${CMAKE_CURRENT_LIST_DIR}/socket_menu_test.cpp
   DEPS nimbrel_platform)
 add_dependencies(e2e_socket_tests nimbrel ZedoziZevoro RoziDavidoVodido nimbrel-menu)
+# The same openssl that made the certificate checks what the server extracted.
+target_compile_definitions(e2e_socket_tests PRIVATE NIMBREL_OPENSSL="${NIMBREL_OPENSSL}")
