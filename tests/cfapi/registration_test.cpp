@@ -277,3 +277,17 @@ TEST_F(RegistrationTest, OnlyThisModesSyncRootKeysForExactlyThisPathAreRemoved) 
     EXPECT_TRUE(Utility::registryKeyExists(HKEY_LOCAL_MACHINE, kManager + "\\" + id + "2", true));
     EXPECT_TRUE(Utility::registryKeyExists(HKEY_LOCAL_MACHINE, kManager + "\\OTHERPROVIDER!" + sid + "!Account", true));
 }
+
+TEST_F(RegistrationTest, ARetiredNamespaceKeyThatCannotBeRemovedIsReportedButRegistrationGoesOn) {
+    const QString key = kNamespace + "\\" + clsid_;
+    ASSERT_TRUE(Utility::registrySetKeyValue(HKEY_CURRENT_USER, key, "", REG_SZ, "old", true));
+    faults::add(
+        {"RegOpenKeyExW", ("HKEY_CURRENT_USER\\" + key).toStdString(), 1, HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED)});
+    LogCapture capture;
+    EXPECT_EQ(registerRoot(), S_OK);
+    EXPECT_TRUE(capture.contains("Failed to open retired Desktop Namespace registry key:"));
+    EXPECT_TRUE(capture.contains("Failed to fully clean retired CFAPI Desktop Namespace; the entry remains hidden."));
+    EXPECT_TRUE(capture.contains("Successfully set Registry keys for shell integration at:"));
+    // Hidden from the desktop all the same.
+    expectValue(HKEY_CURRENT_USER, kNewStartPanel, clsid_, true, REG_DWORD, 1u);
+}
