@@ -1,0 +1,110 @@
+// The mount commands as the main client sends them over the channel: replies, failure envelopes
+// and the runtime state that rides along.
+#include <gtest/gtest.h>
+
+#include <QString>
+
+#include "ipc/service_ipc_manager.h"
+#include "manager_fixture.h"
+#include "platform/cfapi.h"
+#include "platform/fault_injection.h"
+#include "suite/logbridge/log_capture.h"
+#include "support/test_env.h"
+
+namespace nimbrel::test {
+namespace {
+
+using platform::faults::add;
+using platform::faults::Rule;
+
+const std::wstring kOk = L"{\"code\":\"S_OK\"}";
+
+class MountHandlersTest : public ServiceIpcManagerTest {
+protected:
+    std::wstring mountBody(const std::string& extra = "") {
+        return QString::fromStdString("{\"mountPath\":\"" + folder_ + "\"" + extra + "}").toStdWString();
+    }
+    bool connected() {
+        CF_SYNC_ROOT_PROVIDER_INFO info{};
+        DWORD returned = 0;
+        const std::wstring wide = QString::fromStdString(folder_).toStdWString();
+        return SUCCEEDED(
+                   CfGetSyncRootInfoByPath(wide.c_str(), CF_SYNC_ROOT_INFO_PROVIDER, &info, sizeof(info), &returned)) &&
+               info.ProviderStatus != CF_PROVIDER_STATUS_DISCONNECTED;
+    }
+
+    std::string folder_ = makeScratchDir("root");
+};
+
+TEST_F(MountHandlersTest, MountMirrorAnswersSuccessAndTakesTheRuntimeState) {
+    EXPECT_EQ(
+        kOk,
+        send(L"mountMirror\r\n" +
+             mountBody(R"(,"syncRuntimeState":{"loggedIn":true,"contextMenuAllowed":true,"status":4,"reason":2})")));
+    EXPECT_TRUE(connected());
+    auto state = CServiceIpcManager::instance().getSyncRuntimeState();
+    EXPECT_TRUE(state.loggedIn);
+    EXPECT_EQ(4, state.status);
+    EXPECT_EQ(2, state.reason);
+
+    // A runtime state of the wrong shape is refused and the mount goes on.
+    LogCapture log;
+    EXPECT_EQ(kOk, send(L"mountMirror\r\n" + mountBody(R"(,"syncRuntimeState":{"loggedIn":true,)"
+                                                       R"("contextMenuAllowed":true,"status":"4","reason":2})")));
+    EXPECT_TRUE(log.contains("invalid sync runtime state, source:mountMirror"));
+    EXPECT_EQ(4, CServiceIpcManager::instance().getSyncRuntimeState().status);
+    EXPECT_EQ(std::vector<std::wstring>{QString::fromStdString(folder_).replace('/', '\\').toStdWString()},
+              CServiceIpcManager::instance().mountedPathsCopy());
+}
+
+TEST_F(MountHandlersTest, AFailedMountReportsTheLastConnectsHresult) {
+    add(Rule{"CfConnectSyncRoot", folder_, 0, static_cast<HRESULT>(0x8007016B)});
+    LogCapture log;
+    EXPECT_EQ(L"{\"code\":\"S_FAIL\",\"errorCode\":\"0x8007016b\",\"summary\":\"set root path err\"}",
+              send(L"mountMirror\r\n" + mountBody()));
+    EXPECT_TRUE(log.contains("mount mirror server  err message ="));
+}
+
+TEST_F(MountHandlersTest, UnmountMirrorAlwaysAnswersSuccessAndTakesTheRuntimeState) {
+    ASSERT_EQ(kOk, send(L"mountMirror\r\n" + mountBody()));
+    LogCapture log;
+    EXPECT_EQ(
+        kOk,
+        send(L"unmountMirror\r\n" +
+             mountBody(R"(,"syncRuntimeState":{"loggedIn":false,"contextMenuAllowed":false,"status":7,"reason":1})")));
+    EXPECT_EQ(7, CServiceIpcManager::instance().getSyncRuntimeState().status);
+    // The line follows the reply.
+    EXPECT_TRUE(waitUntil([&] { return log.contains(" SUCCESS (operations continue in background)"); }));
+    ASSERT_TRUE(waitUntil([&] { return log.contains(" Task fully cleaned up, path:" + folder_); }));
+    // Unmounting a folder that was never mounted is answered the same way.
+    EXPECT_EQ(kOk, send(L"unmountMirror\r\n{\"mountPath\":\"/nowhere\"}"));
+}
+
+TEST_F(MountHandlersTest, DisconnectMirrorAnswersAnEmptyTextOrTheFailure) {
+    ASSERT_EQ(kOk, send(L"mountMirror\r\n" + mountBody()));
+    add(Rule{"CfDisconnectSyncRoot", "", 1, E_ACCESSDENIED});
+    EXPECT_EQ(L"{\"code\":\"S_FAIL\",\"errorCode\":\"0x80070005\",\"summary\":\"disconnect sync root path err\"}",
+              send(L"disconnectMirror\r\n{}"));
+    EXPECT_TRUE(connected());
+    int result = -1;
+    EXPECT_EQ(L"", send(L"disconnectMirror\r\n{}", &result));
+    EXPECT_EQ(kIpcRequestOk, result);
+    EXPECT_FALSE(connected());
+}
+
+TEST_F(MountHandlersTest, BodiesThatAreNotJsonGetTheirOwnSummaries) {
+    const std::pair<const wchar_t*, const wchar_t*> cases[] = {
+        {L"mountMirror", L"CClientIpcManager::onIpcLogonAccount return failed"},
+        {L"unmountMirror", L"JSON parse failed"},
+        {L"disconnectMirror", L"CServiceIpcManager::onIpcDisconnectMirror return failed"},
+        {L"closeZedoziZevoroExe", L"CClientIpcManager::onIpcLogonAccount return failed"},
+    };
+    for (const auto& [command, summary] : cases) {
+        EXPECT_EQ(std::wstring(L"{\"code\":\"S_FAIL\",\"errorCode\":\"301\",\"summary\":\"") + summary + L"\"}",
+                  send(std::wstring(command) + L"\r\n{not json"))
+            << QString::fromWCharArray(command).toStdString();
+    }
+}
+
+}  // namespace
+}  // namespace nimbrel::test
