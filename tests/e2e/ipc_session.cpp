@@ -7,7 +7,7 @@ namespace nimbrel::test {
 
 namespace fs = std::filesystem;
 
-IpcSession::IpcSession() {
+IpcSession::IpcSession(int mode) : mode_(mode) {
     // A folder with nothing but the built files, as an installation would have.
     app_ = makeScratchDir("app");
     for (const auto& entry : fs::directory_iterator(appDir())) {
@@ -17,27 +17,29 @@ IpcSession::IpcSession() {
 
 std::string IpcSession::tool() const { return app_ + "/nimbrel-mainclient"; }
 
+std::string IpcSession::serverName() const { return mode_ == 0 ? "ZedoziZevoro" : "RoziDavidoVodido"; }
+
 void IpcSession::startClient(const std::vector<std::string>& options) {
-    std::vector<std::string> args = {"--mode", "1", "serve"};
+    std::vector<std::string> args = {"--mode", std::to_string(mode_), "serve"};
     args.insert(args.end(), options.begin(), options.end());
     client_ = std::make_unique<ChildProcess>(tool(), args);
 }
 
 void IpcSession::startServer() {
-    server_ = std::make_unique<ChildProcess>(app_ + "/RoziDavidoVodido", std::vector<std::string>{});
+    server_ = std::make_unique<ChildProcess>(app_ + "/" + serverName(), std::vector<std::string>{});
 }
 
 CommandResult IpcSession::send(const std::string& command, const std::string& body) {
-    return runCommand(tool(), {"--mode", "1", "send", command, body});
+    return runCommand(tool(), {"--mode", std::to_string(mode_), "send", command, body});
 }
 
 CommandResult IpcSession::send(const std::string& command) {
-    return runCommand(tool(), {"--mode", "1", "send", command});
+    return runCommand(tool(), {"--mode", std::to_string(mode_), "send", command});
 }
 
 std::string IpcSession::serverLog() const {
     // The logging bridge keeps an alias of each server's log named after its process id.
-    return readFile(app_ + "/log/RoziDavidoVodido/RoziDavidoVodido-" + std::to_string(server_->pid()) + ".log");
+    return readFile(app_ + "/log/" + serverName() + "/" + serverName() + "-" + std::to_string(server_->pid()) + ".log");
 }
 
 std::vector<std::string> IpcSession::clientLines(const std::string& prefix) const {

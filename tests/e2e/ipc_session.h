@@ -12,13 +12,14 @@ namespace nimbrel::test {
 
 class IpcSession {
 public:
-    IpcSession();
+    // Mode 1 (sync disk, "RoziDavidoVodido") unless told otherwise.
+    explicit IpcSession(int mode = 1);
 
-    // Starts `nimbrel-mainclient --mode 1 serve` with extra options.
+    // Starts `nimbrel-mainclient --mode N serve` with extra options.
     void startClient(const std::vector<std::string>& options = {});
-    // Starts the sync-disk server (mode 1).
+    // Starts the mode's server.
     void startServer();
-    // Runs `nimbrel-mainclient --mode 1 send command [body]`.
+    // Runs `nimbrel-mainclient --mode N send command [body]`.
     CommandResult send(const std::string& command, const std::string& body);
     CommandResult send(const std::string& command);
 
@@ -31,6 +32,9 @@ public:
     std::vector<std::string> clientLines(const std::string& prefix) const;
 
 private:
+    std::string serverName() const;
+
+    int mode_;
     std::string app_;
     std::unique_ptr<ChildProcess> client_;
     std::unique_ptr<ChildProcess> server_;
