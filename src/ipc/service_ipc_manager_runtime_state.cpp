@@ -3,6 +3,7 @@
 #include <QString>
 #include <thread>
 
+#include "cfapi/cf_api_wrapper.h"
 #include "host/sync_virtual_config.h"
 #include "ipc/client_reply.h"
 #include "ipc/service_ipc_manager.h"
@@ -71,6 +72,7 @@ SyncRuntimeSnapshot CServiceIpcManager::getSyncRuntimeState() const {
     snapshot.contextMenuAllowed = contextMenuAllowed_;
     snapshot.status = status_;
     snapshot.reason = reason_;
+    snapshot.mountedPaths = mountedPathsCopy();
     return snapshot;
 }
 
@@ -100,6 +102,7 @@ int CServiceIpcManager::announceOnline() {
 void CServiceIpcManager::checkClientrunning() {
     if (processRunning(syncConfig()->clientAppName(false))) return;
     LOG_INFO << "duzodUruro not running ,mirror server will exit";
+    CfApiWrapper::disconnectSyncRoot();
     CoUninitialize();
     TerminateProcess(GetCurrentProcess(), 0);
 }

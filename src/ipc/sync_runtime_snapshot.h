@@ -3,6 +3,8 @@
 // context-menu server decides from it whether to offer its entries).
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 struct SyncRuntimeSnapshot {
     bool serviceOnline = false;
@@ -10,4 +12,5 @@ struct SyncRuntimeSnapshot {
     bool contextMenuAllowed = false;
     std::int32_t status = -1;
     std::int32_t reason = -1;
+    std::vector<std::wstring> mountedPaths;  // the roots this process has brought up
 };
