@@ -6,16 +6,19 @@
 
 namespace nimbrel::test {
 
-int publishedPort(const std::string& shareName) {
+std::string publishedRecord(const std::string& shareName) {
     HANDLE section = OpenFileMappingA(FILE_MAP_READ, FALSE, shareName.c_str());
-    if (!section) return 0;
+    if (!section) return std::string();
     const char* view = static_cast<const char*>(MapViewOfFile(section, FILE_MAP_READ, 0, 0, 0));
     std::string text = view ? std::string(view) : std::string();
     if (view) UnmapViewOfFile(view);
     CloseHandle(section);
+    return text;
+}
 
+int publishedPort(const std::string& shareName) {
     rapidjson::Document record;
-    record.Parse(text.c_str());
+    record.Parse(publishedRecord(shareName).c_str());
     if (record.HasParseError() || !record.IsObject() || !record.HasMember("serverport") ||
         !record["serverport"].IsInt()) {
         return 0;

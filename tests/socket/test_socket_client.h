@@ -9,8 +9,10 @@
 
 namespace nimbrel::test {
 
-// The port record a server published under `shareName`, read as the Explorer extension reads it;
-// 0 when there is none.
+// The text a server published under `shareName`, read as the Explorer extension reads it (up to
+// the first NUL); empty when there is none.
+std::string publishedRecord(const std::string& shareName);
+// The port of that record; 0 when there is none.
 int publishedPort(const std::string& shareName);
 
 // FF FF FF FF, the length as 32-bit little-endian, the body.
