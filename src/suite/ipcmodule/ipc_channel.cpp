@@ -2,6 +2,7 @@
 
 #include <sys/socket.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <thread>
@@ -79,7 +80,11 @@ void IpcChannel::listenLoop(std::string path) {
     listening_ = true;
     for (;;) {
         int fd = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
-        if (fd < 0) continue;
+        if (fd < 0) {
+            // Out of descriptors or memory: give the running requests time to finish.
+            if (errno != EINTR && errno != ECONNABORTED) std::this_thread::sleep_for(kListenRetry);
+            continue;
+        }
         auto connection = std::make_shared<Connection>(fd);
         std::thread(&IpcChannel::serveConnection, this, std::move(connection)).detach();
     }
