@@ -57,14 +57,6 @@ TEST_F(MountHandlersTest, MountMirrorAnswersSuccessAndTakesTheRuntimeState) {
               CServiceIpcManager::instance().mountedPathsCopy());
 }
 
-TEST_F(MountHandlersTest, AFailedMountReportsTheLastConnectsHresult) {
-    add(Rule{"CfConnectSyncRoot", folder_, 0, static_cast<HRESULT>(0x8007016B)});
-    LogCapture log;
-    EXPECT_EQ(L"{\"code\":\"S_FAIL\",\"errorCode\":\"0x8007016b\",\"summary\":\"set root path err\"}",
-              send(L"mountMirror\r\n" + mountBody()));
-    EXPECT_TRUE(log.contains("mount mirror server  err message ="));
-}
-
 TEST_F(MountHandlersTest, UnmountMirrorAlwaysAnswersSuccessAndTakesTheRuntimeState) {
     ASSERT_EQ(kOk, send(L"mountMirror\r\n" + mountBody()));
     LogCapture log;
