@@ -5,6 +5,7 @@
 #include <string>
 
 #include "platform/win_error.h"
+#include "platform/win_module.h"
 
 namespace {
 const unsigned char kCertificate[] = "-----BEGIN CERTIFICATE-----\nMIIB\n-----END CERTIFICATE-----\n";
@@ -33,6 +34,14 @@ TEST(WinResourceTest, IntegerAndNamedResourcesOfTheExecutableAreFound) {
     EXPECT_EQ(resourceBytes(MAKEINTRESOURCE(102), L"DATA"),
               "-----BEGIN CERTIFICATE-----\nMIIB\n-----END CERTIFICATE-----\n");
     EXPECT_EQ(resourceBytes(L"SETTINGS", L"DATA"), std::string("\x00\x01\xFF\x00\x7F", 5));
+}
+
+TEST(WinResourceTest, TheExecutablesModuleHandleNamesTheSameResources) {
+    HMODULE executable = GetModuleHandleW(nullptr);
+    ASSERT_NE(executable, nullptr);
+    HRSRC resource = FindResourceW(executable, MAKEINTRESOURCE(102), L"DATA");
+    EXPECT_EQ(resource, FindResourceW(nullptr, MAKEINTRESOURCE(102), L"DATA"));
+    EXPECT_EQ(SizeofResource(executable, resource), sizeof kCertificate - 1);
 }
 
 TEST(WinResourceTest, MissingNameAndMissingTypeFailWithTheirOwnErrors) {
