@@ -39,7 +39,9 @@ void CServiceIpcManager::loadIpcModule() {
         LOG_ERROR << "CreateIpcInterface not found in " << path;
         return;
     }
-    create(&channel_, this);
+    IIpcInterface* channel = nullptr;
+    create(&channel, this);
+    channel_ = channel;
 }
 
 void CServiceIpcManager::fillCommandTable() {
@@ -61,13 +63,14 @@ void CServiceIpcManager::fillCommandTable() {
 
 void CServiceIpcManager::startIpcService() {
     CSyncVirtualConfig* config = syncConfig();
-    if (channel_) {
+    IIpcInterface* channel = channel_;
+    if (channel) {
         const std::string receive = config->pluginServiceChannel().toStdString();
         const std::string send = config->servicePluginChannel().toStdString();
-        channel_->start(receive.c_str(), send.c_str());
+        channel->start(receive.c_str(), send.c_str());
     }
     // Without a channel this never ends: the server cannot serve anyone, so it waits.
-    while (!channel_ || !channel_->isReady()) Sleep(kReadyPollMs);
+    while (!channel || !channel->isReady()) Sleep(kReadyPollMs);
     LOG_INFO << "ipc channel ready";
     const int online = queryClientOnline();
     LOG_INFO << "checkOnline answered, result:" << online;
@@ -76,10 +79,11 @@ void CServiceIpcManager::startIpcService() {
 
 int CServiceIpcManager::request(const std::wstring& text, std::wstring& reply) {
     reply.clear();
-    if (!channel_) return -1;
-    return channel_->request(text, reply);
+    IIpcInterface* channel = channel_;
+    if (!channel) return -1;
+    return channel->request(text, reply);
 }
 
 void CServiceIpcManager::sendReply(const std::string& ipcName, const std::wstring& text) {
-    if (channel_) channel_->reply(ipcName.c_str(), text);
+    if (IIpcInterface* channel = channel_) channel->reply(ipcName.c_str(), text);
 }

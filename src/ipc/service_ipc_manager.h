@@ -95,7 +95,8 @@ private:
     int echoContent(const std::string& ipcName, const std::wstring& body);
 
     std::map<std::wstring, Handler> commands_;
-    IIpcInterface* channel_ = nullptr;
+    // Set once while constructing; atomic because the liveness thread already runs by then.
+    std::atomic<IIpcInterface*> channel_{nullptr};
     HMODULE module_ = nullptr;
     ReplyEnvelope envelope_{"CServiceIpcManager"};
     std::mutex handlerMutex_;
