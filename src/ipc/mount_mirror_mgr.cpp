@@ -4,7 +4,6 @@
 
 #include <QDateTime>
 #include <algorithm>
-#include <chrono>
 
 #include "cfapi/cf_api_wrapper.h"
 #include "download/thread_pool.h"
@@ -140,9 +139,8 @@ int CMountMirrorMgr::asyncUnMount(const std::string& path, QString& errorText, b
     submitUnMount(task, previous != nullptr);
     if (!previous) LOG_INFO << " New unMount task created, mountPath:" << path;
     errorText = task->errorText();
-    const int result = 0;
-    LOG_INFO << " UnMount mirror server leave mountPath:" << path << " hr:" << result;
-    return result;
+    LOG_INFO << " UnMount mirror server leave mountPath:" << path << " hr:" << 0;
+    return 0;
 }
 
 void CMountMirrorMgr::submitUnMount(const std::shared_ptr<MountMirrorTask>& task, bool afterMountWait) {
