@@ -1,5 +1,7 @@
 // Processes from /proc: snapshots, handles, termination and memory counters. A process's image
 // name is its comm, which the kernel keeps to 15 characters: a longer image name shows cut short.
+// A snapshot holds only the processes of this machine scope (the same NIMBREL_RUNTIME_DIR as the
+// caller, as the process was started), so that two test runs never see each other's clients.
 #include <dirent.h>
 #include <poll.h>
 #include <signal.h>
@@ -53,6 +55,21 @@ bool readStat(pid_t pid, ProcStat& stat) {
     stat.faults = static_cast<DWORD>(std::stoull(fields[7]) + std::stoull(fields[9]));
     stat.threads = static_cast<DWORD>(std::stoul(fields[17]));
     return true;
+}
+
+// The NIMBREL_RUNTIME_DIR a process was started with; empty when it had none or is not readable.
+std::string startupRuntimeDir(pid_t pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/environ", std::ios::binary);
+    const std::string key = "NIMBREL_RUNTIME_DIR=";
+    for (std::string entry; std::getline(in, entry, '\0');) {
+        if (entry.rfind(key, 0) == 0) return entry.substr(key.size());
+    }
+    return {};
+}
+
+bool inCallersScope(pid_t pid) {
+    const char* own = std::getenv("NIMBREL_RUNTIME_DIR");
+    return startupRuntimeDir(pid) == (own ? own : "");
 }
 
 class SnapshotObject : public p::KernelObject {
@@ -142,6 +159,7 @@ extern "C" HANDLE CreateToolhelp32Snapshot(DWORD flags, DWORD) {
         char* end = nullptr;
         long pid = std::strtol(entry->d_name, &end, 10);
         if (*end != '\0' || pid <= 0) continue;
+        if (!inCallersScope(static_cast<pid_t>(pid))) continue;
         ProcStat stat;
         if (!readStat(static_cast<pid_t>(pid), stat)) continue;  // ended meanwhile
         PROCESSENTRY32W record{};

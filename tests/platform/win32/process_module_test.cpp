@@ -50,6 +50,16 @@ TEST(Win32Process, SnapshotFindsAChildByItsImageNameAndTerminateEndsIt) {
     CloseHandle(process);
 }
 
+TEST(Win32Process, SnapshotLeavesOutProcessesOfAnotherRuntimeScope) {
+    auto elsewhere = role::startRole("RenamedProcess", {{"ROLE_NAME", "ziduZudu.exe"},
+                                                        {"NIMBREL_RUNTIME_DIR", t::makeScratchDir("other-run")}});
+    auto here = role::startRole("RenamedProcess", {{"ROLE_NAME", "ziduZudu.exe"}});
+    ASSERT_TRUE(t::waitUntil([&] { return elsewhere->out().find("renamed") != std::string::npos; }));
+    ASSERT_TRUE(t::waitUntil([&] { return here->out().find("renamed") != std::string::npos; }));
+    EXPECT_FALSE(snapshotHas(static_cast<DWORD>(elsewhere->pid()), L"ziduZudu.exe"));
+    EXPECT_TRUE(snapshotHas(static_cast<DWORD>(here->pid()), L"ziduZudu.exe"));
+}
+
 TEST(Win32Process, ImageNamesLongerThanTheKernelKeepsAreCut) {
     // comm holds 15 characters: a longer image name is found by its first 15.
     auto child = role::startRole("RenamedProcess", {{"ROLE_NAME", "RoziDavidoVodido.exe"}});
