@@ -120,7 +120,10 @@ TEST_F(MountTasksTest, AnUnmountWaitsForTheMountOfItsPath) {
     std::size_t mountEnded = lines.size();
     std::size_t unmountStarted = lines.size();
     for (std::size_t i = 0; i < lines.size(); ++i) {
-        if (lines[i].text.find("bMount:true") != std::string::npos && mountEnded == lines.size()) mountEnded = i;
+        // The first task to leave the map is the mount's.
+        if (lines[i].text.find(" Removing task from map, path:") != std::string::npos && mountEnded == lines.size()) {
+            mountEnded = i;
+        }
         if (lines[i].text.find("CMountMirrorMgr::_unMount  START") != std::string::npos) unmountStarted = i;
     }
     EXPECT_LT(mountEnded, unmountStarted);
