@@ -185,6 +185,19 @@ TEST_F(MountTasksTest, FailedUnmountStepsAreRecordedAndReleaseTheRoot) {
     EXPECT_TRUE(waitUntil([&] { return !SyncRootUnregisterRegistry::instance().isPending(key); }));
 }
 
+TEST_F(MountTasksTest, TheManagerWaitsForARunningUnmountBeforeItGoes) {
+    ASSERT_EQ(S_OK, mount(folder_));
+    add(Rule{"CfUnregisterSyncRoot", "", 0, S_OK, kSlowUnregister});
+    unmount(folder_);
+    // The unmount holds its path for its whole wait on CfUnregisterSyncRoot.
+    manager_.reset();
+    EXPECT_TRUE(log_.contains("CMountMirrorMgr::~CMountMirrorMgr  Waiting for 1 tasks to complete... (1)"));
+    EXPECT_EQ(1, ended(folder_));
+    EXPECT_TRUE(log_.contains(" All tasks completed"));
+    EXPECT_TRUE(log_.contains(" Thread pool destroyed"));
+    EXPECT_FALSE(log_.contains(" Timeout waiting for tasks, forcing shutdown"));
+}
+
 TEST(MountTaskWaitTest, AFiniteWaitRunsOutAndAWakeReleasesEveryWaiter) {
     LogCapture log;
     MountMirrorTask task("/data/a", false);
