@@ -25,22 +25,22 @@ bool parseRule(const std::string& item, Rule& rule) {
     rule.function = target.substr(0, at);
     if (rule.function.empty()) return false;
     if (at != std::string::npos) rule.path = target.substr(at + 1);
-    auto spec = item.substr(eq + 1);
-    auto plus = spec.find('+');
+    auto outcome = item.substr(eq + 1);
+    auto plus = outcome.find('+');
     char* end = nullptr;
     if (plus != std::string::npos) {
-        rule.delay = std::chrono::milliseconds(std::strtol(spec.c_str() + plus + 1, &end, 10));
+        rule.delay = std::chrono::milliseconds(std::strtol(outcome.c_str() + plus + 1, &end, 10));
         if (*end) return false;
-        spec.resize(plus);
+        outcome.resize(plus);
     }
-    auto star = spec.find('*');
+    auto star = outcome.find('*');
     if (star != std::string::npos) {
-        rule.count = static_cast<int>(std::strtol(spec.c_str() + star + 1, &end, 10));
+        rule.count = static_cast<int>(std::strtol(outcome.c_str() + star + 1, &end, 10));
         if (*end || rule.count < 0) return false;
-        spec.resize(star);
+        outcome.resize(star);
     }
-    if (spec.empty()) return false;
-    rule.result = static_cast<HRESULT>(std::strtoul(spec.c_str(), &end, 0));
+    if (outcome.empty()) return false;
+    rule.result = static_cast<HRESULT>(std::strtoul(outcome.c_str(), &end, 0));
     return *end == '\0';
 }
 
