@@ -15,7 +15,7 @@ namespace {
 
 namespace platform = nimbrel::platform;
 
-// Stands in for the Cloud Files store: the files named here are placeholders with the given tag.
+// Stands in for the Cloud Files store: the file named here is a placeholder with the given tag.
 std::string g_placeholder;
 DWORD g_tag = 0;
 
@@ -28,49 +28,32 @@ platform::PlaceholderAttributes placeholderSource(const std::string& hostPath, i
     return attributes;
 }
 
-class IsCloudFileTest : public testing::Test {
-protected:
-    void SetUp() override {
-        dir_ = nimbrel::test::makeScratchDir("cloud");
-        g_placeholder = dir_ + "/placeholder.txt";
-        nimbrel::test::writeFile(g_placeholder, "");
-        platform::setPlaceholderAttributeSource(placeholderSource);
-    }
-    void TearDown() override { platform::setPlaceholderAttributeSource(nullptr); }
+bool isCloudFile(const std::string& hostPath) { return IsCloudFile(platform::toWindowsPath(hostPath)); }
 
-    static std::wstring windowsForm(const std::string& hostPath) { return platform::toWindowsPath(hostPath); }
+TEST(IsCloudFile, OnlyReparsePointsWithACloudTagAreCloudFiles) {
+    const std::string dir = nimbrel::test::makeScratchDir("cloud");
+    g_placeholder = dir + "/placeholder.txt";
+    nimbrel::test::writeFile(g_placeholder, "");
+    platform::setPlaceholderAttributeSource(placeholderSource);
 
-    std::string dir_;
-};
-
-TEST_F(IsCloudFileTest, EveryCloudTagMarksAPlaceholder) {
     for (DWORD variant : {0x0000u, 0x1000u, 0xF000u}) {
         g_tag = IO_REPARSE_TAG_CLOUD | variant;
-        EXPECT_TRUE(IsCloudFile(windowsForm(g_placeholder))) << std::hex << g_tag;
+        EXPECT_TRUE(isCloudFile(g_placeholder)) << std::hex << g_tag;
     }
-}
+    // A placeholder is a reparse point, but no symbolic link for the file information.
+    EXPECT_FALSE(CXFileInfo(QString::fromStdWString(platform::toWindowsPath(g_placeholder))).isSymLink());
 
-TEST_F(IsCloudFileTest, OtherItemsAreNotCloudFiles) {
-    g_tag = IO_REPARSE_TAG_CLOUD;
-    const std::string ordinary = dir_ + "/ordinary.txt";
-    const std::string link = dir_ + "/link.txt";
-    nimbrel::test::writeFile(ordinary, "data");
-    std::filesystem::create_symlink(ordinary, link);
-
-    EXPECT_FALSE(IsCloudFile(windowsForm(ordinary)));
-    EXPECT_FALSE(IsCloudFile(windowsForm(link)));
-    EXPECT_FALSE(IsCloudFile(windowsForm(dir_ + "/missing.txt")));
-    EXPECT_FALSE(IsCloudFile(windowsForm(dir_)));
-}
-
-TEST_F(IsCloudFileTest, ReparsePointWithAForeignTagIsNotACloudFile) {
     g_tag = 0x80000017u;  // a WOF-compressed file: a reparse point, but not a placeholder
-    EXPECT_FALSE(IsCloudFile(windowsForm(g_placeholder)));
-}
+    EXPECT_FALSE(isCloudFile(g_placeholder));
 
-TEST_F(IsCloudFileTest, PlaceholderIsNoSymbolicLinkForFileInfo) {
-    g_tag = IO_REPARSE_TAG_CLOUD | 0x3000u;
-    EXPECT_FALSE(CXFileInfo(QString::fromStdWString(windowsForm(g_placeholder))).isSymLink());
+    g_tag = IO_REPARSE_TAG_CLOUD;
+    const std::string ordinary = dir + "/ordinary.txt";
+    nimbrel::test::writeFile(ordinary, "data");
+    std::filesystem::create_symlink(ordinary, dir + "/link.txt");
+    for (const std::string& other : {ordinary, dir + "/link.txt", dir + "/missing.txt", dir}) {
+        EXPECT_FALSE(isCloudFile(other)) << other;
+    }
+    platform::setPlaceholderAttributeSource(nullptr);
 }
 
 }  // namespace

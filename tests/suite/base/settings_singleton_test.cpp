@@ -28,24 +28,22 @@ protected:
     std::string dir_;
 };
 
-TEST_F(SettingsSingletonTest, MountModeStoresKeysWithDoubleUnderscorePrefixInGeneralSection) {
+TEST_F(SettingsSingletonTest, EachModeMapsItsKeysAndBothShareTheGeneralSection) {
     settings().openSettings(windowsPath(), mountMapping);
     settings().setValue("SendMountCrashRptMinIntervel", 216);
-
     const std::string text = nimbrel::test::readFile(file());
     EXPECT_NE(text.find("[General]\nmount__SendMountCrashRptMinIntervel=216"), std::string::npos) << text;
+    settings().setValue("acclist", "mounted");
+    const QDateTime armed(QDate(2026, 3, 14), QTime(15, 9, 26, 535), QTimeZone::utc());
+    settings().setValue("MountCrashRptTime", armed);
     EXPECT_EQ(settings().storedKey("acclist"), "mount__acclist");
     EXPECT_EQ(settings().getValue("SendMountCrashRptMinIntervel").toUInt(), 216u);
     EXPECT_FALSE(settings().getValue("mount__SendMountCrashRptMinIntervel").isValid())
         << "the mapping must apply to reads as well";
-}
+    EXPECT_EQ(settings().getValue("MountCrashRptTime").toDateTime().toMSecsSinceEpoch(), armed.toMSecsSinceEpoch());
 
-TEST_F(SettingsSingletonTest, SyncDiskModeStoresPlainNamesBesideTheMountKeys) {
-    settings().openSettings(windowsPath(), mountMapping);
-    settings().setValue("acclist", "mounted");
     settings().openSettings(windowsPath(), plainMapping);
     settings().setValue("acclist", "sync");
-
     QSettings raw(QString::fromStdString(file()), QSettings::IniFormat);
     EXPECT_EQ(raw.value("acclist").toString(), "sync");
     EXPECT_EQ(raw.value("mount__acclist").toString(), "mounted");
@@ -63,16 +61,6 @@ TEST_F(SettingsSingletonTest, CreatesMissingFoldersAndAnswersDefaultsForAbsentKe
     EXPECT_TRUE(std::filesystem::is_regular_file(file()));
     EXPECT_EQ(settings().filePath().toStdString(), file());
     EXPECT_TRUE(settings().getValue("acclist", "fallback").toString().isEmpty());
-}
-
-TEST_F(SettingsSingletonTest, DateTimesReadBackExactly) {
-    settings().openSettings(windowsPath(), mountMapping);
-    const QDateTime armed(QDate(2026, 3, 14), QTime(15, 9, 26, 535), QTimeZone::utc());
-    settings().setValue("MountCrashRptTime", armed);
-
-    const QDateTime read = settings().getValue("MountCrashRptTime").toDateTime();
-    ASSERT_TRUE(read.isValid());
-    EXPECT_EQ(read.toMSecsSinceEpoch(), armed.toMSecsSinceEpoch());
 }
 
 TEST_F(SettingsSingletonTest, ValuesWrittenByAnotherProcessAreSeenAndOursReachIt) {
