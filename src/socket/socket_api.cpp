@@ -20,8 +20,9 @@ constexpr char kRequestSeparator[] = "\r\n";
 }  // namespace
 
 SocketApi& SocketApi::instance() {
-    static SocketApi api;
-    return api;
+    // Kept until the process is gone: connection threads may still be serving while it exits.
+    static auto* api = new SocketApi;
+    return *api;
 }
 
 SocketApi::SocketApi() {
