@@ -1,5 +1,5 @@
-// Start-up of the two servers as a user would run them: from a folder of their own, side by side,
-// twice, and crashing.
+// Start-up of the two servers as a user would run them: from a folder of their own, each beside its
+// mode's main client, side by side, twice, and crashing.
 #include <gtest/gtest.h>
 #include <signal.h>
 
@@ -8,6 +8,7 @@
 #include <regex>
 #include <string>
 
+#include "e2e_processes.h"
 #include "support/test_env.h"
 
 namespace {
@@ -16,6 +17,7 @@ namespace fs = std::filesystem;
 using nimbrel::test::ChildProcess;
 using nimbrel::test::readFile;
 using nimbrel::test::runCommand;
+using nimbrel::test::ServerWithClient;
 using nimbrel::test::waitUntil;
 using nimbrel::test::writeFile;
 
@@ -80,7 +82,9 @@ protected:
 };
 
 TEST_F(HostStartTest, SyncDiskServerStartsOnceAndRunsBesideTheMountedSpace) {
-    ChildProcess server(exe("RoziDavidoVodido"), {});
+    ServerWithClient syncDisk(app_, 1);
+    ASSERT_TRUE(syncDisk.start()) << syncDisk.clientOutput();
+    ChildProcess& server = syncDisk.server();
     ASSERT_TRUE(waitUntil(
         [&] {
             auto text = settingsText();
@@ -99,7 +103,9 @@ TEST_F(HostStartTest, SyncDiskServerStartsOnceAndRunsBesideTheMountedSpace) {
     EXPECT_EQ(second.exitCode, 0) << second.err;
     EXPECT_TRUE(server.running());
 
-    ChildProcess mounted(exe("ZedoziZevoro"), {});
+    ServerWithClient mountedSpace(app_, 0);
+    ASSERT_TRUE(mountedSpace.start()) << mountedSpace.clientOutput();
+    ChildProcess& mounted = mountedSpace.server();
     ASSERT_TRUE(waitUntil(
         [&] {
             auto text = settingsText();
@@ -115,7 +121,9 @@ TEST_F(HostStartTest, SyncDiskServerStartsOnceAndRunsBesideTheMountedSpace) {
 }
 
 TEST_F(HostStartTest, CrashLeavesAReportWithHeaderAndAttachments) {
-    ChildProcess server(exe("RoziDavidoVodido"), {});
+    ServerWithClient syncDisk(app_, 1);
+    ASSERT_TRUE(syncDisk.start()) << syncDisk.clientOutput();
+    ChildProcess& server = syncDisk.server();
     ASSERT_TRUE(waitForCrashReporting("RoziDavidoVodido", true)) << logText("RoziDavidoVodido") << server.err();
 
     server.signal(SIGSEGV);
@@ -135,7 +143,9 @@ TEST_F(HostStartTest, StartWithinTheIntervalKeepsReportsLocal) {
     const std::string armed = QDateTime::currentDateTime().addSecs(-100).toString(Qt::ISODate).toStdString();
     writeFile(app_ + "/config/settings.ini", "[General]\nMountCrashRptTime=" + armed + "\n");
 
-    ChildProcess server(exe("RoziDavidoVodido"), {});
+    ServerWithClient syncDisk(app_, 1);
+    ASSERT_TRUE(syncDisk.start()) << syncDisk.clientOutput();
+    ChildProcess& server = syncDisk.server();
     ASSERT_TRUE(waitForCrashReporting("RoziDavidoVodido", false)) << logText("RoziDavidoVodido") << server.err();
     EXPECT_EQ(settingsValue(settingsText(), "MountCrashRptTime"), armed);
     EXPECT_EQ(settingsValue(settingsText(), "SendMountCrashRptMinIntervel"), "216");
@@ -150,7 +160,9 @@ TEST_F(HostStartTest, SendingIsRearmedOnceTheIntervalHasPassed) {
     const std::string armed = QDateTime::currentDateTime().addSecs(-205).toString(Qt::ISODate).toStdString();
     writeFile(app_ + "/config/settings.ini", "[General]\nMountCrashRptTime=" + armed + "\n");
 
-    ChildProcess server(exe("RoziDavidoVodido"), {});
+    ServerWithClient syncDisk(app_, 1);
+    ASSERT_TRUE(syncDisk.start()) << syncDisk.clientOutput();
+    ChildProcess& server = syncDisk.server();
     ASSERT_TRUE(waitForCrashReporting("RoziDavidoVodido", false)) << logText("RoziDavidoVodido") << server.err();
     ASSERT_TRUE(waitForCrashReporting("RoziDavidoVodido", true)) << logText("RoziDavidoVodido");
     EXPECT_TRUE(waitUntil([&] { return settingsValue(settingsText(), "MountCrashRptTime") != armed; }));
