@@ -11,6 +11,7 @@
 #include "platform/cf_errors.h"
 #include "platform/cf_item.h"
 #include "platform/platform_paths.h"
+#include "platform/win32_file_support.h"
 
 namespace nimbrel::platform::cf {
 
@@ -247,8 +248,8 @@ NTSTATUS FilterCore::requestData(const std::string& hostPath, std::int64_t offse
     params.ParamSize = sizeof(params.FetchData) + sizeof(ULONG);
     // Blocks on the disk while the record says "not hydrated" are what an interrupted hydration
     // (a provider that died, a failed download) left behind.
-    params.FetchData.Flags =
-        item->st.st_blocks > 0 ? CF_CALLBACK_FETCH_DATA_FLAG_RECOVERY : CF_CALLBACK_FETCH_DATA_FLAG_NONE;
+    params.FetchData.Flags = dataAllocationBytes(item->access, -1, item->st) > 0 ? CF_CALLBACK_FETCH_DATA_FLAG_RECOVERY
+                                                                                 : CF_CALLBACK_FETCH_DATA_FLAG_NONE;
     params.FetchData.RequiredFileOffset.QuadPart = begin;
     params.FetchData.RequiredLength.QuadPart = end - begin;
     params.FetchData.OptionalFileOffset.QuadPart = begin;

@@ -8,6 +8,7 @@
 #include "platform/cf_item.h"
 #include "platform/fault_injection.h"
 #include "platform/kernel_object.h"
+#include "platform/win32_file_support.h"
 
 using namespace nimbrel::platform;
 
@@ -52,7 +53,7 @@ extern "C" HRESULT CfGetPlaceholderInfo(HANDLE FileHandle, CF_PLACEHOLDER_INFO_C
     } else if (InfoClass == CF_PLACEHOLDER_INFO_STANDARD) {
         CF_PLACEHOLDER_STANDARD_INFO info{};
         const std::int64_t size = item->isDirectory() ? 0 : item->st.st_size;
-        info.OnDiskDataSize.QuadPart = std::min<std::int64_t>(size, item->st.st_blocks * 512LL);
+        info.OnDiskDataSize.QuadPart = std::min<std::int64_t>(size, dataAllocationBytes(item->access, -1, item->st));
         info.ValidatedDataSize.QuadPart = item->record->hydrated ? size : 0;
         bytes = layout(*item, info);
     } else {

@@ -1,10 +1,15 @@
 #include "platform/win32_file_support.h"
 
 #include <fcntl.h>
+#include <linux/fiemap.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <vector>
 
 #include "platform/file_attribute_hooks.h"
 #include "platform/win32_errno.h"
@@ -19,6 +24,29 @@ namespace {
 constexpr DWORD kWriteRights = GENERIC_WRITE | GENERIC_ALL | FILE_WRITE_DATA | FILE_APPEND_DATA;
 constexpr DWORD kStoredBits =
     FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_READONLY;
+
+// The summed length of the file's data extents; false when the file system cannot map them.
+bool mappedDataBytes(int fd, LONGLONG& bytes) {
+    constexpr unsigned kBatch = 64;
+    std::vector<char> buffer(sizeof(struct fiemap) + kBatch * sizeof(struct fiemap_extent));
+    auto* map = reinterpret_cast<struct fiemap*>(buffer.data());
+    bytes = 0;
+    __u64 start = 0;
+    for (;;) {
+        std::fill(buffer.begin(), buffer.end(), 0);
+        map->fm_start = start;
+        map->fm_length = FIEMAP_MAX_OFFSET - start;
+        map->fm_extent_count = kBatch;
+        if (::ioctl(fd, FS_IOC_FIEMAP, map) != 0) return false;
+        if (map->fm_mapped_extents == 0) return true;
+        for (unsigned i = 0; i < map->fm_mapped_extents; ++i) {
+            const auto& extent = map->fm_extents[i];
+            bytes += static_cast<LONGLONG>(extent.fe_length);
+            if (extent.fe_flags & FIEMAP_EXTENT_LAST) return true;
+            start = extent.fe_logical + extent.fe_length;
+        }
+    }
+}
 
 LONGLONG birthTime(const std::string& hostPath, int fd) {
     struct statx sx {};
@@ -56,7 +84,7 @@ bool describeFile(const std::string& hostPath, int fd, FileFacts& facts) {
     facts.creationTime = storedCreationTime(hostPath, fd);
     if (facts.creationTime == 0) facts.creationTime = birthTime(hostPath, fd);
     if (facts.creationTime == 0) facts.creationTime = facts.lastWriteTime;
-    facts.allocationSize = static_cast<LONGLONG>(facts.st.st_blocks) * 512;
+    facts.allocationSize = dataAllocationBytes(hostPath, fd, facts.st);
     if (S_ISLNK(facts.st.st_mode)) {
         struct stat target {};
         bool toFolder = ::stat(hostPath.c_str(), &target) == 0 && S_ISDIR(target.st_mode);
@@ -66,6 +94,18 @@ bool describeFile(const std::string& hostPath, int fd, FileFacts& facts) {
     }
     facts.attributes = combinedAttributes(facts.st, hostPath, fd, &facts.reparseTag);
     return true;
+}
+
+LONGLONG dataAllocationBytes(const std::string& hostPath, int fd, const struct stat& st) {
+    const LONGLONG counted = static_cast<LONGLONG>(st.st_blocks) * 512;
+    if (!S_ISREG(st.st_mode) || counted == 0) return counted;
+    LONGLONG mapped = 0;
+    if (fd >= 0 && mappedDataBytes(fd, mapped)) return std::min(mapped, counted);
+    const int own = ::open(hostPath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (own < 0) return counted;
+    const bool known = mappedDataBytes(own, mapped);
+    ::close(own);
+    return known ? std::min(mapped, counted) : counted;
 }
 
 bool storeCreationTime(const std::string& hostPath, int fd, LONGLONG fileTime) {

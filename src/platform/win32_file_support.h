@@ -31,6 +31,11 @@ struct FileFacts {
 // as Windows reports a symbolic link). Sets the last error and answers false on failure.
 bool describeFile(const std::string& hostPath, int fd, FileFacts& facts);
 
+// The bytes a file's data takes on disk (Windows' allocation size). Some file systems count a block
+// for extended attributes that do not fit in the inode in st_blocks; that block holds no data, so a
+// placeholder with a stored creation time or attributes still reports none. Uses `fd` when >= 0.
+LONGLONG dataAllocationBytes(const std::string& hostPath, int fd, const struct stat& st);
+
 // Creation time: the value SetFileTime stored, else the file system's birth time, else the
 // modification time.
 bool storeCreationTime(const std::string& hostPath, int fd, LONGLONG fileTime);

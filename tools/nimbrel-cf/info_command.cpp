@@ -8,6 +8,7 @@
 #include "platform/cf_item.h"
 #include "platform/file_attribute_hooks.h"
 #include "platform/platform_paths.h"
+#include "platform/win32_file_support.h"
 #include "platform/windows.h"
 
 namespace nimbrel::tools::cf {
@@ -81,7 +82,7 @@ void describe(Writer& w, pcf::CfStore& store, const std::string& argument) {
     DWORD tag = 0;
     const DWORD attributes = nimbrel::platform::combinedAttributes(item->st, item->path, -1, &tag);
     const std::int64_t size = item->isDirectory() ? 0 : item->st.st_size;
-    const std::int64_t allocated = item->st.st_blocks * 512LL;
+    const std::int64_t allocated = nimbrel::platform::dataAllocationBytes(item->access, -1, item->st);
     w.Key("directory");
     w.Bool(item->isDirectory());
     w.Key("underSyncRoot");

@@ -1,7 +1,5 @@
 #include "cf_test_support.h"
 
-#include <sys/stat.h>
-
 #include <chrono>
 #include <cstring>
 
@@ -108,8 +106,11 @@ BasicInfo placeholderInfo(const std::string& path) {
 DWORD attributesOf(const std::string& path) { return GetFileAttributesW(wide(path).c_str()); }
 
 std::int64_t allocatedBytes(const std::string& path) {
-    struct stat st {};
-    return ::stat(path.c_str(), &st) == 0 ? st.st_blocks * 512LL : -1;
+    Handle handle(path);
+    FILE_STANDARD_INFO info{};
+    if (!handle.valid() || !GetFileInformationByHandleEx(handle.get(), FileStandardInfo, &info, sizeof(info)))
+        return -1;
+    return info.AllocationSize.QuadPart;
 }
 
 RecordingProvider::RecordingProvider(const std::string& root, Handler onFetch, CF_CONNECT_FLAGS flags) {

@@ -50,6 +50,7 @@ struct BasicInfo {
 };
 BasicInfo placeholderInfo(const std::string& path);
 DWORD attributesOf(const std::string& path);
+// The allocation size a Windows program reads for the file; -1 when it cannot be read.
 std::int64_t allocatedBytes(const std::string& path);
 
 // What a callback saw, copied out of the filter's buffers.
