@@ -11,6 +11,7 @@
 #include <random>
 
 #include "platform/kernel_object.h"
+#include "platform/win32_file_support.h"
 
 namespace nimbrel::platform::cf {
 
@@ -129,7 +130,9 @@ PlaceholderRecord newRecord(const Item& item, const std::string& token) {
     record.inode = item.st.st_ino;
     record.isDirectory = item.isDirectory();
     record.hydrated = true;
-    record.creationTime = fileTimeFrom(item.st.st_mtim);
+    // The creation time the file queries report for the item, which stays the item's own.
+    FileFacts facts;
+    record.creationTime = describeFile(item.path, -1, facts) ? facts.creationTime : fileTimeFrom(item.st.st_mtim);
     return record;
 }
 

@@ -13,6 +13,7 @@
 #include "platform/fault_injection.h"
 #include "platform/kernel_object.h"
 #include "platform/platform_paths.h"
+#include "platform/win32_file_support.h"
 #include "platform/windows.h"
 
 using namespace nimbrel::platform;
@@ -102,6 +103,12 @@ HRESULT createOne(cf::CfStore& store, const cf::SyncRootRecord& root, const std:
     record.creationTime = entry.FsMetadata.BasicInfo.CreationTime.QuadPart
                               ? entry.FsMetadata.BasicInfo.CreationTime.QuadPart
                               : cf::fileTimeNow();
+    // Kept where the file queries read it, so the placeholder reports the time it was given.
+    if (!storeCreationTime(temporary, -1, record.creationTime)) {
+        const DWORD stored = GetLastError();
+        discard();
+        return HRESULT_FROM_WIN32(stored);
+    }
     record.usn = 1;
     if (!store.putPlaceholder(record)) {
         discard();
@@ -284,6 +291,10 @@ extern "C" HRESULT CfUpdatePlaceholder(HANDLE FileHandle, const CF_FS_METADATA* 
     if (FsMetadata) {
         if (HRESULT hr = applyBasicInfo(item->access, item->path, FsMetadata->BasicInfo, !passthrough); FAILED(hr)) {
             return hr;
+        }
+        const LONGLONG creation = FsMetadata->BasicInfo.CreationTime.QuadPart;
+        if (creation && !storeCreationTime(item->path, file ? file->fd : -1, creation)) {
+            return HRESULT_FROM_WIN32(GetLastError());
         }
     }
     if (dehydrating) {

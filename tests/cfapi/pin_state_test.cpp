@@ -133,15 +133,6 @@ protected:
         SyncRootTest::SetUp();
         makeFile("u.txt", "12345");
         item_ = itemFor(win("u.txt"), 1, 1650000000);
-        // A local file whose own times already are the pushed ones.
-        HANDLE file = CreateFileW(win("u.txt").toStdWString().c_str(), FILE_WRITE_ATTRIBUTES, 7, nullptr, OPEN_EXISTING,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr);
-        ASSERT_NE(file, INVALID_HANDLE_VALUE);
-        FILETIME created = filetime::filetimeFromUnixSeconds(item_.creationTime);
-        FILETIME accessed = filetime::filetimeFromUnixSeconds(item_.accessTime);
-        FILETIME written = filetime::filetimeFromUnixSeconds(item_.modificationTime);
-        ASSERT_TRUE(SetFileTime(file, &created, &accessed, &written));
-        CloseHandle(file);
         ASSERT_EQ(CfApiWrapper::convertToPlaceholderEx(win("u.txt"), item_, 5, "Cloud-ID", {}, nullptr, false), 0);
     }
     int update(qint64 size, const QByteArray& identity, bool preserve = false) {
@@ -151,7 +142,12 @@ protected:
 };
 
 TEST_F(UpdatePlaceholderTest, NothingChangedMeansNoCallEvenWhenTheIdentityDiffersOnlyInCase) {
+    // A created placeholder holds the pushed times, and so does the converted file, which the
+    // conversion updated with them.
+    const PlaceholderItemInfo created = itemFor(win("c.txt"), 1, 1650000000);
+    ASSERT_EQ(CfApiWrapper::createPlaceholderInfo(win("c.txt"), false, created, 5, "Cloud-ID"), 0);
     faults::resetCallCounts();
+    EXPECT_EQ(CfApiWrapper::updatePlaceholderInfo(win("c.txt"), created, 5, "cloud-id", {}, false), 0);
     EXPECT_EQ(update(5, "cloud-id"), 0);
     EXPECT_EQ(faults::callCount("CfUpdatePlaceholder"), 0);
     EXPECT_EQ(faults::callCount("CfSetPinState"), 0);

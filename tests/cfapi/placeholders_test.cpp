@@ -33,6 +33,7 @@ TEST_F(PlaceholderTest, AFilePlaceholderCarriesSizeTimesAndIdentityInSync) {
     ASSERT_TRUE(GetFileAttributesExW(win("a.txt").toStdWString().c_str(), GetFileExInfoStandard, &data));
     EXPECT_TRUE(data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT);
     EXPECT_FALSE(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
+    EXPECT_EQ(filetime::unixSecondsFromFiletime(data.ftCreationTime), 1700000000);
     EXPECT_EQ(filetime::unixSecondsFromFiletime(data.ftLastWriteTime), 1700000060);
 }
 

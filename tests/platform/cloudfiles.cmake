@@ -8,6 +8,7 @@ nimbrel_test(platform_cloudfiles_tests
     cloudfiles/cf_test_support.cpp
     cloudfiles/sync_root_test.cpp
     cloudfiles/placeholder_test.cpp
+    cloudfiles/creation_time_test.cpp
     cloudfiles/hydration_test.cpp
     cloudfiles/provider_process_test.cpp
   DEPS nimbrel_platform)

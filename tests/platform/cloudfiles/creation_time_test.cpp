@@ -1,0 +1,134 @@
+// The creation time a provider gives a placeholder is the one every file query reports, as a
+// Windows program reads it back.
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "cf_test_support.h"
+#include "platform/platform_paths.h"
+#include "platform/windows.h"
+#include "support/test_env.h"
+
+namespace nimbrel::test::cf {
+namespace {
+
+constexpr LONGLONG kCreated = 131000000000000000LL;
+constexpr LONGLONG kWritten = 132000000000000000LL;
+constexpr LONGLONG kRecreated = 130500000000000000LL;
+
+LONGLONG ticks(const FILETIME& time) {
+    return static_cast<LONGLONG>((static_cast<ULONGLONG>(time.dwHighDateTime) << 32) | time.dwLowDateTime);
+}
+
+// The creation time as each of the three queries reports it; 0 where a query failed.
+struct ReportedCreation {
+    LONGLONG attributes = 0;
+    LONGLONG basicInfo = 0;
+    LONGLONG find = 0;
+};
+
+ReportedCreation reportedCreation(const std::string& path) {
+    ReportedCreation reported;
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (GetFileAttributesExW(wide(path).c_str(), GetFileExInfoStandard, &data)) {
+        reported.attributes = ticks(data.ftCreationTime);
+    }
+    Handle handle(path);
+    FILE_BASIC_INFO basic{};
+    if (handle.valid() && GetFileInformationByHandleEx(handle.get(), FileBasicInfo, &basic, sizeof(basic))) {
+        reported.basicInfo = basic.CreationTime.QuadPart;
+    }
+    WIN32_FIND_DATAW found{};
+    HANDLE search = FindFirstFileW(wide(path).c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) {
+        reported.find = ticks(found.ftCreationTime);
+        FindClose(search);
+    }
+    return reported;
+}
+
+void expectCreation(const std::string& path, LONGLONG expected) {
+    const ReportedCreation reported = reportedCreation(path);
+    EXPECT_EQ(reported.attributes, expected) << path << " (GetFileAttributesExW)";
+    EXPECT_EQ(reported.basicInfo, expected) << path << " (FileBasicInfo)";
+    EXPECT_EQ(reported.find, expected) << path << " (FindFirstFileW)";
+}
+
+HRESULT createWithTimes(const std::string& dir, const std::string& name, bool directory, LONGLONG created) {
+    const std::wstring wideName = nimbrel::platform::fromUtf8(name);
+    const std::string identity = identityOf(u"id");
+    CF_PLACEHOLDER_CREATE_INFO entry{};
+    entry.RelativeFileName = wideName.c_str();
+    entry.FsMetadata.FileSize.QuadPart = directory ? 0 : 5000;
+    entry.FsMetadata.BasicInfo.FileAttributes = directory ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_NORMAL;
+    entry.FsMetadata.BasicInfo.CreationTime.QuadPart = created;
+    entry.FsMetadata.BasicInfo.LastWriteTime.QuadPart = kWritten;
+    entry.FileIdentity = identity.data();
+    entry.FileIdentityLength = static_cast<DWORD>(identity.size());
+    entry.Flags = CF_PLACEHOLDER_CREATE_FLAG_MARK_IN_SYNC;
+    const HRESULT hr = CfCreatePlaceholders(wide(dir).c_str(), &entry, 1, CF_CREATE_FLAG_NONE, nullptr);
+    return FAILED(hr) ? hr : entry.Result;
+}
+
+class CloudFilesCreationTime : public testing::Test {
+protected:
+    void SetUp() override {
+        root = registeredRoot("root");
+        ASSERT_FALSE(root.empty());
+    }
+    std::string root;
+};
+
+TEST_F(CloudFilesCreationTime, CreatedPlaceholdersReportTheGivenCreationTime) {
+    ASSERT_EQ(createWithTimes(root, "file.bin", false, kCreated), S_OK);
+    ASSERT_EQ(createWithTimes(root, "folder", true, kCreated), S_OK);
+    expectCreation(root + "/file.bin", kCreated);
+    expectCreation(root + "/folder", kCreated);
+    // Keeping the time takes no data blocks: the file is still entirely in the cloud.
+    EXPECT_EQ(allocatedBytes(root + "/file.bin"), 0);
+}
+
+TEST_F(CloudFilesCreationTime, UpdateReportsANewCreationTimeAndKeepsItWhenGivenNone) {
+    ASSERT_EQ(createWithTimes(root, "file.bin", false, kCreated), S_OK);
+    Handle handle(root + "/file.bin", FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES);
+    ASSERT_TRUE(handle.valid());
+
+    CF_FS_METADATA metadata{};
+    metadata.FileSize.QuadPart = 5000;
+    metadata.BasicInfo.CreationTime.QuadPart = kRecreated;
+    ASSERT_EQ(
+        CfUpdatePlaceholder(handle.get(), &metadata, nullptr, 0, nullptr, 0, CF_UPDATE_FLAG_NONE, nullptr, nullptr),
+        S_OK);
+    expectCreation(root + "/file.bin", kRecreated);
+
+    metadata.BasicInfo.CreationTime.QuadPart = 0;
+    metadata.BasicInfo.LastWriteTime.QuadPart = kWritten + 1;
+    ASSERT_EQ(
+        CfUpdatePlaceholder(handle.get(), &metadata, nullptr, 0, nullptr, 0, CF_UPDATE_FLAG_NONE, nullptr, nullptr),
+        S_OK);
+    expectCreation(root + "/file.bin", kRecreated);
+}
+
+TEST_F(CloudFilesCreationTime, ConversionKeepsTheFilesOwnCreationTime) {
+    writeFile(root + "/stamped.txt", "s");
+    {
+        Handle stamped(root + "/stamped.txt", FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES);
+        FILETIME created{static_cast<DWORD>(kCreated & 0xffffffff), static_cast<DWORD>(kCreated >> 32)};
+        ASSERT_TRUE(SetFileTime(stamped.get(), &created, nullptr, nullptr));
+        ASSERT_EQ(CfConvertToPlaceholder(stamped.get(), "s", 1, CF_CONVERT_FLAG_MARK_IN_SYNC, nullptr, nullptr), S_OK);
+    }
+    expectCreation(root + "/stamped.txt", kCreated);
+
+    writeFile(root + "/plain.txt", "p");
+    const LONGLONG before = reportedCreation(root + "/plain.txt").attributes;
+    ASSERT_NE(before, 0);
+    {
+        Handle plain(root + "/plain.txt");
+        ASSERT_EQ(CfConvertToPlaceholder(plain.get(), "p", 1, CF_CONVERT_FLAG_MARK_IN_SYNC, nullptr, nullptr), S_OK);
+    }
+    expectCreation(root + "/plain.txt", before);
+}
+
+}  // namespace
+}  // namespace nimbrel::test::cf
