@@ -54,14 +54,9 @@ public:
         return keepAlives_[id] > 0;
     }
 
-    std::vector<std::string> started() {
+    std::pair<std::vector<std::string>, int> startedAndMaxRunning() {
         std::lock_guard<std::mutex> lock(mutex_);
-        return started_;
-    }
-
-    int maxRunning() {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return maxRunning_;
+        return {started_, maxRunning_};
     }
 
 private:
@@ -74,7 +69,7 @@ private:
     int maxRunning_ = 0;
 };
 
-TEST(HydrationTurn, TwoRunAtOnceAndWaitersStartInArrivalOrder) {
+TEST(HydrationTurn, TwoRunAtOnceWaitersStartInArrivalOrderAndDeadWaitersLeave) {
     Downloads downloads;
     std::vector<std::thread> threads;
     auto run = [&](const std::string& id) {
@@ -88,6 +83,16 @@ TEST(HydrationTurn, TwoRunAtOnceAndWaitersStartInArrivalOrder) {
     downloads.waitStarted(1);
     run("t2");
     downloads.waitStarted(2);
+
+    // A waiter whose transfer dies leaves the queue without downloading.
+    int keepAlives = 0;
+    bool downloaded = false;
+    EXPECT_FALSE(runInHydrationSlot(
+        "doomed", [&] { return ++keepAlives < 3; }, [&] { downloaded = true; }, std::chrono::milliseconds(1)));
+    EXPECT_FALSE(downloaded);
+    EXPECT_EQ(3, keepAlives);
+    EXPECT_EQ("", CDownloadTaskScheduler::instance().frontWaitingTask());
+
     run("t3");
     ASSERT_TRUE(nimbrel::test::waitUntil([&] { return downloads.hasWaited("t3"); }));
     run("t4");
@@ -97,7 +102,7 @@ TEST(HydrationTurn, TwoRunAtOnceAndWaitersStartInArrivalOrder) {
     // A freed slot goes to the head of the waiting list, however often the later one polls.
     downloads.finish("t1");
     downloads.waitStarted(3);
-    EXPECT_EQ((std::vector<std::string>{"t1", "t2", "t3"}), downloads.started());
+    EXPECT_EQ((std::vector<std::string>{"t1", "t2", "t3"}), downloads.startedAndMaxRunning().first);
     EXPECT_EQ("t4", CDownloadTaskScheduler::instance().frontWaitingTask());
 
     downloads.finish("t2");
@@ -106,33 +111,10 @@ TEST(HydrationTurn, TwoRunAtOnceAndWaitersStartInArrivalOrder) {
     downloads.finish("t4");
     for (auto& thread : threads) thread.join();
 
-    EXPECT_EQ((std::vector<std::string>{"t1", "t2", "t3", "t4"}), downloads.started());
-    EXPECT_EQ(2, downloads.maxRunning());
+    EXPECT_EQ((std::vector<std::string>{"t1", "t2", "t3", "t4"}), downloads.startedAndMaxRunning().first);
+    EXPECT_EQ(2, downloads.startedAndMaxRunning().second);
     EXPECT_EQ(2, hydrationSlots.available());
     EXPECT_EQ("", CDownloadTaskScheduler::instance().frontWaitingTask());
-}
-
-TEST(HydrationTurn, AWaiterWhoseTransferDiesLeavesTheQueueWithoutDownloading) {
-    Downloads downloads;
-    std::vector<std::thread> threads;
-    for (std::string id : {"busy1", "busy2"}) {
-        threads.emplace_back([&, id] { runInHydrationSlot(id, downloads.keepAlive(id), downloads.download(id)); });
-    }
-    downloads.waitStarted(2);
-
-    int keepAlives = 0;
-    bool downloaded = false;
-    bool ran = runInHydrationSlot(
-        "doomed", [&] { return ++keepAlives < 3; }, [&] { downloaded = true; }, std::chrono::milliseconds(1));
-    EXPECT_FALSE(ran);
-    EXPECT_FALSE(downloaded);
-    EXPECT_EQ(3, keepAlives);
-    EXPECT_EQ("", CDownloadTaskScheduler::instance().frontWaitingTask());
-
-    downloads.finish("busy1");
-    downloads.finish("busy2");
-    for (auto& thread : threads) thread.join();
-    EXPECT_EQ(2, hydrationSlots.available());
 }
 
 }  // namespace

@@ -46,6 +46,27 @@ std::string pattern(std::size_t size) {
 
 const std::map<QString, QString> kNimbrelHeaders = {{QStringLiteral("Content-Type"), QString()}};
 
+// One download: what the callback received, in how many blocks, and getFile's result.
+struct Fetch {
+    qint64 result = 0;
+    std::string body;
+    int blocks = 0;
+};
+
+Fetch fetch(FileHttp& http, int callbackResult = 0, int timeoutMs = 30000,
+            const std::map<QString, QString>& headers = kNimbrelHeaders) {
+    Fetch fetched;
+    fetched.result = http.getFile(
+        headers,
+        [&](const QByteArray& block) {
+            ++fetched.blocks;
+            fetched.body.append(block.constData(), static_cast<std::size_t>(block.size()));
+            return callbackResult;
+        },
+        timeoutMs, false);
+    return fetched;
+}
+
 class FileHttpTest : public testing::Test {
 protected:
     void SetUp() override { CProxyWrapper::instance().ReloadProxy(kProxyNone); }
@@ -63,59 +84,37 @@ TEST_F(FileHttpTest, DeliversTheWholeBodyInBlocksAndSendsTheHeaders) {
         });
     });
 
-    std::string received;
-    int blocks = 0;
     FileHttp http(server.url("/file"), false);
     auto headers = kNimbrelHeaders;
     headers[QStringLiteral("X-Trace")] = QStringLiteral("t-1");
-    qint64 result = http.getFile(
-        headers,
-        [&](const QByteArray& block) {
-            ++blocks;
-            received.append(block.constData(), static_cast<std::size_t>(block.size()));
-            return 0;
-        },
-        30000, false);
+    const Fetch fetched = fetch(http, 0, 30000, headers);
 
-    EXPECT_EQ(0, result) << http.errorText().toStdString();
+    EXPECT_EQ(0, fetched.result) << http.errorText().toStdString();
     EXPECT_EQ(200, http.httpStatus());
-    EXPECT_TRUE(received == content);
-    EXPECT_GT(blocks, 1);
+    EXPECT_TRUE(fetched.body == content);
+    EXPECT_GT(fetched.blocks, 1);
     EXPECT_EQ(static_cast<qint64>(content.size()), http.bytesReceived());
     std::lock_guard<std::mutex> lock(mutex);
     ASSERT_EQ(1u, seen.count("X-Trace"));
     EXPECT_EQ("t-1", seen.find("X-Trace")->second);
 }
 
-TEST_F(FileHttpTest, ANonZeroCallbackResultAbortsTheTransfer) {
+TEST_F(FileHttpTest, AnAbortingCallbackHttpErrorsAndUnreachableServersAreFailures) {
     const std::string content = pattern(8 * 1024 * 1024);
     LocalServer server([&](httplib::Server& s) {
         s.Get("/big", [&](const httplib::Request&, httplib::Response& response) {
             response.set_content(content, "application/octet-stream");
         });
-    });
-
-    int calls = 0;
-    FileHttp http(server.url("/big"), false);
-    qint64 result = http.getFile(
-        kNimbrelHeaders,
-        [&](const QByteArray&) {
-            ++calls;
-            return 1;
-        },
-        30000, false);
-    EXPECT_EQ(FileHttp::kAbortedByCallback, result);
-    EXPECT_EQ(1, calls);
-    EXPECT_LT(http.bytesReceived(), static_cast<qint64>(content.size()));
-}
-
-TEST_F(FileHttpTest, HttpErrorsAndUnreachableServersAreFailures) {
-    LocalServer server([](httplib::Server& s) {
         s.Get("/missing", [](const httplib::Request&, httplib::Response& response) { response.status = 404; });
     });
+    FileHttp aborted(server.url("/big"), false);
+    const Fetch fetched = fetch(aborted, 1);
+    EXPECT_EQ(FileHttp::kAbortedByCallback, fetched.result);
+    EXPECT_EQ(1, fetched.blocks);
+    EXPECT_LT(aborted.bytesReceived(), static_cast<qint64>(content.size()));
+
     FileHttp missing(server.url("/missing"), false);
-    EXPECT_EQ(404, missing.getFile(
-                       kNimbrelHeaders, [](const QByteArray&) { return 0; }, 30000, false));
+    EXPECT_EQ(404, fetch(missing).result);
 
     int freePort = server.port();
     {
@@ -123,9 +122,7 @@ TEST_F(FileHttpTest, HttpErrorsAndUnreachableServersAreFailures) {
         freePort = closing.port();
     }
     FileHttp refused(QString::fromStdString("http://127.0.0.1:" + std::to_string(freePort) + "/x"), false);
-    qint64 result = refused.getFile(
-        kNimbrelHeaders, [](const QByteArray&) { return 0; }, 30000, false);
-    EXPECT_LT(result, 0);
+    EXPECT_LT(fetch(refused).result, 0);
     EXPECT_FALSE(refused.errorText().isEmpty());
 }
 
@@ -147,21 +144,14 @@ TEST_F(FileHttpTest, AStalledTransferEndsWithTheTimeOut) {
     });
 
     FileHttp http(server.url("/stall"), false);
-    std::string received;
-    qint64 result = http.getFile(
-        kNimbrelHeaders,
-        [&](const QByteArray& block) {
-            received.append(block.constData(), static_cast<std::size_t>(block.size()));
-            return 0;
-        },
-        1000, false);
+    const Fetch fetched = fetch(http, 0, 1000);
     {
         std::lock_guard<std::mutex> lock(mutex);
         clientDone = true;
     }
     changed.notify_all();
-    EXPECT_EQ(FileHttp::kTimedOut, result);
-    EXPECT_EQ("first block", received);
+    EXPECT_EQ(FileHttp::kTimedOut, fetched.result);
+    EXPECT_EQ("first block", fetched.body);
 }
 
 TEST_F(FileHttpTest, DownloadsGoThroughTheReloadedProxyUntilItIsSwitchedOff) {
@@ -191,20 +181,13 @@ TEST_F(FileHttpTest, DownloadsGoThroughTheReloadedProxyUntilItIsSwitchedOff) {
     ASSERT_TRUE(CProxyConfig::instance().addProxy(record));
     ASSERT_TRUE(CProxyWrapper::instance().ReloadProxy(kProxyHttp));
 
-    auto fetch = [](const QString& url) {
-        std::string body;
+    auto fetchBody = [](const QString& url) {
         FileHttp http(url, false);
-        qint64 result = http.getFile(
-            kNimbrelHeaders,
-            [&](const QByteArray& block) {
-                body.append(block.constData(), static_cast<std::size_t>(block.size()));
-                return 0;
-            },
-            30000, false);
-        return result == 0 ? body : "failed: " + http.errorText().toStdString();
+        const Fetch fetched = fetch(http);
+        return fetched.result == 0 ? fetched.body : "failed: " + http.errorText().toStdString();
     };
 
-    EXPECT_EQ("from proxy", fetch(QStringLiteral("http://files.example.invalid/a.txt")));
+    EXPECT_EQ("from proxy", fetchBody(QStringLiteral("http://files.example.invalid/a.txt")));
     {
         std::lock_guard<std::mutex> lock(mutex);
         ASSERT_EQ(1u, proxied.size());
@@ -213,7 +196,7 @@ TEST_F(FileHttpTest, DownloadsGoThroughTheReloadedProxyUntilItIsSwitchedOff) {
     }
 
     ASSERT_TRUE(CProxyWrapper::instance().ReloadProxy(kProxyNone));
-    EXPECT_EQ("from origin", fetch(origin.url("/direct")));
+    EXPECT_EQ("from origin", fetchBody(origin.url("/direct")));
     std::lock_guard<std::mutex> lock(mutex);
     EXPECT_EQ(1u, proxied.size());
 }
