@@ -19,7 +19,7 @@ protected:
 
 }  // namespace
 
-TEST_F(AvailabilityTest, LocalContentIs0WhenAlwaysLocalAnd1Otherwise) {
+TEST_F(AvailabilityTest, LocalContentIs0WhenAlwaysLocal1OtherwiseAndAMissingPath5) {
     localFile("kept.txt", "data");
     ASSERT_TRUE(CfApiWrapper::setPinState(win("kept.txt"), PinState::AlwaysLocal, PinRecursionNone));
     EXPECT_EQ(state("kept.txt"), 0);
@@ -28,6 +28,7 @@ TEST_F(AvailabilityTest, LocalContentIs0WhenAlwaysLocalAnd1Otherwise) {
     EXPECT_EQ(state("here.txt"), 1);
     makeFile("plain.txt", "not a placeholder");
     EXPECT_EQ(state("plain.txt"), 1);
+    EXPECT_EQ(state("nothing-here"), 5) << "a missing path";
 }
 
 TEST_F(AvailabilityTest, OnlineContentIs4WhenOnlineOnlyAnd3Otherwise) {
@@ -38,21 +39,14 @@ TEST_F(AvailabilityTest, OnlineContentIs4WhenOnlineOnlyAnd3Otherwise) {
     EXPECT_EQ(state("cloud.bin"), 4);
 }
 
-TEST_F(AvailabilityTest, AFolderWithBothKindsOfContentIs2) {
-    createFolder("mixed");
-    createFile("mixed/cloud.bin", 100);
-    localFile("mixed/local.txt", "here");
-    EXPECT_EQ(state("mixed"), 2);
-    EXPECT_EQ(state("mixed", true), 2);
-}
-
-TEST_F(AvailabilityTest, AFolderTakesTheStateOfItsWholeTree) {
+TEST_F(AvailabilityTest, AFolderTakesTheStateOfItsWholeTreeAndMixedContentIs2) {
     createFolder("deep");
     createFolder("deep/er");
     createFile("deep/er/cloud.bin", 50);
     EXPECT_EQ(state("deep"), 3);
     localFile("deep/er/local.txt", "x");
     EXPECT_EQ(state("deep"), 2);
+    EXPECT_EQ(state("deep", true), 2) << "stopping at the first mixed finding";
     // An empty folder placeholder counts as local content of its own, and the engine keeps it pinned.
     createFolder("empty");
     EXPECT_EQ(state("empty"), 0);
@@ -70,8 +64,6 @@ TEST_F(AvailabilityTest, AnEmptyFileIsOnlineWhenNotOnTheDeviceOrWhenItResolvesTo
     makeFile("plain-empty.txt", "");
     EXPECT_EQ(state("plain-empty.txt"), 1);
 }
-
-TEST_F(AvailabilityTest, AMissingPathIs5) { EXPECT_EQ(state("nothing-here"), 5); }
 
 TEST_F(AvailabilityTest, OnlineOnlyResolvesThroughExplicitStatesAndParents) {
     EXPECT_TRUE(CfApiWrapper::resolvesToOnlineOnly(win("x"), PinState::OnlineOnly, PinState::Inherit));

@@ -8,14 +8,11 @@
 #include "suite/logbridge/log_capture.h"
 #include "support/test_env.h"
 
-TEST(PinStateConversionTest, ConvertsToTheCloudFilesStates) {
+TEST(PinStateConversionTest, ConvertsToAndFromTheCloudFilesStates) {
     EXPECT_EQ(toCfPinState(PinState::Inherit), CF_PIN_STATE_INHERIT);
     EXPECT_EQ(toCfPinState(PinState::AlwaysLocal), CF_PIN_STATE_PINNED);
     EXPECT_EQ(toCfPinState(PinState::OnlineOnly), CF_PIN_STATE_UNPINNED);
     EXPECT_EQ(toCfPinState(PinState::Unspecified), CF_PIN_STATE_UNSPECIFIED);
-}
-
-TEST(PinStateConversionTest, ReadsBackFromTheCloudFilesStates) {
     EXPECT_EQ(fromCfPinState(CF_PIN_STATE_UNSPECIFIED), PinState::Unspecified);
     EXPECT_EQ(fromCfPinState(CF_PIN_STATE_PINNED), PinState::AlwaysLocal);
     EXPECT_EQ(fromCfPinState(CF_PIN_STATE_UNPINNED), PinState::OnlineOnly);
@@ -35,19 +32,15 @@ TEST(FileTimeTest, UnixSecondsAndWindowsFileTimesConvertBothWaysExactly) {
     EXPECT_EQ((ULONGLONG(split.dwHighDateTime) << 32) | split.dwLowDateTime, 133444736000000000ULL);
 }
 
-TEST(ResultTest, AValidResultHandsOutItsValue) {
-    Result<PinState> result(PinState::OnlineOnly);
-    ASSERT_TRUE(result.isValid());
+TEST(ResultTest, AValidResultHandsOutItsValueAndReadingAnErrorIsLoggedAtCriticalLevel) {
+    Result<PinState> valid(PinState::OnlineOnly);
+    ASSERT_TRUE(valid.isValid());
+    auto error = Result<PinState>::error(PinState::Unspecified);
+    EXPECT_FALSE(error.isValid());
     LogCapture capture;
-    EXPECT_EQ(result.get(), PinState::OnlineOnly);
-    EXPECT_FALSE(capture.contains("ASSERT"));
-}
-
-TEST(ResultTest, ReadingAnErrorResultIsLoggedAtCriticalLevelAndStillAnswersTheStoredValue) {
-    auto result = Result<PinState>::error(PinState::Unspecified);
-    EXPECT_FALSE(result.isValid());
-    LogCapture capture;
-    EXPECT_EQ(result.get(), PinState::Unspecified);
+    EXPECT_EQ(valid.get(), PinState::OnlineOnly);
+    EXPECT_TRUE(capture.lines().empty());
+    EXPECT_EQ(error.get(), PinState::Unspecified) << "an error still answers the stored value";
     auto lines = capture.lines();
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_EQ(lines[0].level, 5);
@@ -77,7 +70,7 @@ TEST(ScopedHandleTest, MovingTransfersOwnershipAndTheOwnerClosesTheHandle) {
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
 }
 
-TEST(TransientNameTest, EightHexDigitFileNamesAreTransient) {
+TEST(TransientNameTest, EightHexDigitFileNamesAreTransientFoldersNot) {
     EXPECT_TRUE(CfApiWrapper::isTransientFile("C:\\Sync\\1A2B3C4D", 1));
     EXPECT_TRUE(CfApiWrapper::isTransientFile("C:\\Sync\\deadbeef", 0));
     // The name is what follows the later of the two separators.
@@ -89,9 +82,8 @@ TEST(TransientNameTest, EightHexDigitFileNamesAreTransient) {
     EXPECT_FALSE(CfApiWrapper::isTransientFile("C:\\Sync\\1A2B3C4D.tmp", 1));
     EXPECT_FALSE(CfApiWrapper::isTransientFile("C:\\Sync\\1A2B3C4", 1));
     EXPECT_FALSE(CfApiWrapper::isTransientFile("C:\\Sync\\1A2B3C4DE", 1));
-}
 
-TEST(TransientNameTest, AnUnknownTypeIsTransientUnlessAFolderOfThatNameExists) {
+    // An unknown type is transient unless a folder of that name exists.
     auto scratch = nimbrel::test::makeScratchDir("transient");
     std::filesystem::create_directories(scratch + "/ABCDEF01");
     nimbrel::test::writeFile(scratch + "/ABCDEF02", "x");
@@ -101,21 +93,16 @@ TEST(TransientNameTest, AnUnknownTypeIsTransientUnlessAFolderOfThatNameExists) {
     EXPECT_TRUE(CfApiWrapper::isTransientFile(win("ABCDEF03"), -1));
 }
 
-TEST(PathRulesTest, LongPathsGetTheirPrefixOnce) {
+TEST(PathRulesTest, LongPrefixOnceRepairCopiesAndRootPaths) {
     EXPECT_EQ(CfApiWrapper::toLongPath(""), "");
     EXPECT_EQ(CfApiWrapper::toLongPath("C:\\a\\b"), "\\\\?\\C:\\a\\b");
     EXPECT_EQ(CfApiWrapper::toLongPath("C:/a/b"), "\\\\?\\C:\\a\\b");
     EXPECT_EQ(CfApiWrapper::toLongPath("\\tmp\\x"), "\\\\?\\tmp\\x");
     EXPECT_EQ(CfApiWrapper::toLongPath("\\\\server\\share\\x"), "\\\\server\\share\\x");
     EXPECT_EQ(CfApiWrapper::toLongPath("\\\\?\\C:\\a"), "\\\\?\\C:\\a");
-}
-
-TEST(PathRulesTest, RepairCopiesAreDotFilesBesideTheFile) {
+    // Repair copies are dot files beside the file; root paths lose backslashes and one trailing separator.
     EXPECT_EQ(CfApiWrapper::repairTempPath("C:\\Sync\\docs\\a.txt"), "C:/Sync/docs/.a.txt.hardlink_repair.tmp");
     EXPECT_EQ(CfApiWrapper::repairTempPath("/home/ann/Sync/b"), "/home/ann/Sync/.b.hardlink_repair.tmp");
-}
-
-TEST(PathRulesTest, RootPathsLoseBackslashesAndOneTrailingSeparator) {
     EXPECT_EQ(CfApiWrapper::normalizeRootPath("C:\\Foo\\"), "C:/Foo");
     EXPECT_EQ(CfApiWrapper::normalizeRootPath("C:/Foo//"), "C:/Foo/");
     EXPECT_EQ(CfApiWrapper::normalizeRootPath(""), "");

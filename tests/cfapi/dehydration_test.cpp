@@ -40,20 +40,21 @@ TEST_F(DehydrationTest, TheDataGoesTheIdentityStaysAndThePlaceholderIsInSync) {
     EXPECT_EQ(std::filesystem::file_size(host("full.txt")), 11u);
 }
 
-TEST_F(DehydrationTest, AnEmptyIdentityChangesNothing) {
+TEST_F(DehydrationTest, AnEmptyIdentityAnOrdinaryFileOrATransientNameChangeNothing) {
+    makeFile("plain.txt", "content");
     LogCapture capture;
+    faults::resetCallCounts();
     EXPECT_EQ(dehydrate(""), 1);
     EXPECT_TRUE(capture.contains("Invalid parameters for dehydratePlaceholder:"));
     EXPECT_FALSE(attributesOf("full.txt") & FILE_ATTRIBUTE_SPARSE_FILE);
     EXPECT_EQ(CfApiWrapper::findPlaceholderInfo(win("full.txt")).identityText(), "id-full");
-}
 
-TEST_F(DehydrationTest, AnOrdinaryFileIsNotDehydrated) {
-    makeFile("plain.txt", "content");
-    LogCapture capture;
     EXPECT_EQ(CfApiWrapper::dehydratePlaceholder(win("plain.txt"), 7, "id"), 1);
     EXPECT_TRUE(capture.contains("Can't update non-existing placeholder info:"));
     EXPECT_EQ(nimbrel::test::readFile(host("plain.txt")), "content");
+
+    EXPECT_EQ(CfApiWrapper::dehydratePlaceholder(win("89abcdef"), 1, "id"), 0);
+    EXPECT_EQ(faults::callCount("CfUpdatePlaceholder"), 0);
 }
 
 TEST_F(DehydrationTest, WithoutTheOplockTheOrdinaryHandleIsUsed) {
@@ -71,10 +72,4 @@ TEST_F(DehydrationTest, APinnedFileKeepsItsDataAndTheFailureIsReported) {
     EXPECT_EQ(dehydrate("id-full"), 1);
     EXPECT_TRUE(capture.contains("Couldn't update placeholder info for"));
     EXPECT_EQ(nimbrel::test::readFile(host("full.txt")), "hello world");
-}
-
-TEST_F(DehydrationTest, TransientNamesAreLeftAlone) {
-    faults::resetCallCounts();
-    EXPECT_EQ(CfApiWrapper::dehydratePlaceholder(win("89abcdef"), 1, "id"), 0);
-    EXPECT_EQ(faults::callCount("CfUpdatePlaceholder"), 0);
 }

@@ -2,7 +2,6 @@
 #include <filesystem>
 #include <vector>
 
-#include "cfapi/file_time.h"
 #include "cfapi/sync_root_fixture.h"
 #include "platform/fault_injection.h"
 #include "suite/logbridge/log_capture.h"
@@ -55,7 +54,7 @@ TEST_F(PinStateTest, AnyPinChangePinsEveryFolderUpToButNotIncludingTheRoot) {
     EXPECT_EQ(CfApiWrapper::ancestorFolders(win("a/b")), QStringList({win("a/b"), win("a")}));
 }
 
-TEST_F(PinStateTest, AnUnchangedPinStateMakesNoCall) {
+TEST_F(PinStateTest, AnUnchangedPinStateMakesNoCallExceptWithRecursion) {
     createFile("same.txt", 0);
     ASSERT_TRUE(CfApiWrapper::setPinState(win("same.txt"), PinState::OnlineOnly, PinRecursionNone));
     faults::resetCallCounts();
@@ -67,9 +66,8 @@ TEST_F(PinStateTest, AnUnchangedPinStateMakesNoCall) {
     faults::resetCallCounts();
     ASSERT_TRUE(CfApiWrapper::setPinState(win("dir"), PinState::AlwaysLocal, PinRecursionRecurse));
     EXPECT_EQ(faults::callCount("CfSetPinState"), 1);
-}
 
-TEST_F(PinStateTest, SyncToLocalComparesTheRequestedStateAndSkipsTheDatalessRule) {
+    // The sync-to-local form compares the requested state, even with recursion, and skips the dataless rule.
     createFile("remote.bin", 10);
     ASSERT_TRUE(CfApiWrapper::setSyncToLocalPinState(win("remote.bin"), PinState::AlwaysLocal, PinRecursionNone));
     EXPECT_EQ(pinOf("remote.bin"), CF_PIN_STATE_PINNED);
@@ -153,7 +151,7 @@ TEST_F(UpdatePlaceholderTest, NothingChangedMeansNoCallEvenWhenTheIdentityDiffer
     EXPECT_EQ(faults::callCount("CfSetPinState"), 0);
 }
 
-TEST_F(UpdatePlaceholderTest, ANewIdentityOrNewTimesAreWrittenAndThePinStateRestored) {
+TEST_F(UpdatePlaceholderTest, ANewIdentityOrNewTimesAreWrittenAndThePinStateRestoredOrExcluded) {
     ASSERT_TRUE(CfApiWrapper::setPinState(win("u.txt"), PinState::AlwaysLocal, PinRecursionNone));
     faults::resetCallCounts();
     EXPECT_EQ(update(5, "other-id"), 0);
@@ -163,9 +161,10 @@ TEST_F(UpdatePlaceholderTest, ANewIdentityOrNewTimesAreWrittenAndThePinStateRest
 
     item_.modificationTime += 3600;
     EXPECT_EQ(update(5, "other-id"), 0);
-    WIN32_FILE_ATTRIBUTE_DATA data{};
-    ASSERT_TRUE(GetFileAttributesExW(win("u.txt").toStdWString().c_str(), GetFileExInfoStandard, &data));
-    EXPECT_EQ(filetime::unixSecondsFromFiletime(data.ftLastWriteTime), item_.modificationTime);
+    EXPECT_EQ(lastWriteOf("u.txt"), item_.modificationTime);
+
+    EXPECT_EQ(update(5, "-1"), 0);
+    EXPECT_EQ(pinOf("u.txt"), CF_PIN_STATE_EXCLUDED) << "a local-only identity excludes the item";
 }
 
 TEST_F(UpdatePlaceholderTest, IdentitiesOf2047CharactersAreAcceptedAnd2048Refused) {
@@ -198,36 +197,24 @@ TEST_F(UpdatePlaceholderTest, EveryMalformedRequestIsRefused) {
     EXPECT_EQ(faults::callCount("CfUpdatePlaceholder"), 0);
 }
 
-TEST_F(UpdatePlaceholderTest, PreservingNativeTimesRefusesFoldersAndChangedFiles) {
+TEST_F(UpdatePlaceholderTest, PreservingNativeTimesRefusesFoldersAndChangedFilesAndKeepsTheFilesOwnTimes) {
     createFolder("dir");
     LogCapture capture;
     EXPECT_EQ(CfApiWrapper::updatePlaceholderInfo(win("dir"), itemFor(win("dir"), 2), 0, "id-d", {}, true), 1);
     EXPECT_TRUE(capture.contains("[ziduzudu-preserve-native-time] reject directory projection, path:"));
-
     EXPECT_EQ(update(6, "Cloud-ID", true), 1);
     EXPECT_TRUE(capture.contains("[ziduzudu-preserve-native-time] reject changed placeholder update path:"));
     EXPECT_TRUE(capture.contains(" expectedSize:6 actualSize:5"));
-}
 
-TEST_F(UpdatePlaceholderTest, PreservingNativeTimesKeepsTheFilesOwnTimes) {
-    WIN32_FILE_ATTRIBUTE_DATA before{};
-    ASSERT_TRUE(GetFileAttributesExW(win("u.txt").toStdWString().c_str(), GetFileExInfoStandard, &before));
+    const qint64 before = lastWriteOf("u.txt");
     item_.modificationTime += 7200;
     faults::resetCallCounts();
     EXPECT_EQ(update(5, "Cloud-ID", true), 0);
     EXPECT_EQ(faults::callCount("CfUpdatePlaceholder"), 0);
     EXPECT_EQ(update(5, "new-id", true), 0);
     EXPECT_EQ(faults::callCount("CfUpdatePlaceholder"), 1);
-    WIN32_FILE_ATTRIBUTE_DATA after{};
-    ASSERT_TRUE(GetFileAttributesExW(win("u.txt").toStdWString().c_str(), GetFileExInfoStandard, &after));
-    EXPECT_EQ(filetime::unixSecondsFromFiletime(after.ftLastWriteTime),
-              filetime::unixSecondsFromFiletime(before.ftLastWriteTime));
+    EXPECT_EQ(lastWriteOf("u.txt"), before);
     EXPECT_EQ(CfApiWrapper::findPlaceholderInfo(win("u.txt")).identityText(), "new-id");
-}
-
-TEST_F(UpdatePlaceholderTest, ALocalOnlyIdentityExcludesTheItemAfterTheUpdate) {
-    EXPECT_EQ(update(5, "-1"), 0);
-    EXPECT_EQ(pinOf("u.txt"), CF_PIN_STATE_EXCLUDED);
 }
 
 TEST_F(UpdatePlaceholderTest, AFailedUpdateIsReportedWithItsHresult) {

@@ -23,20 +23,18 @@ PlaceholderItemInfo itemAt(const std::string& hostPath, qint64 created, qint64 m
 
 }  // namespace
 
-TEST(PlaceholderItemInfoTest, GivenTimesInOrderStayAsTheyAre) {
-    auto item = itemAt("/nowhere/a.txt", 1000, 2000, 3000);
-    item.normalizeTimes();
-    EXPECT_EQ(item.creationTime, 1000);
-    EXPECT_EQ(item.modificationTime, 2000);
-    EXPECT_EQ(item.accessTime, 3000);
-}
+TEST(PlaceholderItemInfoTest, TimesInOrderStayAndModificationBoundsCreationAndAccessFromBothSides) {
+    auto ordered = itemAt("/nowhere/a.txt", 1000, 2000, 3000);
+    ordered.normalizeTimes();
+    EXPECT_EQ(ordered.creationTime, 1000);
+    EXPECT_EQ(ordered.modificationTime, 2000);
+    EXPECT_EQ(ordered.accessTime, 3000);
 
-TEST(PlaceholderItemInfoTest, ModificationBoundsCreationAndAccessFromBothSides) {
-    auto item = itemAt("/nowhere/a.txt", 5000, 2000, 1000);
-    item.normalizeTimes();
-    EXPECT_EQ(item.creationTime, 2000);
-    EXPECT_EQ(item.modificationTime, 2000);
-    EXPECT_EQ(item.accessTime, 2000);
+    auto reversed = itemAt("/nowhere/a.txt", 5000, 2000, 1000);
+    reversed.normalizeTimes();
+    EXPECT_EQ(reversed.creationTime, 2000);
+    EXPECT_EQ(reversed.modificationTime, 2000);
+    EXPECT_EQ(reversed.accessTime, 2000);
 }
 
 TEST(PlaceholderItemInfoTest, UnsetTimesOfAMissingItemBecomeNow) {

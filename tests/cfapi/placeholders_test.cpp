@@ -37,19 +37,7 @@ TEST_F(PlaceholderTest, AFilePlaceholderCarriesSizeTimesAndIdentityInSync) {
     EXPECT_EQ(filetime::unixSecondsFromFiletime(data.ftLastWriteTime), 1700000060);
 }
 
-TEST_F(PlaceholderTest, AFolderPlaceholderIsADirectoryOfSizeZero) {
-    createFolder("docs");
-    EXPECT_TRUE(std::filesystem::is_directory(host("docs")));
-    DWORD attributes = attributesOf("docs");
-    EXPECT_TRUE(attributes & FILE_ATTRIBUTE_DIRECTORY);
-    EXPECT_TRUE(attributes & FILE_ATTRIBUTE_REPARSE_POINT);
-    PlaceholderInfo info = CfApiWrapper::findPlaceholderInfo(win("docs"));
-    ASSERT_TRUE(info.isValid());
-    EXPECT_EQ(identityOf(info), "id-folder");
-    EXPECT_EQ(info->InSyncState, CF_IN_SYNC_STATE_IN_SYNC);
-}
-
-TEST_F(PlaceholderTest, TransientFilesAreNeverCreatedConvertedOrOpenedButSuchFoldersAre) {
+TEST_F(PlaceholderTest, TransientFilesAreNeverCreatedConvertedOrOpenedButSuchFoldersAreInSyncPlaceholders) {
     createFile("1A2B3C4D", 10);
     EXPECT_FALSE(std::filesystem::exists(host("1A2B3C4D")));
 
@@ -64,23 +52,24 @@ TEST_F(PlaceholderTest, TransientFilesAreNeverCreatedConvertedOrOpenedButSuchFol
 
     createFolder("1A2B3C4D");
     EXPECT_TRUE(std::filesystem::is_directory(host("1A2B3C4D")));
-    EXPECT_TRUE(CfApiWrapper::findPlaceholderInfo(win("1A2B3C4D")).isValid());
+    EXPECT_TRUE(attributesOf("1A2B3C4D") & FILE_ATTRIBUTE_DIRECTORY);
+    EXPECT_TRUE(attributesOf("1A2B3C4D") & FILE_ATTRIBUTE_REPARSE_POINT);
+    PlaceholderInfo folder = CfApiWrapper::findPlaceholderInfo(win("1A2B3C4D"));
+    ASSERT_TRUE(folder.isValid());
+    EXPECT_EQ(identityOf(folder), "id-folder");
+    EXPECT_EQ(folder->InSyncState, CF_IN_SYNC_STATE_IN_SYNC);
 }
 
-TEST_F(PlaceholderTest, AnOrdinaryFileHasNoPlaceholderInformationAndLogsNothingAboutIt) {
+TEST_F(PlaceholderTest, OrdinaryMissingAndEmptyPathsHaveNoPlaceholderOrHandle) {
     makeFile("plain.txt", "data");
+    makeFolder("dir");
     LogCapture capture;
     EXPECT_FALSE(CfApiWrapper::findPlaceholderInfo(win("plain.txt")).isValid());
-    EXPECT_FALSE(capture.contains("CfGetPlaceholderInfo Failed"));
-}
-
-TEST_F(PlaceholderTest, MissingPathsAndEmptyPathsGiveNoHandleWithTheirOwnMessages) {
-    LogCapture capture;
+    EXPECT_FALSE(capture.contains("CfGetPlaceholderInfo Failed")) << "an ordinary file is no failure";
     EXPECT_FALSE(CfApiWrapper::handleForPath("").isValid());
     EXPECT_FALSE(CfApiWrapper::handleForPath(win("missing.txt")).isValid());
     EXPECT_TRUE(capture.contains("handleForPath path is empty, path:"));
     EXPECT_TRUE(capture.contains("handleForPath path not exists, path:"));
-    makeFolder("dir");
     EXPECT_TRUE(CfApiWrapper::handleForPath(win("dir")).isValid());
 }
 
@@ -109,12 +98,15 @@ TEST_F(PlaceholderTest, ANewItemUnderAnOnlineOnlyFolderIsOnlineOnlyElsewhereItIn
     EXPECT_EQ(pinOf("warm/b.txt"), CF_PIN_STATE_PINNED);
 }
 
-TEST_F(PlaceholderTest, ConvertingALocalFileKeepsItsContentAndMarksItInSync) {
+TEST_F(PlaceholderTest, ConvertingKeepsTheContentInSyncExcludesLocalOnlyItemsAndCopiesThePinSource) {
+    auto convert = [&](const std::string& name, qint64 size, const QByteArray& identity, const QString& pinSource,
+                       bool* updateLsid) {
+        return CfApiWrapper::convertToPlaceholder(win(name), itemFor(win(name), 1), size, identity, pinSource,
+                                                  updateLsid);
+    };
     makeFile("local.txt", "hello");
     bool updateLsid = true;
-    EXPECT_EQ(
-        CfApiWrapper::convertToPlaceholder(win("local.txt"), itemFor(win("local.txt"), 1), 5, "id-7", {}, &updateLsid),
-        0);
+    EXPECT_EQ(convert("local.txt", 5, "id-7", {}, &updateLsid), 0);
     EXPECT_FALSE(updateLsid);
     PlaceholderInfo info = CfApiWrapper::findPlaceholderInfo(win("local.txt"));
     ASSERT_TRUE(info.isValid());
@@ -122,22 +114,15 @@ TEST_F(PlaceholderTest, ConvertingALocalFileKeepsItsContentAndMarksItInSync) {
     EXPECT_EQ(info->InSyncState, CF_IN_SYNC_STATE_IN_SYNC);
     EXPECT_NE(info->PinState, CF_PIN_STATE_EXCLUDED);
     EXPECT_EQ(nimbrel::test::readFile(host("local.txt")), "hello");
-}
 
-TEST_F(PlaceholderTest, ALocalOnlyItemIsExcludedInsteadOfInheriting) {
     makeFile("mine.txt", "only here");
-    EXPECT_EQ(CfApiWrapper::convertToPlaceholder(win("mine.txt"), itemFor(win("mine.txt"), 1), 9, "-1", {}, nullptr),
-              0);
+    EXPECT_EQ(convert("mine.txt", 9, "-1", {}, nullptr), 0);
     EXPECT_EQ(pinOf("mine.txt"), CF_PIN_STATE_EXCLUDED);
-}
 
-TEST_F(PlaceholderTest, TheConvertedPinStateIsCopiedFromThePinSource) {
     createFile("source.txt", 3);
     ASSERT_TRUE(CfApiWrapper::setPinState(win("source.txt"), PinState::OnlineOnly, PinRecursionNone));
     makeFile("copy.txt", "abc");
-    EXPECT_EQ(CfApiWrapper::convertToPlaceholder(win("copy.txt"), itemFor(win("copy.txt"), 1), 3, "id-c",
-                                                 win("source.txt"), nullptr),
-              0);
+    EXPECT_EQ(convert("copy.txt", 3, "id-c", win("source.txt"), nullptr), 0);
     EXPECT_EQ(pinOf("copy.txt"), CF_PIN_STATE_UNPINNED);
 }
 
@@ -158,9 +143,7 @@ TEST_F(PlaceholderTest, ConvertEitherConvertsAndUpdatesOrOnlyUpdatesAnExistingPl
     auto item = itemFor(win("ex.txt"), 1, 1600000000);
     EXPECT_EQ(CfApiWrapper::convertToPlaceholderEx(win("ex.txt"), item, 5, "id-ex", {}, nullptr, false), 0);
     EXPECT_EQ(identityOf(CfApiWrapper::findPlaceholderInfo(win("ex.txt"))), "id-ex");
-    WIN32_FILE_ATTRIBUTE_DATA data{};
-    ASSERT_TRUE(GetFileAttributesExW(win("ex.txt").toStdWString().c_str(), GetFileExInfoStandard, &data));
-    EXPECT_EQ(filetime::unixSecondsFromFiletime(data.ftLastWriteTime), 1600000060);
+    EXPECT_EQ(lastWriteOf("ex.txt"), 1600000060);
 
     faults::resetCallCounts();
     EXPECT_EQ(CfApiWrapper::convertToPlaceholderEx(win("ex.txt"), item, 5, "id-ex2", {}, nullptr, false), 0);
@@ -168,20 +151,16 @@ TEST_F(PlaceholderTest, ConvertEitherConvertsAndUpdatesOrOnlyUpdatesAnExistingPl
     EXPECT_EQ(identityOf(CfApiWrapper::findPlaceholderInfo(win("ex.txt"))), "id-ex2");
 }
 
-TEST_F(PlaceholderTest, ReplacingAReadOnlyFileMovesTheNewContentIntoPlace) {
-    makeFile("final.txt", "old");
-    makeFile("download.tmp", "new content");
-    ASSERT_TRUE(SetFileAttributesW(win("final.txt").toStdWString().c_str(), FILE_ATTRIBUTE_READONLY));
-    QString error;
-    EXPECT_TRUE(CfApiWrapper::replaceFileWith(win("download.tmp"), win("final.txt"), &error)) << error.toStdString();
-    EXPECT_EQ(nimbrel::test::readFile(host("final.txt")), "new content");
-    EXPECT_FALSE(std::filesystem::exists(host("download.tmp")));
-}
-
-TEST_F(PlaceholderTest, AFailedReplaceReportsTheWindowsError) {
+TEST_F(PlaceholderTest, ReplacingAReadOnlyFileMovesTheNewContentIntoPlaceAFailureNamesTheError) {
     makeFile("final.txt", "old");
     QString error;
     EXPECT_FALSE(CfApiWrapper::replaceFileWith(win("absent.tmp"), win("final.txt"), &error));
     EXPECT_TRUE(error.startsWith("WindowsError: 2: ")) << error.toStdString();
     EXPECT_EQ(nimbrel::test::readFile(host("final.txt")), "old");
+
+    makeFile("download.tmp", "new content");
+    ASSERT_TRUE(SetFileAttributesW(win("final.txt").toStdWString().c_str(), FILE_ATTRIBUTE_READONLY));
+    EXPECT_TRUE(CfApiWrapper::replaceFileWith(win("download.tmp"), win("final.txt"), &error)) << error.toStdString();
+    EXPECT_EQ(nimbrel::test::readFile(host("final.txt")), "new content");
+    EXPECT_FALSE(std::filesystem::exists(host("download.tmp")));
 }

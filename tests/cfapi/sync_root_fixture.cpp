@@ -2,6 +2,7 @@
 
 #include <filesystem>
 
+#include "cfapi/file_time.h"
 #include "host/sync_virtual_config.h"
 #include "platform/fault_injection.h"
 #include "support/test_env.h"
@@ -59,6 +60,12 @@ void SyncRootTest::setRawPin(const std::string& relative, CF_PIN_STATE state) co
 
 DWORD SyncRootTest::attributesOf(const std::string& relative) const {
     return GetFileAttributesW(win(relative).toStdWString().c_str());
+}
+
+qint64 SyncRootTest::lastWriteOf(const std::string& relative) const {
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    EXPECT_TRUE(GetFileAttributesExW(win(relative).toStdWString().c_str(), GetFileExInfoStandard, &data)) << relative;
+    return filetime::unixSecondsFromFiletime(data.ftLastWriteTime);
 }
 
 PlaceholderItemInfo itemFor(const QString& path, int type, qint64 time) {

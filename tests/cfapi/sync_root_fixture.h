@@ -29,6 +29,8 @@ protected:
     // Sets a pin state the way another tool would, straight through the platform.
     void setRawPin(const std::string& relative, CF_PIN_STATE state) const;
     DWORD attributesOf(const std::string& relative) const;
+    // The last-write time every file query reports, in Unix seconds.
+    qint64 lastWriteOf(const std::string& relative) const;
 
     std::string root_;
 };
