@@ -8,8 +8,6 @@
 namespace nimbrel::test {
 namespace {
 
-// The process check looks at every process of the machine: the other tests here run sync-disk
-// clients ("ziduZudu.exe"), so this one uses the mounted space and its "duzodUruro.exe".
 TEST(IpcLiveness, TheServerEndsWithExitCodeZeroOnceTheClientIsKilled) {
     IpcSession session(0);
     session.startClient();
