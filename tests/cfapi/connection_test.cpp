@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <functional>
 #include <thread>
 #include <vector>
 
@@ -55,34 +56,29 @@ protected:
 
 }  // namespace
 
-TEST_F(ConnectionTest, DisconnectingWhenNothingIsConnectedSucceedsQuietly) {
+TEST_F(ConnectionTest, ConnectingRecordsTheKeyAndPathAndReplacesTheLiveConnection) {
     faults::resetCallCounts();
     LogCapture capture;
     EXPECT_EQ(CfApiWrapper::disconnectSyncRoot(), S_OK);
     EXPECT_EQ(CfApiWrapper::disconnectSyncRoot(first_), S_OK);
-    EXPECT_EQ(capture.count("disconnectSyncRoot path had done"), 2);
+    EXPECT_EQ(capture.count("disconnectSyncRoot path had done"), 2) << "nothing connected is a quiet success";
     EXPECT_EQ(faults::callCount("CfDisconnectSyncRoot"), 0);
-}
 
-TEST_F(ConnectionTest, ConnectingRecordsTheKeyAndPath) {
-    LogCapture capture;
     ASSERT_EQ(CfApiWrapper::connectSyncRoot(first_), S_OK);
     EXPECT_NE(CfApiWrapper::connectionKey().Internal, 0);
     EXPECT_EQ(CfApiWrapper::connectedRoot(), first_);
     EXPECT_TRUE(platformConnected(first_));
     EXPECT_TRUE(capture.contains("connectSyncRoot s_gConnectionKey:"));
-    ASSERT_EQ(CfApiWrapper::disconnectSyncRoot(), S_OK);
-    EXPECT_EQ(CfApiWrapper::connectionKey().Internal, 0);
-    EXPECT_TRUE(CfApiWrapper::connectedRoot().isEmpty());
-    EXPECT_FALSE(platformConnected(first_));
-}
 
-TEST_F(ConnectionTest, ConnectingAnotherRootReplacesTheLiveConnection) {
-    ASSERT_EQ(CfApiWrapper::connectSyncRoot(first_), S_OK);
     ASSERT_EQ(CfApiWrapper::connectSyncRoot(second_), S_OK);
     EXPECT_EQ(CfApiWrapper::connectedRoot(), second_);
     EXPECT_FALSE(platformConnected(first_));
     EXPECT_TRUE(platformConnected(second_));
+
+    ASSERT_EQ(CfApiWrapper::disconnectSyncRoot(), S_OK);
+    EXPECT_EQ(CfApiWrapper::connectionKey().Internal, 0);
+    EXPECT_TRUE(CfApiWrapper::connectedRoot().isEmpty());
+    EXPECT_FALSE(platformConnected(second_));
 }
 
 TEST_F(ConnectionTest, AFailedConnectLeavesNothingConnected) {
@@ -123,27 +119,18 @@ TEST_F(ConnectionTest, APathScopedDisconnectIgnoresSeparatorsOneTrailingSeparato
 }
 
 TEST_F(ConnectionTest, ConcurrentCallersAlwaysLeaveOneConsistentConnection) {
+    const std::vector<std::function<HRESULT(int)>> calls = {
+        [&](int) { return CfApiWrapper::connectSyncRoot(first_); },
+        [&](int) { return CfApiWrapper::connectSyncRoot(second_); },
+        [&](int t) { return CfApiWrapper::disconnectSyncRoot(t % 2 ? first_ : second_); },
+        [](int) { return CfApiWrapper::disconnectSyncRoot(); },
+    };
     std::atomic<int> failures{0};
     std::vector<std::thread> threads;
     for (int t = 0; t < 4; ++t) {
         threads.emplace_back([&, t] {
             for (int i = 0; i < 25; ++i) {
-                HRESULT hr = S_OK;
-                switch ((t + i) % 4) {
-                    case 0:
-                        hr = CfApiWrapper::connectSyncRoot(first_);
-                        break;
-                    case 1:
-                        hr = CfApiWrapper::connectSyncRoot(second_);
-                        break;
-                    case 2:
-                        hr = CfApiWrapper::disconnectSyncRoot(t % 2 ? first_ : second_);
-                        break;
-                    default:
-                        hr = CfApiWrapper::disconnectSyncRoot();
-                        break;
-                }
-                if (FAILED(hr)) ++failures;
+                if (FAILED(calls[(t + i) % 4](t))) ++failures;
             }
         });
     }

@@ -4,7 +4,6 @@
 
 #include <QRegularExpression>
 #include <QVariant>
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -30,31 +29,33 @@ struct Value {
     QVariant data;
 };
 
-// The type and data of one value, read directly from the registry.
+// The type of one value as the registry stores it, and its data.
 Value readValue(HKEY root, const QString& key, const QString& name, bool view64) {
     Value value;
+    value.data = Utility::registryGetKeyValue(root, key, name, view64);
     HKEY opened = nullptr;
     if (RegOpenKeyExW(root, key.toStdWString().c_str(), 0, KEY_READ | (view64 ? KEY_WOW64_64KEY : KEY_WOW64_32KEY),
-                      &opened) != ERROR_SUCCESS) {
-        return value;
+                      &opened) == ERROR_SUCCESS) {
+        RegQueryValueExW(opened, name.toStdWString().c_str(), nullptr, &value.type, nullptr, nullptr);
+        RegCloseKey(opened);
     }
-    DWORD type = REG_NONE;
-    DWORD size = 0;
-    std::wstring valueName = name.toStdWString();
-    if (RegQueryValueExW(opened, valueName.c_str(), nullptr, &type, nullptr, &size) == ERROR_SUCCESS) {
-        std::vector<BYTE> data(size + sizeof(wchar_t));
-        RegQueryValueExW(opened, valueName.c_str(), nullptr, &type, data.data(), &size);
-        value.type = type;
-        if (type == REG_DWORD) {
-            DWORD number = 0;
-            std::memcpy(&number, data.data(), sizeof(number));
-            value.data = static_cast<uint>(number);
-        } else {
-            value.data = QString::fromWCharArray(reinterpret_cast<const wchar_t*>(data.data()));
-        }
-    }
-    RegCloseKey(opened);
     return value;
+}
+
+// Runs `use` with the crawl scope of the system index, as a fresh client of the search service.
+void withCrawlScope(const std::function<void(ISearchCrawlScopeManager*)>& use) {
+    ISearchManager* manager = nullptr;
+    ISearchCatalogManager* catalog = nullptr;
+    ISearchCrawlScopeManager* scope = nullptr;
+    ASSERT_EQ(CoCreateInstance(CLSID_CSearchManager, nullptr, CLSCTX_LOCAL_SERVER, IID_ISearchManager,
+                               reinterpret_cast<LPVOID*>(&manager)),
+              S_OK);
+    ASSERT_EQ(manager->GetCatalog(L"SystemIndex", &catalog), S_OK);
+    ASSERT_EQ(catalog->GetCrawlScopeManager(&scope), S_OK);
+    use(scope);
+    scope->Release();
+    catalog->Release();
+    manager->Release();
 }
 
 class RegistrationTest : public testing::Test {
@@ -98,34 +99,40 @@ TEST_F(RegistrationTest, TheUserSidIsAStableLocalAccountSid) {
     EXPECT_EQ(CfApiWrapper::getWindowsSid(), sid);
 }
 
-TEST_F(RegistrationTest, RegistrationWritesEverySyncRootEntryUnderTheMachineIn64BitView) {
+TEST_F(RegistrationTest, RegistrationWritesEveryEntryRemovesTheRetiredNamespaceKeyAndRewritesLostEntries) {
+    const QString retired = kNamespace + "\\" + clsid_;
+    ASSERT_TRUE(Utility::registrySetKeyValue(HKEY_CURRENT_USER, retired + "\\Sub", "x", REG_SZ, "old", true));
+    ASSERT_TRUE(Utility::registrySetKeyValue(HKEY_CURRENT_USER, retired, "", REG_SZ, "old", false));
+    LogCapture capture;
     ASSERT_EQ(registerRoot(), S_OK);
     EXPECT_TRUE(isRegistered());
-    const QString sid = CfApiWrapper::getWindowsSid();
+    EXPECT_TRUE(capture.contains("Successfully set Registry keys for shell integration at:"));
+    for (bool view64 : {true, false}) EXPECT_FALSE(Utility::registryKeyExists(HKEY_CURRENT_USER, retired, view64));
+    EXPECT_FALSE(capture.contains("Failed to fully clean retired CFAPI Desktop Namespace"));
+    EXPECT_TRUE(CfApiWrapper::retireDesktopNamespaceKey(HKEY_CURRENT_USER, retired, true)) << "already gone is done";
+
+    // The sync-root key lives under the machine, in the 64-bit view only.
     const QString display = config_->displayName();
     expectValue(HKEY_LOCAL_MACHINE, syncRootKey_, "Flags", true, REG_DWORD, 2u);
     expectValue(HKEY_LOCAL_MACHINE, syncRootKey_, "DisplayNameResource", true, REG_EXPAND_SZ, display);
-    Value icon = readValue(HKEY_LOCAL_MACHINE, syncRootKey_, "IconResource", true);
+    const Value icon = readValue(HKEY_LOCAL_MACHINE, syncRootKey_, "IconResource", true);
     EXPECT_EQ(icon.type, static_cast<DWORD>(REG_EXPAND_SZ));
     EXPECT_TRUE(icon.data.toString().endsWith("\\RoreRoduv32.dll,0")) << icon.data.toString().toStdString();
-    expectValue(HKEY_LOCAL_MACHINE, syncRootKey_ + "\\UserSyncRoots", sid, true, REG_SZ, path_);
+    expectValue(HKEY_LOCAL_MACHINE, syncRootKey_ + "\\UserSyncRoots", CfApiWrapper::getWindowsSid(), true, REG_SZ,
+                path_);
     expectValue(HKEY_LOCAL_MACHINE, syncRootKey_, "NamespaceCLSID", true, REG_SZ, clsid_);
-    // Only the 64-bit view carries the sync-root key.
     EXPECT_FALSE(Utility::registryKeyExists(HKEY_LOCAL_MACHINE, syncRootKey_, false));
-}
 
-TEST_F(RegistrationTest, RegistrationWritesTheShellFolderClassForTheUserInBothViews) {
-    ASSERT_EQ(registerRoot(), S_OK);
-    const QString icon = readValue(HKEY_LOCAL_MACHINE, syncRootKey_, "IconResource", true).data.toString();
+    // The shell-folder class is the user's, in both views.
     for (bool view64 : {true, false}) {
-        expectValue(HKEY_CURRENT_USER, clsidKey_, "", view64, REG_SZ, config_->displayName());
+        expectValue(HKEY_CURRENT_USER, clsidKey_, "", view64, REG_SZ, display);
         expectValue(HKEY_CURRENT_USER, clsidKey_, "InfoTip", view64, REG_SZ, QString::fromUtf8("从这里进入Calimbra"));
         expectValue(HKEY_CURRENT_USER, clsidKey_, "SortOrderIndex", view64, REG_DWORD, 65u);
         expectValue(HKEY_CURRENT_USER, clsidKey_, "System.IsPinnedToNamespaceTree", view64, REG_DWORD, 0u);
         expectValue(HKEY_CURRENT_USER, clsidKey_, "System.ItemAuthors", view64, REG_SZ,
                     QString::fromUtf8("双击进入Calimbra"));
         expectValue(HKEY_CURRENT_USER, clsidKey_, "TileInfo", view64, REG_SZ, "prop:System.ItemAuthors");
-        expectValue(HKEY_CURRENT_USER, clsidKey_ + "\\DefaultIcon", "", view64, REG_SZ, icon);
+        expectValue(HKEY_CURRENT_USER, clsidKey_ + "\\DefaultIcon", "", view64, REG_SZ, icon.data);
         expectValue(HKEY_CURRENT_USER, clsidKey_ + "\\InProcServer32", "", view64, REG_SZ,
                     "%SystemRoot%\\system32\\shell32.dll");
         expectValue(HKEY_CURRENT_USER, clsidKey_ + "\\Instance", "CLSID", view64, REG_SZ,
@@ -137,23 +144,8 @@ TEST_F(RegistrationTest, RegistrationWritesTheShellFolderClassForTheUserInBothVi
         expectValue(HKEY_CURRENT_USER, clsidKey_ + "\\ShellFolder", "FolderValueFlags", view64, REG_DWORD, 552u);
         expectValue(HKEY_CURRENT_USER, kNewStartPanel, clsid_, view64, REG_DWORD, 1u);
     }
-}
 
-TEST_F(RegistrationTest, TheRetiredDesktopNamespaceKeyIsRemovedInBothViews) {
-    const QString key = kNamespace + "\\" + clsid_;
-    ASSERT_TRUE(Utility::registrySetKeyValue(HKEY_CURRENT_USER, key + "\\Sub", "x", REG_SZ, "old", true));
-    ASSERT_TRUE(Utility::registrySetKeyValue(HKEY_CURRENT_USER, key, "", REG_SZ, "old", false));
-    LogCapture capture;
-    ASSERT_EQ(registerRoot(), S_OK);
-    EXPECT_FALSE(Utility::registryKeyExists(HKEY_CURRENT_USER, key, true));
-    EXPECT_FALSE(Utility::registryKeyExists(HKEY_CURRENT_USER, key, false));
-    EXPECT_FALSE(capture.contains("Failed to fully clean retired CFAPI Desktop Namespace"));
-    EXPECT_TRUE(capture.contains("Successfully set Registry keys for shell integration at:"));
-    EXPECT_TRUE(CfApiWrapper::retireDesktopNamespaceKey(HKEY_CURRENT_USER, key, true));
-}
-
-TEST_F(RegistrationTest, RegisteringAgainUpdatesAndRewritesTheEntries) {
-    ASSERT_EQ(registerRoot(), S_OK);
+    // Registering again updates the root and rewrites lost entries.
     ASSERT_TRUE(Utility::registryDeleteKeyTree(HKEY_CURRENT_USER, clsidKey_, true));
     ASSERT_TRUE(Utility::registryDeleteKeyTree(HKEY_LOCAL_MACHINE, syncRootKey_, true));
     ASSERT_EQ(registerRoot(), S_OK);
@@ -214,21 +206,10 @@ TEST_F(RegistrationTest, WithoutAUserSidNoShellIntegrationIsWrittenOrRemovedButT
 TEST_F(RegistrationTest, UnregistrationRemovesTheRootItsEntriesAndItsSearchScope) {
     ASSERT_EQ(registerRoot(), S_OK);
     const std::wstring url = L"file:///" + path_.toStdWString();
-    {
-        ISearchManager* manager = nullptr;
-        ISearchCatalogManager* catalog = nullptr;
-        ISearchCrawlScopeManager* scope = nullptr;
-        ASSERT_EQ(CoCreateInstance(CLSID_CSearchManager, nullptr, CLSCTX_LOCAL_SERVER, IID_ISearchManager,
-                                   reinterpret_cast<LPVOID*>(&manager)),
-                  S_OK);
-        ASSERT_EQ(manager->GetCatalog(L"SystemIndex", &catalog), S_OK);
-        ASSERT_EQ(catalog->GetCrawlScopeManager(&scope), S_OK);
+    withCrawlScope([&](ISearchCrawlScopeManager* scope) {
         ASSERT_EQ(scope->AddUserScopeRule(url.c_str(), TRUE, FALSE, 0), S_OK);
         ASSERT_EQ(scope->SaveAll(), S_OK);
-        scope->Release();
-        catalog->Release();
-        manager->Release();
-    }
+    });
 
     EXPECT_EQ(CfApiWrapper::unregisterSyncRoot(path_), S_OK);
     EXPECT_FALSE(isRegistered());
@@ -238,18 +219,7 @@ TEST_F(RegistrationTest, UnregistrationRemovesTheRootItsEntriesAndItsSearchScope
         expectValue(HKEY_CURRENT_USER, kNewStartPanel, clsid_, view64, REG_DWORD, 1u);
     }
 
-    ISearchManager* manager = nullptr;
-    ISearchCatalogManager* catalog = nullptr;
-    ISearchCrawlScopeManager* scope = nullptr;
-    ASSERT_EQ(CoCreateInstance(CLSID_CSearchManager, nullptr, CLSCTX_LOCAL_SERVER, IID_ISearchManager,
-                               reinterpret_cast<LPVOID*>(&manager)),
-              S_OK);
-    ASSERT_EQ(manager->GetCatalog(L"SystemIndex", &catalog), S_OK);
-    ASSERT_EQ(catalog->GetCrawlScopeManager(&scope), S_OK);
-    EXPECT_EQ(scope->RemoveScopeRule(url.c_str()), S_FALSE);
-    scope->Release();
-    catalog->Release();
-    manager->Release();
+    withCrawlScope([&](ISearchCrawlScopeManager* scope) { EXPECT_EQ(scope->RemoveScopeRule(url.c_str()), S_FALSE); });
 }
 
 TEST_F(RegistrationTest, AFailedUnregistrationIsReportedAndTheCleanUpStillRuns) {
