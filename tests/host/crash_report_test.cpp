@@ -16,51 +16,38 @@ namespace {
 
 using nimbrel::test::waitUntil;
 
-TEST(CrashReportVersionTest, CutsBeforeTheLastDot) {
-    EXPECT_EQ(crashReportVersion("8.8.0.20260828"), "8.8.0");
-    EXPECT_EQ(crashReportVersion("9.1"), "9");
-    EXPECT_EQ(crashReportVersion("1.2.3."), "1.2.3");
+TEST(CrashReportVersionTest, CutsBeforeTheLastDotOrFallsBackWhenNothingPrecedesIt) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"8.8.0.20260828", "8.8.0"}, {"9.1", "9"},           {"1.2.3.", "1.2.3"},
+        {"20260828", "6.0.0"},       {".20260828", "6.0.0"}, {"", "6.0.0"},
+    };
+    for (const auto& [full, cut] : cases) EXPECT_EQ(crashReportVersion(full), cut) << full;
 }
 
-TEST(CrashReportVersionTest, FallsBackWhenNothingPrecedesTheDot) {
-    EXPECT_EQ(crashReportVersion("20260828"), "6.0.0");
-    EXPECT_EQ(crashReportVersion(".20260828"), "6.0.0");
-    EXPECT_EQ(crashReportVersion(""), "6.0.0");
-}
-
-TEST(CrashReportHeaderTest, CarriesBuildStartOsAndAccounts) {
+TEST(CrashReportHeaderTest, CarriesBuildStartOsAndAccountsCutToItsBuffer) {
     EXPECT_EQ(crashReportHeader("2026-12-05 10:11:12", "Debian GNU/Linux 12", "ann;bob"),
               "compiletime:  Sep 18 2026 16:59:48\r\nstarttime:  2026-12-05 10:11:12\r\n"
               "OSVersion:  Debian GNU/Linux 12\r\naccList:  ann;bob");
-}
-
-TEST(CrashReportHeaderTest, FalseAccountListIsWrittenEmpty) {
+    // A "false" account list is written empty.
     EXPECT_TRUE(crashReportHeader("t", "os", "false").endsWith("\r\naccList:  "));
     EXPECT_TRUE(crashReportHeader("t", "os", "").endsWith("\r\naccList:  "));
-}
-
-TEST(CrashReportHeaderTest, IsCutToItsBuffer) {
     QString header = crashReportHeader("t", "os", QString(5000, 'a'));
     EXPECT_EQ(header.size(), 1026);
     EXPECT_TRUE(header.startsWith("compiletime:  "));
 }
 
-TEST(CrashRptThrottleTest, NeverArmedAlwaysSends) {
-    auto throttle = crashRptThrottle(1764930000u, 4294967295u, 216);
-    EXPECT_EQ(throttle.elapsed, 1764930001u);
-    EXPECT_TRUE(throttle.sendNow());
-    EXPECT_EQ(throttle.remainingSeconds(), 0u);
-}
+TEST(CrashRptThrottleTest, SendsWhenNeverArmedOrOnceTheIntervalHasPassedAndWaitsForTheRestWithin) {
+    auto never = crashRptThrottle(1764930000u, 4294967295u, 216);
+    EXPECT_EQ(never.elapsed, 1764930001u);
+    EXPECT_TRUE(never.sendNow());
+    EXPECT_EQ(never.remainingSeconds(), 0u);
 
-TEST(CrashRptThrottleTest, WithinTheIntervalWaitsForTheRest) {
-    auto throttle = crashRptThrottle(1764930100u, 1764930000u, 216);
-    EXPECT_FALSE(throttle.sendNow());
-    EXPECT_EQ(throttle.remainingSeconds(), 116u);
+    auto within = crashRptThrottle(1764930100u, 1764930000u, 216);
+    EXPECT_FALSE(within.sendNow());
+    EXPECT_EQ(within.remainingSeconds(), 116u);
     EXPECT_FALSE(crashRptThrottle(1764930215u, 1764930000u, 216).sendNow());
     EXPECT_TRUE(crashRptThrottle(1764930216u, 1764930000u, 216).sendNow());
-}
-
-TEST(CrashRptThrottleTest, ClockSetBackWrapsToSending) {
+    // A clock set back wraps round to sending.
     EXPECT_TRUE(crashRptThrottle(1764930000u, 1764930050u, 216).sendNow());
 }
 

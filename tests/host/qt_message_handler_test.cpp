@@ -8,15 +8,6 @@
 
 namespace {
 
-TEST(QtMessageHandlerTest, MapsQtTypesToLogLevels) {
-    EXPECT_EQ(qtMessageLogLevel(QtDebugMsg), 1);
-    EXPECT_EQ(qtMessageLogLevel(QtInfoMsg), 2);
-    EXPECT_EQ(qtMessageLogLevel(QtWarningMsg), 3);
-    EXPECT_EQ(qtMessageLogLevel(QtCriticalMsg), 4);
-    EXPECT_EQ(qtMessageLogLevel(QtFatalMsg), 5);
-    EXPECT_EQ(qtMessageLogLevel(static_cast<QtMsgType>(17)), -1);
-}
-
 TEST(QtMessageHandlerTest, QtMessagesReachTheLogWithSourcePrefix) {
     LogCapture capture;
     installQtMessageHandler();

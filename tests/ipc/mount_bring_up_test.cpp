@@ -25,7 +25,7 @@ protected:
     std::string folder_ = makeScratchDir("root");
 };
 
-TEST_F(MountBringUpTest, AFreshFolderBecomesARegisteredConnectedRootOfThisServer) {
+TEST_F(MountBringUpTest, AFreshFolderBecomesAConnectedRootOfThisServerAndAMountAgainRefreshesIt) {
     ASSERT_EQ(S_OK, mount(folder_));
     RootView view = viewRoot(folder_);
     EXPECT_TRUE(view.registered);
@@ -37,10 +37,8 @@ TEST_F(MountBringUpTest, AFreshFolderBecomesARegisteredConnectedRootOfThisServer
     EXPECT_EQ(1, log_.count("CMountMirrorMgr::_mount  Sync root registered successfully: " +
                             QString::fromStdWString(native(folder_)).toStdString()));
     EXPECT_EQ(1, log_.count("CMountMirrorMgr::_mount  Mount mirror server leave,path ="));
-}
 
-TEST_F(MountBringUpTest, AnExistingRootIsRefreshedSilentlyAndListedOnce) {
-    ASSERT_EQ(S_OK, mount(folder_));
+    // Mounted again, the existing root is refreshed silently and listed once.
     const int registrations = callCount("CfRegisterSyncRoot");
     ASSERT_EQ(S_OK, mount(folder_));
     // The registration is renewed, but only the first bring-up reports it.

@@ -2,14 +2,9 @@
 // and the runtime state that rides along.
 #include <gtest/gtest.h>
 
-#include <QString>
-
 #include "ipc/service_ipc_manager.h"
 #include "manager_fixture.h"
-#include "platform/cfapi.h"
-#include "platform/fault_injection.h"
-#include "suite/logbridge/log_capture.h"
-#include "support/test_env.h"
+#include "mount_fixture.h"
 
 namespace nimbrel::test {
 namespace {
@@ -24,14 +19,7 @@ protected:
     std::wstring mountBody(const std::string& extra = "") {
         return QString::fromStdString("{\"mountPath\":\"" + folder_ + "\"" + extra + "}").toStdWString();
     }
-    bool connected() {
-        CF_SYNC_ROOT_PROVIDER_INFO info{};
-        DWORD returned = 0;
-        const std::wstring wide = QString::fromStdString(folder_).toStdWString();
-        return SUCCEEDED(
-                   CfGetSyncRootInfoByPath(wide.c_str(), CF_SYNC_ROOT_INFO_PROVIDER, &info, sizeof(info), &returned)) &&
-               info.ProviderStatus != CF_PROVIDER_STATUS_DISCONNECTED;
-    }
+    bool connected() { return viewRoot(folder_).connected; }
 
     std::string folder_ = makeScratchDir("root");
 };
@@ -53,8 +41,7 @@ TEST_F(MountHandlersTest, MountMirrorAnswersSuccessAndTakesTheRuntimeState) {
                                                        R"("contextMenuAllowed":true,"status":"4","reason":2})")));
     EXPECT_TRUE(log.contains("invalid sync runtime state, source:mountMirror"));
     EXPECT_EQ(4, CServiceIpcManager::instance().getSyncRuntimeState().status);
-    EXPECT_EQ(std::vector<std::wstring>{QString::fromStdString(folder_).replace('/', '\\').toStdWString()},
-              CServiceIpcManager::instance().mountedPathsCopy());
+    EXPECT_EQ(std::vector<std::wstring>{native(folder_)}, CServiceIpcManager::instance().mountedPathsCopy());
 }
 
 TEST_F(MountHandlersTest, UnmountMirrorAlwaysAnswersSuccessAndTakesTheRuntimeState) {

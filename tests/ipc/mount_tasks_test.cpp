@@ -34,7 +34,19 @@ protected:
     bool waitUnmounted(const std::string& path, int count = 1) {
         return waitUntil([&] { return ended(path) >= count; });
     }
+    // The index of the first (or last) log line holding `fragment`; the line count when none does.
+    std::size_t lineOf(const std::string& fragment, bool last = false) {
+        const auto lines = log_.lines();
+        std::size_t found = lines.size();
+        for (std::size_t i = 0; i < lines.size(); ++i) {
+            if (lines[i].text.find(fragment) == std::string::npos) continue;
+            found = i;
+            if (!last) break;
+        }
+        return found;
+    }
     std::string folder_ = makeScratchDir("root");
+    std::string second_ = makeScratchDir("second");
 };
 
 TEST_F(MountTasksTest, AnUnmountRunsOnThePoolAndTakesTheRootDown) {
@@ -67,19 +79,11 @@ TEST_F(MountTasksTest, ASlowUnregisterKeepsTheRootProtectedAndAMountWaitsForIt) 
     // The mount waited for the background unregistration, then brought the root up again.
     EXPECT_TRUE(log_.contains(
         "CMountMirrorMgr::waitForPendingUnregister wait same sync root unregister before mount, path:" + folder_));
-    const auto lines = log_.lines();
-    // The last line with `fragment`: the second bring-up's, where there are two.
-    auto position = [&](const std::string& fragment) {
-        std::size_t found = lines.size();
-        for (std::size_t i = 0; i < lines.size(); ++i) {
-            if (lines[i].text.find(fragment) != std::string::npos) found = i;
-        }
-        return found;
-    };
-    EXPECT_LT(position("CfUnregisterSyncRoot succeeded in background"),
-              position("same sync root unregister finished before mount"));
-    EXPECT_LT(position("same sync root unregister finished before mount"),
-              position("CMountMirrorMgr::_mount  Mount mirror server enter"));
+    // The second bring-up's enter line is the last one.
+    EXPECT_LT(lineOf("CfUnregisterSyncRoot succeeded in background"),
+              lineOf("same sync root unregister finished before mount"));
+    EXPECT_LT(lineOf("same sync root unregister finished before mount"),
+              lineOf("CMountMirrorMgr::_mount  Mount mirror server enter", true));
     RootView view = viewRoot(folder_);
     EXPECT_TRUE(view.registered);
     EXPECT_TRUE(view.connected);
@@ -116,49 +120,38 @@ TEST_F(MountTasksTest, AnUnmountWaitsForTheMountOfItsPath) {
 
     EXPECT_TRUE(log_.contains(" Waiting for mount to complete before unMount, mountPath:" + folder_));
     EXPECT_TRUE(log_.contains(" UnMount mirror server enqueque (after mount wait), mountPath:" + folder_));
-    const auto lines = log_.lines();
-    std::size_t mountEnded = lines.size();
-    std::size_t unmountStarted = lines.size();
-    for (std::size_t i = 0; i < lines.size(); ++i) {
-        // The first task to leave the map is the mount's.
-        if (lines[i].text.find(" Removing task from map, path:") != std::string::npos && mountEnded == lines.size()) {
-            mountEnded = i;
-        }
-        if (lines[i].text.find("CMountMirrorMgr::_unMount  START") != std::string::npos) unmountStarted = i;
-    }
-    EXPECT_LT(mountEnded, unmountStarted);
+    // The first task to leave the map is the mount's.
+    EXPECT_LT(lineOf(" Removing task from map, path:"), lineOf("CMountMirrorMgr::_unMount  START"));
     EXPECT_FALSE(viewRoot(folder_).registered);
 }
 
 TEST_F(MountTasksTest, UnmountingOneOfTwoRootsKeepsTheOtherOnesIntegrationAndConnection) {
-    const std::string second = makeScratchDir("second");
     ASSERT_EQ(S_OK, mount(folder_));
-    ASSERT_EQ(S_OK, mount(second));
+    ASSERT_EQ(S_OK, mount(second_));
     unmount(folder_);
     ASSERT_TRUE(waitUnmounted(folder_));
 
     EXPECT_TRUE(log_.contains("ms skippedForActiveRoot:true"));
     EXPECT_TRUE(log_.contains(" Re-registered shell extensions after unmount for: " +
-                              QString::fromStdWString(native(second)).toStdString()));
-    EXPECT_TRUE(viewRoot(second).connected);
+                              QString::fromStdWString(native(second_)).toStdString()));
+    EXPECT_TRUE(viewRoot(second_).connected);
     EXPECT_TRUE(shellFolderRegistered());
-    EXPECT_EQ(QString::fromStdWString(native(second)), shellIntegrationRoot());
-    EXPECT_EQ(std::vector<std::wstring>{native(second)}, manager_->mountedPathsCopy());
+    EXPECT_EQ(QString::fromStdWString(native(second_)), shellIntegrationRoot());
+    EXPECT_EQ(std::vector<std::wstring>{native(second_)}, manager_->mountedPathsCopy());
 }
 
 TEST_F(MountTasksTest, UnmountingTheLatestRootGivesTheIntegrationBackToTheOther) {
-    const std::string second = makeScratchDir("second");
     ASSERT_EQ(S_OK, mount(folder_));
-    ASSERT_EQ(S_OK, mount(second));
+    ASSERT_EQ(S_OK, mount(second_));
     // The integration points at the latest root; its unmount removes it, and the re-registration
     // of the root still mounted restores it.
-    ASSERT_EQ(QString::fromStdWString(native(second)), shellIntegrationRoot());
-    unmount(second);
-    ASSERT_TRUE(waitUnmounted(second));
+    ASSERT_EQ(QString::fromStdWString(native(second_)), shellIntegrationRoot());
+    unmount(second_);
+    ASSERT_TRUE(waitUnmounted(second_));
     EXPECT_EQ(QString::fromStdWString(native(folder_)), shellIntegrationRoot());
     EXPECT_TRUE(shellFolderRegistered());
     EXPECT_TRUE(viewRoot(folder_).registered);
-    EXPECT_FALSE(viewRoot(second).registered);
+    EXPECT_FALSE(viewRoot(second_).registered);
 }
 
 TEST_F(MountTasksTest, FailedUnmountStepsAreRecordedAndReleaseTheRoot) {

@@ -48,15 +48,12 @@ TEST_F(ProxyHandlersTest, EveryRefusalAnswers301AndChangesNothing) {
         EXPECT_EQ(kRefused, send(std::wstring(L"ziduZuduSendConfig\r\n") + body)) << body;
     }
     EXPECT_EQ(kRefused, send(L"ziduZuduSendConfig\r\nnot json"));
-    EXPECT_EQ(QStringLiteral("keep.me"), CProxyWrapper::instance().activeProxy().address);
-    EXPECT_EQ(kProxySocks4, CProxyWrapper::instance().activeProxy().type);
-}
-
-TEST_F(ProxyHandlersTest, ReloadProxyRefusesABodyThatIsNotJson) {
     EXPECT_EQ(
         L"{\"code\":\"S_FAIL\",\"errorCode\":\"301\",\"summary\":\"CClientIpcManager::onIpcZiduZuduReloadProxy return "
         L"failed\"}",
         send(L"ziduZuduReloadProxy\r\n{"));
+    EXPECT_EQ(QStringLiteral("keep.me"), CProxyWrapper::instance().activeProxy().address);
+    EXPECT_EQ(kProxySocks4, CProxyWrapper::instance().activeProxy().type);
 }
 
 TEST_F(ProxyHandlersTest, RepairNoticesCarryCleanedWindowsPaths) {

@@ -16,12 +16,6 @@ using DispatchTest = ServiceIpcManagerTest;
 
 std::string utf8(const std::wstring& text) { return QString::fromStdWString(text).toStdString(); }
 
-TEST_F(DispatchTest, StartUpAsksCheckOnlineThenAnnouncesPushOnline) {
-    client_.waitForCommands(2);
-    EXPECT_EQ((std::vector<std::string>{"checkOnline", "pushOnline"}), client_.commands());
-    EXPECT_TRUE(CServiceIpcManager::instance().getSyncRuntimeState().serviceOnline);
-}
-
 TEST_F(DispatchTest, GetMessageEchoesContentAndTheRequestersOwnName) {
     const std::string reply = utf8(send(L"getMessage\r\n{\"content\":\"x\"}"));
     std::smatch match;
@@ -52,7 +46,11 @@ TEST_F(DispatchTest, MalformedRequestsGetTheirFailureEnvelopes) {
     EXPECT_TRUE(capture.contains("CServiceIpcManager::OnRequest unkown cmd, not found ipc_command: pushFileStatus"));
 }
 
-TEST_F(DispatchTest, NewChannelAlwaysAnswersItsOwnBufferSizeAndAnUpperCaseGuid) {
+TEST_F(DispatchTest, FixedAnswersOfNewChannelCheckOnlineAndDiskInfo) {
+    EXPECT_EQ(L"{\"code\":\"S_OK\"}", send(L"checkOnline\r\n"));
+    EXPECT_EQ(L"{\"var\":{\"disksize\":0,\"freedisksize\":0},\"code\":\"S_OK\"}",
+              send(L"getDiskinfo\r\n{\"account\":\"a\"}"));
+    // newChannel answers its own buffer size and a fresh upper-case GUID.
     const std::string reply = utf8(send(L"newChannel\r\n{\"command\":\"a\",\"bufferSize\":1}"));
     EXPECT_TRUE(std::regex_match(
         reply,
@@ -69,12 +67,6 @@ TEST_F(DispatchTest, BodiesThatAreNotJsonGetNoReplyFromTheEchoAndChannelHandlers
         EXPECT_EQ(L"", send(text, &result)) << text;
         EXPECT_EQ(kIpcRequestNoReply, result) << text;
     }
-}
-
-TEST_F(DispatchTest, CheckOnlineAndDiskInfoAnswerFixedSuccesses) {
-    EXPECT_EQ(L"{\"code\":\"S_OK\"}", send(L"checkOnline\r\n"));
-    EXPECT_EQ(L"{\"var\":{\"disksize\":0,\"freedisksize\":0},\"code\":\"S_OK\"}",
-              send(L"getDiskinfo\r\n{\"account\":\"a\"}"));
 }
 
 TEST_F(DispatchTest, CancelTasksMarksRunningDownloadsCancelled) {

@@ -7,18 +7,8 @@
 
 #include <atomic>
 #include <future>
-#include <thread>
 
 namespace {
-
-TEST(DetachedThreadTest, RunsTheTaskOnANewThread) {
-    std::promise<std::thread::id> ranOn;
-    std::uintptr_t handle = startDetachedThread([&] { ranOn.set_value(std::this_thread::get_id()); });
-    EXPECT_NE(handle, kThreadStartFailed);
-    auto future = ranOn.get_future();
-    ASSERT_EQ(future.wait_for(std::chrono::seconds(30)), std::future_status::ready);
-    EXPECT_NE(future.get(), std::this_thread::get_id());
-}
 
 // No new thread can start in this process: it becomes an ordinary user (root ignores the limit)
 // whose process limit it already reaches on its own.

@@ -13,21 +13,19 @@ std::wstring systemText(DWORD code) {
     return std::wstring(buffer, length);
 }
 
-TEST(Win32ErrorText, Win32CodesAndTheirHresultsGiveTheSystemText) {
-    EXPECT_EQ(systemText(ERROR_FILE_NOT_FOUND), L"The system cannot find the file specified.\r\n");
-    EXPECT_EQ(systemText(ERROR_ALREADY_EXISTS), L"Cannot create a file when that file already exists.\r\n");
-    EXPECT_EQ(systemText(static_cast<DWORD>(HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED))), L"Access is denied.\r\n");
-    EXPECT_EQ(systemText(static_cast<DWORD>(E_INVALIDARG)), L"The parameter is incorrect.\r\n");
-    EXPECT_EQ(systemText(static_cast<DWORD>(E_FAIL)), L"Unspecified error\r\n");
-}
-
-TEST(Win32ErrorText, CloudFilesCodes) {
-    EXPECT_EQ(systemText(0x8007016Au), L"The cloud file provider is not running.\r\n");
-    EXPECT_EQ(systemText(0x80070178u), L"The file is not a cloud file.\r\n");
-    EXPECT_EQ(systemText(0x8007017Au),
-              L"The cloud sync root is already connected with another cloud sync provider.\r\n");
-    EXPECT_EQ(systemText(0x8007018Cu),
-              L"The cloud operation cannot be performed on a file with incompatible hardlinks.\r\n");
+TEST(Win32ErrorText, Win32CodesTheirHresultsAndCloudFilesCodesGiveTheSystemText) {
+    const std::pair<DWORD, const wchar_t*> cases[] = {
+        {ERROR_FILE_NOT_FOUND, L"The system cannot find the file specified.\r\n"},
+        {ERROR_ALREADY_EXISTS, L"Cannot create a file when that file already exists.\r\n"},
+        {static_cast<DWORD>(HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED)), L"Access is denied.\r\n"},
+        {static_cast<DWORD>(E_INVALIDARG), L"The parameter is incorrect.\r\n"},
+        {static_cast<DWORD>(E_FAIL), L"Unspecified error\r\n"},
+        {0x8007016Au, L"The cloud file provider is not running.\r\n"},
+        {0x80070178u, L"The file is not a cloud file.\r\n"},
+        {0x8007017Au, L"The cloud sync root is already connected with another cloud sync provider.\r\n"},
+        {0x8007018Cu, L"The cloud operation cannot be performed on a file with incompatible hardlinks.\r\n"},
+    };
+    for (const auto& [code, text] : cases) EXPECT_EQ(systemText(code), text) << std::hex << code;
 }
 
 TEST(Win32ErrorText, UnknownCodeFailsWithMessageNotFound) {

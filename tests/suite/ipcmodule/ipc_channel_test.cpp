@@ -22,13 +22,6 @@ namespace {
 
 using nimbrel::test::waitUntil;
 
-CreateIpcInterfaceFn loadFactory() {
-    std::string path = nimbrel::test::appDir() + "/libipcmodule.so";
-    void* module = dlopen(path.c_str(), RTLD_NOW);
-    if (!module) return nullptr;
-    return reinterpret_cast<CreateIpcInterfaceFn>(dlsym(module, "CreateIpcInterface"));
-}
-
 // A receiver whose behaviour each test chooses.
 class Receiver : public IRequestNotify {
 public:
@@ -55,22 +48,18 @@ private:
     int completed_ = 0;
 };
 
-struct Peer {
-    Receiver receiver;
-    IIpcInterface* channel = nullptr;
-};
-
 class IpcChannelTest : public testing::Test {
 protected:
     void SetUp() override {
-        factory_ = loadFactory();
+        void* module = dlopen((nimbrel::test::appDir() + "/libipcmodule.so").c_str(), RTLD_NOW);
+        ASSERT_NE(nullptr, module) << dlerror();
+        factory_ = reinterpret_cast<CreateIpcInterfaceFn>(dlsym(module, "CreateIpcInterface"));
         ASSERT_NE(nullptr, factory_) << dlerror();
     }
 
-    void create(Peer& peer) {
-        ASSERT_EQ(0, factory_(&peer.channel, &peer.receiver));
+    void create(Receiver& peer) {
+        ASSERT_EQ(0, factory_(&peer.channel, &peer));
         ASSERT_NE(nullptr, peer.channel);
-        peer.receiver.channel = peer.channel;
     }
 
     // Server listens on "plugin->service" and sends on "service->plugin"; the client swaps them.
@@ -83,54 +72,36 @@ protected:
     }
 
     std::string socketPath(const std::string& channel) { return nimbrel::test::runtimeDir() + "/ipc-" + channel; }
+    sockaddr_un unixAddress(const std::string& channel) {
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        std::strcpy(address.sun_path, socketPath(channel).c_str());
+        return address;
+    }
 
     CreateIpcInterfaceFn factory_ = nullptr;
-    Peer server_;
-    Peer client_;
+    Receiver server_;
+    Receiver client_;
 };
 
-TEST_F(IpcChannelTest, RequestsFlowBothWaysAndRepliesCarryTheAnswer) {
-    connectPair();
-    server_.receiver.onRequest = [&](const char* name, const std::wstring& text) {
-        server_.channel->reply(name, L"server got " + text);
-    };
-    client_.receiver.onRequest = [&](const char* name, const std::wstring& text) {
-        client_.channel->reply(name, L"client got " + text);
-    };
-
-    std::wstring answer;
-    EXPECT_EQ(kIpcRequestOk, client_.channel->request(L"getMessage\r\n{\"content\":\"\u4E91\"}", answer));
-    EXPECT_EQ(L"server got getMessage\r\n{\"content\":\"\u4E91\"}", answer);
-    EXPECT_EQ(kIpcRequestOk, server_.channel->request(L"checkOnline\r\n", answer));
-    EXPECT_EQ(L"client got checkOnline\r\n", answer);
-}
-
-TEST_F(IpcChannelTest, IsReadyOnlyOnceThePeerListens) {
+TEST_F(IpcChannelTest, IsReadyOnlyOnceThePeerListensAndASendOnlyChannelRequestsWithoutListening) {
     create(server_);
+    create(client_);
+    server_.onRequest = [&](const char* name, const std::wstring& text) {
+        server_.channel->reply(name, L"got " + text);
+    };
     EXPECT_FALSE(server_.channel->isReady());
     ASSERT_TRUE(server_.channel->start("plugin-service", "service-plugin"));
     EXPECT_FALSE(server_.channel->start("plugin-service", "service-plugin"));
     ASSERT_TRUE(waitUntil([&] { return access(socketPath("plugin-service").c_str(), F_OK) == 0; }));
     EXPECT_FALSE(server_.channel->isReady());
 
-    create(client_);
-    ASSERT_TRUE(client_.channel->start("service-plugin", "plugin-service"));
-    EXPECT_TRUE(waitUntil([&] { return server_.channel->isReady(); }));
-}
-
-TEST_F(IpcChannelTest, ASendOnlyChannelRequestsWithoutListening) {
-    create(server_);
-    create(client_);
-    server_.receiver.onRequest = [&](const char* name, const std::wstring& text) {
-        server_.channel->reply(name, L"got " + text);
-    };
-    ASSERT_TRUE(server_.channel->start("plugin-service", "service-plugin"));
     ASSERT_TRUE(client_.channel->start("", "plugin-service"));
     ASSERT_TRUE(waitUntil([&] { return client_.channel->isReady(); }));
     std::wstring answer;
     EXPECT_EQ(kIpcRequestOk, client_.channel->request(L"x\r\n", answer));
     EXPECT_EQ(L"got x\r\n", answer);
-    server_.receiver.waitCompleted(1);
+    server_.waitCompleted(1);
 }
 
 TEST_F(IpcChannelTest, RequestToAGonePeerFailsAtOnce) {
@@ -144,10 +115,7 @@ TEST_F(IpcChannelTest, RequestToAGonePeerFailsAtOnce) {
 
     // A socket file left behind by a dead peer refuses the connection the same way.
     int fd = socket(AF_UNIX, SOCK_STREAM, 0);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::string path = socketPath("service-plugin");
-    std::strcpy(address.sun_path, path.c_str());
+    sockaddr_un address = unixAddress("service-plugin");
     ASSERT_EQ(0, bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)));
     close(fd);
     EXPECT_EQ(kIpcRequestPeerGone, server_.channel->request(L"checkOnline\r\n", answer));
@@ -159,7 +127,7 @@ TEST_F(IpcChannelTest, SilentPeerTimesOutAndUnansweredRequestEndsAtOnce) {
     std::mutex mutex;
     std::condition_variable released;
     bool release = false;
-    client_.receiver.onRequest = [&](const char* name, const std::wstring& text) {
+    client_.onRequest = [&](const char* name, const std::wstring& text) {
         if (text == L"silent\r\n") {
             std::unique_lock<std::mutex> lock(mutex);
             released.wait(lock, [&] { return release; });
@@ -177,11 +145,18 @@ TEST_F(IpcChannelTest, SilentPeerTimesOutAndUnansweredRequestEndsAtOnce) {
         release = true;
     }
     released.notify_all();
-    client_.receiver.waitCompleted(2);
+    client_.waitCompleted(2);
 }
 
-TEST_F(IpcChannelTest, ConcurrentRequestsEachGetTheirOwnReply) {
+TEST_F(IpcChannelTest, RequestsFlowBothWaysAndConcurrentRequestsEachGetTheirOwnReply) {
     connectPair();
+    server_.onRequest = [&](const char* name, const std::wstring& text) {
+        server_.channel->reply(name, L"server got " + text);
+    };
+    std::wstring answer;
+    EXPECT_EQ(kIpcRequestOk, client_.channel->request(L"getMessage\r\n{\"content\":\"\u4E91\"}", answer));
+    EXPECT_EQ(L"server got getMessage\r\n{\"content\":\"\u4E91\"}", answer);
+
     constexpr int kRequests = 32;
     std::mutex mutex;
     std::condition_variable allInside;
@@ -189,7 +164,7 @@ TEST_F(IpcChannelTest, ConcurrentRequestsEachGetTheirOwnReply) {
     std::vector<std::string> names;
     // Every handler holds its request until all of them are in flight, so replies can only
     // reach the right caller through the IPC name.
-    client_.receiver.onRequest = [&](const char* name, const std::wstring& text) {
+    client_.onRequest = [&](const char* name, const std::wstring& text) {
         {
             std::unique_lock<std::mutex> lock(mutex);
             names.push_back(name);
@@ -208,7 +183,7 @@ TEST_F(IpcChannelTest, ConcurrentRequestsEachGetTheirOwnReply) {
         });
     }
     for (auto& thread : threads) thread.join();
-    client_.receiver.waitCompleted(kRequests);
+    client_.waitCompleted(kRequests);
     for (int i = 0; i < kRequests; ++i) EXPECT_EQ(L"reply to n" + std::to_wstring(i) + L"\r\n", answers[i]);
     std::sort(names.begin(), names.end());
     EXPECT_EQ(names.end(), std::adjacent_find(names.begin(), names.end()));
@@ -217,17 +192,14 @@ TEST_F(IpcChannelTest, ConcurrentRequestsEachGetTheirOwnReply) {
 TEST_F(IpcChannelTest, MalformedFrameClosesOnlyItsOwnConnection) {
     connectPair();
     std::atomic<int> handled{0};
-    client_.receiver.onRequest = [&](const char* name, const std::wstring&) {
+    client_.onRequest = [&](const char* name, const std::wstring&) {
         ++handled;
         client_.channel->reply(name, L"ok");
     };
 
     auto sendRaw = [&](const std::string& bytes) {
         int fd = socket(AF_UNIX, SOCK_STREAM, 0);
-        sockaddr_un address{};
-        address.sun_family = AF_UNIX;
-        std::string path = socketPath("service-plugin");
-        std::strcpy(address.sun_path, path.c_str());
+        sockaddr_un address = unixAddress("service-plugin");
         EXPECT_EQ(0, connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)));
         EXPECT_EQ(static_cast<ssize_t>(bytes.size()), send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL));
         char byte;
@@ -242,7 +214,7 @@ TEST_F(IpcChannelTest, MalformedFrameClosesOnlyItsOwnConnection) {
     std::wstring answer;
     EXPECT_EQ(kIpcRequestOk, server_.channel->request(L"after\r\n", answer));
     EXPECT_EQ(L"ok", answer);
-    client_.receiver.waitCompleted(1);
+    client_.waitCompleted(1);
     EXPECT_EQ(1, handled.load());
 }
 
