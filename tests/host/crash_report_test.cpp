@@ -61,8 +61,8 @@ protected:
 
     void SetUp() override {
         g_syncConfig = std::make_shared<InitialisedRecord<CZiduZuduConfig>>(1);
-        settingsPath_ = QString::fromStdString(nimbrel::test::makeScratchDir("app") + "/config/settings.ini");
-        settings().openSettings(settingsPath_, [](const QString& key) { return g_syncConfig->settingsKey(key); });
+        const QString path = QString::fromStdString(nimbrel::test::makeScratchDir("app") + "/config/settings.ini");
+        settings().openSettings(path, [](const QString& key) { return g_syncConfig->settingsKey(key); });
     }
 
     static SettingsSingleton& settings() { return Singleton<SettingsSingleton>::instance(); }
@@ -101,17 +101,7 @@ protected:
             changed.notify_all();
         }
     };
-
-    QString settingsPath_;
 };
-
-TEST_F(CrashReportingTest, FirstStartWritesTheDefaultIntervalAndArmsSending) {
-    FakeTime time;
-    setUpCrashReporting("8.8.0.20260828", time.clock());
-    EXPECT_EQ(settings().getValue("SendMountCrashRptMinIntervel").toUInt(), 216u);
-    EXPECT_EQ(settings().getValue("MountCrashRptTime").toDateTime(), time.now);
-    EXPECT_FALSE(time.requestedSleep.has_value());
-}
 
 TEST_F(CrashReportingTest, StartWithinTheIntervalRearmsAfterTheRemainingSeconds) {
     FakeTime time;
@@ -138,16 +128,6 @@ TEST_F(CrashReportingTest, StoredIntervalIsHonoured) {
     setUpCrashReporting("8.8.0.20260828", time.clock());
     EXPECT_EQ(settings().getValue("MountCrashRptTime").toDateTime(), time.now);
     EXPECT_EQ(settings().getValue("SendMountCrashRptMinIntervel").toUInt(), 50u);
-}
-
-TEST_F(CrashReportingTest, MountModeKeepsItsOwnKeys) {
-    g_syncConfig = std::make_shared<InitialisedRecord<CMountDiskConfig>>(0);
-    FakeTime time;
-    setUpCrashReporting("8.8.0.20260828", time.clock());
-    auto text = nimbrel::test::readFile(settingsPath_.toStdString());
-    EXPECT_NE(text.find("mount__SendMountCrashRptMinIntervel=216"), std::string::npos) << text;
-    EXPECT_NE(text.find("mount__MountCrashRptTime="), std::string::npos) << text;
-    EXPECT_EQ(text.find("\nSendMountCrashRptMinIntervel"), std::string::npos) << text;
 }
 
 TEST_F(CrashReportingTest, FirstInstallationCreatesTheSettingsFileItAttaches) {

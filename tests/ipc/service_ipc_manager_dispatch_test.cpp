@@ -46,10 +46,8 @@ TEST_F(DispatchTest, MalformedRequestsGetTheirFailureEnvelopes) {
     EXPECT_TRUE(capture.contains("CServiceIpcManager::OnRequest unkown cmd, not found ipc_command: pushFileStatus"));
 }
 
-TEST_F(DispatchTest, FixedAnswersOfNewChannelCheckOnlineAndDiskInfo) {
+TEST_F(DispatchTest, FixedAnswersOfCheckOnlineAndNewChannel) {
     EXPECT_EQ(L"{\"code\":\"S_OK\"}", send(L"checkOnline\r\n"));
-    EXPECT_EQ(L"{\"var\":{\"disksize\":0,\"freedisksize\":0},\"code\":\"S_OK\"}",
-              send(L"getDiskinfo\r\n{\"account\":\"a\"}"));
     // newChannel answers its own buffer size and a fresh upper-case GUID.
     const std::string reply = utf8(send(L"newChannel\r\n{\"command\":\"a\",\"bufferSize\":1}"));
     EXPECT_TRUE(std::regex_match(

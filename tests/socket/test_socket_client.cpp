@@ -33,14 +33,13 @@ std::string frame(const std::string& body, int declaredLength) {
     return bytes + body;
 }
 
-SocketClient::SocketClient(int port, const char* address) {
+SocketClient::SocketClient(int port) {
     socket_ = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
     sockaddr_in server{};
     server.sin_family = AF_INET;
     server.sin_port = htons(static_cast<u_short>(port));
-    inet_pton(AF_INET, address, &server.sin_addr);
+    inet_pton(AF_INET, "127.0.0.1", &server.sin_addr);
     connected_ = connect(socket_, reinterpret_cast<sockaddr*>(&server), sizeof server) == 0;
-    if (!connected_) connectError_ = WSAGetLastError();
 }
 
 SocketClient::~SocketClient() { close(); }

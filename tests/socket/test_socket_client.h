@@ -21,13 +21,12 @@ inline std::string frame(const std::string& body) { return frame(body, static_ca
 
 class SocketClient {
 public:
-    explicit SocketClient(int port, const char* address = "127.0.0.1");
+    explicit SocketClient(int port);
     ~SocketClient();
     SocketClient(const SocketClient&) = delete;
     SocketClient& operator=(const SocketClient&) = delete;
 
     bool connected() const { return connected_; }
-    int connectError() const { return connectError_; }
     bool sendRaw(const std::string& bytes);
     // One reply frame's body; nothing when the server ends the connection first.
     std::optional<std::string> readReply();
@@ -39,7 +38,6 @@ private:
     bool receiveExactly(char* buffer, int length);
     SOCKET socket_ = INVALID_SOCKET;
     bool connected_ = false;
-    int connectError_ = 0;
 };
 
 // One request ("command\r\narguments") on a connection of its own; the reply body, or nothing.
