@@ -6,7 +6,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <condition_variable>
 #include <cstring>
 #include <functional>
@@ -22,11 +21,12 @@ namespace {
 
 using nimbrel::test::waitUntil;
 
-// A receiver whose behaviour each test chooses.
+// A receiver that answers "got " and the request, unless a test chooses otherwise.
 class Receiver : public IRequestNotify {
 public:
-    std::function<void(const char*, const std::wstring&)> onRequest;
     IIpcInterface* channel = nullptr;
+    std::function<void(const char*, const std::wstring&)> onRequest =
+        [this](const char* name, const std::wstring& text) { channel->reply(name, L"got " + text); };
 
     int OnRequest(const char* ipcName, const std::wstring& text) override {
         onRequest(ipcName, text);
@@ -40,6 +40,10 @@ public:
     void waitCompleted(int count) {
         std::unique_lock<std::mutex> lock(mutex_);
         changed_.wait(lock, [&] { return completed_ >= count; });
+    }
+    int completed() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return completed_;
     }
 
 private:
@@ -87,9 +91,6 @@ protected:
 TEST_F(IpcChannelTest, IsReadyOnlyOnceThePeerListensAndASendOnlyChannelRequestsWithoutListening) {
     create(server_);
     create(client_);
-    server_.onRequest = [&](const char* name, const std::wstring& text) {
-        server_.channel->reply(name, L"got " + text);
-    };
     EXPECT_FALSE(server_.channel->isReady());
     ASSERT_TRUE(server_.channel->start("plugin-service", "service-plugin"));
     EXPECT_FALSE(server_.channel->start("plugin-service", "service-plugin"));
@@ -150,12 +151,9 @@ TEST_F(IpcChannelTest, SilentPeerTimesOutAndUnansweredRequestEndsAtOnce) {
 
 TEST_F(IpcChannelTest, RequestsFlowBothWaysAndConcurrentRequestsEachGetTheirOwnReply) {
     connectPair();
-    server_.onRequest = [&](const char* name, const std::wstring& text) {
-        server_.channel->reply(name, L"server got " + text);
-    };
     std::wstring answer;
     EXPECT_EQ(kIpcRequestOk, client_.channel->request(L"getMessage\r\n{\"content\":\"\u4E91\"}", answer));
-    EXPECT_EQ(L"server got getMessage\r\n{\"content\":\"\u4E91\"}", answer);
+    EXPECT_EQ(L"got getMessage\r\n{\"content\":\"\u4E91\"}", answer);
 
     constexpr int kRequests = 32;
     std::mutex mutex;
@@ -191,12 +189,6 @@ TEST_F(IpcChannelTest, RequestsFlowBothWaysAndConcurrentRequestsEachGetTheirOwnR
 
 TEST_F(IpcChannelTest, MalformedFrameClosesOnlyItsOwnConnection) {
     connectPair();
-    std::atomic<int> handled{0};
-    client_.onRequest = [&](const char* name, const std::wstring&) {
-        ++handled;
-        client_.channel->reply(name, L"ok");
-    };
-
     auto sendRaw = [&](const std::string& bytes) {
         int fd = socket(AF_UNIX, SOCK_STREAM, 0);
         sockaddr_un address = unixAddress("service-plugin");
@@ -213,9 +205,9 @@ TEST_F(IpcChannelTest, MalformedFrameClosesOnlyItsOwnConnection) {
 
     std::wstring answer;
     EXPECT_EQ(kIpcRequestOk, server_.channel->request(L"after\r\n", answer));
-    EXPECT_EQ(L"ok", answer);
+    EXPECT_EQ(L"got after\r\n", answer);
     client_.waitCompleted(1);
-    EXPECT_EQ(1, handled.load());
+    EXPECT_EQ(1, client_.completed());
 }
 
 }  // namespace
