@@ -58,15 +58,6 @@ TEST(SyncVirtualConfigTest, SyncDiskRecordAnswersEveryName) {
          "__SYNC_PLUGIN_SERVICE_IPC_PIPE_NAME__", "_SocketApi_tcp_sync_", L"Software\\Tellwick\\Orvane"});
 }
 
-TEST(SyncVirtualConfigTest, MountModePrefixesEverySettingsKey) {
-    InitialisedRecord<CMountDiskConfig> mount(0);
-    InitialisedRecord<CZiduZuduConfig> sync(1);
-    EXPECT_EQ(mount.settingsKey("MountCrashRptTime"), "mount__MountCrashRptTime");
-    EXPECT_EQ(mount.settingsKey("SendMountCrashRptMinIntervel"), "mount__SendMountCrashRptMinIntervel");
-    EXPECT_EQ(sync.settingsKey("MountCrashRptTime"), "MountCrashRptTime");
-    EXPECT_EQ(sync.settingsKey("acclist"), "acclist");
-}
-
 TEST(SyncVirtualConfigTest, FactoryHoldsOneRecordPerModeAndRefusesOthers) {
     ASSERT_NE(createSyncConfig(0), nullptr);
     EXPECT_EQ(syncConfig()->serverAppName(true), "ZedoziZevoro");
