@@ -12,36 +12,48 @@ namespace nimbrel::platform::cf {
 
 namespace {
 
-std::optional<Item> placeholderAt(const std::string& hostPath) {
-    if (::getxattr(hostPath.c_str(), "user.nimbrel.cf", nullptr, 0) <= 0) return std::nullopt;
+constexpr const char* kTokenAttribute = "user.nimbrel.cf";
+
+// fd >= 0 looks the file up through the descriptor, hostPath otherwise.
+std::optional<Item> placeholderAt(const std::string& hostPath, int fd) {
+    const ssize_t token = fd >= 0 ? ::fgetxattr(fd, kTokenAttribute, nullptr, 0)
+                                  : ::getxattr(hostPath.c_str(), kTokenAttribute, nullptr, 0);
+    if (token <= 0) return std::nullopt;
     auto store = CfStore::current();
     if (!store) return std::nullopt;
-    auto item = resolveItem(*store, hostPath);
+    auto item = resolveItem(*store, hostPath, fd);
     if (!item || !item->record) return std::nullopt;
     return item;
 }
 
-}  // namespace
-
-void applicationOpened(const std::string& hostPath) {
-    auto item = placeholderAt(hostPath);
+void notifyOpen(const std::optional<Item>& item) {
     // The provider's own opens are its business, not an application's.
     if (!item || filterCoreFor(item->root->path)) return;
     requestThroughPort(item->root->path, PortOperation::Open, item->path, 0, 0);
 }
 
-DWORD applicationRead(const std::string& hostPath, const ProgressSink& progress) {
-    auto item = placeholderAt(hostPath);
-    if (!item || item->isDirectory() || item->record->hydrated || item->st.st_size == 0) return ERROR_SUCCESS;
+bool dataIsLocal(const Item& item) { return item.isDirectory() || item.record->hydrated || item.st.st_size == 0; }
+
+DWORD fetchWholeFile(const Item& item, const std::shared_ptr<FilterCore>& core, const ProgressSink& progress) {
     NTSTATUS status = STATUS_SUCCESS;
-    if (auto core = filterCoreFor(item->root->path)) {
+    if (core) {
         Requester self;
         self.processId = static_cast<DWORD>(::getpid());
-        status = core->requestData(item->path, 0, CF_EOF, self, progress);
+        status = core->requestData(item.path, 0, CF_EOF, self, progress);
     } else {
-        status = requestThroughPort(item->root->path, PortOperation::Read, item->path, 0, CF_EOF, progress);
+        status = requestThroughPort(item.root->path, PortOperation::Read, item.path, 0, CF_EOF, progress);
     }
     return win32FromStatus(status);
+}
+
+}  // namespace
+
+void applicationOpened(const std::string& hostPath) { notifyOpen(placeholderAt(hostPath, -1)); }
+
+DWORD applicationRead(const std::string& hostPath, const ProgressSink& progress) {
+    auto item = placeholderAt(hostPath, -1);
+    if (!item || dataIsLocal(*item)) return ERROR_SUCCESS;
+    return fetchWholeFile(*item, filterCoreFor(item->root->path), progress);
 }
 
 HRESULT openAsApplication(const std::string& hostPath, bool read, const ProgressSink& progress) {
@@ -50,6 +62,14 @@ HRESULT openAsApplication(const std::string& hostPath, bool read, const Progress
     if (!read) return S_OK;
     const DWORD error = applicationRead(hostPath, progress);
     return error == ERROR_SUCCESS ? S_OK : hrWin32(static_cast<long>(error));
+}
+
+void handleOpened(int fd) { notifyOpen(placeholderAt({}, fd)); }
+
+DWORD handleRead(int fd) {
+    auto item = placeholderAt({}, fd);
+    if (!item || dataIsLocal(*item) || filterCoreFor(item->root->path)) return ERROR_SUCCESS;
+    return fetchWholeFile(*item, nullptr, {});
 }
 
 }  // namespace nimbrel::platform::cf

@@ -16,10 +16,17 @@ void applicationOpened(const std::string& hostPath);
 
 // Makes the whole file local before an application reads it. ERROR_SUCCESS when it may be read now;
 // otherwise the Win32 error the read fails with (ERROR_CLOUD_FILE_PROVIDER_NOT_RUNNING when no
-// provider is connected, the provider's mapped completion status, ERROR_CLOUD_FILE_REQUEST_TIMEOUT).
+// provider is connected, the provider's mapped completion status, ERROR_CLOUD_FILE_REQUEST_TIMEOUT,
+// ERROR_CLOUD_FILE_ACCESS_DENIED when this process is the provider).
 DWORD applicationRead(const std::string& hostPath, const ProgressSink& progress = {});
 
 // Both, as HRESULT: what `nimbrel-cf open [--read]` does.
 HRESULT openAsApplication(const std::string& hostPath, bool read, const ProgressSink& progress = {});
+
+// The same for a file the Win32 file functions hold open; the descriptor finds it even after a
+// rename. One difference: the provider's own reads go on with the bytes as they are, because the
+// provider reads its placeholders through these functions and its reads never hydrate.
+void handleOpened(int fd);
+DWORD handleRead(int fd);
 
 }  // namespace nimbrel::platform::cf

@@ -167,6 +167,8 @@ bool hasReadAccess(DWORD desiredAccess) {
     return (desiredAccess & (GENERIC_READ | GENERIC_ALL | FILE_READ_DATA | GENERIC_EXECUTE)) != 0;
 }
 
+bool hasDataAccess(DWORD desiredAccess) { return hasReadAccess(desiredAccess) || hasWriteAccess(desiredAccess); }
+
 bool isReadOnlyFile(const struct stat& st) {
     return S_ISREG(st.st_mode) && (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0;
 }

@@ -51,6 +51,8 @@ std::shared_ptr<FileObject> fileForHandle(HANDLE handle);
 bool hasWriteAccess(DWORD desiredAccess);
 bool hasAttributeWriteAccess(DWORD desiredAccess);
 bool hasReadAccess(DWORD desiredAccess);
+// An open that may move data (not one for attributes only); only those reach a cloud provider.
+bool hasDataAccess(DWORD desiredAccess);
 
 // Windows refuses to delete or overwrite a read-only file, whoever asks.
 bool isReadOnlyFile(const struct stat& st);

@@ -5,6 +5,7 @@
 
 #include <cerrno>
 
+#include "platform/cf_application.h"
 #include "platform/platform_paths.h"
 #include "platform/win32_errno.h"
 #include "platform/win32_file_support.h"
@@ -123,6 +124,12 @@ extern "C" HANDLE CreateFileW(LPCWSTR fileName, DWORD desiredAccess, DWORD share
         p::applyAttributes(path, flagsAndAttributes & kCreationAttributes);
     }
 
+    // Opening a cloud placeholder for its data tells the provider, as the Cloud Files filter does;
+    // opens for attributes or for the reparse point itself stay between the caller and the disk.
+    if (exists && !folder && p::hasDataAccess(desiredAccess) && !(flagsAndAttributes & FILE_FLAG_OPEN_REPARSE_POINT)) {
+        p::cf::handleOpened(fd);
+    }
+
     std::shared_ptr<FileObject> file = (flagsAndAttributes & FILE_FLAG_DELETE_ON_CLOSE)
                                            ? std::make_shared<DeleteOnCloseFile>()
                                            : std::make_shared<FileObject>();
@@ -150,6 +157,11 @@ extern "C" BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD bytesToRead, LPDWORD 
     }
     if (!p::hasReadAccess(object->desiredAccess)) {
         SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    // A cloud placeholder gets its data from the provider first; when it cannot, nothing is read.
+    if (DWORD error = p::cf::handleRead(object->fd); error != ERROR_SUCCESS) {
+        SetLastError(error);
         return FALSE;
     }
     // With an OVERLAPPED on a synchronous handle the read happens at its offset and completes at once.

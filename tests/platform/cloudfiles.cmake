@@ -11,6 +11,7 @@ nimbrel_test(platform_cloudfiles_tests
     cloudfiles/creation_time_test.cpp
     cloudfiles/hydration_test.cpp
     cloudfiles/provider_process_test.cpp
+    cloudfiles/application_file_test.cpp
   DEPS nimbrel_platform)
 target_compile_definitions(platform_cloudfiles_tests PRIVATE
   CF_TEST_PROVIDER="$<TARGET_FILE:cf_test_provider>")
