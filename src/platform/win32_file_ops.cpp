@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/cf_application.h"
 #include "platform/platform_paths.h"
 #include "platform/win32_errno.h"
 #include "platform/win32_file_support.h"
@@ -40,6 +41,12 @@ std::string hostPathOf(LPCWSTR windowsPath) { return windowsPath ? p::toHostPath
 bool copyContents(const std::string& from, const std::string& to, bool failIfExists) {
     int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
     if (in < 0) return failForPath(errno, from);
+    // Copying reads the data as an application would: a placeholder is made local first.
+    p::cf::handleOpened(in);
+    if (DWORD recall = p::cf::handleRead(in); recall != ERROR_SUCCESS) {
+        ::close(in);
+        return fail(recall);
+    }
     struct stat st {};
     ::fstat(in, &st);
     int out = ::open(to.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | (failIfExists ? O_EXCL : 0), 0600);

@@ -95,6 +95,18 @@ TEST_F(CloudFilesApplicationFiles, ReadFileHydratesThroughTheProviderAndGetsTheE
     EXPECT_EQ(count(provider->out(), "fetch data.bin"), 1u) << provider->out();
 }
 
+TEST_F(CloudFilesApplicationFiles, CopyFileCopiesTheCloudBytesOrFailsWithTheProvidersError) {
+    const std::string content = cloudFile("copied.bin", 100000);
+    const std::string copy = makeScratchDir("copies") + "/copy.bin";
+    EXPECT_FALSE(CopyFileW(wide(root + "/copied.bin").c_str(), wide(copy).c_str(), FALSE));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_CLOUD_FILE_PROVIDER_NOT_RUNNING));
+
+    auto provider = startProvider("serve", "65536");
+    ASSERT_TRUE(CopyFileW(wide(root + "/copied.bin").c_str(), wide(copy).c_str(), FALSE));
+    EXPECT_TRUE(readFile(copy) == content);
+    EXPECT_EQ(count(provider->out(), "fetch copied.bin"), 1u) << provider->out();
+}
+
 TEST_F(CloudFilesApplicationFiles, ReadFileFailsWithTheProvidersErrorAndReadsNothing) {
     cloudFile("f.bin", 10000);
     writeFile(root + "/plain.txt", "plain text");
