@@ -6,6 +6,8 @@
 #include <cstddef>
 #include <string>
 
+#include "platform/local_connection.h"
+
 namespace ipcmodule {
 
 constexpr std::size_t kMaxFramePayload = 64u * 1024u * 1024u;
@@ -18,7 +20,7 @@ enum class FrameRead {
 };
 
 // Waits at most `timeoutMs` for the whole frame.
-FrameRead readFrame(int fd, std::string& payload, int timeoutMs);
-bool writeFrame(int fd, const std::string& payload);
+FrameRead readFrame(nimbrel::platform::LocalConnection& connection, std::string& payload, int timeoutMs);
+bool writeFrame(nimbrel::platform::LocalConnection& connection, const std::string& payload);
 
 }  // namespace ipcmodule

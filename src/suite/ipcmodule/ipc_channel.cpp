@@ -1,38 +1,25 @@
 #include "suite/ipcmodule/ipc_channel.h"
 
-#include <sys/socket.h>
-
-#include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <thread>
 
+#include "platform/local_listener.h"
 #include "platform/platform_paths.h"
-#include "suite/ipcmodule/channel_socket.h"
 #include "suite/ipcmodule/frame_io.h"
 
 namespace ipcmodule {
 
 namespace {
 
+using nimbrel::platform::LocalConnection;
+using nimbrel::platform::LocalConnectResult;
+using nimbrel::platform::LocalListener;
+
 constexpr int kDefaultTimeoutMs = 20000;
 constexpr auto kListenRetry = std::chrono::milliseconds(200);
 
 }  // namespace
-
-// One accepted request connection; the socket is closed when the last holder lets go, so a
-// reply that races the end of its handler never writes to a reused descriptor.
-class IpcChannel::Connection {
-public:
-    explicit Connection(int fd) : fd_(fd) {}
-    ~Connection() { closeSocket(fd_); }
-    Connection(const Connection&) = delete;
-    Connection& operator=(const Connection&) = delete;
-    int fd() const { return fd_; }
-
-private:
-    int fd_;
-};
 
 IpcChannel::IpcChannel(IRequestNotify* receiver) : receiver_(receiver) {}
 
@@ -57,43 +44,40 @@ bool IpcChannel::start(const char* receiveChannel, const char* sendChannel) {
         listening_ = true;
         return true;
     }
-    std::thread(&IpcChannel::listenLoop, this, channelSocketPath(receiveChannel)).detach();
+    std::thread(&IpcChannel::listenLoop, this, nimbrel::platform::fromUtf8(receiveChannel)).detach();
     return true;
 }
 
-std::string IpcChannel::peerPath() const {
+std::wstring IpcChannel::peerChannel() const {
     std::lock_guard<std::mutex> lock(mutex_);
-    return channelSocketPath(sendChannel_);
+    return nimbrel::platform::fromUtf8(sendChannel_);
 }
 
 bool IpcChannel::isReady() {
     if (!listening_) return false;
-    int fd = connectTo(peerPath());
-    if (fd < 0) return false;
-    closeSocket(fd);
-    return true;
+    LocalConnection probe;
+    return probe.connect(peerChannel()) == LocalConnectResult::kConnected;
 }
 
-void IpcChannel::listenLoop(std::string path) {
-    int listener = -1;
-    while ((listener = listenOn(path)) < 0) std::this_thread::sleep_for(kListenRetry);
+void IpcChannel::listenLoop(std::wstring channelName) {
+    LocalListener listener;
+    while (!listener.listen(channelName)) std::this_thread::sleep_for(kListenRetry);
     listening_ = true;
     for (;;) {
-        int fd = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
-        if (fd < 0) {
+        auto connection = std::make_shared<LocalConnection>();
+        if (!listener.accept(*connection)) {
             // Out of descriptors or memory: give the running requests time to finish.
-            if (errno != EINTR && errno != ECONNABORTED) std::this_thread::sleep_for(kListenRetry);
+            std::this_thread::sleep_for(kListenRetry);
             continue;
         }
-        auto connection = std::make_shared<Connection>(fd);
         std::thread(&IpcChannel::serveConnection, this, std::move(connection)).detach();
     }
 }
 
-void IpcChannel::serveConnection(std::shared_ptr<Connection> connection) {
+void IpcChannel::serveConnection(Connection connection) {
     std::string payload;
     // A probe, a malformed frame or a stalled sender ends only this connection.
-    if (readFrame(connection->fd(), payload, timeoutMs()) != FrameRead::kOk) return;
+    if (readFrame(*connection, payload, timeoutMs()) != FrameRead::kOk) return;
 
     std::string name;
     {
@@ -108,7 +92,7 @@ void IpcChannel::serveConnection(std::shared_ptr<Connection> connection) {
 
 int IpcChannel::reply(const char* ipcName, const std::wstring& text) {
     if (!ipcName) return -1;
-    std::shared_ptr<Connection> connection;
+    Connection connection;
     {
         std::lock_guard<std::mutex> lock(mutex_);
         auto found = pending_.find(ipcName);
@@ -116,19 +100,25 @@ int IpcChannel::reply(const char* ipcName, const std::wstring& text) {
         connection = found->second;
         pending_.erase(found);
     }
-    return writeFrame(connection->fd(), nimbrel::platform::toUtf8(text)) ? 0 : -1;
+    return writeFrame(*connection, nimbrel::platform::toUtf8(text)) ? 0 : -1;
 }
 
 int IpcChannel::request(const std::wstring& text, std::wstring& reply) {
     reply.clear();
     if (!started_) return kIpcRequestNotStarted;
-    int fd = connectTo(peerPath());
-    if (fd < 0) return kIpcRequestPeerGone;
-    Connection connection(fd);
-    if (!writeFrame(fd, nimbrel::platform::toUtf8(text))) return kIpcRequestBrokenFrame;
+    LocalConnection connection;
+    switch (connection.connect(peerChannel())) {
+        case LocalConnectResult::kConnected:
+            break;
+        case LocalConnectResult::kNobodyListens:
+            return kIpcRequestPeerGone;
+        case LocalConnectResult::kFailed:
+            return kIpcRequestBrokenFrame;
+    }
+    if (!writeFrame(connection, nimbrel::platform::toUtf8(text))) return kIpcRequestBrokenFrame;
 
     std::string payload;
-    switch (readFrame(fd, payload, timeoutMs())) {
+    switch (readFrame(connection, payload, timeoutMs())) {
         case FrameRead::kOk:
             reply = nimbrel::platform::fromUtf8(payload);
             return kIpcRequestOk;

@@ -8,6 +8,7 @@
 #include <mutex>
 #include <string>
 
+#include "platform/local_connection.h"
 #include "suite/ipcmodule/ipc_interface.h"
 
 namespace ipcmodule {
@@ -27,10 +28,14 @@ public:
     static int timeoutMs();
 
 private:
-    class Connection;
-    void listenLoop(std::string path);
-    void serveConnection(std::shared_ptr<Connection> connection);
-    std::string peerPath() const;
+    // An accepted request connection is shared by its handler and a pending reply; it closes when
+    // the last holder lets go, so a reply that races the end of its handler never writes to a
+    // descriptor the system has handed out again.
+    using Connection = std::shared_ptr<nimbrel::platform::LocalConnection>;
+
+    void listenLoop(std::wstring channelName);
+    void serveConnection(Connection connection);
+    std::wstring peerChannel() const;
 
     IRequestNotify* receiver_;
     std::atomic<bool> started_{false};
@@ -39,7 +44,7 @@ private:
     mutable std::mutex mutex_;  // guards the names and the pending map
     std::string receiveChannel_;
     std::string sendChannel_;
-    std::map<std::string, std::shared_ptr<Connection>> pending_;
+    std::map<std::string, Connection> pending_;
 };
 
 }  // namespace ipcmodule

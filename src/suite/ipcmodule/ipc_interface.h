@@ -25,7 +25,9 @@ enum IpcRequestResult : int {
     kIpcRequestPeerGone = 2,     // nobody listens on the peer's channel
     kIpcRequestTimedOut = 3,     // the peer took the request but did not answer in time
     kIpcRequestNoReply = 4,      // the peer closed the request without answering
-    kIpcRequestBrokenFrame = 5,  // the connection broke or carried something that is not a frame
+    kIpcRequestBrokenFrame = 5,  // no connection could be made though the peer may listen (out of
+                                 // descriptors, access), or it broke or carried something that is
+                                 // not a frame
 };
 
 class IIpcInterface {

@@ -1,0 +1,55 @@
+#pragma once
+// A named local channel between two processes on this machine: a listener takes a channel name
+// in the runtime folder, peers connect to it by the same name. Two processes meet only when they
+// share NIMBREL_RUNTIME_DIR, which is read at every listen and connect.
+
+#include <chrono>
+#include <cstddef>
+#include <string>
+
+namespace nimbrel::platform {
+
+enum class LocalConnectResult {
+    kConnected,
+    kNobodyListens,  // no listener holds the name (never did, or it is gone)
+    kFailed,         // the system refused for another reason (out of descriptors, access)
+};
+
+enum class LocalReceiveResult {
+    kOk,
+    kEnded,     // the peer closed the connection before all bytes arrived
+    kTimedOut,  // the deadline passed first
+    kFailed,
+};
+
+// One stream connection; closed when it is destroyed. Sending and receiving may happen on two
+// threads at once, but only one thread sends and one receives.
+class LocalConnection {
+public:
+    LocalConnection() = default;
+    ~LocalConnection();
+    LocalConnection(LocalConnection&& other) noexcept;
+    LocalConnection& operator=(LocalConnection&& other) noexcept;
+    LocalConnection(const LocalConnection&) = delete;
+    LocalConnection& operator=(const LocalConnection&) = delete;
+
+    // Closes what this object held, then connects to the listener of `channelName`.
+    LocalConnectResult connect(const std::wstring& channelName);
+    bool isOpen() const { return fd_ >= 0; }
+
+    // Sends every byte, waiting while the peer reads; false when the connection is closed or
+    // broken. A peer that has gone away fails the call, it never ends the process.
+    bool sendAll(const char* data, std::size_t size);
+    // Fills `buffer` with exactly `size` bytes unless the peer ends, the deadline passes or the
+    // connection breaks; the bytes read so far are then lost to the caller.
+    LocalReceiveResult receiveExactly(char* buffer, std::size_t size, std::chrono::steady_clock::time_point deadline);
+    void close();
+
+private:
+    friend class LocalListener;
+    explicit LocalConnection(int fd) : fd_(fd) {}
+
+    int fd_ = -1;
+};
+
+}  // namespace nimbrel::platform

@@ -1,0 +1,172 @@
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <chrono>
+#include <string>
+#include <thread>
+
+#include "platform/local_connection.h"
+#include "platform/local_listener.h"
+#include "support/test_env.h"
+
+namespace {
+
+using nimbrel::platform::LocalConnection;
+using nimbrel::platform::LocalConnectResult;
+using nimbrel::platform::LocalListener;
+using nimbrel::platform::LocalReceiveResult;
+using Clock = std::chrono::steady_clock;
+
+// Generous: only a test that fails waits this long.
+Clock::time_point later() { return Clock::now() + std::chrono::seconds(20); }
+
+std::string receive(LocalConnection& connection, std::size_t size) {
+    std::string bytes(size, '\0');
+    EXPECT_EQ(LocalReceiveResult::kOk, connection.receiveExactly(bytes.data(), size, later()));
+    return bytes;
+}
+
+// A connected pair on `name`: `client` dialled, `server` accepted.
+void connectPair(LocalListener& listener, const std::wstring& name, LocalConnection& client, LocalConnection& server) {
+    ASSERT_TRUE(listener.listen(name));
+    ASSERT_EQ(LocalConnectResult::kConnected, client.connect(name));
+    ASSERT_TRUE(listener.accept(server));
+    ASSERT_TRUE(client.isOpen());
+    ASSERT_TRUE(server.isOpen());
+}
+
+TEST(LocalChannelTest, ConnectTellsAMissingListenerApartFromOtherFailures) {
+    LocalConnection connection;
+    EXPECT_EQ(LocalConnectResult::kNobodyListens, connection.connect(L"service"));
+    EXPECT_FALSE(connection.isOpen());
+
+    // The file of a closed listener stays behind and refuses the same way.
+    LocalListener listener;
+    ASSERT_TRUE(listener.listen(L"service"));
+    listener.close();
+    EXPECT_EQ(0, access((nimbrel::test::runtimeDir() + "/ipc-service").c_str(), F_OK));
+    EXPECT_EQ(LocalConnectResult::kNobodyListens, connection.connect(L"service"));
+
+    // A name too long for a socket address can never be listened on.
+    std::wstring longName(200, L'n');
+    EXPECT_FALSE(listener.listen(longName));
+    EXPECT_EQ(LocalConnectResult::kNobodyListens, connection.connect(longName));
+
+    // A runtime folder that is a file is a failure of its own, not a missing listener.
+    std::string notAFolder = nimbrel::test::makeScratchDir("runtime") + "/file";
+    nimbrel::test::writeFile(notAFolder, "x");
+    setenv("NIMBREL_RUNTIME_DIR", notAFolder.c_str(), 1);
+    EXPECT_EQ(LocalConnectResult::kFailed, connection.connect(L"service"));
+    EXPECT_FALSE(connection.isOpen());
+}
+
+TEST(LocalChannelTest, ListenReplacesALeftoverFileAndTheNewestListenerTakesTheName) {
+    nimbrel::test::writeFile(nimbrel::test::runtimeDir() + "/ipc-plugin_service", "left over");
+    LocalListener older;
+    ASSERT_TRUE(older.listen(L"plugin/service"));
+    LocalListener newer;
+    LocalConnection client;
+    LocalConnection server;
+    connectPair(newer, L"plugin\\service", client, server);
+
+    ASSERT_TRUE(client.sendAll("ping", 4));
+    EXPECT_EQ("ping", receive(server, 4));
+}
+
+TEST(LocalChannelTest, LargeTransfersArriveWholeInBothDirections) {
+    LocalListener listener;
+    LocalConnection client;
+    LocalConnection server;
+    connectPair(listener, L"bulk", client, server);
+
+    // Far more than a socket buffer holds, so both ends loop while the other side drains.
+    std::string request(4 * 1024 * 1024, '\0');
+    for (std::size_t i = 0; i < request.size(); ++i) request[i] = static_cast<char>(i * 7 % 251);
+    bool sent = false;
+    std::thread sender([&] { sent = client.sendAll(request.data(), request.size()); });
+    std::string received = receive(server, request.size());
+    sender.join();
+    EXPECT_TRUE(sent);
+    EXPECT_TRUE(received == request);
+
+    // The reply goes out in two calls; the receiver still gets it in one.
+    std::thread replier([&] {
+        sent = server.sendAll(request.data(), request.size() / 2) &&
+               server.sendAll(request.data() + request.size() / 2, request.size() - request.size() / 2);
+    });
+    received = receive(client, request.size());
+    replier.join();
+    EXPECT_TRUE(sent);
+    EXPECT_TRUE(received == request);
+}
+
+TEST(LocalChannelTest, ReceiveReportsDeadlineAndEndAndSendToAGonePeerFailsWithoutEndingTheProcess) {
+    LocalListener listener;
+    LocalConnection client;
+    LocalConnection server;
+    connectPair(listener, L"ends", client, server);
+
+    char buffer[4];
+    ASSERT_TRUE(client.sendAll("abc", 3));
+    EXPECT_EQ(LocalReceiveResult::kTimedOut,
+              server.receiveExactly(buffer, sizeof(buffer), Clock::now() + std::chrono::milliseconds(50)));
+
+    ASSERT_TRUE(client.sendAll("de", 2));
+    client.close();
+    EXPECT_FALSE(client.sendAll("f", 1));
+    EXPECT_EQ(LocalReceiveResult::kFailed, client.receiveExactly(buffer, 1, later()));
+    // The timed-out call took "abc"; "de" arrives and then the end, one byte short.
+    EXPECT_EQ(LocalReceiveResult::kEnded, server.receiveExactly(buffer, 3, later()));
+    EXPECT_EQ(LocalReceiveResult::kEnded, server.receiveExactly(buffer, 1, later()));
+    EXPECT_FALSE(server.sendAll("late", 4));
+}
+
+TEST(LocalChannelTest, MovesHandTheConnectionOverAndAssignmentClosesWhatWasHeld) {
+    LocalListener listener;
+    LocalConnection firstClient;
+    LocalConnection first;
+    connectPair(listener, L"moves", firstClient, first);
+    LocalConnection secondClient;
+    LocalConnection second;
+    ASSERT_EQ(LocalConnectResult::kConnected, secondClient.connect(L"moves"));
+    ASSERT_TRUE(listener.accept(second));
+
+    LocalConnection moved(std::move(first));
+    EXPECT_FALSE(first.isOpen());
+    ASSERT_TRUE(moved.sendAll("1", 1));
+    EXPECT_EQ("1", receive(firstClient, 1));
+
+    // Taking over the second connection lets go of the first.
+    moved = std::move(second);
+    EXPECT_FALSE(second.isOpen());
+    char byte;
+    EXPECT_EQ(LocalReceiveResult::kEnded, firstClient.receiveExactly(&byte, 1, later()));
+    ASSERT_TRUE(moved.sendAll("2", 1));
+    EXPECT_EQ("2", receive(secondClient, 1));
+
+    { LocalConnection ending(std::move(moved)); }
+    EXPECT_EQ(LocalReceiveResult::kEnded, secondClient.receiveExactly(&byte, 1, later()));
+
+    LocalListener movedListener(std::move(listener));
+    EXPECT_FALSE(listener.isListening());
+    EXPECT_FALSE(listener.accept(second));
+    EXPECT_TRUE(movedListener.isListening());
+}
+
+TEST(LocalChannelTest, EachCallFindsChannelsInTheRuntimeFolderOfTheMoment) {
+    std::string first = nimbrel::test::runtimeDir();
+    LocalListener listener;
+    ASSERT_TRUE(listener.listen(L"service"));
+
+    std::string second = nimbrel::test::makeScratchDir("other-runtime");
+    setenv("NIMBREL_RUNTIME_DIR", second.c_str(), 1);
+    LocalConnection connection;
+    EXPECT_EQ(LocalConnectResult::kNobodyListens, connection.connect(L"service"));
+
+    setenv("NIMBREL_RUNTIME_DIR", first.c_str(), 1);
+    EXPECT_EQ(LocalConnectResult::kConnected, connection.connect(L"service"));
+    LocalConnection accepted;
+    ASSERT_TRUE(listener.accept(accepted));
+}
+
+}  // namespace
