@@ -3,12 +3,13 @@
 #include <spdlog/sinks/dist_sink.h>
 #include <spdlog/sinks/rotating_file_sink.h>
 #include <spdlog/spdlog.h>
-#include <unistd.h>
 
 #include <QByteArray>
 #include <cstring>
 #include <filesystem>
 #include <mutex>
+
+#include "platform/win_process.h"
 
 struct SpdlogBridge::Impl {
     std::shared_ptr<spdlog::sinks::dist_sink_mt> sinks = std::make_shared<spdlog::sinks::dist_sink_mt>();
@@ -47,7 +48,7 @@ bool SpdlogBridge::initialize(const std::string& logDir, const std::string& base
         if (flushEveryLine) impl_->logger->flush_on(spdlog::level::trace);
 
         auto dash = baseName.rfind('-');
-        auto alias = fs::path(logDir) / (baseName.substr(0, dash) + "-" + std::to_string(getpid()) + ".log");
+        auto alias = fs::path(logDir) / (baseName.substr(0, dash) + "-" + std::to_string(GetCurrentProcessId()) + ".log");
         fs::remove(alias, error);
         fs::create_symlink(file.filename(), alias, error);
     });
