@@ -54,13 +54,7 @@ bool hasFileNamed(const fs::path& folder, const std::regex& name) {
 
 class HostStartTest : public testing::Test {
 protected:
-    void SetUp() override {
-        // An empty folder with nothing but the built files, as an installation would have.
-        app_ = nimbrel::test::makeScratchDir("app");
-        for (const auto& entry : fs::directory_iterator(nimbrel::test::appDir())) {
-            if (entry.is_regular_file()) fs::copy_file(entry.path(), fs::path(app_) / entry.path().filename());
-        }
-    }
+    void SetUp() override { app_ = nimbrel::test::makeAppFolder(); }
 
     std::string exe(const std::string& name) const { return app_ + "/" + name; }
     std::string settingsText() const { return readFile(app_ + "/config/settings.ini"); }

@@ -1,6 +1,6 @@
 # The IPC channel between a server and nimbrel-mainclient, both run as separate processes.
 nimbrel_test(e2e_ipc_tests
-  SOURCES ipc_session.cpp ipc_requests_test.cpp ipc_liveness_test.cpp
+  SOURCES e2e_processes.cpp ipc_session.cpp ipc_requests_test.cpp ipc_liveness_test.cpp
   DEPS Qt5::Core)
 foreach(target nimbrel ipcmodule nimbrel-mainclient RoziDavidoVodido ZedoziZevoro)
   if(TARGET ${target})

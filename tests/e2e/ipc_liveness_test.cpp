@@ -10,10 +10,7 @@ namespace {
 
 TEST(IpcLiveness, TheServerEndsWithExitCodeZeroOnceTheClientIsKilled) {
     IpcSession session(0);
-    session.startClient();
-    session.startServer();
-    ASSERT_TRUE(waitUntil([&] { return session.clientLines("answered pushOnline").size() == 1; }))
-        << session.client().out();
+    ASSERT_TRUE(session.startAnnounced()) << session.client().out();
 
     session.client().signal(SIGKILL);
     // Reaped, so that no exited process of the client's name is left to be found.

@@ -15,10 +15,7 @@ bool contains(const std::string& text, const std::string& fragment) { return tex
 class IpcRequestsTest : public testing::Test {
 protected:
     void SetUp() override {
-        session_.startClient();
-        session_.startServer();
-        ASSERT_TRUE(waitUntil([&] { return session_.clientLines("answered pushOnline").size() == 1; }))
-            << session_.client().out() << session_.server().err();
+        ASSERT_TRUE(session_.startAnnounced()) << session_.client().out() << session_.server().err();
     }
     IpcSession session_;
 };

@@ -1,23 +1,16 @@
 #include "ipc_session.h"
 
-#include <filesystem>
 #include <sstream>
+
+#include "e2e_processes.h"
 
 namespace nimbrel::test {
 
-namespace fs = std::filesystem;
-
-IpcSession::IpcSession(int mode) : mode_(mode) {
-    // A folder with nothing but the built files, as an installation would have.
-    app_ = makeScratchDir("app");
-    for (const auto& entry : fs::directory_iterator(appDir())) {
-        if (entry.is_regular_file()) fs::copy_file(entry.path(), fs::path(app_) / entry.path().filename());
-    }
-}
+IpcSession::IpcSession(int mode) : mode_(mode), app_(makeAppFolder()) {}
 
 std::string IpcSession::tool() const { return app_ + "/nimbrel-mainclient"; }
 
-std::string IpcSession::serverName() const { return mode_ == 0 ? "ZedoziZevoro" : "RoziDavidoVodido"; }
+std::string IpcSession::serverName() const { return serverExecutable(mode_); }
 
 void IpcSession::startClient(const std::vector<std::string>& options) {
     std::vector<std::string> args = {"--mode", std::to_string(mode_), "serve"};
@@ -25,8 +18,16 @@ void IpcSession::startClient(const std::vector<std::string>& options) {
     client_ = std::make_unique<ChildProcess>(tool(), args);
 }
 
-void IpcSession::startServer() {
-    server_ = std::make_unique<ChildProcess>(app_ + "/" + serverName(), std::vector<std::string>{});
+void IpcSession::startServer(const std::string& faults) {
+    ChildProcess::Options options;
+    if (!faults.empty()) options.env["NIMBREL_FAULTS"] = faults;
+    server_ = std::make_unique<ChildProcess>(app_ + "/" + serverName(), std::vector<std::string>{}, options);
+}
+
+bool IpcSession::startAnnounced(const std::string& faults) {
+    startClient();
+    startServer(faults);
+    return waitUntil([&] { return clientLines("answered pushOnline").size() == 1; });
 }
 
 CommandResult IpcSession::send(const std::string& command, const std::string& body) {

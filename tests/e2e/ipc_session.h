@@ -17,8 +17,10 @@ public:
 
     // Starts `nimbrel-mainclient --mode N serve` with extra options.
     void startClient(const std::vector<std::string>& options = {});
-    // Starts the mode's server.
-    void startServer();
+    // Starts the mode's server, with `faults` as its fault-injection rules.
+    void startServer(const std::string& faults = {});
+    // Starts the client, then the server; answers whether the server announced itself to the client.
+    bool startAnnounced(const std::string& faults = {});
     // Runs `nimbrel-mainclient --mode N send command [body]`.
     CommandResult send(const std::string& command, const std::string& body);
     CommandResult send(const std::string& command);

@@ -1,6 +1,6 @@
 # Mounting and unmounting through a running sync-disk server, checked with nimbrel-cf and nimbrel-reg.
 nimbrel_test(e2e_mount_tests
-  SOURCES ipc_session.cpp mount_mirror_test.cpp
+  SOURCES e2e_processes.cpp ipc_session.cpp mount_mirror_test.cpp
   DEPS Qt5::Core)
 foreach(target nimbrel ipcmodule nimbrel-mainclient nimbrel-cf nimbrel-reg RoziDavidoVodido ZedoziZevoro)
   if(TARGET ${target})

@@ -2,7 +2,6 @@
 // the result the way a user would: nimbrel-cf for the sync roots, nimbrel-reg for the registry.
 #include <gtest/gtest.h>
 #include <rapidjson/document.h>
-#include <stdlib.h>
 
 #include <optional>
 #include <string>
@@ -38,12 +37,7 @@ class MountMirrorTest : public testing::Test {
 protected:
     // The server runs with `faults` as its fault-injection rules.
     void start(const std::string& faults = "") {
-        session_.startClient();
-        if (!faults.empty()) setenv("NIMBREL_FAULTS", faults.c_str(), 1);
-        session_.startServer();
-        unsetenv("NIMBREL_FAULTS");
-        ASSERT_TRUE(waitUntil([&] { return session_.clientLines("answered pushOnline").size() == 1; }))
-            << session_.client().out() << session_.server().err();
+        ASSERT_TRUE(session_.startAnnounced(faults)) << session_.client().out() << session_.server().err();
     }
 
     std::string app() const { return session_.tool().substr(0, session_.tool().rfind('/')); }

@@ -1,6 +1,7 @@
 # The context-menu socket server as the Explorer extension meets it, through nimbrel-menu.
 nimbrel_test(e2e_socket_tests
   SOURCES
+    ${CMAKE_CURRENT_LIST_DIR}/e2e_processes.cpp
     ${CMAKE_CURRENT_LIST_DIR}/socket_server_test.cpp
     ${CMAKE_CURRENT_LIST_DIR}/socket_menu_test.cpp
   DEPS nimbrel_platform)

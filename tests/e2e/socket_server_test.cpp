@@ -8,7 +8,7 @@
 #include <sstream>
 #include <string>
 
-#include "support/test_env.h"
+#include "e2e_processes.h"
 
 namespace {
 
@@ -49,10 +49,7 @@ std::string hexPort(int port) {
 class SocketServerTest : public testing::Test {
 protected:
     void SetUp() override {
-        app_ = nimbrel::test::makeScratchDir("app");
-        for (const auto& entry : fs::directory_iterator(nimbrel::test::appDir())) {
-            if (entry.is_regular_file()) fs::copy_file(entry.path(), fs::path(app_) / entry.path().filename());
-        }
+        app_ = nimbrel::test::makeAppFolder();
         temp_ = nimbrel::test::makeScratchDir("temp");
         // Stand-ins for the main clients: processes with the clients' image names keep the servers
         // from ending when their liveness check finds no client on the channel.

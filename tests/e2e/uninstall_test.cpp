@@ -2,26 +2,18 @@
 #include <gtest/gtest.h>
 
 #include <QString>
-#include <filesystem>
 #include <string>
 #include <vector>
 
+#include "e2e_processes.h"
 #include "platform/cfapi.h"
 #include "suite/base/utility.h"
-#include "support/test_env.h"
 
 namespace {
 
-namespace fs = std::filesystem;
-
 class UninstallTest : public testing::Test {
 protected:
-    void SetUp() override {
-        app_ = nimbrel::test::makeScratchDir("app");
-        for (const auto& entry : fs::directory_iterator(nimbrel::test::appDir())) {
-            if (entry.is_regular_file()) fs::copy_file(entry.path(), fs::path(app_) / entry.path().filename());
-        }
-    }
+    void SetUp() override { app_ = nimbrel::test::makeAppFolder(); }
 
     // A registered sync root in a fresh folder, recorded as the main client records it.
     std::wstring registeredRoot(const std::string& name) {

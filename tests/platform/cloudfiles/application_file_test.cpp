@@ -13,36 +13,16 @@
 namespace nimbrel::test::cf {
 namespace {
 
-class CloudFilesApplicationFiles : public testing::Test {
+class CloudFilesApplicationFiles : public ProviderProcessTest {
 protected:
-    void SetUp() override {
-        root = registeredRoot("root");
-        ASSERT_FALSE(root.empty());
-        cloud = makeScratchDir("cloud");
-    }
-
-    std::unique_ptr<ChildProcess> startProvider(const std::string& mode, const std::string& argument) {
-        auto provider =
-            std::make_unique<ChildProcess>(CF_TEST_PROVIDER, std::vector<std::string>{root, cloud, mode, argument});
-        EXPECT_TRUE(waitUntil([&] { return provider->out().find("connected") != std::string::npos; }))
-            << provider->out() << provider->err();
-        return provider;
-    }
-
-    // A dehydrated placeholder whose cloud copy holds `size` bytes that differ from offset to offset.
-    std::string cloudFile(const std::string& name, std::size_t size) {
-        std::string content(size, '\0');
-        for (std::size_t i = 0; i < size; ++i) content[i] = static_cast<char>((i * 131 + i / 4099) & 0xff);
-        writeFile(cloud + "/" + name, content);
-        EXPECT_EQ(createPlaceholder(root, name, static_cast<std::int64_t>(size),
-                                    identityOf(std::u16string(name.begin(), name.end()))),
-                  S_OK);
-        return content;
-    }
-
     static HANDLE open(const std::string& path, DWORD access, DWORD flags = FILE_ATTRIBUTE_NORMAL) {
         return CreateFileW(wide(path).c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                            OPEN_EXISTING, flags, nullptr);
+    }
+
+    static bool openAndClose(const std::string& path, DWORD access, DWORD flags = FILE_ATTRIBUTE_NORMAL) {
+        HANDLE file = open(path, access, flags);
+        return file != INVALID_HANDLE_VALUE && CloseHandle(file);
     }
 
     // Everything ReadFile gives in pieces of an odd size; the first failure's error in *error.
@@ -65,9 +45,6 @@ protected:
         for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++found;
         return found;
     }
-
-    std::string root;
-    std::string cloud;
 };
 
 TEST_F(CloudFilesApplicationFiles, ReadFileHydratesThroughTheProviderAndGetsTheExactBytes) {
@@ -146,20 +123,11 @@ TEST_F(CloudFilesApplicationFiles, OnlyDataOpensOfPlaceholderFilesNotifyTheProvi
         S_OK);
     auto provider = startProvider("serve", "4096");
     for (DWORD access : {DWORD{0}, DWORD{FILE_READ_ATTRIBUTES}, DWORD{FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES}}) {
-        HANDLE file = open(root + "/quiet.bin", access);
-        ASSERT_NE(file, INVALID_HANDLE_VALUE) << access;
-        CloseHandle(file);
+        EXPECT_TRUE(openAndClose(root + "/quiet.bin", access)) << access;
     }
-    HANDLE reparse = open(root + "/quiet.bin", GENERIC_READ, FILE_FLAG_OPEN_REPARSE_POINT);
-    ASSERT_NE(reparse, INVALID_HANDLE_VALUE);
-    CloseHandle(reparse);
-    HANDLE folder = open(root + "/folder", GENERIC_READ, FILE_FLAG_BACKUP_SEMANTICS);
-    ASSERT_NE(folder, INVALID_HANDLE_VALUE);
-    CloseHandle(folder);
-
-    HANDLE written = open(root + "/written.bin", GENERIC_WRITE);
-    ASSERT_NE(written, INVALID_HANDLE_VALUE);
-    CloseHandle(written);
+    EXPECT_TRUE(openAndClose(root + "/quiet.bin", GENERIC_READ, FILE_FLAG_OPEN_REPARSE_POINT));
+    EXPECT_TRUE(openAndClose(root + "/folder", GENERIC_READ, FILE_FLAG_BACKUP_SEMANTICS));
+    EXPECT_TRUE(openAndClose(root + "/written.bin", GENERIC_WRITE));
     HANDLE loud = open(root + "/loud.bin", GENERIC_READ);
     ASSERT_NE(loud, INVALID_HANDLE_VALUE);
     EXPECT_EQ(readAll(loud).size(), 5000u);

@@ -64,18 +64,31 @@ std::string identityOf(const std::u16string& text) {
 }
 
 HRESULT createPlaceholder(const std::string& dir, const std::string& name, std::int64_t size,
-                          const std::string& identity, CF_PLACEHOLDER_CREATE_FLAGS flags, bool directory) {
+                          const std::string& identity, CF_PLACEHOLDER_CREATE_FLAGS flags, bool directory,
+                          LONGLONG created) {
     const std::wstring wideName = nimbrel::platform::fromUtf8(name);
     CF_PLACEHOLDER_CREATE_INFO entry{};
     entry.RelativeFileName = wideName.c_str();
     entry.FsMetadata.FileSize.QuadPart = size;
     entry.FsMetadata.BasicInfo.FileAttributes = directory ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_NORMAL;
+    entry.FsMetadata.BasicInfo.CreationTime.QuadPart = created;
     entry.FsMetadata.BasicInfo.LastWriteTime.QuadPart = 132000000000000000LL;
     entry.FileIdentity = identity.data();
     entry.FileIdentityLength = static_cast<DWORD>(identity.size());
     entry.Flags = flags;
     HRESULT hr = CfCreatePlaceholders(wide(dir).c_str(), &entry, 1, CF_CREATE_FLAG_NONE, nullptr);
     return FAILED(hr) ? hr : entry.Result;
+}
+
+HRESULT localPlaceholder(const std::string& path, const std::string& content, const std::string& identity) {
+    writeFile(path, content);
+    Handle handle(path);
+    return CfConvertToPlaceholder(handle.get(), identity.data(), static_cast<DWORD>(identity.size()),
+                                  CF_CONVERT_FLAG_MARK_IN_SYNC, nullptr, nullptr);
+}
+
+HRESULT updateFlags(HANDLE handle, CF_UPDATE_FLAGS flags) {
+    return CfUpdatePlaceholder(handle, nullptr, nullptr, 0, nullptr, 0, flags, nullptr, nullptr);
 }
 
 Handle::Handle(const std::string& path, DWORD access)
@@ -202,6 +215,35 @@ HRESULT transfer(const CallbackRecord& request, std::int64_t offset, std::int64_
     params.TransferData.Offset.QuadPart = offset;
     params.TransferData.Length.QuadPart = length;
     return CfExecute(&op, &params);
+}
+
+void ProviderProcessTest::SetUp() {
+    root = registeredRoot("root");
+    ASSERT_FALSE(root.empty());
+    cloud = makeScratchDir("cloud");
+}
+
+std::unique_ptr<ChildProcess> ProviderProcessTest::startProvider(const std::string& mode, const std::string& argument,
+                                                                 const ChildProcess::Options& options) {
+    auto provider = std::make_unique<ChildProcess>(CF_TEST_PROVIDER,
+                                                   std::vector<std::string>{root, cloud, mode, argument}, options);
+    EXPECT_TRUE(waitUntil([&] { return provider->out().find("connected") != std::string::npos; }))
+        << provider->out() << provider->err();
+    return provider;
+}
+
+std::string ProviderProcessTest::cloudFile(const std::string& name, std::size_t size) {
+    std::string content(size, '\0');
+    std::uint64_t state = size;
+    for (std::size_t i = 0; i + 8 <= size; i += 8) {
+        state = state * 6364136223846793005ULL + 1442695040888963407ULL;
+        std::memcpy(&content[i], &state, 8);
+    }
+    writeFile(cloud + "/" + name, content);
+    EXPECT_EQ(createPlaceholder(root, name, static_cast<std::int64_t>(size),
+                                identityOf(std::u16string(name.begin(), name.end()))),
+              S_OK);
+    return content;
 }
 
 }  // namespace nimbrel::test::cf

@@ -2,6 +2,8 @@
 // Shared helpers of the Cloud Files stand-in tests: roots, handles, placeholders, and an in-process
 // provider whose callbacks record what the filter delivers.
 
+#include <gtest/gtest.h>
+
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -11,6 +13,7 @@
 #include <vector>
 
 #include "platform/cfapi.h"
+#include "support/test_env.h"
 
 namespace nimbrel::test::cf {
 
@@ -23,10 +26,16 @@ HRESULT registerRoot(const std::string& path, CF_HYDRATION_POLICY_PRIMARY hydrat
                      CF_HARDLINK_POLICY hardLinks = CF_HARDLINK_POLICY_NONE);
 // The identity blob Nimbrel uses: UTF-16 text with its terminating NUL.
 std::string identityOf(const std::u16string& text);
+// `created` 0 leaves the creation time to the filter.
 HRESULT createPlaceholder(const std::string& dir, const std::string& name, std::int64_t size,
                           const std::string& identity,
                           CF_PLACEHOLDER_CREATE_FLAGS flags = CF_PLACEHOLDER_CREATE_FLAG_MARK_IN_SYNC,
-                          bool directory = false);
+                          bool directory = false, LONGLONG created = 0);
+// Writes `content` to a new file below a root and converts it to an in-sync placeholder.
+HRESULT localPlaceholder(const std::string& path, const std::string& content, const std::string& identity = "id");
+
+// CfUpdatePlaceholder with flags only: no metadata, identity or ranges.
+HRESULT updateFlags(HANDLE handle, CF_UPDATE_FLAGS flags);
 
 // A file handle closed when the owner goes.
 class Handle {
@@ -97,5 +106,19 @@ private:
 // One TRANSFER_DATA of the given bytes (null buffer with a failure status).
 HRESULT transfer(const CallbackRecord& request, std::int64_t offset, std::int64_t length, const void* data,
                  NTSTATUS status = STATUS_SUCCESS);
+
+// A registered root, a folder standing for the cloud, and cf_test_provider started in another process.
+class ProviderProcessTest : public testing::Test {
+protected:
+    void SetUp() override;
+    // Starts `cf_test_provider ROOT CLOUD MODE ARGUMENT` and waits until it is connected.
+    std::unique_ptr<ChildProcess> startProvider(const std::string& mode, const std::string& argument,
+                                                const ChildProcess::Options& options = {});
+    // A dehydrated placeholder whose cloud copy holds `size` pseudo-random bytes; answers those bytes.
+    std::string cloudFile(const std::string& name, std::size_t size);
+
+    std::string root;
+    std::string cloud;
+};
 
 }  // namespace nimbrel::test::cf

@@ -6,7 +6,6 @@
 #include <string>
 
 #include "cf_test_support.h"
-#include "platform/platform_paths.h"
 #include "platform/windows.h"
 #include "support/test_env.h"
 
@@ -14,7 +13,7 @@ namespace nimbrel::test::cf {
 namespace {
 
 constexpr LONGLONG kCreated = 131000000000000000LL;
-constexpr LONGLONG kWritten = 132000000000000000LL;
+constexpr LONGLONG kWritten = 132000000000000000LL;  // what createPlaceholder gives
 constexpr LONGLONG kRecreated = 130500000000000000LL;
 
 LONGLONG ticks(const FILETIME& time) {
@@ -56,19 +55,8 @@ void expectCreation(const std::string& path, LONGLONG expected) {
 }
 
 HRESULT createWithTimes(const std::string& dir, const std::string& name, bool directory, LONGLONG created) {
-    const std::wstring wideName = nimbrel::platform::fromUtf8(name);
-    const std::string identity = identityOf(u"id");
-    CF_PLACEHOLDER_CREATE_INFO entry{};
-    entry.RelativeFileName = wideName.c_str();
-    entry.FsMetadata.FileSize.QuadPart = directory ? 0 : 5000;
-    entry.FsMetadata.BasicInfo.FileAttributes = directory ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_NORMAL;
-    entry.FsMetadata.BasicInfo.CreationTime.QuadPart = created;
-    entry.FsMetadata.BasicInfo.LastWriteTime.QuadPart = kWritten;
-    entry.FileIdentity = identity.data();
-    entry.FileIdentityLength = static_cast<DWORD>(identity.size());
-    entry.Flags = CF_PLACEHOLDER_CREATE_FLAG_MARK_IN_SYNC;
-    const HRESULT hr = CfCreatePlaceholders(wide(dir).c_str(), &entry, 1, CF_CREATE_FLAG_NONE, nullptr);
-    return FAILED(hr) ? hr : entry.Result;
+    return createPlaceholder(dir, name, directory ? 0 : 5000, identityOf(u"id"),
+                             CF_PLACEHOLDER_CREATE_FLAG_MARK_IN_SYNC, directory, created);
 }
 
 class CloudFilesCreationTime : public testing::Test {

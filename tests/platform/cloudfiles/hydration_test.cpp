@@ -85,9 +85,7 @@ TEST_F(CloudFilesHydration, AReadOnlyPlaceholderIsHydratedAndStaysReadOnly) {
     EXPECT_EQ(readFile(path), data);
     EXPECT_TRUE(attributesOf(path) & FILE_ATTRIBUTE_READONLY);
     Handle handle(path);
-    ASSERT_EQ(CfUpdatePlaceholder(handle.get(), nullptr, nullptr, 0, nullptr, 0,
-                                  CF_UPDATE_FLAG_MARK_IN_SYNC | CF_UPDATE_FLAG_DEHYDRATE, nullptr, nullptr),
-              S_OK);
+    ASSERT_EQ(updateFlags(handle.get(), CF_UPDATE_FLAG_MARK_IN_SYNC | CF_UPDATE_FLAG_DEHYDRATE), S_OK);
     EXPECT_EQ(allocatedBytes(path), 0);
 }
 
@@ -277,12 +275,6 @@ TEST_F(CloudFilesHydration, MalformedOperationsAreRefusedAndTheOlderOperationLay
     EXPECT_EQ(CfExecute(&op, &params), S_OK);
     EXPECT_EQ(done.get(), STATUS_SUCCESS);
     EXPECT_EQ(readFile(root + "/m"), data);
-}
-
-TEST_F(CloudFilesHydration, AnAlwaysFullRootRefusesPlaceholderCreation) {
-    const std::string full = registeredRoot("full", CF_HYDRATION_POLICY_ALWAYS_FULL);
-    ASSERT_FALSE(full.empty());
-    EXPECT_EQ(createPlaceholder(full, "x", 10, identityOf(u"x")), static_cast<HRESULT>(0x8007017B));
 }
 
 TEST_F(CloudFilesHydration, OpeningAPlaceholderNotifiesTheProvider) {

@@ -22,6 +22,22 @@ protected:
         root = registeredRoot("root");
         ASSERT_FALSE(root.empty());
     }
+    // Sets the pin state through a handle of its own.
+    static HRESULT setPin(const std::string& path, CF_PIN_STATE state, CF_SET_PIN_FLAGS flags = CF_SET_PIN_FLAG_NONE) {
+        Handle handle(path);
+        return CfSetPinState(handle.get(), state, flags, nullptr);
+    }
+    // One batch entry per name, all with the same identity.
+    static std::vector<CF_PLACEHOLDER_CREATE_INFO> entries(const std::vector<std::wstring>& names,
+                                                           const std::string& id) {
+        std::vector<CF_PLACEHOLDER_CREATE_INFO> list(names.size());
+        for (std::size_t i = 0; i < names.size(); ++i) {
+            list[i].RelativeFileName = names[i].c_str();
+            list[i].FileIdentity = id.data();
+            list[i].FileIdentityLength = static_cast<DWORD>(id.size());
+        }
+        return list;
+    }
     std::string root;
 };
 
@@ -49,33 +65,24 @@ TEST_F(CloudFilesPlaceholder, CreatedFileIsADehydratedPlaceholderWithItsSizeAndI
 
 TEST_F(CloudFilesPlaceholder, CreationReportsPerEntryResultsAndRefusesBadEntries) {
     const std::string id = identityOf(u"x");
-    std::wstring names[] = {L"ok.txt", L"sub\\bad.txt", L"ok.txt", L"dir"};
-    CF_PLACEHOLDER_CREATE_INFO entries[4]{};
-    for (int i = 0; i < 4; ++i) {
-        entries[i].RelativeFileName = names[i].c_str();
-        entries[i].FileIdentity = id.data();
-        entries[i].FileIdentityLength = static_cast<DWORD>(id.size());
-    }
-    entries[3].FsMetadata.BasicInfo.FileAttributes = FILE_ATTRIBUTE_DIRECTORY;
+    const std::vector<std::wstring> names = {L"ok.txt", L"sub\\bad.txt", L"ok.txt", L"dir"};
+    auto batch = entries(names, id);
+    batch[3].FsMetadata.BasicInfo.FileAttributes = FILE_ATTRIBUTE_DIRECTORY;
     DWORD processed = 0;
-    HRESULT hr = CfCreatePlaceholders(wide(root).c_str(), entries, 4, CF_CREATE_FLAG_NONE, &processed);
+    HRESULT hr = CfCreatePlaceholders(wide(root).c_str(), batch.data(), 4, CF_CREATE_FLAG_NONE, &processed);
     EXPECT_EQ(processed, 4u);
-    EXPECT_EQ(entries[0].Result, S_OK);
-    EXPECT_TRUE(FAILED(entries[1].Result));
-    EXPECT_EQ(entries[2].Result, static_cast<HRESULT>(0x800700B7));
-    EXPECT_EQ(entries[3].Result, S_OK);
-    EXPECT_EQ(hr, entries[1].Result);
+    EXPECT_EQ(batch[0].Result, S_OK);
+    EXPECT_TRUE(FAILED(batch[1].Result));
+    EXPECT_EQ(batch[2].Result, static_cast<HRESULT>(0x800700B7));
+    EXPECT_EQ(batch[3].Result, S_OK);
+    EXPECT_EQ(hr, batch[1].Result);
     EXPECT_TRUE(attributesOf(root + "/dir") & FILE_ATTRIBUTE_DIRECTORY);
     EXPECT_FALSE(attributesOf(root + "/dir") & FILE_ATTRIBUTE_OFFLINE);
 
-    std::wstring more[] = {L"bad/name", L"later.txt"};
-    CF_PLACEHOLDER_CREATE_INFO stop[2]{};
-    for (int i = 0; i < 2; ++i) {
-        stop[i].RelativeFileName = more[i].c_str();
-        stop[i].FileIdentity = id.data();
-        stop[i].FileIdentityLength = static_cast<DWORD>(id.size());
-    }
-    EXPECT_TRUE(FAILED(CfCreatePlaceholders(wide(root).c_str(), stop, 2, CF_CREATE_FLAG_STOP_ON_ERROR, &processed)));
+    const std::vector<std::wstring> more = {L"bad/name", L"later.txt"};
+    auto stop = entries(more, id);
+    EXPECT_TRUE(
+        FAILED(CfCreatePlaceholders(wide(root).c_str(), stop.data(), 2, CF_CREATE_FLAG_STOP_ON_ERROR, &processed)));
     EXPECT_EQ(processed, 1u);
     EXPECT_EQ(attributesOf(root + "/later.txt"), INVALID_FILE_ATTRIBUTES);
 
@@ -83,9 +90,12 @@ TEST_F(CloudFilesPlaceholder, CreationReportsPerEntryResultsAndRefusesBadEntries
     EXPECT_EQ(createPlaceholder(outside, "f", 1, id), static_cast<HRESULT>(0x80070186));
     std::string tooLong(4098, 'i');
     EXPECT_EQ(createPlaceholder(root, "big-id", 1, tooLong), E_INVALIDARG);
+    const std::string full = registeredRoot("full", CF_HYDRATION_POLICY_ALWAYS_FULL);
+    ASSERT_FALSE(full.empty());
+    EXPECT_EQ(createPlaceholder(full, "x", 10, id), static_cast<HRESULT>(0x8007017B));
 }
 
-TEST_F(CloudFilesPlaceholder, InfoFollowsTheBufferRuleAndRefusesOrdinaryFiles) {
+TEST_F(CloudFilesPlaceholder, InfoFollowsTheBufferRuleAndRefusesBadHandles) {
     const std::string identity(300, 'q');
     ASSERT_EQ(createPlaceholder(root, "f", 1, identity), S_OK);
     Handle handle(root + "/f");
@@ -99,15 +109,12 @@ TEST_F(CloudFilesPlaceholder, InfoFollowsTheBufferRuleAndRefusesOrdinaryFiles) {
     ASSERT_EQ(CfGetPlaceholderInfo(handle.get(), CF_PLACEHOLDER_INFO_BASIC, buffer.data(), 4200, &returned), S_OK);
     EXPECT_EQ(returned, fixed + 300);
     EXPECT_EQ(std::string(buffer.data() + fixed, 300), identity);
-
-    writeFile(root + "/plain.txt", "data");
-    EXPECT_EQ(placeholderInfo(root + "/plain.txt").hr, static_cast<HRESULT>(0x80070178));
     EXPECT_EQ(CfGetPlaceholderInfo(reinterpret_cast<HANDLE>(0x7ffff0), CF_PLACEHOLDER_INFO_BASIC, buffer.data(), 4200,
                                    &returned),
               static_cast<HRESULT>(0x80070006));
 }
 
-TEST_F(CloudFilesPlaceholder, ConvertKeepsTheDataAndRefusesHardLinks) {
+TEST_F(CloudFilesPlaceholder, ConvertKeepsTheDataAndRefusesHardLinksUnlessTheRootAllowsThem) {
     writeFile(root + "/doc.txt", "hello world");
     {
         Handle handle(root + "/doc.txt");
@@ -146,9 +153,8 @@ TEST_F(CloudFilesPlaceholder, ConvertKeepsTheDataAndRefusesHardLinks) {
     Handle out(outside + "/o.txt");
     EXPECT_EQ(CfConvertToPlaceholder(out.get(), "o", 1, CF_CONVERT_FLAG_NONE, nullptr, nullptr),
               static_cast<HRESULT>(0x80070186));
-}
 
-TEST_F(CloudFilesPlaceholder, HardLinksAreAcceptedWhenTheRootAllowsThem) {
+    // A root whose policy allows hard links converts them.
     const std::string permissive = registeredRoot("links", CF_HYDRATION_POLICY_FULL, CF_HARDLINK_POLICY_ALLOWED);
     ASSERT_FALSE(permissive.empty());
     writeFile(permissive + "/a", "a");
@@ -174,42 +180,24 @@ TEST_F(CloudFilesPlaceholder, PinStatesShowAsAttributesAndInheritFollowsTheParen
     ASSERT_EQ(
         createPlaceholder(root + "/dir", "sub", 0, identityOf(u"s"), CF_PLACEHOLDER_CREATE_FLAG_MARK_IN_SYNC, true),
         S_OK);
-    {
-        Handle dir(root + "/dir");
-        ASSERT_EQ(CfSetPinState(dir.get(), CF_PIN_STATE_UNPINNED, CF_SET_PIN_FLAG_NONE, nullptr), S_OK);
-    }
+    ASSERT_EQ(setPin(root + "/dir", CF_PIN_STATE_UNPINNED), S_OK);
     EXPECT_TRUE(attributesOf(root + "/dir") & FILE_ATTRIBUTE_UNPINNED);
-    {
-        // Inheriting from an unpinned folder: a file stays unspecified, a folder becomes unpinned.
-        Handle f(root + "/dir/f");
-        Handle sub(root + "/dir/sub");
-        ASSERT_EQ(CfSetPinState(f.get(), CF_PIN_STATE_INHERIT, CF_SET_PIN_FLAG_NONE, nullptr), S_OK);
-        ASSERT_EQ(CfSetPinState(sub.get(), CF_PIN_STATE_INHERIT, CF_SET_PIN_FLAG_NONE, nullptr), S_OK);
-    }
+    // Inheriting from an unpinned folder: a file stays unspecified, a folder becomes unpinned.
+    ASSERT_EQ(setPin(root + "/dir/f", CF_PIN_STATE_INHERIT), S_OK);
+    ASSERT_EQ(setPin(root + "/dir/sub", CF_PIN_STATE_INHERIT), S_OK);
     EXPECT_EQ(placeholderInfo(root + "/dir/f").pin, CF_PIN_STATE_UNSPECIFIED);
     EXPECT_EQ(placeholderInfo(root + "/dir/sub").pin, CF_PIN_STATE_UNPINNED);
-    {
-        Handle dir(root + "/dir");
-        ASSERT_EQ(CfSetPinState(dir.get(), CF_PIN_STATE_PINNED, CF_SET_PIN_FLAG_RECURSE_ONLY, nullptr), S_OK);
-    }
+    ASSERT_EQ(setPin(root + "/dir", CF_PIN_STATE_PINNED, CF_SET_PIN_FLAG_RECURSE_ONLY), S_OK);
     EXPECT_EQ(placeholderInfo(root + "/dir").pin, CF_PIN_STATE_UNPINNED);
     EXPECT_EQ(placeholderInfo(root + "/dir/f").pin, CF_PIN_STATE_PINNED);
     EXPECT_TRUE(attributesOf(root + "/dir/f") & FILE_ATTRIBUTE_PINNED);
     EXPECT_FALSE(attributesOf(root + "/dir/f") & FILE_ATTRIBUTE_UNPINNED);
-    {
-        Handle dir(root + "/dir");
-        ASSERT_EQ(CfSetPinState(dir.get(), CF_PIN_STATE_EXCLUDED, CF_SET_PIN_FLAG_RECURSE, nullptr), S_OK);
-    }
+    ASSERT_EQ(setPin(root + "/dir", CF_PIN_STATE_EXCLUDED, CF_SET_PIN_FLAG_RECURSE), S_OK);
     EXPECT_EQ(placeholderInfo(root + "/dir/sub").pin, CF_PIN_STATE_EXCLUDED);
     const DWORD excluded = attributesOf(root + "/dir/f");
     EXPECT_EQ(excluded & (FILE_ATTRIBUTE_PINNED | FILE_ATTRIBUTE_UNPINNED),
               FILE_ATTRIBUTE_PINNED | FILE_ATTRIBUTE_UNPINNED);
-
-    writeFile(root + "/plain.txt", "p");
-    Handle plain(root + "/plain.txt");
-    EXPECT_EQ(CfSetPinState(plain.get(), CF_PIN_STATE_PINNED, CF_SET_PIN_FLAG_NONE, nullptr),
-              static_cast<HRESULT>(0x80070178));
-    EXPECT_EQ(CfSetPinState(plain.get(), static_cast<CF_PIN_STATE>(9), CF_SET_PIN_FLAG_NONE, nullptr), E_INVALIDARG);
+    EXPECT_EQ(setPin(root + "/dir/f", static_cast<CF_PIN_STATE>(9)), E_INVALIDARG);
 }
 
 TEST_F(CloudFilesPlaceholder, InSyncStateIsSetAndGuardedByTheUsn) {
@@ -224,11 +212,6 @@ TEST_F(CloudFilesPlaceholder, InSyncStateIsSetAndGuardedByTheUsn) {
     ASSERT_EQ(CfSetInSyncState(handle.get(), CF_IN_SYNC_STATE_NOT_IN_SYNC, CF_SET_IN_SYNC_FLAG_NONE, &current), S_OK);
     EXPECT_TRUE(FAILED(CfSetInSyncState(handle.get(), CF_IN_SYNC_STATE_IN_SYNC, CF_SET_IN_SYNC_FLAG_NONE, &stale)));
     EXPECT_EQ(placeholderInfo(root + "/f").inSync, CF_IN_SYNC_STATE_NOT_IN_SYNC);
-
-    writeFile(root + "/plain.txt", "p");
-    Handle plain(root + "/plain.txt");
-    EXPECT_EQ(CfSetInSyncState(plain.get(), CF_IN_SYNC_STATE_IN_SYNC, CF_SET_IN_SYNC_FLAG_NONE, nullptr),
-              static_cast<HRESULT>(0x80070178));
 }
 
 TEST_F(CloudFilesPlaceholder, DehydrationPunchesTheDataKeepsTheSizeAndIsRefusedWhenPinned) {
@@ -239,16 +222,12 @@ TEST_F(CloudFilesPlaceholder, DehydrationPunchesTheDataKeepsTheSizeAndIsRefusedW
     ASSERT_GT(allocatedBytes(root + "/big.bin"), 0);
 
     ASSERT_EQ(CfSetPinState(handle.get(), CF_PIN_STATE_PINNED, CF_SET_PIN_FLAG_NONE, nullptr), S_OK);
-    EXPECT_EQ(
-        CfUpdatePlaceholder(handle.get(), nullptr, nullptr, 0, nullptr, 0, CF_UPDATE_FLAG_DEHYDRATE, nullptr, nullptr),
-        static_cast<HRESULT>(0x80070188));
+    EXPECT_EQ(updateFlags(handle.get(), CF_UPDATE_FLAG_DEHYDRATE), static_cast<HRESULT>(0x80070188));
     EXPECT_EQ(readFile(root + "/big.bin"), content);
 
     ASSERT_EQ(CfSetPinState(handle.get(), CF_PIN_STATE_UNPINNED, CF_SET_PIN_FLAG_NONE, nullptr), S_OK);
     ASSERT_EQ(CfSetInSyncState(handle.get(), CF_IN_SYNC_STATE_NOT_IN_SYNC, CF_SET_IN_SYNC_FLAG_NONE, nullptr), S_OK);
-    EXPECT_EQ(
-        CfUpdatePlaceholder(handle.get(), nullptr, nullptr, 0, nullptr, 0, CF_UPDATE_FLAG_DEHYDRATE, nullptr, nullptr),
-        static_cast<HRESULT>(0x80070179));
+    EXPECT_EQ(updateFlags(handle.get(), CF_UPDATE_FLAG_DEHYDRATE), static_cast<HRESULT>(0x80070179));
     CF_FILE_RANGE range{};
     range.StartingOffset.QuadPart = 0;
     range.Length.QuadPart = CF_EOF;
@@ -266,9 +245,7 @@ TEST_F(CloudFilesPlaceholder, DehydrationPunchesTheDataKeepsTheSizeAndIsRefusedW
 TEST_F(CloudFilesPlaceholder, UpdateChangesIdentityMetadataAndInSync) {
     ASSERT_EQ(createPlaceholder(root, "f", 100, identityOf(u"old"), CF_PLACEHOLDER_CREATE_FLAG_NONE), S_OK);
     Handle handle(root + "/f", FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES);
-    EXPECT_EQ(CfUpdatePlaceholder(handle.get(), nullptr, nullptr, 0, nullptr, 0, CF_UPDATE_FLAG_VERIFY_IN_SYNC, nullptr,
-                                  nullptr),
-              static_cast<HRESULT>(0x80070179));
+    EXPECT_EQ(updateFlags(handle.get(), CF_UPDATE_FLAG_VERIFY_IN_SYNC), static_cast<HRESULT>(0x80070179));
     CF_FS_METADATA metadata{};
     metadata.FileSize.QuadPart = 8192;
     metadata.BasicInfo.LastWriteTime.QuadPart = 133000000000000000LL;
@@ -286,34 +263,32 @@ TEST_F(CloudFilesPlaceholder, UpdateChangesIdentityMetadataAndInSync) {
     const ULONGLONG written =
         (static_cast<ULONGLONG>(data.ftLastWriteTime.dwHighDateTime) << 32) | data.ftLastWriteTime.dwLowDateTime;
     EXPECT_EQ(written, 133000000000000000ULL);
-    EXPECT_EQ(CfUpdatePlaceholder(handle.get(), nullptr, nullptr, 0, nullptr, 0,
-                                  CF_UPDATE_FLAG_ALWAYS_FULL | CF_UPDATE_FLAG_ALLOW_PARTIAL, nullptr, nullptr),
+    EXPECT_EQ(updateFlags(handle.get(), CF_UPDATE_FLAG_ALWAYS_FULL | CF_UPDATE_FLAG_ALLOW_PARTIAL),
               static_cast<HRESULT>(0x8007017C));
-    ASSERT_EQ(CfUpdatePlaceholder(handle.get(), nullptr, nullptr, 0, nullptr, 0, CF_UPDATE_FLAG_REMOVE_FILE_IDENTITY,
-                                  nullptr, nullptr),
-              S_OK);
+    ASSERT_EQ(updateFlags(handle.get(), CF_UPDATE_FLAG_REMOVE_FILE_IDENTITY), S_OK);
     EXPECT_TRUE(placeholderInfo(root + "/f").identity.empty());
+}
 
+TEST_F(CloudFilesPlaceholder, PlaceholderCallsRefuseAnOrdinaryFileWithNotAPlaceholder) {
     writeFile(root + "/plain.txt", "p");
     Handle plain(root + "/plain.txt");
-    EXPECT_EQ(CfUpdatePlaceholder(plain.get(), nullptr, nullptr, 0, nullptr, 0, CF_UPDATE_FLAG_MARK_IN_SYNC, nullptr,
-                                  nullptr),
-              static_cast<HRESULT>(0x80070178));
+    constexpr HRESULT kNotAPlaceholder = static_cast<HRESULT>(0x80070178);
+    EXPECT_EQ(placeholderInfo(root + "/plain.txt").hr, kNotAPlaceholder);
+    EXPECT_EQ(CfSetPinState(plain.get(), CF_PIN_STATE_PINNED, CF_SET_PIN_FLAG_NONE, nullptr), kNotAPlaceholder);
+    EXPECT_EQ(CfSetInSyncState(plain.get(), CF_IN_SYNC_STATE_IN_SYNC, CF_SET_IN_SYNC_FLAG_NONE, nullptr),
+              kNotAPlaceholder);
+    EXPECT_EQ(updateFlags(plain.get(), CF_UPDATE_FLAG_MARK_IN_SYNC), kNotAPlaceholder);
 }
 
 TEST_F(CloudFilesPlaceholder, DehydrationThroughAnOplockHandleWhileTheSameProcessOpensTheFileAgain) {
-    writeFile(root + "/held.bin", std::string(8192, 'h'));
-    {
-        Handle handle(root + "/held.bin");
-        ASSERT_EQ(CfConvertToPlaceholder(handle.get(), "h", 1, CF_CONVERT_FLAG_MARK_IN_SYNC, nullptr, nullptr), S_OK);
-    }
+    ASSERT_EQ(localPlaceholder(root + "/held.bin", std::string(8192, 'h')), S_OK);
     HANDLE protectedHandle = INVALID_HANDLE_VALUE;
     ASSERT_EQ(CfOpenFileWithOplock(wide(root + "/held.bin").c_str(), CF_OPEN_FILE_FLAG_EXCLUSIVE, &protectedHandle),
               S_OK);
     Handle again(root + "/held.bin");
     ASSERT_TRUE(again.valid());
-    EXPECT_EQ(CfUpdatePlaceholder(CfGetWin32HandleFromProtectedHandle(protectedHandle), nullptr, nullptr, 0, nullptr, 0,
-                                  CF_UPDATE_FLAG_MARK_IN_SYNC | CF_UPDATE_FLAG_DEHYDRATE, nullptr, nullptr),
+    EXPECT_EQ(updateFlags(CfGetWin32HandleFromProtectedHandle(protectedHandle),
+                          CF_UPDATE_FLAG_MARK_IN_SYNC | CF_UPDATE_FLAG_DEHYDRATE),
               S_OK);
     CfCloseHandle(protectedHandle);
     EXPECT_EQ(allocatedBytes(root + "/held.bin"), 0);

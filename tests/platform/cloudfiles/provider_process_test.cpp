@@ -12,39 +12,9 @@
 namespace nimbrel::test::cf {
 namespace {
 
-class CloudFilesProcesses : public testing::Test {
+class CloudFilesProcesses : public ProviderProcessTest {
 protected:
-    void SetUp() override {
-        root = registeredRoot("root");
-        ASSERT_FALSE(root.empty());
-        cloud = makeScratchDir("cloud");
-    }
-
     std::string tool() const { return appDir() + "/nimbrel-cf"; }
-
-    std::unique_ptr<ChildProcess> startProvider(const std::string& mode, const std::string& argument,
-                                                ChildProcess::Options options = {}) {
-        auto provider = std::make_unique<ChildProcess>(CF_TEST_PROVIDER,
-                                                       std::vector<std::string>{root, cloud, mode, argument}, options);
-        EXPECT_TRUE(waitUntil([&] { return provider->out().find("connected") != std::string::npos; }))
-            << provider->out() << provider->err();
-        return provider;
-    }
-
-    // A placeholder whose cloud copy holds `size` pseudo-random bytes.
-    std::string cloudFile(const std::string& name, std::size_t size) {
-        std::string content(size, '\0');
-        std::uint64_t state = size;
-        for (std::size_t i = 0; i + 8 <= size; i += 8) {
-            state = state * 6364136223846793005ULL + 1442695040888963407ULL;
-            std::memcpy(&content[i], &state, 8);
-        }
-        writeFile(cloud + "/" + name, content);
-        EXPECT_EQ(createPlaceholder(root, name, static_cast<std::int64_t>(size),
-                                    identityOf(std::u16string(name.begin(), name.end()))),
-                  S_OK);
-        return content;
-    }
 
     rapidjson::Document info(const std::string& path) {
         auto result = runCommand(tool(), {"info", path});
@@ -54,9 +24,6 @@ protected:
         EXPECT_TRUE(document.IsArray() && document.Size() == 1) << result.out;
         return document;
     }
-
-    std::string root;
-    std::string cloud;
 };
 
 TEST_F(CloudFilesProcesses, SixtyFourMebibytesArriveByteIdentical) {
@@ -104,23 +71,6 @@ TEST_F(CloudFilesProcesses, KilledProviderLeavesAPlaceholderThatIsFetchedAgainIn
     EXPECT_NE(serving->out().find("served half.bin"), std::string::npos);
     // The new provider learns that an earlier hydration was interrupted.
     EXPECT_NE(serving->out().find("flags=1"), std::string::npos) << serving->out();
-}
-
-TEST_F(CloudFilesProcesses, ApplicationGetsTheErrorWhenNoProviderRunsOrItRefuses) {
-    cloudFile("f.bin", 10000);
-    auto alone = runCommand(tool(), {"open", root + "/f.bin", "--read"});
-    EXPECT_EQ(alone.exitCode, 1);
-    EXPECT_NE(alone.err.find("0x8007016a"), std::string::npos) << alone.err;
-
-    auto refusing = startProvider("fail", "0xC000CF14");
-    auto refused = runCommand(tool(), {"open", root + "/f.bin", "--read"});
-    EXPECT_EQ(refused.exitCode, 1);
-    EXPECT_NE(refused.err.find("0x80070187"), std::string::npos) << refused.err;
-    // Opening without reading needs no data; the provider hears of the open.
-    auto opener = runCommand(tool(), {"open", root + "/f.bin"});
-    EXPECT_EQ(opener.exitCode, 0);
-    EXPECT_TRUE(waitUntil([&] { return refusing->out().find("open f.bin pid=") != std::string::npos; }))
-        << refusing->out();
 }
 
 TEST_F(CloudFilesProcesses, SilentProviderTimesOutAndTheApplicationFails) {

@@ -125,11 +125,7 @@ TEST(CloudFilesSyncRoot, StandardInfoOfAnyItemBelowTheRootCarriesPoliciesAndIden
 TEST(CloudFilesSyncRoot, UnregisterKeepsHydratedContentAndDeletesWhatOnlyTheCloudHas) {
     const std::string root = registeredRoot("root");
     ASSERT_FALSE(root.empty());
-    writeFile(root + "/local.txt", "local content");
-    {
-        Handle handle(root + "/local.txt");
-        ASSERT_EQ(CfConvertToPlaceholder(handle.get(), "id", 2, CF_CONVERT_FLAG_MARK_IN_SYNC, nullptr, nullptr), S_OK);
-    }
+    ASSERT_EQ(localPlaceholder(root + "/local.txt", "local content"), S_OK);
     ASSERT_EQ(createPlaceholder(root, "cloud.txt", 100, identityOf(u"cloud")), S_OK);
     ASSERT_EQ(createPlaceholder(root, "folder", 0, identityOf(u"dir"), CF_PLACEHOLDER_CREATE_FLAG_MARK_IN_SYNC, true),
               S_OK);

@@ -19,12 +19,14 @@ using nimbrel::test::ScopedKey;
 using nimbrel::test::setDword;
 using nimbrel::test::setString;
 
-std::vector<std::wstring> subKeyNames(HKEY key) {
+// The names of a key's sub-keys (or values), in enumeration order.
+std::vector<std::wstring> enumNames(HKEY key, bool values) {
     std::vector<std::wstring> names;
     for (DWORD index = 0;; ++index) {
         wchar_t name[256];
         DWORD chars = 256;
-        LONG status = RegEnumKeyExW(key, index, name, &chars, nullptr, nullptr, nullptr, nullptr);
+        LONG status = values ? RegEnumValueW(key, index, name, &chars, nullptr, nullptr, nullptr, nullptr)
+                             : RegEnumKeyExW(key, index, name, &chars, nullptr, nullptr, nullptr, nullptr);
         if (status == ERROR_NO_MORE_ITEMS) break;
         EXPECT_EQ(status, ERROR_SUCCESS);
         if (status != ERROR_SUCCESS) break;
@@ -32,20 +34,8 @@ std::vector<std::wstring> subKeyNames(HKEY key) {
     }
     return names;
 }
-
-std::vector<std::wstring> valueNames(HKEY key) {
-    std::vector<std::wstring> names;
-    for (DWORD index = 0;; ++index) {
-        wchar_t name[256];
-        DWORD chars = 256;
-        LONG status = RegEnumValueW(key, index, name, &chars, nullptr, nullptr, nullptr, nullptr);
-        if (status == ERROR_NO_MORE_ITEMS) break;
-        EXPECT_EQ(status, ERROR_SUCCESS);
-        if (status != ERROR_SUCCESS) break;
-        names.emplace_back(name, chars);
-    }
-    return names;
-}
+std::vector<std::wstring> subKeyNames(HKEY key) { return enumNames(key, false); }
+std::vector<std::wstring> valueNames(HKEY key) { return enumNames(key, true); }
 
 TEST(RegistryKeys, CreateMakesIntermediateKeysAndReportsDisposition) {
     ScopedKey key;

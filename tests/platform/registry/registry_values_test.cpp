@@ -17,6 +17,17 @@ using nimbrel::test::ScopedKey;
 using nimbrel::test::setDword;
 using nimbrel::test::setString;
 
+// Sets `size` bytes of `type` and reads back the same type, size and bytes.
+void expectRoundTrip(HKEY key, const wchar_t* name, DWORD type, const void* data, DWORD size) {
+    ASSERT_EQ(RegSetValueExW(key, name, 0, type, static_cast<const BYTE*>(data), size), ERROR_SUCCESS);
+    std::vector<BYTE> back(size + 8);
+    DWORD backSize = static_cast<DWORD>(back.size()), backType = 0;
+    ASSERT_EQ(RegQueryValueExW(key, name, nullptr, &backType, back.data(), &backSize), ERROR_SUCCESS);
+    EXPECT_EQ(backType, type) << name;
+    ASSERT_EQ(backSize, size) << name;
+    EXPECT_EQ(std::memcmp(back.data(), data, size), 0) << name;
+}
+
 class RegistryValues : public testing::Test {
 protected:
     void SetUp() override { ASSERT_EQ(createKey(HKEY_CURRENT_USER, L"Software\\Values", key_), ERROR_SUCCESS); }
@@ -73,33 +84,12 @@ TEST_F(RegistryValues, QueryReportsMoreDataWithTheNeededSizeAndMissingValues) {
 }
 
 TEST_F(RegistryValues, NumbersAndOtherTypesRoundTripUnchanged) {
-    ASSERT_EQ(setDword(key(), L"Attributes", 0xF080004D), ERROR_SUCCESS);
-    DWORD value = 0, size = sizeof value, type = 0;
-    ASSERT_EQ(RegQueryValueExW(key(), L"Attributes", nullptr, &type, reinterpret_cast<BYTE*>(&value), &size),
-              ERROR_SUCCESS);
-    EXPECT_EQ(type, REG_DWORD);
-    EXPECT_EQ(value, 0xF080004Du);
-    EXPECT_EQ(size, sizeof(DWORD));
-
+    const DWORD attributes = 0xF080004D;
+    expectRoundTrip(key(), L"Attributes", REG_DWORD, &attributes, sizeof attributes);
     const BYTE blob[] = {0, 1, 0xFE, 0xFF, 0};
-    ASSERT_EQ(RegSetValueExW(key(), L"Blob", 0, REG_BINARY, blob, sizeof blob), ERROR_SUCCESS);
-    BYTE back[8] = {};
-    size = sizeof back;
-    ASSERT_EQ(RegQueryValueExW(key(), L"Blob", nullptr, &type, back, &size), ERROR_SUCCESS);
-    EXPECT_EQ(type, REG_BINARY);
-    ASSERT_EQ(size, sizeof blob);
-    EXPECT_EQ(std::memcmp(back, blob, sizeof blob), 0);
-
+    expectRoundTrip(key(), L"Blob", REG_BINARY, blob, sizeof blob);
     const wchar_t multi[] = L"one\0二\0";  // two strings and the final empty one
-    ASSERT_EQ(RegSetValueExW(key(), L"Multi", 0, REG_MULTI_SZ, reinterpret_cast<const BYTE*>(multi), sizeof multi),
-              ERROR_SUCCESS);
-    wchar_t multiBack[16] = {};
-    size = sizeof multiBack;
-    ASSERT_EQ(RegQueryValueExW(key(), L"Multi", nullptr, &type, reinterpret_cast<BYTE*>(multiBack), &size),
-              ERROR_SUCCESS);
-    EXPECT_EQ(type, REG_MULTI_SZ);
-    ASSERT_EQ(size, sizeof multi);
-    EXPECT_EQ(std::memcmp(multiBack, multi, sizeof multi), 0);
+    expectRoundTrip(key(), L"Multi", REG_MULTI_SZ, multi, sizeof multi);
 
     // Setting a value again replaces type and data.
     ASSERT_EQ(setString(key(), L"Attributes", L"now text"), ERROR_SUCCESS);
