@@ -27,12 +27,15 @@ bool pidLogExists(const fs::path& logRoot) {
     return false;
 }
 
-TEST(NimbrelEntryTest, UnknownModeReturnsMinusOneWithoutLogging) {
+TEST(NimbrelEntryTest, OnlyTheEntryIsExportedAndAnUnknownModeReturnsMinusOneWithoutLogging) {
     void* library = dlopen((nimbrel::test::appDir() + "/libnimbrel.so").c_str(), RTLD_NOW | RTLD_LOCAL);
     ASSERT_NE(library, nullptr) << dlerror();
     using Entry = int (*)(int, int, char**);
     auto entry = reinterpret_cast<Entry>(dlsym(library, "NimbrelEntry"));
     ASSERT_NE(entry, nullptr) << dlerror();
+    // Nothing but the entry is exported.
+    EXPECT_EQ(dlsym(library, "_Z16createSyncConfigi"), nullptr);
+    EXPECT_EQ(dlsym(library, "_Z15InstallCrashRptRK7QStringb"), nullptr);
 
     LogCapture capture;
     char program[] = "RoziDavidoVodido";
@@ -45,14 +48,6 @@ TEST(NimbrelEntryTest, UnknownModeReturnsMinusOneWithoutLogging) {
     const std::string scratch = nimbrel::test::makeScratchDir("probe-log");
     EXPECT_TRUE(SpdlogBridge::getInstance().initialize(scratch, "probe", 1024, 1, "%v", 2, true));
     EXPECT_FALSE(pidLogExists(fs::read_symlink("/proc/self/exe").parent_path() / "log"));
-}
-
-TEST(NimbrelEntryTest, LibraryExportsOnlyTheEntry) {
-    void* library = dlopen((nimbrel::test::appDir() + "/libnimbrel.so").c_str(), RTLD_NOW | RTLD_LOCAL);
-    ASSERT_NE(library, nullptr) << dlerror();
-    EXPECT_NE(dlsym(library, "NimbrelEntry"), nullptr);
-    EXPECT_EQ(dlsym(library, "_Z16createSyncConfigi"), nullptr);
-    EXPECT_EQ(dlsym(library, "_Z15InstallCrashRptRK7QStringb"), nullptr);
 }
 
 }  // namespace

@@ -72,6 +72,17 @@ protected:
         return waitUntil([&] { return contains(logText(server), line); }, std::chrono::seconds(60));
     }
 
+    // Waits until start-up has written the crash-report interval and time under the mode's key prefix.
+    bool waitForCrashSettings(const std::string& prefix) {
+        return waitUntil(
+            [&] {
+                auto text = settingsText();
+                return settingsValue(text, prefix + "SendMountCrashRptMinIntervel") == "216" &&
+                       !settingsValue(text, prefix + "MountCrashRptTime").empty();
+            },
+            std::chrono::seconds(60));
+    }
+
     std::string app_;
 };
 
@@ -79,14 +90,7 @@ TEST_F(HostStartTest, SyncDiskServerStartsOnceAndRunsBesideTheMountedSpace) {
     ServerWithClient syncDisk(app_, 1);
     ASSERT_TRUE(syncDisk.start()) << syncDisk.clientOutput();
     ChildProcess& server = syncDisk.server();
-    ASSERT_TRUE(waitUntil(
-        [&] {
-            auto text = settingsText();
-            return settingsValue(text, "SendMountCrashRptMinIntervel") == "216" &&
-                   !settingsValue(text, "MountCrashRptTime").empty();
-        },
-        std::chrono::seconds(60)))
-        << settingsText() << server.err();
+    ASSERT_TRUE(waitForCrashSettings("")) << settingsText() << server.err();
 
     std::regex mainEntry(
         R"(\[\d{8},\d{2}:\d{2}:\d{2}\.\d{3}\]\[info\]\[\d+\]\[nimbrel_entry\.cpp:430\] NimbrelEntry main_entry, )"
@@ -100,14 +104,7 @@ TEST_F(HostStartTest, SyncDiskServerStartsOnceAndRunsBesideTheMountedSpace) {
     ServerWithClient mountedSpace(app_, 0);
     ASSERT_TRUE(mountedSpace.start()) << mountedSpace.clientOutput();
     ChildProcess& mounted = mountedSpace.server();
-    ASSERT_TRUE(waitUntil(
-        [&] {
-            auto text = settingsText();
-            return settingsValue(text, "mount__SendMountCrashRptMinIntervel") == "216" &&
-                   !settingsValue(text, "mount__MountCrashRptTime").empty();
-        },
-        std::chrono::seconds(60)))
-        << settingsText() << mounted.err();
+    ASSERT_TRUE(waitForCrashSettings("mount__")) << settingsText() << mounted.err();
     EXPECT_TRUE(contains(logText("ZedoziZevoro"), "main_entry, Client Name:Orvane"));
     EXPECT_TRUE(mounted.running());
     EXPECT_TRUE(server.running());

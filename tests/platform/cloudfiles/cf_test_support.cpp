@@ -201,19 +201,26 @@ std::vector<CallbackRecord> RecordingProvider::records(CF_CALLBACK_TYPE type) {
     return result;
 }
 
-HRESULT transfer(const CallbackRecord& request, std::int64_t offset, std::int64_t length, const void* data,
-                 NTSTATUS status) {
-    CF_OPERATION_INFO op{};
+void transferOperation(const CallbackRecord& request, std::int64_t offset, std::int64_t length, const void* data,
+                       NTSTATUS status, CF_OPERATION_INFO& op, CF_OPERATION_PARAMETERS& params) {
+    op = CF_OPERATION_INFO{};
     op.StructSize = sizeof(op);
     op.Type = CF_OPERATION_TYPE_TRANSFER_DATA;
     op.ConnectionKey = request.connectionKey;
     op.TransferKey = request.transferKey;
-    CF_OPERATION_PARAMETERS params{};
+    params = CF_OPERATION_PARAMETERS{};
     params.ParamSize = CF_SIZE_OF_OP_PARAM(TransferData);
     params.TransferData.CompletionStatus = status;
     params.TransferData.Buffer = data;
     params.TransferData.Offset.QuadPart = offset;
     params.TransferData.Length.QuadPart = length;
+}
+
+HRESULT transfer(const CallbackRecord& request, std::int64_t offset, std::int64_t length, const void* data,
+                 NTSTATUS status) {
+    CF_OPERATION_INFO op;
+    CF_OPERATION_PARAMETERS params;
+    transferOperation(request, offset, length, data, status, op, params);
     return CfExecute(&op, &params);
 }
 

@@ -103,7 +103,10 @@ private:
     bool connected_ = false;
 };
 
-// One TRANSFER_DATA of the given bytes (null buffer with a failure status).
+// The TRANSFER_DATA operation of the given bytes (null buffer with a failure status), for tests that alter it.
+void transferOperation(const CallbackRecord& request, std::int64_t offset, std::int64_t length, const void* data,
+                       NTSTATUS status, CF_OPERATION_INFO& op, CF_OPERATION_PARAMETERS& params);
+// Executes that operation.
 HRESULT transfer(const CallbackRecord& request, std::int64_t offset, std::int64_t length, const void* data,
                  NTSTATUS status = STATUS_SUCCESS);
 

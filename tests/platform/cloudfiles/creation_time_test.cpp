@@ -68,17 +68,13 @@ protected:
     std::string root;
 };
 
-TEST_F(CloudFilesCreationTime, CreatedPlaceholdersReportTheGivenCreationTime) {
+TEST_F(CloudFilesCreationTime, CreationAndUpdateSetTheReportedTimeAndAnUpdateWithoutOneKeepsIt) {
     ASSERT_EQ(createWithTimes(root, "file.bin", false, kCreated), S_OK);
     ASSERT_EQ(createWithTimes(root, "folder", true, kCreated), S_OK);
     expectCreation(root + "/file.bin", kCreated);
     expectCreation(root + "/folder", kCreated);
     // Keeping the time takes no data blocks: the file is still entirely in the cloud.
     EXPECT_EQ(allocatedBytes(root + "/file.bin"), 0);
-}
-
-TEST_F(CloudFilesCreationTime, UpdateReportsANewCreationTimeAndKeepsItWhenGivenNone) {
-    ASSERT_EQ(createWithTimes(root, "file.bin", false, kCreated), S_OK);
     Handle handle(root + "/file.bin", FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES);
     ASSERT_TRUE(handle.valid());
 

@@ -152,50 +152,35 @@ TEST_F(CloudFilesHydration, EightRequestsForDifferentFilesAreDeliveredAtOnce) {
     EXPECT_EQ(keys.size(), static_cast<std::size_t>(kFiles));
 }
 
-TEST_F(CloudFilesHydration, ASecondReaderOfAFileBeingFetchedWaitsForTheSameFetch) {
+TEST_F(CloudFilesHydration, ASecondReaderWaitsForTheSameFetchAndHearsItsProgress) {
     ASSERT_EQ(createPlaceholder(root, "shared", 8192, identityOf(u"shared")), S_OK);
     RecordingProvider provider(root);
     ASSERT_EQ(provider.connectResult(), S_OK);
     auto first = request(root + "/shared");
     ASSERT_TRUE(provider.waitFor(CF_CALLBACK_TYPE_FETCH_DATA, 1));
     std::atomic<bool> joined{false};
-    auto second = request(root + "/shared", [&](std::int64_t, std::int64_t) { joined = true; });
+    std::atomic<std::int64_t> reportedTotal{0}, reportedCompleted{-1};
+    auto second = request(root + "/shared", [&](std::int64_t total, std::int64_t completed) {
+        reportedTotal = total;
+        reportedCompleted = completed;
+        joined = true;
+    });
     const auto fetch = provider.records(CF_CALLBACK_TYPE_FETCH_DATA).front();
     // Only a reader waiting for this fetch hears its progress.
     LARGE_INTEGER total{}, completed{};
     total.QuadPart = 8192;
+    completed.QuadPart = 4096;
     ASSERT_TRUE(waitUntil([&] {
         EXPECT_EQ(CfReportProviderProgress(fetch.connectionKey, fetch.transferKey, total, completed), S_OK);
         return joined.load();
     }));
+    EXPECT_EQ(reportedTotal.load(), 8192);
+    EXPECT_EQ(reportedCompleted.load(), 4096);
     const std::string data(8192, 's');
     ASSERT_EQ(transfer(fetch, 0, 8192, data.data()), S_OK);
     EXPECT_EQ(first.get(), STATUS_SUCCESS);
     EXPECT_EQ(second.get(), STATUS_SUCCESS);
     EXPECT_EQ(provider.records(CF_CALLBACK_TYPE_FETCH_DATA).size(), 1u);
-}
-
-TEST_F(CloudFilesHydration, ProgressReportsAreRelayedToTheRequester) {
-    ASSERT_EQ(createPlaceholder(root, "p", 8192, identityOf(u"p")), S_OK);
-    RecordingProvider provider(root, [](const CallbackRecord& fetch) {
-        LARGE_INTEGER total{}, completed{};
-        total.QuadPart = 8192;
-        completed.QuadPart = 4096;
-        CfReportProviderProgress(fetch.connectionKey, fetch.transferKey, total, completed);
-        const std::string data(8192, 'p');
-        transfer(fetch, 0, 8192, data.data());
-    });
-    ASSERT_EQ(provider.connectResult(), S_OK);
-    std::mutex mutex;
-    std::vector<std::pair<std::int64_t, std::int64_t>> reports;
-    auto result = request(root + "/p", [&](std::int64_t total, std::int64_t completed) {
-        std::lock_guard lock(mutex);
-        reports.emplace_back(total, completed);
-    });
-    EXPECT_EQ(result.get(), STATUS_SUCCESS);
-    std::lock_guard lock(mutex);
-    ASSERT_EQ(reports.size(), 1u);
-    EXPECT_EQ(reports[0], std::make_pair(std::int64_t{8192}, std::int64_t{4096}));
 }
 
 TEST_F(CloudFilesHydration, TheProvidersOwnReadsNeverHydrate) {
@@ -231,15 +216,9 @@ TEST_F(CloudFilesHydration, MalformedOperationsAreRefusedAndTheOlderOperationLay
     const auto fetch = provider.records(CF_CALLBACK_TYPE_FETCH_DATA).front();
     const std::string data(4096, 'm');
 
-    CF_OPERATION_INFO op{};
-    op.StructSize = sizeof(op);
-    op.Type = CF_OPERATION_TYPE_TRANSFER_DATA;
-    op.ConnectionKey = fetch.connectionKey;
-    op.TransferKey = fetch.transferKey;
-    CF_OPERATION_PARAMETERS params{};
-    params.ParamSize = CF_SIZE_OF_OP_PARAM(TransferData);
-    params.TransferData.Buffer = data.data();
-    params.TransferData.Length.QuadPart = 4096;
+    CF_OPERATION_INFO op;
+    CF_OPERATION_PARAMETERS params;
+    transferOperation(fetch, 0, 4096, data.data(), STATUS_SUCCESS, op, params);
     EXPECT_EQ(CfExecute(nullptr, &params), E_INVALIDARG);
     auto bad = op;
     bad.StructSize = 8;

@@ -37,6 +37,23 @@ std::vector<std::wstring> enumNames(HKEY key, bool values) {
 std::vector<std::wstring> subKeyNames(HKEY key) { return enumNames(key, false); }
 std::vector<std::wstring> valueNames(HKEY key) { return enumNames(key, true); }
 
+// How many values HKCU\`path` holds; 0 when it cannot be opened.
+std::size_t valueCount(const std::wstring& path) {
+    ScopedKey key;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, KEY_READ, key.put()) != ERROR_SUCCESS) return 0;
+    return valueNames(key.get()).size();
+}
+
+// The DWORD value `name` of HKCU\`path` read through a handle with `access`; 0xFFFFFFFF when it cannot be read.
+DWORD dwordAt(const std::wstring& path, const wchar_t* name, REGSAM access = KEY_READ) {
+    ScopedKey key;
+    DWORD value = 0, size = sizeof value;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, access, key.put()) != ERROR_SUCCESS ||
+        RegQueryValueExW(key.get(), name, nullptr, nullptr, reinterpret_cast<BYTE*>(&value), &size) != ERROR_SUCCESS)
+        return 0xFFFFFFFF;
+    return value;
+}
+
 TEST(RegistryKeys, CreateMakesIntermediateKeysAndReportsDisposition) {
     ScopedKey key;
     DWORD disposition = 0;
@@ -148,7 +165,7 @@ TEST(RegistryKeys, DeleteKeyRefusesKeysWithSubKeysAndHonoursTheView) {
     EXPECT_TRUE(keyExists(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Both", KEY_WOW64_64KEY));
 }
 
-TEST(RegistryKeys, DeleteTreeEmptiesAKeyOrRemovesItWithEverythingBelow) {
+TEST(RegistryKeys, DeleteTreeEmptiesAKeyOrRemovesItWithEverythingBelowAndItsHandlesStayDeleted) {
     ScopedKey key, deep;
     ASSERT_EQ(createKey(HKEY_CURRENT_USER, L"Software\\Tree", key), ERROR_SUCCESS);
     ASSERT_EQ(createKey(key.get(), L"a\\b\\c", deep), ERROR_SUCCESS);
@@ -170,23 +187,17 @@ TEST(RegistryKeys, DeleteTreeEmptiesAKeyOrRemovesItWithEverythingBelow) {
     EXPECT_TRUE(keyExists(HKEY_CURRENT_USER, L"Software\\Tree2\\x"));
     EXPECT_EQ(RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Tree"), ERROR_FILE_NOT_FOUND);
 
+    // A handle of the deleted key stays deleted when the name is created again.
+    ScopedKey fresh, below;
+    ASSERT_EQ(createKey(HKEY_CURRENT_USER, L"Software\\Tree", fresh), ERROR_SUCCESS);
+    EXPECT_EQ(setString(key.get(), L"currentUser", L"x"), ERROR_KEY_DELETED);
+    EXPECT_EQ(RegOpenKeyExW(key.get(), L"", 0, KEY_READ, below.put()), ERROR_KEY_DELETED);
+    EXPECT_EQ(setString(fresh.get(), L"currentUser", L"x"), ERROR_SUCCESS);
+
     // Without the rights a whole-tree delete needs, the handle may not empty its key.
     ScopedKey readOnly;
     ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Tree2", 0, KEY_READ, readOnly.put()), ERROR_SUCCESS);
     EXPECT_EQ(RegDeleteTreeW(readOnly.get(), nullptr), ERROR_ACCESS_DENIED);
-}
-
-TEST(RegistryKeys, HandleOfADeletedKeyStaysDeletedWhenTheNameIsCreatedAgain) {
-    ScopedKey old;
-    ASSERT_EQ(createKey(HKEY_CURRENT_USER, L"Software\\Tellwick\\Orvane", old), ERROR_SUCCESS);
-    ASSERT_EQ(RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Tellwick\\Orvane"), ERROR_SUCCESS);
-    ScopedKey fresh;
-    ASSERT_EQ(createKey(HKEY_CURRENT_USER, L"Software\\Tellwick\\Orvane", fresh), ERROR_SUCCESS);
-
-    EXPECT_EQ(setString(old.get(), L"currentUser", L"x"), ERROR_KEY_DELETED);
-    ScopedKey below;
-    EXPECT_EQ(RegOpenKeyExW(old.get(), L"", 0, KEY_READ, below.put()), ERROR_KEY_DELETED);
-    EXPECT_EQ(setString(fresh.get(), L"currentUser", L"x"), ERROR_SUCCESS);
 }
 
 TEST(RegistryKeys, EnumerationIsStableAndReportsShortBuffersAndTheEnd) {
@@ -233,12 +244,7 @@ TEST(RegistryKeys, AccessRightsOfTheHandleAreEnforced) {
     EXPECT_EQ(RegDeleteValueW(readOnly.get(), L"v"), ERROR_ACCESS_DENIED);
     EXPECT_EQ(RegQueryValueExW(writeOnly.get(), L"v", nullptr, nullptr, nullptr, nullptr), ERROR_ACCESS_DENIED);
     EXPECT_EQ(setDword(writeOnly.get(), L"v", 3), ERROR_SUCCESS);
-    ScopedKey generic;
-    ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Rights", 0, GENERIC_READ, generic.put()), ERROR_SUCCESS);
-    DWORD value = 0, size = sizeof value;
-    EXPECT_EQ(RegQueryValueExW(generic.get(), L"v", nullptr, nullptr, reinterpret_cast<BYTE*>(&value), &size),
-              ERROR_SUCCESS);
-    EXPECT_EQ(value, 3u);
+    EXPECT_EQ(dwordAt(L"Software\\Rights", L"v", GENERIC_READ), 3u);
 }
 
 TEST(RegistryKeys, InjectedFaultsFailTheNamedCallOnTheNamedKey) {
@@ -279,11 +285,7 @@ TEST(RegistryKeys, ConcurrentWritersFromSeveralThreadsAllLand) {
     for (auto& thread : threads) thread.join();
     for (LONG status : failures) EXPECT_EQ(status, ERROR_SUCCESS);
     for (int t = 0; t < kThreads; ++t) {
-        ScopedKey key;
-        ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, (L"Software\\Busy\\t" + std::to_wstring(t)).c_str(), 0, KEY_READ,
-                                key.put()),
-                  ERROR_SUCCESS);
-        EXPECT_EQ(valueNames(key.get()).size(), static_cast<std::size_t>(kValuesEach));
+        EXPECT_EQ(valueCount(L"Software\\Busy\\t" + std::to_wstring(t)), static_cast<std::size_t>(kValuesEach));
     }
 }
 
@@ -299,12 +301,7 @@ TEST(RegistryKeys, EachPlatformHomeHasARegistryOfItsOwn) {
     EXPECT_FALSE(keyExists(HKEY_CURRENT_USER, L"Software\\Home"));
 
     setenv("NIMBREL_PLATFORM_HOME", first.c_str(), 1);
-    ScopedKey again;
-    ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Home", 0, KEY_READ, again.put()), ERROR_SUCCESS);
-    DWORD value = 0, size = sizeof value;
-    EXPECT_EQ(RegQueryValueExW(again.get(), L"v", nullptr, nullptr, reinterpret_cast<BYTE*>(&value), &size),
-              ERROR_SUCCESS);
-    EXPECT_EQ(value, 7u);
+    EXPECT_EQ(dwordAt(L"Software\\Home", L"v"), 7u);
 }
 
 TEST(RegistryKeys, ConcurrentWritersFromSeveralProcessesAllLand) {
@@ -317,15 +314,9 @@ TEST(RegistryKeys, ConcurrentWritersFromSeveralProcessesAllLand) {
                                            "v" + std::to_string(i), "/t", "REG_DWORD", "/d", std::to_string(i)}));
     }
     for (auto& child : children) EXPECT_EQ(child->wait(), 0) << child->err();
-    DWORD total = 0;
-    for (int k = 0; k < 3; ++k) {
-        ScopedKey key;
-        ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, (L"Software\\Crowd\\k" + std::to_wstring(k)).c_str(), 0, KEY_READ,
-                                key.put()),
-                  ERROR_SUCCESS);
-        total += static_cast<DWORD>(valueNames(key.get()).size());
-    }
-    EXPECT_EQ(total, static_cast<DWORD>(kProcesses));
+    std::size_t total = 0;
+    for (int k = 0; k < 3; ++k) total += valueCount(L"Software\\Crowd\\k" + std::to_wstring(k));
+    EXPECT_EQ(total, static_cast<std::size_t>(kProcesses));
 }
 
 }  // namespace

@@ -37,13 +37,17 @@ private:
     HANDLE handle_;
 };
 
+// Arms an asynchronous watch of `key` that signals `event`.
+LONG watch(const ScopedKey& key, BOOL subtree, DWORD filter, const Event& event) {
+    return RegNotifyChangeKeyValue(key.get(), subtree, filter, event.get(), TRUE);
+}
+
 // A watch on its own key that fires on the next write to it.
 class Barrier {
 public:
     Barrier() {
         EXPECT_EQ(createKey(HKEY_CURRENT_USER, L"Software\\Barrier", key_), ERROR_SUCCESS);
-        EXPECT_EQ(RegNotifyChangeKeyValue(key_.get(), FALSE, REG_NOTIFY_CHANGE_LAST_SET, event_.get(), TRUE),
-                  ERROR_SUCCESS);
+        EXPECT_EQ(watch(key_, FALSE, REG_NOTIFY_CHANGE_LAST_SET, event_), ERROR_SUCCESS);
     }
     HANDLE event() const { return event_.get(); }
     void pass() {
@@ -62,8 +66,7 @@ TEST(RegistryNotify, ChangesOutsideTheWatchOrOfFilteredKindsDoNotWake) {
     ASSERT_EQ(createKey(watched.get(), L"ann", child), ERROR_SUCCESS);
     ASSERT_EQ(createKey(HKEY_CURRENT_USER, L"Software\\Tellwick\\Other", sibling), ERROR_SUCCESS);
     Event event;
-    ASSERT_EQ(RegNotifyChangeKeyValue(watched.get(), FALSE, REG_NOTIFY_CHANGE_LAST_SET, event.get(), TRUE),
-              ERROR_SUCCESS);
+    ASSERT_EQ(watch(watched, FALSE, REG_NOTIFY_CHANGE_LAST_SET, event), ERROR_SUCCESS);
     Barrier barrier;
 
     ScopedKey added;
@@ -81,9 +84,8 @@ TEST(RegistryNotify, SubtreeWatchWakesOnChangesBelowAndNameWatchOnNewKeys) {
     ScopedKey watched;
     ASSERT_EQ(createKey(HKEY_CURRENT_USER, L"Software\\Tellwick\\Orvane", watched), ERROR_SUCCESS);
     Event values, names;
-    ASSERT_EQ(RegNotifyChangeKeyValue(watched.get(), TRUE, REG_NOTIFY_CHANGE_LAST_SET, values.get(), TRUE),
-              ERROR_SUCCESS);
-    ASSERT_EQ(RegNotifyChangeKeyValue(watched.get(), FALSE, REG_NOTIFY_CHANGE_NAME, names.get(), TRUE), ERROR_SUCCESS);
+    ASSERT_EQ(watch(watched, TRUE, REG_NOTIFY_CHANGE_LAST_SET, values), ERROR_SUCCESS);
+    ASSERT_EQ(watch(watched, FALSE, REG_NOTIFY_CHANGE_NAME, names), ERROR_SUCCESS);
     Barrier barrier;
 
     ScopedKey deep;
@@ -104,7 +106,7 @@ TEST(RegistryNotify, WatchesAreOneShotAndMustBeArmedAgain) {
     ScopedKey watched;
     ASSERT_EQ(createKey(HKEY_CURRENT_USER, L"Software\\Once", watched), ERROR_SUCCESS);
     Event event;
-    ASSERT_EQ(RegNotifyChangeKeyValue(watched.get(), TRUE, kAllChanges, event.get(), TRUE), ERROR_SUCCESS);
+    ASSERT_EQ(watch(watched, TRUE, kAllChanges, event), ERROR_SUCCESS);
     ASSERT_EQ(setDword(watched.get(), L"v", 1), ERROR_SUCCESS);
     ASSERT_TRUE(event.waitSignalled());
     ASSERT_TRUE(ResetEvent(event.get()));
@@ -114,7 +116,7 @@ TEST(RegistryNotify, WatchesAreOneShotAndMustBeArmedAgain) {
     barrier.pass();
     EXPECT_FALSE(event.signalled());
 
-    ASSERT_EQ(RegNotifyChangeKeyValue(watched.get(), TRUE, kAllChanges, event.get(), TRUE), ERROR_SUCCESS);
+    ASSERT_EQ(watch(watched, TRUE, kAllChanges, event), ERROR_SUCCESS);
     ASSERT_EQ(RegDeleteValueW(watched.get(), L"v"), ERROR_SUCCESS);
     EXPECT_TRUE(event.waitSignalled());
 }
@@ -124,15 +126,12 @@ TEST(RegistryNotify, DeletingOrClosingTheWatchedKeyWakesWhateverTheFilter) {
     ASSERT_EQ(createKey(HKEY_CURRENT_USER, L"Software\\Gone\\Watched", watched), ERROR_SUCCESS);
     ASSERT_EQ(createKey(HKEY_CURRENT_USER, L"Software\\Closed", closed), ERROR_SUCCESS);
     Event deleted, closing;
-    ASSERT_EQ(RegNotifyChangeKeyValue(watched.get(), FALSE, REG_NOTIFY_CHANGE_SECURITY, deleted.get(), TRUE),
-              ERROR_SUCCESS);
-    ASSERT_EQ(RegNotifyChangeKeyValue(closed.get(), FALSE, REG_NOTIFY_CHANGE_LAST_SET, closing.get(), TRUE),
-              ERROR_SUCCESS);
+    ASSERT_EQ(watch(watched, FALSE, REG_NOTIFY_CHANGE_SECURITY, deleted), ERROR_SUCCESS);
+    ASSERT_EQ(watch(closed, FALSE, REG_NOTIFY_CHANGE_LAST_SET, closing), ERROR_SUCCESS);
 
     ASSERT_EQ(RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Gone"), ERROR_SUCCESS);
     EXPECT_TRUE(deleted.waitSignalled());
-    EXPECT_EQ(RegNotifyChangeKeyValue(watched.get(), FALSE, REG_NOTIFY_CHANGE_LAST_SET, deleted.get(), TRUE),
-              ERROR_KEY_DELETED);
+    EXPECT_EQ(watch(watched, FALSE, REG_NOTIFY_CHANGE_LAST_SET, deleted), ERROR_KEY_DELETED);
 
     EXPECT_FALSE(closing.signalled());
     closed.reset();
@@ -164,11 +163,11 @@ TEST(RegistryNotify, RejectsBadArguments) {
     ASSERT_EQ(createKey(HKEY_CURRENT_USER, L"Software\\Args", watched), ERROR_SUCCESS);
     ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Args", 0, KEY_QUERY_VALUE, readOnly.put()), ERROR_SUCCESS);
     Event event;
-    EXPECT_EQ(RegNotifyChangeKeyValue(watched.get(), FALSE, 0, event.get(), TRUE), ERROR_INVALID_PARAMETER);
-    EXPECT_EQ(RegNotifyChangeKeyValue(watched.get(), FALSE, 0x40, event.get(), TRUE), ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(watch(watched, FALSE, 0, event), ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(watch(watched, FALSE, 0x40, event), ERROR_INVALID_PARAMETER);
     EXPECT_EQ(RegNotifyChangeKeyValue(watched.get(), FALSE, kAllChanges, nullptr, TRUE), ERROR_INVALID_PARAMETER);
     EXPECT_EQ(RegNotifyChangeKeyValue(watched.get(), FALSE, kAllChanges, watched.get(), TRUE), ERROR_INVALID_HANDLE);
-    EXPECT_EQ(RegNotifyChangeKeyValue(readOnly.get(), FALSE, kAllChanges, event.get(), TRUE), ERROR_ACCESS_DENIED);
+    EXPECT_EQ(watch(readOnly, FALSE, kAllChanges, event), ERROR_ACCESS_DENIED);
 }
 
 TEST(RegistryNotify, ChangesByAnotherProcessWakeTheWatch) {
@@ -176,7 +175,7 @@ TEST(RegistryNotify, ChangesByAnotherProcessWakeTheWatch) {
     ASSERT_EQ(createKey(HKEY_CURRENT_USER, L"Software\\Tellwick\\Orvane", watched, KEY_QUERY_VALUE | KEY_NOTIFY),
               ERROR_SUCCESS);
     Event event;
-    ASSERT_EQ(RegNotifyChangeKeyValue(watched.get(), TRUE, kAllChanges, event.get(), TRUE), ERROR_SUCCESS);
+    ASSERT_EQ(watch(watched, TRUE, kAllChanges, event), ERROR_SUCCESS);
     Barrier barrier;
     const auto tool = nimbrel::test::appDir() + "/nimbrel-reg";
 
