@@ -68,11 +68,10 @@ private:
     void fillCommandTable();
     void startLivenessThread();
     void sendReply(const std::string& ipcName, const std::wstring& text);
-    // Prints and logs a body that is not JSON.
-    static void reportParseFailure(const std::string& body, int parseError);
-    // Answers a body that is not JSON with errorCode "301" and `summary`.
-    void replyParseFailure(const std::string& ipcName, const std::string& body, int parseError,
-                           const std::string& summary);
+    // Parses a request body. One that is not JSON (or, with requireObject, not an object) is
+    // printed and logged, and answered with errorCode "301" and `failureSummary` unless that is empty.
+    bool parseRequestBody(const std::string& ipcName, const std::wstring& body, rapidjson::Document& parsed,
+                          const std::string& failureSummary = {}, bool requireObject = false);
 
     // Handlers: (IPC name, body, whole request text) -> result.
     int newChannel(const std::string& ipcName, const std::wstring& body, const std::wstring& request);

@@ -55,11 +55,7 @@ int CServiceIpcManager::onIpcZiduZuduSendConfig(const std::string& ipcName, cons
                                                 const std::wstring&) {
     static const std::string kSummary = "CClientIpcManager::onIpcZiduZuduSendConfig return failed";
     rapidjson::Document parsed;
-    const std::string utf8 = utf8FromWide(body);
-    if (parsed.Parse(utf8.c_str(), utf8.size()).HasParseError() || !parsed.IsObject()) {
-        replyParseFailure(ipcName, utf8, static_cast<int>(parsed.GetParseError()), kSummary);
-        return 301;
-    }
+    if (!parseRequestBody(ipcName, body, parsed, kSummary, true)) return 301;
     auto refuse = [&] {
         rapidjson::Document document;
         std::wstring reply;
@@ -107,12 +103,8 @@ int CServiceIpcManager::onIpcZiduZuduSendConfig(const std::string& ipcName, cons
 int CServiceIpcManager::onIpcZiduZuduReloadProxy(const std::string& ipcName, const std::wstring& body,
                                                  const std::wstring&) {
     rapidjson::Document parsed;
-    const std::string utf8 = utf8FromWide(body);
-    if (parsed.Parse(utf8.c_str(), utf8.size()).HasParseError() || !parsed.IsObject()) {
-        replyParseFailure(ipcName, utf8, static_cast<int>(parsed.GetParseError()),
-                          "CClientIpcManager::onIpcZiduZuduReloadProxy return failed");
+    if (!parseRequestBody(ipcName, body, parsed, "CClientIpcManager::onIpcZiduZuduReloadProxy return failed", true))
         return 301;
-    }
     CProxyWrapper::instance().ReloadProxy(intMember(parsed, "newType", kProxyNone));
     rapidjson::Document document;
     std::wstring reply;
@@ -123,11 +115,7 @@ int CServiceIpcManager::onIpcZiduZuduReloadProxy(const std::string& ipcName, con
 
 int CServiceIpcManager::onIpcGetDiskinfo(const std::string& ipcName, const std::wstring& body, const std::wstring&) {
     rapidjson::Document parsed;
-    const std::string utf8 = utf8FromWide(body);
-    if (parsed.Parse(utf8.c_str(), utf8.size()).HasParseError()) {
-        reportParseFailure(utf8, static_cast<int>(parsed.GetParseError()));
-        return -1;
-    }
+    if (!parseRequestBody(ipcName, body, parsed)) return -1;
     // No disk is measured: the client shows the cloud's own figures.
     rapidjson::Document document;
     document.SetObject();

@@ -67,20 +67,25 @@ int CServiceIpcManager::onIpcReturnFailure(const std::string& code, const std::s
     return envelope_.returnFailure(code, errorCode, summary, out, document);
 }
 
-void CServiceIpcManager::reportParseFailure(const std::string& body, int parseError) {
-    std::cout << "rapidjson::Document::Parse() return failture, body =" << body << ", error =" << parseError
+bool CServiceIpcManager::parseRequestBody(const std::string& ipcName, const std::wstring& body,
+                                          rapidjson::Document& parsed, const std::string& failureSummary,
+                                          bool requireObject) {
+    const std::string utf8 = utf8FromWide(body);
+    if (!parsed.Parse(utf8.c_str(), utf8.size()).HasParseError() && (!requireObject || parsed.IsObject())) {
+        return true;
+    }
+    const int parseError = static_cast<int>(parsed.GetParseError());
+    std::cout << "rapidjson::Document::Parse() return failture, body =" << utf8 << ", error =" << parseError
               << std::endl;
     LOG_WARN << "rapidjson::Document::Parse() return failture,"
-             << " body =" << body << ", error =" << parseError;
-}
-
-void CServiceIpcManager::replyParseFailure(const std::string& ipcName, const std::string& body, int parseError,
-                                           const std::string& summary) {
-    reportParseFailure(body, parseError);
-    rapidjson::Document document;
-    std::wstring reply;
-    onIpcReturnFailure("S_FAIL", "301", summary, reply, document);
-    sendReply(ipcName, reply);
+             << " body =" << utf8 << ", error =" << parseError;
+    if (!failureSummary.empty()) {
+        rapidjson::Document document;
+        std::wstring reply;
+        onIpcReturnFailure("S_FAIL", "301", failureSummary, reply, document);
+        sendReply(ipcName, reply);
+    }
+    return false;
 }
 
 std::string CServiceIpcManager::GenerateGUID() {
@@ -96,11 +101,7 @@ std::string CServiceIpcManager::GenerateGUID() {
 
 int CServiceIpcManager::newChannel(const std::string& ipcName, const std::wstring& body, const std::wstring&) {
     rapidjson::Document parsed;
-    const std::string utf8 = utf8FromWide(body);
-    if (parsed.Parse(utf8.c_str(), utf8.size()).HasParseError()) {
-        reportParseFailure(utf8, static_cast<int>(parsed.GetParseError()));
-        return -1;
-    }
+    if (!parseRequestBody(ipcName, body, parsed)) return -1;
     // The client may ask for any buffer size; the channel always uses its own.
     rapidjson::Document document;
     document.SetObject();
@@ -118,11 +119,7 @@ int CServiceIpcManager::newChannel(const std::string& ipcName, const std::wstrin
 
 int CServiceIpcManager::echoContent(const std::string& ipcName, const std::wstring& body) {
     rapidjson::Document parsed;
-    const std::string utf8 = utf8FromWide(body);
-    if (parsed.Parse(utf8.c_str(), utf8.size()).HasParseError()) {
-        reportParseFailure(utf8, static_cast<int>(parsed.GetParseError()));
-        return -1;
-    }
+    if (!parseRequestBody(ipcName, body, parsed)) return -1;
     rapidjson::Document document;
     document.SetObject();
     addString(document, "content", stringMember(parsed, "content"));

@@ -5,7 +5,6 @@
 
 #include "cfapi/cf_api_wrapper.h"
 #include "ipc/hresult_text.h"
-#include "ipc/ipc_text.h"
 #include "ipc/service_ipc_manager.h"
 #include "platform/windows.h"
 #include "suite/base/utility.h"
@@ -33,11 +32,7 @@ void CServiceIpcManager::takeRuntimeState(const rapidjson::Document& body, const
 int CServiceIpcManager::onIpcMountMirror(const std::string& ipcName, const std::wstring& body, const std::wstring&) {
     std::lock_guard<std::mutex> lock(handlerMutex_);
     rapidjson::Document parsed;
-    const std::string utf8 = utf8FromWide(body);
-    if (parsed.Parse(utf8.c_str(), utf8.size()).HasParseError()) {
-        replyParseFailure(ipcName, utf8, static_cast<int>(parsed.GetParseError()), kParseFailedSummary);
-        return 301;
-    }
+    if (!parseRequestBody(ipcName, body, parsed, kParseFailedSummary)) return 301;
     const std::string path = mountPathOf(parsed);
     takeRuntimeState(parsed, "mountMirror");
 
@@ -66,11 +61,7 @@ int CServiceIpcManager::onIpcUnmountMirror(const std::string& ipcName, const std
     std::lock_guard<std::mutex> lock(handlerMutex_);
     LOG_INFO << " START - UnMount mirror server";
     rapidjson::Document parsed;
-    const std::string utf8 = utf8FromWide(body);
-    if (parsed.Parse(utf8.c_str(), utf8.size()).HasParseError()) {
-        replyParseFailure(ipcName, utf8, static_cast<int>(parsed.GetParseError()), "JSON parse failed");
-        return 301;
-    }
+    if (!parseRequestBody(ipcName, body, parsed, "JSON parse failed")) return 301;
     const std::string path = mountPathOf(parsed);
     takeRuntimeState(parsed, "unmountMirror");
 
@@ -95,12 +86,7 @@ int CServiceIpcManager::onIpcDisconnectMirror(const std::string& ipcName, const 
     std::lock_guard<std::mutex> lock(handlerMutex_);
     LOG_INFO << "onIpc  disconnect mirror server ";
     rapidjson::Document parsed;
-    const std::string utf8 = utf8FromWide(body);
-    if (parsed.Parse(utf8.c_str(), utf8.size()).HasParseError()) {
-        replyParseFailure(ipcName, utf8, static_cast<int>(parsed.GetParseError()),
-                          "CServiceIpcManager::onIpcDisconnectMirror return failed");
-        return 301;
-    }
+    if (!parseRequestBody(ipcName, body, parsed, "CServiceIpcManager::onIpcDisconnectMirror return failed")) return 301;
     const HRESULT hr = CfApiWrapper::disconnectSyncRoot();
     if (hr != S_OK) {
         LOG_WARN << "onIpc  DisconnectSyncRoot failed message =" << Utility::formatWinError(hr);
@@ -119,11 +105,7 @@ int CServiceIpcManager::onIpcCloseZedoziZevoroExe(const std::string& ipcName, co
                                                   const std::wstring&) {
     LOG_INFO << "onIpc  close mirror server exe";
     rapidjson::Document parsed;
-    const std::string utf8 = utf8FromWide(body);
-    if (parsed.Parse(utf8.c_str(), utf8.size()).HasParseError()) {
-        replyParseFailure(ipcName, utf8, static_cast<int>(parsed.GetParseError()), kParseFailedSummary);
-        return 301;
-    }
+    if (!parseRequestBody(ipcName, body, parsed, kParseFailedSummary)) return 301;
     // The client is answered first: the process ends below without another word.
     rapidjson::Document document;
     std::wstring reply;
