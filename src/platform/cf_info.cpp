@@ -39,12 +39,9 @@ extern "C" HRESULT CfGetPlaceholderInfo(HANDLE FileHandle, CF_PLACEHOLDER_INFO_C
     if (auto fault = faults::check("CfGetPlaceholderInfo", file ? file->path : std::string())) return *fault;
     if (ReturnedLength) *ReturnedLength = 0;
     if (!InfoBuffer && InfoBufferLength) return E_INVALIDARG;
-    auto store = cf::CfStore::current();
-    if (!store) return E_FAIL;
-    HRESULT error = S_OK;
-    auto item = cf::resolveHandle(*store, FileHandle, &error);
-    if (!item) return error;
-    if (!item->record) return cf::hrWin32(ERROR_NOT_A_CLOUD_FILE);
+    std::shared_ptr<cf::CfStore> store;
+    std::optional<cf::Item> item;
+    if (HRESULT hr = cf::itemForCall(FileHandle, cf::ItemNeed::Placeholder, store, item); FAILED(hr)) return hr;
 
     std::vector<char> bytes;
     if (InfoClass == CF_PLACEHOLDER_INFO_BASIC) {

@@ -10,6 +10,7 @@
 #include <ctime>
 #include <random>
 
+#include "platform/cf_errors.h"
 #include "platform/kernel_object.h"
 #include "platform/win32_file_support.h"
 
@@ -91,6 +92,17 @@ std::optional<Item> resolveHandle(CfStore& store, HANDLE handle, HRESULT* error)
     auto item = resolveItem(store, file->path, file->fd);
     if (!item) *error = HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
     return item;
+}
+
+HRESULT itemForCall(HANDLE handle, ItemNeed need, std::shared_ptr<CfStore>& store, std::optional<Item>& item) {
+    store = CfStore::current();
+    if (!store) return E_FAIL;
+    HRESULT error = S_OK;
+    item = resolveHandle(*store, handle, &error);
+    if (!item) return error;
+    if (need != ItemNeed::Placeholder && !item->root) return hrWin32(ERROR_CLOUD_FILE_NOT_UNDER_SYNC_ROOT);
+    if (need != ItemNeed::UnderRoot && !item->record) return hrWin32(ERROR_NOT_A_CLOUD_FILE);
+    return S_OK;
 }
 
 std::string newToken() {

@@ -29,6 +29,12 @@ std::optional<Item> resolveItem(CfStore& store, const std::string& hostPath, int
 // The item behind a file handle; *error gets E_HANDLE-style errors when there is none.
 std::optional<Item> resolveHandle(CfStore& store, HANDLE handle, HRESULT* error);
 
+// What a Cf call on a file handle needs of the item behind it.
+enum class ItemNeed { UnderRoot, Placeholder, PlaceholderUnderRoot };
+// The store and the item a Cf call works on, or the HRESULT the call fails with when the handle,
+// the store, the sync root or the placeholder record it needs is missing.
+HRESULT itemForCall(HANDLE handle, ItemNeed need, std::shared_ptr<CfStore>& store, std::optional<Item>& item);
+
 // realpath of an existing path, or of the parent plus the last name when it does not exist.
 std::string canonicalPath(const std::string& hostPath);
 std::string newToken();

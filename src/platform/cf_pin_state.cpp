@@ -92,12 +92,9 @@ extern "C" HRESULT CfSetPinState(HANDLE FileHandle, CF_PIN_STATE PinState, CF_SE
     auto file = handleAs<FileObject>(FileHandle);
     if (auto fault = faults::check("CfSetPinState", file ? file->path : std::string())) return *fault;
     if (PinState < CF_PIN_STATE_UNSPECIFIED || PinState > CF_PIN_STATE_INHERIT) return E_INVALIDARG;
-    auto store = cf::CfStore::current();
-    if (!store) return E_FAIL;
-    HRESULT error = S_OK;
-    auto item = cf::resolveHandle(*store, FileHandle, &error);
-    if (!item) return error;
-    if (!item->root) return cf::hrWin32(ERROR_CLOUD_FILE_NOT_UNDER_SYNC_ROOT);
+    std::shared_ptr<cf::CfStore> store;
+    std::optional<cf::Item> item;
+    if (HRESULT hr = cf::itemForCall(FileHandle, cf::ItemNeed::UnderRoot, store, item); FAILED(hr)) return hr;
     const bool recurseOnly = PinFlags & CF_SET_PIN_FLAG_RECURSE_ONLY;
     const bool recurse = (PinFlags & CF_SET_PIN_FLAG_RECURSE) || recurseOnly;
     if (!item->record && !(recurseOnly && item->isDirectory())) return cf::hrWin32(ERROR_NOT_A_CLOUD_FILE);
@@ -122,13 +119,10 @@ extern "C" HRESULT CfSetInSyncState(HANDLE FileHandle, CF_IN_SYNC_STATE InSyncSt
         InSyncFlags != CF_SET_IN_SYNC_FLAG_NONE) {
         return E_INVALIDARG;
     }
-    auto store = cf::CfStore::current();
-    if (!store) return E_FAIL;
-    HRESULT error = S_OK;
-    auto item = cf::resolveHandle(*store, FileHandle, &error);
-    if (!item) return error;
-    if (!item->root) return cf::hrWin32(ERROR_CLOUD_FILE_NOT_UNDER_SYNC_ROOT);
-    if (!item->record) return cf::hrWin32(ERROR_NOT_A_CLOUD_FILE);
+    std::shared_ptr<cf::CfStore> store;
+    std::optional<cf::Item> item;
+    if (HRESULT hr = cf::itemForCall(FileHandle, cf::ItemNeed::PlaceholderUnderRoot, store, item); FAILED(hr))
+        return hr;
     // A caller's USN guards against a change made since it looked (0 means "no condition").
     if (InSyncUsn && *InSyncUsn && *InSyncUsn != item->record->usn) return cf::hrWin32(ERROR_CLOUD_FILE_NOT_IN_SYNC);
     std::int64_t usn = item->record->usn;

@@ -167,12 +167,9 @@ extern "C" HRESULT CfConvertToPlaceholder(HANDLE FileHandle, LPCVOID FileIdentit
     (void)Overlapped;
     auto file = handleAs<FileObject>(FileHandle);
     if (auto fault = faults::check("CfConvertToPlaceholder", file ? file->path : std::string())) return *fault;
-    auto store = cf::CfStore::current();
-    if (!store) return E_FAIL;
-    HRESULT error = S_OK;
-    auto item = cf::resolveHandle(*store, FileHandle, &error);
-    if (!item) return error;
-    if (!item->root) return cf::hrWin32(ERROR_CLOUD_FILE_NOT_UNDER_SYNC_ROOT);
+    std::shared_ptr<cf::CfStore> store;
+    std::optional<cf::Item> item;
+    if (HRESULT hr = cf::itemForCall(FileHandle, cf::ItemNeed::UnderRoot, store, item); FAILED(hr)) return hr;
     if (!validIdentity(FileIdentity, FileIdentityLength)) return E_INVALIDARG;
     if (!S_ISREG(item->st.st_mode) && !item->isDirectory()) return cf::hrWin32(ERROR_CLOUD_FILE_NOT_SUPPORTED);
     if (!item->isDirectory() && item->st.st_nlink > 1 && item->root->hardLink != CF_HARDLINK_POLICY_ALLOWED) {
@@ -215,13 +212,10 @@ extern "C" HRESULT CfUpdatePlaceholder(HANDLE FileHandle, const CF_FS_METADATA* 
     (void)Overlapped;
     auto file = handleAs<FileObject>(FileHandle);
     if (auto fault = faults::check("CfUpdatePlaceholder", file ? file->path : std::string())) return *fault;
-    auto store = cf::CfStore::current();
-    if (!store) return E_FAIL;
-    HRESULT error = S_OK;
-    auto item = cf::resolveHandle(*store, FileHandle, &error);
-    if (!item) return error;
-    if (!item->root) return cf::hrWin32(ERROR_CLOUD_FILE_NOT_UNDER_SYNC_ROOT);
-    if (!item->record) return cf::hrWin32(ERROR_NOT_A_CLOUD_FILE);
+    std::shared_ptr<cf::CfStore> store;
+    std::optional<cf::Item> item;
+    if (HRESULT hr = cf::itemForCall(FileHandle, cf::ItemNeed::PlaceholderUnderRoot, store, item); FAILED(hr))
+        return hr;
     const auto bothFullness = CF_UPDATE_FLAG_ALWAYS_FULL | CF_UPDATE_FLAG_ALLOW_PARTIAL;
     if ((UpdateFlags & bothFullness) == bothFullness) return cf::hrWin32(ERROR_CLOUD_FILE_INVALID_REQUEST);
     if (!validIdentity(FileIdentity, FileIdentityLength) || (DehydrateRangeCount && !DehydrateRangeArray)) {
