@@ -1,6 +1,7 @@
 #include "ipc/client_reply.h"
 
 #include "ipc/ipc_text.h"
+#include "ipc/untrusted_json.h"
 
 namespace {
 
@@ -15,8 +16,7 @@ std::string stringMember(const rapidjson::Document& document, const char* name) 
 bool parseClientReply(const std::wstring& text, ClientReply& reply) {
     rapidjson::Document document;
     std::string utf8 = utf8FromWide(text);
-    document.Parse(utf8.c_str(), utf8.size());
-    if (document.HasParseError() || !document.IsObject()) return false;
+    if (parseUntrustedJson(document, utf8.c_str(), utf8.size()).IsError() || !document.IsObject()) return false;
     reply.code = stringMember(document, "code");
     reply.errorCode = stringMember(document, "errorCode");
     reply.summary = stringMember(document, "summary");

@@ -6,6 +6,7 @@
 #include "download/download_task_scheduler.h"
 #include "ipc/ipc_text.h"
 #include "ipc/service_ipc_manager.h"
+#include "ipc/untrusted_json.h"
 #include "platform/windows.h"
 #include "suite/logbridge/spdlog_bridge.h"
 
@@ -71,10 +72,9 @@ bool CServiceIpcManager::parseRequestBody(const std::string& ipcName, const std:
                                           rapidjson::Document& parsed, const std::string& failureSummary,
                                           bool requireObject) {
     const std::string utf8 = utf8FromWide(body);
-    if (!parsed.Parse(utf8.c_str(), utf8.size()).HasParseError() && (!requireObject || parsed.IsObject())) {
-        return true;
-    }
-    const int parseError = static_cast<int>(parsed.GetParseError());
+    const rapidjson::ParseResult result = parseUntrustedJson(parsed, utf8.c_str(), utf8.size());
+    if (!result.IsError() && (!requireObject || parsed.IsObject())) return true;
+    const int parseError = static_cast<int>(result.Code());
     std::cout << "rapidjson::Document::Parse() return failture, body =" << utf8 << ", error =" << parseError
               << std::endl;
     LOG_WARN << "rapidjson::Document::Parse() return failture,"

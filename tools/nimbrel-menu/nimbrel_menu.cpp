@@ -14,6 +14,7 @@
 #include <string>
 
 #include "host/sync_virtual_config.h"
+#include "ipc/untrusted_json.h"
 #include "platform/windows.h"
 #include "platform/winsock2.h"
 #include "socket/socket_frame.h"
@@ -49,8 +50,7 @@ std::optional<std::string> readSection(const std::string& name) {
 // The port of {"serverport":N}; 0 when the text is no such record.
 int portOfRecord(const std::string& text) {
     rapidjson::Document record;
-    record.Parse(text.c_str());
-    if (record.HasParseError() || !record.IsObject()) return 0;
+    if (parseUntrustedJson(record, text.c_str(), text.size()).IsError() || !record.IsObject()) return 0;
     auto port = record.FindMember("serverport");
     if (port == record.MemberEnd() || !port->value.IsInt()) return 0;
     return port->value.GetInt();
