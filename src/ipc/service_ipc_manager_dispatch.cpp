@@ -5,6 +5,7 @@
 
 #include "download/download_task_scheduler.h"
 #include "ipc/ipc_text.h"
+#include "ipc/logged_text.h"
 #include "ipc/service_ipc_manager.h"
 #include "ipc/untrusted_json.h"
 #include "platform/windows.h"
@@ -44,8 +45,9 @@ int CServiceIpcManager::OnRequest(const char* ipcName, const std::wstring& text)
         summary = "unkown cmd, not found ipc_command: " + utf8FromWide(text);
     }
 
-    std::cout << "CServiceIpcManager::OnRequest " << summary << std::endl;
-    LOG_WARN << summary;
+    const std::string logged = loggedText(summary);
+    std::cout << "CServiceIpcManager::OnRequest " << logged << std::endl;
+    LOG_WARN << logged;
     rapidjson::Document document;
     std::wstring reply;
     onIpcReturnFailure("S_FAIL", "-1", summary, reply, document);
@@ -75,10 +77,11 @@ bool CServiceIpcManager::parseRequestBody(const std::string& ipcName, const std:
     const rapidjson::ParseResult result = parseUntrustedJson(parsed, utf8.c_str(), utf8.size());
     if (!result.IsError() && (!requireObject || parsed.IsObject())) return true;
     const int parseError = static_cast<int>(result.Code());
-    std::cout << "rapidjson::Document::Parse() return failture, body =" << utf8 << ", error =" << parseError
+    const std::string logged = loggedText(utf8);
+    std::cout << "rapidjson::Document::Parse() return failture, body =" << logged << ", error =" << parseError
               << std::endl;
     LOG_WARN << "rapidjson::Document::Parse() return failture,"
-             << " body =" << utf8 << ", error =" << parseError;
+             << " body =" << logged << ", error =" << parseError;
     if (!failureSummary.empty()) {
         rapidjson::Document document;
         std::wstring reply;

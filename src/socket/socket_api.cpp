@@ -8,6 +8,7 @@
 
 #include "host/shared_memory.h"
 #include "host/sync_virtual_config.h"
+#include "ipc/logged_text.h"
 #include "socket/detached_thread.h"
 #include "socket/socket_frame.h"
 #include "suite/logbridge/spdlog_bridge.h"
@@ -104,9 +105,11 @@ void SocketApi::replyUnknownCommand(TcpSocket& client, const std::string& summar
     rapidjson::Document document(rapidjson::kObjectType);
     std::string reply;
     onIpcReturnFailure(ReplyEnvelope::kFailure, "-1", summary, reply, document);
-    std::cout << "onchannel = " << client.handle() << ":" << client.peerPort() << ", response = " << reply << std::endl;
+    const std::string logged = loggedText(reply);
+    std::cout << "onchannel = " << client.handle() << ":" << client.peerPort() << ", response = " << logged
+              << std::endl;
     LOG_WARN << "onchannel = " << static_cast<unsigned long long>(client.handle()) << ":" << client.peerPort()
-             << ", response = " << reply;
+             << ", response = " << logged;
     writeFrame(client, reply);
 }
 

@@ -1,6 +1,7 @@
 // A sync-disk server fed requests no well-behaved main client sends.
 #include <gtest/gtest.h>
 
+#include <sstream>
 #include <string>
 
 #include "ipc_session.h"
@@ -31,6 +32,18 @@ TEST_F(HardeningTest, ABodyNestedTooDeeplyIsRefusedAndTheServerGoesOn) {
     EXPECT_EQ(refused, firstLine(session_.send("ziduZuduReloadProxy", std::string(100000, '[')).out));
     EXPECT_EQ(refused, firstLine(session_.send("ziduZuduReloadProxy", nested(129)).out));
     EXPECT_EQ(R"({"code":"S_OK"})", firstLine(session_.send("ziduZuduReloadProxy", nested(128)).out));
+}
+
+TEST_F(HardeningTest, ALongBodyIsLoggedShortenedWithItsFullLength) {
+    const std::string body(100000, 'x');
+    session_.send("getMessage", body);
+    EXPECT_EQ(0, session_.send("noSuchCommand", body).exitCode);
+    const std::string log = session_.serverLog();
+    EXPECT_TRUE(contains(log, " body =" + std::string(4096, 'x') + "... (100000 bytes), error =")) << log.size();
+    EXPECT_TRUE(contains(
+        log, "unkown cmd, not found ipc_command: noSuchCommand\r\n" + std::string(4046, 'x') + "... (100050 bytes)"));
+    std::istringstream lines(log);
+    for (std::string line; std::getline(lines, line);) EXPECT_LT(line.size(), 8192u);
 }
 
 }  // namespace
