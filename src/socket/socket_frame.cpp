@@ -1,10 +1,12 @@
 #include "socket/socket_frame.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
 
 constexpr unsigned char kMarker[4] = {0xFF, 0xFF, 0xFF, 0xFF};
+constexpr std::size_t kReceiveChunk = 16 * 1024;
 
 std::int32_t littleEndian32(const unsigned char* bytes) {
     std::uint32_t value = static_cast<std::uint32_t>(bytes[0]) | (static_cast<std::uint32_t>(bytes[1]) << 8) |
@@ -28,12 +30,14 @@ bool readFrame(TcpSocket& socket, std::string& body) {
     const std::int32_t length = littleEndian32(lengthBytes);
     if (length < 0 || length > kMaxFrameBody) return false;
 
-    std::string buffer(static_cast<std::size_t>(length), '\0');
-    std::int32_t received = 0;
-    while (received < length) {
-        int count = socket.receive(buffer.data() + received, length - received);
+    // The buffer grows with the bytes that arrive: a header alone must not cost the claimed length.
+    std::string buffer;
+    char chunk[kReceiveChunk];
+    while (buffer.size() < static_cast<std::size_t>(length)) {
+        const std::size_t missing = static_cast<std::size_t>(length) - buffer.size();
+        const int count = socket.receive(chunk, static_cast<int>(std::min(missing, sizeof chunk)));
         if (count <= 0) return false;
-        received += count;
+        buffer.append(chunk, static_cast<std::size_t>(count));
     }
     body = std::move(buffer);
     return true;
