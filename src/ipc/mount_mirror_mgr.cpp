@@ -11,6 +11,7 @@
 #include "ipc/hresult_text.h"
 #include "ipc/sync_root_unregister_registry.h"
 #include "platform/windows.h"
+#include "suite/base/winpath.h"
 #include "suite/logbridge/spdlog_bridge.h"
 
 namespace {
@@ -21,6 +22,12 @@ constexpr DWORD kShutdownRoundMs = 1000;
 
 std::wstring nativePath(const std::string& path) {
     return QString::fromUtf8(path.c_str(), static_cast<int>(path.size())).replace('/', '\\').toStdWString();
+}
+
+// One spelling per root, as the Cloud Files layer tells roots apart: "DIR", "DIR/" and "DIR\" are
+// the same root, so they must meet in the task map and the mounted-path list.
+std::string cleanMountPath(const std::string& path) {
+    return winpath::cleanPath(QString::fromUtf8(path.c_str(), static_cast<int>(path.size()))).toStdString();
 }
 
 }  // namespace
@@ -70,7 +77,17 @@ void CMountMirrorMgr::waitForPendingUnregister(const std::string& path) {
              << " wait:" << QDateTime::currentMSecsSinceEpoch() - started;
 }
 
-HRESULT CMountMirrorMgr::mount(const std::string& path, bool& running) {
+std::string CMountMirrorMgr::mountedSpelling(const std::string& path) const {
+    const QString cleaned = QString::fromStdString(cleanMountPath(path));
+    for (const auto& mounted : mountedPaths_.copy()) {
+        const QString candidate = QString::fromStdWString(mounted);
+        if (winpath::equals(candidate, cleaned)) return winpath::fromNativeSeparators(candidate).toStdString();
+    }
+    return cleaned.toStdString();
+}
+
+HRESULT CMountMirrorMgr::mount(const std::string& requestedPath, bool& running) {
+    const std::string path = cleanMountPath(requestedPath);
     LOG_INFO << " Mount mirror server enter,path =" << path;
     waitForPendingUnregister(path);
 
@@ -110,7 +127,8 @@ HRESULT CMountMirrorMgr::mount(const std::string& path, bool& running) {
     return hr;
 }
 
-int CMountMirrorMgr::asyncUnMount(const std::string& path, QString& errorText, bool& running) {
+int CMountMirrorMgr::asyncUnMount(const std::string& requestedPath, QString& errorText, bool& running) {
+    const std::string path = mountedSpelling(requestedPath);
     LOG_INFO << " UnMount mirror server enter mountPath:" << path;
     std::shared_ptr<MountMirrorTask> previous;
     {

@@ -25,11 +25,13 @@ public:
     CMountMirrorMgr(const CMountMirrorMgr&) = delete;
     CMountMirrorMgr& operator=(const CMountMirrorMgr&) = delete;
 
-    // Brings `path` (UTF-8, as the client sent it) up on the calling thread. `running` is set
-    // when a mount of the same path was already under way and this call only waited for it.
+    // Brings `path` (UTF-8, as the client sent it; a trailing separator or "\" separators do not
+    // make it another root) up on the calling thread. `running` is set when a mount of the same
+    // path was already under way and this call only waited for it.
     HRESULT mount(const std::string& path, bool& running);
-    // Queues the unmount of `path` and returns. `running` is set when an unmount of the same path
-    // is still under way, in which case nothing new starts.
+    // Queues the unmount of `path` and returns; a mounted root that differs from it only in
+    // separators, a trailing separator or letter case is the one unmounted. `running` is set when
+    // an unmount of the same path is still under way, in which case nothing new starts.
     int asyncUnMount(const std::string& path, QString& errorText, bool& running);
 
     // A copy of the roots brought up by this process, taken under the list's mutex.
@@ -42,6 +44,8 @@ protected:
 
 private:
     static bool isSyncRoot(const std::wstring& path);
+    // The spelling of the mounted root that `path` names, or `path` cleaned when none does.
+    std::string mountedSpelling(const std::string& path) const;
     static HRESULT registerRoot(const QString& path);
     static void waitForPendingUnregister(const std::string& path);
     static void unregisterInBackground(std::wstring path, std::shared_ptr<SyncRootUnregisterState> state);

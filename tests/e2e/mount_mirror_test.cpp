@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <rapidjson/document.h>
 
+#include <cctype>
 #include <optional>
 #include <string>
 #include <vector>
@@ -168,6 +169,24 @@ TEST_F(MountMirrorTest, UnmountingOneOfTwoRootsKeepsTheOther) {
     EXPECT_TRUE(root(second)->connected);
     EXPECT_TRUE(contains(reg({"query", kSyncRootKey + "\\UserSyncRoots"}).out, windowsPath(second)));
     EXPECT_EQ(0, reg({"query", kClsidKey}).exitCode);
+}
+
+TEST_F(MountMirrorTest, AnotherSpellingOfTheMountedFolderUnmountsIt) {
+    start();
+    std::string upper;
+    std::string backslashed;  // as JSON text
+    for (char c : folder_) {
+        upper += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        backslashed += c == '/' ? std::string("\\\\") : std::string(1, c);
+    }
+    for (const std::string& spelling : {folder_ + "/", backslashed + "\\\\", upper}) {
+        ASSERT_EQ(kOk, mount(folder_));
+        EXPECT_EQ(kOk, unmount(spelling));
+        EXPECT_TRUE(waitUntil([&] { return !root(folder_).has_value(); })) << spelling;
+        EXPECT_TRUE(waitUntil([&] {
+            return reg({"query", kSyncRootKey + "\\UserSyncRoots"}).exitCode != 0;
+        })) << spelling;
+    }
 }
 
 TEST_F(MountMirrorTest, DisconnectAnswersEmptyAndCloseAnswersBeforeTheServerExits) {
