@@ -1,0 +1,22 @@
+#include "fuzz_env.h"
+
+#include <stdlib.h>
+
+#include <filesystem>
+
+namespace nimbrel::fuzz {
+
+void useFreshPlatformFolders() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "nimbrel-fuzz-XXXXXX").string();
+    if (!mkdtemp(pattern.data())) abort();
+    for (const char* name : {"home", "run", "tmp"}) {
+        const std::filesystem::path folder = std::filesystem::path(pattern) / name;
+        std::filesystem::create_directory(folder);
+        std::filesystem::permissions(folder, std::filesystem::perms::owner_all);
+    }
+    setenv("NIMBREL_PLATFORM_HOME", (pattern + "/home").c_str(), 1);
+    setenv("NIMBREL_RUNTIME_DIR", (pattern + "/run").c_str(), 1);
+    setenv("TMPDIR", (pattern + "/tmp").c_str(), 1);
+}
+
+}  // namespace nimbrel::fuzz
