@@ -11,9 +11,11 @@
 #include <cstdint>
 #include <map>
 #include <mutex>
+#include <set>
 #include <string>
 
 #include "ipc/mount_mirror_mgr.h"
+#include "ipc/projection_shell_refresh.h"
 #include "ipc/reply_envelope.h"
 #include "ipc/sync_runtime_snapshot.h"
 #include "platform/win_types.h"
@@ -50,6 +52,20 @@ public:
     int announceOnline();
     // Ends the process (exit code 0) when the main client's process is gone.
     void checkClientrunning();
+
+    // Where the projection sends its Explorer notifications; none until one is set.
+    void setProjectionShellRefresh(ProjectionShellRefresh* shellRefresh) { shellRefresh_ = shellRefresh; }
+
+    // One item of "pushFileSystem" (batch) or the body of "pushFileStatus" (status): projects it
+    // and answers its result code; `outPath` gets the item path, `outUpdateLsid` the conversion's flag.
+    int parserPushFile(const rapidjson::Value& record, QString& outPath, bool& outUpdateLsid);
+    int parserPushFile(const std::wstring& bodyText, QString& outPath, bool& outUpdateLsid);
+
+    // The pushFileAdd counters: requests past the first skip test, requests that reached the
+    // Cloud Files step, requests answered as duplicates.
+    std::uint64_t pushFileAddTotal() const { return pushFileAddTotal_; }
+    std::uint64_t pushFileAddCfapi() const { return pushFileAddCfapi_; }
+    std::uint64_t pushFileAddSkipped() const { return pushFileAddSkipped_; }
 
     // Hard-link repair notices; they block until the client has answered.
     void notifyHardLinkRepairStarted(const QString& filePath, const QString& tempPath);
@@ -91,6 +107,22 @@ private:
     // Passes a body's "syncRuntimeState", when there is one, to updateSyncRuntimeState.
     void takeRuntimeState(const rapidjson::Document& body, const char* source);
 
+    // Projection commands.
+    int onIpcpushFileSystem(const std::string& ipcName, const std::wstring& body, const std::wstring& request);
+    int onIpcpushFileAdd(const std::string& ipcName, const std::wstring& body, const std::wstring& request);
+    int onIpcpushFileStatus(const std::string& ipcName, const std::wstring& body, const std::wstring& request);
+    int onPushSyncState(const std::string& ipcName, const std::wstring& body, const std::wstring& request);
+    enum class PushVariant { Batch, Status };
+    int projectPushFile(const rapidjson::Value& value, PushVariant variant, QString& outPath, bool& outUpdateLsid);
+    int pushFileAdd(const std::wstring& body, QString& outPath, bool& outUpdateLsid);
+    // The per-item result reply; `updateLsidPaths` holds cleaned paths.
+    void replyPushResults(const std::string& ipcName, const char* command, const std::map<std::string, int>& results,
+                          const std::set<QString>& updateLsidPaths);
+    void replyPushResults(const std::string& ipcName, const char* command, const QString& path, int result,
+                          bool updateLsid);
+    void reportMemory(const char* source, bool force);
+    ProjectionShellRefresh* shell() const { return shellRefresh_; }
+
     int echoContent(const std::string& ipcName, const std::wstring& body);
 
     std::map<std::wstring, Handler> commands_;
@@ -107,4 +139,12 @@ private:
     std::atomic<bool> contextMenuAllowed_{false};
     std::atomic<std::int32_t> status_{-1};
     std::atomic<std::int32_t> reason_{-1};
+
+    std::atomic<ProjectionShellRefresh*> shellRefresh_{nullptr};
+    std::atomic<std::uint64_t> pushFileAddTotal_{0};
+    std::atomic<std::uint64_t> pushFileAddCfapi_{0};
+    std::atomic<std::uint64_t> pushFileAddSkipped_{0};
+    std::mutex memoryReportMutex_;
+    ULONGLONG lastMemoryReportMs_ = 0;
+    std::uint64_t lastMemoryReportTotal_ = 0;
 };

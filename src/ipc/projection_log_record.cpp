@@ -1,0 +1,58 @@
+#include "ipc/projection_log_record.h"
+
+#include "platform/windows.h"
+#include "suite/logbridge/spdlog_bridge.h"
+
+namespace {
+
+constexpr int kWarn = 3;
+constexpr int kCritical = 5;
+constexpr ULONGLONG kSummaryIntervalMs = 30000;
+constexpr std::size_t kSampleLength = 2048;
+
+std::atomic<std::uint64_t> g_routineRecords{0};
+std::atomic<ULONGLONG> g_nextSummaryMs{0};
+
+}  // namespace
+
+ProjectionLogRecord::ProjectionLogRecord(const char* file, std::string name) : file_(file), name_(std::move(name)) {}
+
+void ProjectionLogRecord::add(int line, bool warning, const std::string& text) {
+    lines_.push_back({line, warning, text});
+    if (warning) raise(Warning);
+}
+
+void ProjectionLogRecord::raise(Severity severity) {
+    if (severity > severity_) severity_ = severity;
+}
+
+std::string ProjectionLogRecord::text() const {
+    const int firstLine = lines_.empty() ? 0 : lines_.front().line;
+    std::string text =
+        nimbrel::logging::linePrefix(file_, firstLine, name_.c_str()) + "severity:" + std::to_string(severity_);
+    for (const Line& line : lines_) {
+        text += " || #" + std::to_string(line.line) + (line.warning ? " W " : " ") + line.text;
+    }
+    return text;
+}
+
+ProjectionLogRecord::~ProjectionLogRecord() {
+    if (severity_ >= Failure) {
+        SpdlogBridge::getInstance().stream(kCritical) << text();
+    } else if (severity_ == Warning) {
+        SpdlogBridge::getInstance().stream(kWarn) << text();
+    } else {
+        ++g_routineRecords;
+        writeSummary(text());
+    }
+}
+
+void ProjectionLogRecord::writeSummary(const std::string& sample) {
+    const ULONGLONG now = GetTickCount64();
+    ULONGLONG due = g_nextSummaryMs.load();
+    // Only the thread that moves the next allowed time forward writes.
+    if (now < due || !g_nextSummaryMs.compare_exchange_strong(due, now + kSummaryIntervalMs)) return;
+    const std::uint64_t events = g_routineRecords.exchange(0);
+    LOG_INFO << "[mirror-log-summary] events:" << static_cast<unsigned long long>(events)
+             << " sample:" << sample.substr(0, kSampleLength);
+}
