@@ -253,7 +253,7 @@ int CServiceIpcManager::onPushSyncState(const std::string& ipcName, const std::w
         return 301;
     }
     QString path;
-    int state = 0;
+    int state = -1;
     if (parsed.IsObject() && parsed.HasMember("filePath") && parsed["filePath"].IsString()) {
         path =
             QString::fromUtf8(parsed["filePath"].GetString(), static_cast<int>(parsed["filePath"].GetStringLength()));
@@ -262,7 +262,7 @@ int CServiceIpcManager::onPushSyncState(const std::string& ipcName, const std::w
     std::cout << "CServiceIpcManager::onPushSyncState"
               << " filePath =" << utf8(path) << " state =" << state << std::endl;
     // The client is answered success whatever the Cloud Files call made of it.
-    if (!path.isEmpty())
+    if (!path.isEmpty() && state >= 0)
         CfApiWrapper::updateSyncState(nativePath(path), static_cast<CF_IN_SYNC_STATE>(state), CF_SET_IN_SYNC_FLAG_NONE);
     rapidjson::Document document;
     std::wstring reply;

@@ -39,11 +39,11 @@ TEST_F(DispatchTest, MalformedRequestsGetTheirFailureEnvelopes) {
               send(L"\r\n{}"));
     EXPECT_EQ(
         L"{\"code\":\"S_FAIL\",\"errorCode\":\"-1\",\"summary\":\"unkown cmd, not found ipc_command: "
-        L"pushFileStatus\\r\\n{\\\"a\\\":1}\"}",
-        send(L"pushFileStatus\r\n{\"a\":1}"));
+        L"noSuchCommand\\r\\n{\\\"a\\\":1}\"}",
+        send(L"noSuchCommand\r\n{\"a\":1}"));
     EXPECT_TRUE(capture.contains("CServiceIpcManager::OnRequest unkown cmd, not process: checkOnline"));
     EXPECT_TRUE(capture.contains("CServiceIpcManager::OnRequest unkown cmd, cmd isEmpty: "));
-    EXPECT_TRUE(capture.contains("CServiceIpcManager::OnRequest unkown cmd, not found ipc_command: pushFileStatus"));
+    EXPECT_TRUE(capture.contains("CServiceIpcManager::OnRequest unkown cmd, not found ipc_command: noSuchCommand"));
 }
 
 TEST_F(DispatchTest, FixedAnswersOfCheckOnlineAndNewChannel) {
