@@ -8,9 +8,11 @@
 
 #include "cfapi/cf_api_wrapper.h"
 #include "ipc/ipc_text.h"
+#include "ipc/logged_text.h"
 #include "ipc/projection_log_record.h"
 #include "ipc/push_file_record.h"
 #include "ipc/service_ipc_manager.h"
+#include "ipc/untrusted_json.h"
 #include "suite/base/winpath.h"
 #include "suite/base/x_file_info.h"
 #include "suite/logbridge/spdlog_bridge.h"
@@ -41,15 +43,14 @@ std::string utf8(const QString& text) { return text.toStdString(); }
 int CServiceIpcManager::onIpcpushFileSystem(const std::string& ipcName, const std::wstring& body, const std::wstring&) {
     rapidjson::Document parsed;
     const std::string text = utf8FromWide(body);
-    parsed.Parse(text.c_str(), text.size());
+    const bool parsedOk = !parseUntrustedJson(parsed, text.c_str(), text.size()).IsError();
     // A body without a "fileInfo" array holds no record to answer for, so it is answered like
     // one that does not parse.
-    const bool usable =
-        !parsed.HasParseError() && parsed.IsObject() && parsed.HasMember("fileInfo") && parsed["fileInfo"].IsArray();
+    const bool usable = parsedOk && parsed.IsObject() && parsed.HasMember("fileInfo") && parsed["fileInfo"].IsArray();
     if (!usable) {
         LOG_WARN << "CServiceIpcManager::onIpcpushFileSystem"
                  << " rapidjson::Document::Parse() return failure,"
-                 << "body = " << text.substr(0, 4096) << ", error = " << 301;
+                 << "body = " << loggedText(text) << ", error = " << 301;
         rapidjson::Document document;
         std::wstring reply;
         onIpcReturnFailure("S_FAIL", "301", kParseFailedSummary, reply, document);
@@ -79,7 +80,7 @@ int CServiceIpcManager::parserPushFile(const std::wstring& bodyText, QString& ou
     outUpdateLsid = false;
     rapidjson::Document parsed;
     const std::string text = utf8FromWide(bodyText);
-    if (parsed.Parse(text.c_str(), text.size()).HasParseError()) return 301;
+    if (parseUntrustedJson(parsed, text.c_str(), text.size()).IsError()) return 301;
     return projectPushFile(parsed, PushVariant::Status, outPath, outUpdateLsid);
 }
 
@@ -228,7 +229,7 @@ int CServiceIpcManager::onIpcpushFileStatus(const std::string& ipcName, const st
     if (result == 301) {
         LOG_WARN << "CServiceIpcManager::onIpcpushFileStatus"
                  << " rapidjson::Document::Parse() return failure,"
-                 << "body = " << utf8FromWide(body).substr(0, 4096) << ", error = " << 301;
+                 << "body = " << loggedText(utf8FromWide(body)) << ", error = " << 301;
         rapidjson::Document document;
         std::wstring reply;
         onIpcReturnFailure("S_FAIL", "301", kParseFailedSummary, reply, document);
@@ -242,10 +243,10 @@ int CServiceIpcManager::onIpcpushFileStatus(const std::string& ipcName, const st
 int CServiceIpcManager::onPushSyncState(const std::string& ipcName, const std::wstring& body, const std::wstring&) {
     rapidjson::Document parsed;
     const std::string text = utf8FromWide(body);
-    if (parsed.Parse(text.c_str(), text.size()).HasParseError()) {
+    if (parseUntrustedJson(parsed, text.c_str(), text.size()).IsError()) {
         LOG_WARN << "CServiceIpcManager::onPushSyncState"
                  << " rapidjson::Document::Parse() return failure,"
-                 << "body = " << text.substr(0, 4096) << ", error = " << 301;
+                 << "body = " << loggedText(text) << ", error = " << 301;
         rapidjson::Document document;
         std::wstring reply;
         onIpcReturnFailure("S_FAIL", "301", kParseFailedSummary, reply, document);

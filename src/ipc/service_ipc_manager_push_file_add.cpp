@@ -3,10 +3,12 @@
 #include "cfapi/cf_api_wrapper.h"
 #include "ipc/ipc_text.h"
 #include "ipc/local_state_check.h"
+#include "ipc/logged_text.h"
 #include "ipc/mirror_dedup_guard.h"
 #include "ipc/projection_log_record.h"
 #include "ipc/push_file_record.h"
 #include "ipc/service_ipc_manager.h"
+#include "ipc/untrusted_json.h"
 #include "platform/windows.h"
 #include "suite/base/x_file_info.h"
 #include "suite/logbridge/spdlog_bridge.h"
@@ -43,9 +45,9 @@ int CServiceIpcManager::pushFileAdd(const std::wstring& body, QString& outPath, 
     outUpdateLsid = false;
     rapidjson::Document parsed;
     const std::string text = utf8FromWide(body);
-    if (parsed.Parse(text.c_str(), text.size()).HasParseError()) {
+    if (parseUntrustedJson(parsed, text.c_str(), text.size()).IsError()) {
         log.add(__LINE__, true,
-                " rapidjson::Document::Parse() return failture,body = " + text.substr(0, 4096) + ", error = 301");
+                " rapidjson::Document::Parse() return failture,body = " + loggedText(text) + ", error = 301");
         return 301;
     }
     PushFileRecord record;
