@@ -1,6 +1,7 @@
 // Request texts as the IPC module hands them to CServiceIpcManager::OnRequest: a command, CR LF
-// and a body, every handler reachable. Commands that end the process or mount folders of the
-// machine are left out; their bodies go through the same parser as every other handler's.
+// and a body. The commands that touch no file are fuzzed whole; any other command name is turned
+// into an unknown one, so the dispatch still sees arbitrary names while no input can mount,
+// project into, move or end anything on the machine that runs the fuzzer.
 #include <sys/prctl.h>
 #include <unistd.h>
 
@@ -46,11 +47,14 @@ extern "C" int LLVMFuzzerInitialize(int*, char*** argv) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    static const std::set<std::wstring> kLeftOut = {L"closeZedoziZevoroExe", L"mountMirror", L"unmountMirror",
-                                                    L"disconnectMirror"};
-    const std::wstring text =
-        QString::fromUtf8(reinterpret_cast<const char*>(data), static_cast<int>(size)).toStdWString();
-    if (kLeftOut.count(text.substr(0, text.find(L"\r\n")))) return 0;
+    static const std::set<std::wstring> kWithoutFiles = {
+        L"newChannel",  L"getMessage",         L"getDiskinfo",         L"checkOnline",
+        L"cancelTasks", L"getFileHistoryList", L"ziduZuduReloadProxy", L"ziduZuduSendConfig"};
+    std::wstring text = QString::fromUtf8(reinterpret_cast<const char*>(data), static_cast<int>(size)).toStdWString();
+    const std::size_t lineBreak = text.find(L"\r\n");
+    if (lineBreak != 0 && lineBreak != std::wstring::npos && !kWithoutFiles.count(text.substr(0, lineBreak))) {
+        text.insert(0, L"unknown-");
+    }
     CServiceIpcManager::instance().OnRequest("fuzz", text);
     return 0;
 }
