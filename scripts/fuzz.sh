@@ -16,6 +16,7 @@ fi
 bash scripts/build.sh fuzz "${targets[@]}"
 
 mkdir -p build-fuzz/findings build-fuzz/logs
+export UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1:suppressions=$PWD/fuzz/ubsan.supp"
 failed=0
 printf '%-22s %10s %10s %8s %8s %s\n' target runs exec/s cov ft result
 for target in "${targets[@]}"; do
@@ -31,8 +32,8 @@ for target in "${targets[@]}"; do
   fi
   runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)
   speed=$(sed -n 's/^stat::average_exec_per_sec: *//p' "$log" | tail -1)
-  cov=$(grep -o 'cov: [0-9]*' "$log" | tail -1 | cut -d' ' -f2)
-  ft=$(grep -o 'ft: [0-9]*' "$log" | tail -1 | cut -d' ' -f2)
+  cov=$({ grep -o 'cov: [0-9]*' "$log" || true; } | tail -1 | cut -d' ' -f2)
+  ft=$({ grep -o 'ft: [0-9]*' "$log" || true; } | tail -1 | cut -d' ' -f2)
   printf '%-22s %10s %10s %8s %8s %s\n' "$target" "${runs:-?}" "${speed:-?}" "${cov:-?}" "${ft:-?}" "$result"
 done
 exit "$failed"
