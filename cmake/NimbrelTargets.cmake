@@ -1,8 +1,30 @@
 # Helpers that keep each subsystem's CMakeLists short and alike.
 include(GoogleTest)
 
+# Nimbrel's headers are included by their path below src/ ("ipc/ipc_text.h"), but src/platform
+# must not be reachable that way: its subsystems' own headers are private, and the Windows-named
+# headers come from the platform library's include folders. So the include root is a folder of
+# links to every top-level folder of src/ but platform.
+set(NIMBREL_INCLUDE_ROOT ${CMAKE_BINARY_DIR}/include-root)
+file(MAKE_DIRECTORY ${NIMBREL_INCLUDE_ROOT})
+file(GLOB nimbrel_src_folders LIST_DIRECTORIES true RELATIVE ${CMAKE_SOURCE_DIR}/src ${CMAKE_SOURCE_DIR}/src/*)
+foreach(folder IN LISTS nimbrel_src_folders)
+  if(IS_DIRECTORY ${CMAKE_SOURCE_DIR}/src/${folder} AND NOT folder STREQUAL "platform")
+    file(CREATE_LINK ${CMAKE_SOURCE_DIR}/src/${folder} ${NIMBREL_INCLUDE_ROOT}/${folder} SYMBOLIC)
+  endif()
+endforeach()
+
+# nimbrel_platform_internals(TARGET PART...)
+# Lets the stand-in's own tools and tests include the private headers of the named platform parts
+# by their bare names ("cf_store.h").
+function(nimbrel_platform_internals target)
+  foreach(part IN LISTS ARGN)
+    target_include_directories(${target} PRIVATE ${CMAKE_SOURCE_DIR}/src/platform/${part})
+  endforeach()
+endfunction()
+
 # nimbrel_library(NAME [SHARED|STATIC] SOURCES ... [PUBLIC_DEPS ...] [PRIVATE_DEPS ...])
-# Headers are included by their path below src/, e.g. #include "platform/windows.h".
+# Headers are included by their path below src/, e.g. #include "ipc/ipc_text.h".
 function(nimbrel_library name)
   cmake_parse_arguments(ARG "STATIC" "" "SOURCES;PUBLIC_DEPS;PRIVATE_DEPS" ${ARGN})
   if(ARG_STATIC)
@@ -10,7 +32,7 @@ function(nimbrel_library name)
   else()
     add_library(${name} SHARED ${ARG_SOURCES})
   endif()
-  target_include_directories(${name} PUBLIC ${CMAKE_SOURCE_DIR}/src)
+  target_include_directories(${name} PUBLIC ${NIMBREL_INCLUDE_ROOT})
   target_link_libraries(${name} PUBLIC ${ARG_PUBLIC_DEPS} PRIVATE ${ARG_PRIVATE_DEPS})
 endfunction()
 
@@ -40,6 +62,6 @@ function(nimbrel_component name)
     CXX_VISIBILITY_PRESET hidden
     C_VISIBILITY_PRESET hidden
     VISIBILITY_INLINES_HIDDEN ON)
-  target_include_directories(${name} PUBLIC ${CMAKE_SOURCE_DIR}/src)
+  target_include_directories(${name} PUBLIC ${NIMBREL_INCLUDE_ROOT})
   target_link_libraries(${name} PUBLIC ${ARG_DEPS})
 endfunction()

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/win32_security.h"
+#include "win32_security.h"
 
 namespace {
 

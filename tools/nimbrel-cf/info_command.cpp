@@ -4,9 +4,9 @@
 #include <cstdio>
 #include <cstring>
 
+#include "cf_item.h"
 #include "commands.h"
-#include "platform/cf_item.h"
-#include "platform/file_attribute_hooks.h"
+#include "platform/file_filter_hooks.h"
 #include "platform/platform_paths.h"
 #include "platform/win32_file_support.h"
 #include "platform/windows.h"

@@ -6,8 +6,8 @@
 #include <cstring>
 #include <vector>
 
+#include "cf_application.h"
 #include "commands.h"
-#include "platform/cf_application.h"
 #include "platform/platform_paths.h"
 #include "platform/windows.h"
 

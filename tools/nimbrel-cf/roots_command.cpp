@@ -3,9 +3,9 @@
 
 #include <cstdio>
 
+#include "cf_connection.h"
+#include "cf_store.h"
 #include "commands.h"
-#include "platform/cf_connection.h"
-#include "platform/cf_store.h"
 #include "platform/platform_paths.h"
 
 namespace nimbrel::tools::cf {

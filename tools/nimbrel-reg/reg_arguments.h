@@ -7,7 +7,7 @@
 #include <optional>
 #include <string>
 
-#include "platform/registry_path.h"
+#include "registry_path.h"
 
 namespace nimbrel::reg {
 

@@ -8,9 +8,9 @@
 #include <future>
 #include <set>
 
+#include "cf_application.h"
+#include "cf_connection.h"
 #include "cf_test_support.h"
-#include "platform/cf_application.h"
-#include "platform/cf_connection.h"
 #include "support/test_env.h"
 
 namespace nimbrel::test::cf {

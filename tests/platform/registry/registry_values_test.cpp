@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "platform/registry/registry_test_support.h"
-#include "platform/registry_path.h"
-#include "platform/registry_store.h"
+#include "registry_path.h"
+#include "registry_store.h"
 
 namespace {
 

@@ -9,7 +9,6 @@
 #include <cstring>
 #include <string>
 
-#include "platform/crashrpt.h"
 #include "platform/platform_paths.h"
 #include "platform/win32/child_role.h"
 #include "platform/win32/everyone_descriptor.h"
@@ -70,41 +69,6 @@ TEST(Win32ChildRole, DISABLED_RenamedProcess) {
     ::prctl(PR_SET_NAME, role::roleEnv("ROLE_NAME").c_str(), 0, 0, 0);
     report("renamed");
     role::waitForRelease();
-}
-
-// Installs the crash reporter as the host does and crashes in the way ROLE_CRASH names.
-__attribute__((no_sanitize("address", "undefined"))) void crashByNullDereference() {
-    volatile int* nowhere = nullptr;
-    *nowhere = 1;
-}
-
-TEST(Win32ChildRole, DISABLED_Crash) {
-    role::joinParentFolders();
-    std::wstring saveDir = nimbrel::platform::toWindowsPath(role::roleEnv("ROLE_SAVE_DIR"));
-    std::wstring attached = nimbrel::platform::toWindowsPath(role::roleEnv("ROLE_ATTACH"));
-    CR_INSTALL_INFOW info{};
-    info.cb = sizeof info;
-    info.pszAppName = L"RoziDavidoVodido";
-    info.pszAppVersion = L"8.8.0";
-    info.pszEmailTo = L"crash@example.com";
-    info.pszEmailSubject = L"RoziDavidoVodido-git8.8.0.20260828-20260918165948";
-    info.pszEmailText = L"compiletime:  Sep 18 2026 16:59:48\r\nstarttime:  2026-09-18 17:00:00";
-    info.pszErrorReportSaveDir = saveDir.c_str();
-    info.dwFlags = CR_INST_ALL_POSSIBLE_HANDLERS | CR_INST_NO_GUI;
-    if (role::roleEnv("ROLE_SEND") != "1") info.dwFlags |= CR_INST_DONT_SEND_REPORT;
-    ASSERT_EQ(crInstallW(&info), 0);
-    ASSERT_EQ(crAddScreenshot2(CR_AS_MAIN_WINDOW | CR_AS_USE_JPEG_FORMAT, 95), 0);
-    ASSERT_EQ(crAddFile2W(attached.c_str(), nullptr, L"ini file", CR_AF_MAKE_FILE_COPY), 0);
-    ASSERT_EQ(crAddFile2W((attached + L".gone").c_str(), nullptr, L"log file", CR_AF_MISSING_FILE_OK), 0);
-    ASSERT_EQ(crAddPropertyW(L"CompileVersion", L"git8.8.0.20260828"), 0);
-    ASSERT_EQ(crAddPropertyW(L"StartRunTime", L"2026-09-18 17:00:00"), 0);
-    report("installed");
-    if (role::roleEnv("ROLE_CRASH") == "null") {
-        crashByNullDereference();
-    } else {
-        ::kill(::getpid(), SIGSEGV);
-    }
-    report("survived");
 }
 
 }  // namespace

@@ -8,11 +8,11 @@
 #include <set>
 #include <string>
 
-#include "platform/file_attribute_hooks.h"
+#include "platform/file_filter_hooks.h"
 #include "platform/platform_paths.h"
-#include "platform/win32_filetime.h"
 #include "platform/windows.h"
 #include "support/test_env.h"
+#include "win32_filetime.h"
 
 namespace {
 

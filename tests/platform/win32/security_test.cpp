@@ -3,8 +3,8 @@
 #include <cstring>
 
 #include "platform/win32/everyone_descriptor.h"
-#include "platform/win32_security.h"
 #include "platform/windows.h"
+#include "win32_security.h"
 
 namespace {
 

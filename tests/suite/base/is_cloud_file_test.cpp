@@ -5,7 +5,7 @@
 #include <filesystem>
 
 #include "platform/cfapi.h"
-#include "platform/file_attribute_hooks.h"
+#include "platform/file_filter_hooks.h"
 #include "platform/platform_paths.h"
 #include "platform/windows.h"
 #include "suite/base/x_file_info.h"

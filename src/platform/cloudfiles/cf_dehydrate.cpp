@@ -1,0 +1,64 @@
+#include "cf_dehydrate.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "cf_errors.h"
+
+namespace nimbrel::platform::cf {
+
+namespace {
+
+constexpr std::int64_t kBlock = 4096;
+
+}  // namespace
+
+HRESULT checkDehydration(const Item& item, CF_IN_SYNC_STATE inSyncAfter, bool alwaysFullAfter) {
+    if (item.root->hydration.Primary == CF_HYDRATION_POLICY_ALWAYS_FULL) {
+        return hrWin32(ERROR_CLOUD_FILE_NOT_SUPPORTED);
+    }
+    if (alwaysFullAfter) return hrWin32(ERROR_CLOUD_FILE_DEHYDRATION_DISALLOWED);
+    if (item.record && item.record->pin == CF_PIN_STATE_PINNED) return hrWin32(ERROR_CLOUD_FILE_PINNED);
+    if (inSyncAfter != CF_IN_SYNC_STATE_IN_SYNC) return hrWin32(ERROR_CLOUD_FILE_NOT_IN_SYNC);
+    return S_OK;
+}
+
+HRESULT dehydrate(CfStore& store, const Item& item, const std::vector<CF_FILE_RANGE>& ranges,
+                  const std::function<void(PlaceholderRecord&)>& change) {
+    const bool written = store.updatePlaceholder(item.record->token, [&](PlaceholderRecord& record) {
+        if (change) change(record);
+        record.hydrated = false;
+        return true;
+    });
+    if (!written) return E_FAIL;
+    int fd = openForWriting(item.access);
+    if (fd < 0) return hrFromErrno(errno);
+    const std::int64_t size = item.st.st_size;
+    HRESULT result = S_OK;
+    auto punch = [&](std::int64_t offset, std::int64_t length) {
+        if (offset >= size || length <= 0) return;
+        // A range that reaches the end takes the last partial block too, which KEEP_SIZE allows.
+        if (offset + length >= size) length = ((size + kBlock - 1) / kBlock) * kBlock - offset;
+        if (::fallocate(fd, FALLOC_FL_PUNCH_HOLE | FALLOC_FL_KEEP_SIZE, offset, length) != 0) {
+            result = hrFromErrno(errno);
+        }
+    };
+    if (ranges.empty()) {
+        punch(0, size);
+    } else {
+        for (const auto& range : ranges) {
+            const std::int64_t offset = range.StartingOffset.QuadPart;
+            punch(offset, range.Length.QuadPart == CF_EOF ? size - offset : range.Length.QuadPart);
+        }
+    }
+    // Freeing space is no change of content: the file keeps its times.
+    const struct timespec times[2] = {item.st.st_atim, item.st.st_mtim};
+    ::futimens(fd, times);
+    ::close(fd);
+    return result;
+}
+
+}  // namespace nimbrel::platform::cf

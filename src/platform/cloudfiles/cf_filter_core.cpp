@@ -1,0 +1,434 @@
+#include "cf_filter_core.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdlib>
+#include <set>
+
+#include "cf_errors.h"
+#include "cf_item.h"
+#include "platform/platform_paths.h"
+#include "platform/win32_file_support.h"
+
+namespace nimbrel::platform::cf {
+
+namespace {
+
+constexpr std::int64_t kTransferAlignment = 4096;
+constexpr std::size_t kFinishedRequestsKept = 4096;
+constexpr std::chrono::milliseconds kDefaultFetchTimeout{60000};
+
+std::atomic<std::int64_t> configuredTimeoutMs{0};
+std::atomic<std::int64_t> nextRequestKey{1};
+
+// Byte ranges [begin, end) that have arrived, merged.
+class RangeSet {
+public:
+    void add(std::int64_t begin, std::int64_t end) {
+        auto it = ranges_.upper_bound(begin);
+        if (it != ranges_.begin()) {
+            auto previous = std::prev(it);
+            if (previous->second >= begin) {
+                begin = previous->first;
+                end = std::max(end, previous->second);
+                it = ranges_.erase(previous);
+            }
+        }
+        while (it != ranges_.end() && it->first <= end) {
+            end = std::max(end, it->second);
+            it = ranges_.erase(it);
+        }
+        ranges_[begin] = end;
+    }
+    bool covers(std::int64_t begin, std::int64_t end) const {
+        auto it = ranges_.upper_bound(begin);
+        if (it == ranges_.begin()) return false;
+        --it;
+        return it->first <= begin && it->second >= end;
+    }
+
+private:
+    std::map<std::int64_t, std::int64_t> ranges_;
+};
+
+bool wantsWholeFile(const SyncRootRecord& root) {
+    return root.hydration.Primary == CF_HYDRATION_POLICY_FULL ||
+           root.hydration.Primary == CF_HYDRATION_POLICY_ALWAYS_FULL;
+}
+
+}  // namespace
+
+std::chrono::milliseconds fetchTimeout() {
+    if (auto configured = configuredTimeoutMs.load()) return std::chrono::milliseconds(configured);
+    if (const char* text = std::getenv("NIMBREL_CF_FETCH_TIMEOUT_MS")) {
+        char* end = nullptr;
+        long long value = std::strtoll(text, &end, 10);
+        if (end != text && value > 0) return std::chrono::milliseconds(value);
+    }
+    return kDefaultFetchTimeout;
+}
+
+void setFetchTimeout(std::chrono::milliseconds timeout) { configuredTimeoutMs = timeout.count(); }
+
+struct FilterCore::FileState {
+    ~FileState() {
+        if (fd >= 0) ::close(fd);
+    }
+    std::string token;
+    std::string path;
+    std::uint64_t inode = 0;
+    std::int64_t size = 0;
+    int fd = -1;
+    RangeSet received;
+    std::set<std::int64_t> pending;  // transfer keys of the unfinished requests for this file
+    bool complete = false;
+};
+
+struct FilterCore::CallbackData {
+    std::wstring volumeGuidName;
+    std::wstring volumeDosName;
+    std::wstring normalizedPath;
+    std::wstring imagePath;
+    std::wstring commandLine;
+    std::wstring empty;
+    std::string rootIdentity;
+    std::string fileIdentity;
+    CF_PROCESS_INFO processInfo{};
+    CF_CALLBACK_INFO info{};
+};
+
+struct FilterCore::Request {
+    enum class State { Pending, Succeeded, Failed };
+    std::int64_t key = 0;
+    std::string path;
+    std::int64_t fileSize = 0;
+    std::int64_t begin = 0;
+    std::int64_t end = 0;
+    std::weak_ptr<FileState> file;
+    std::shared_ptr<CallbackData> data;
+    std::vector<ProgressSink> progress;  // of every requester waiting for this fetch
+    State state = State::Pending;
+    NTSTATUS status = STATUS_SUCCESS;
+    std::chrono::steady_clock::time_point deadline;
+};
+
+FilterCore::FilterCore(Connection connection)
+    : connection_(std::move(connection)), nextTransferKey_((static_cast<std::int64_t>(::getpid()) << 32) | 0x1000) {
+    timeoutThread_ = std::thread([this] { watchTimeouts(); });
+}
+
+FilterCore::~FilterCore() { shutdown(STATUS_CLOUD_FILE_PROVIDER_NOT_RUNNING); }
+
+std::shared_ptr<FilterCore::CallbackData> FilterCore::callbackData(const std::string& path, const struct ::stat& st,
+                                                                   const PlaceholderRecord& record,
+                                                                   const Requester& requester) {
+    auto data = std::make_shared<CallbackData>();
+    wchar_t volume[64];
+    std::swprintf(volume, 64, L"\\\\?\\Volume{%08llx-0000-0000-0000-000000000000}\\",
+                  static_cast<unsigned long long>(st.st_dev));
+    data->volumeGuidName = volume;
+    data->normalizedPath = toWindowsPath(path);
+    data->rootIdentity = connection_.root.identity;
+    data->fileIdentity = record.identity;
+    struct stat rootStat {};
+    ::stat(connection_.root.path.c_str(), &rootStat);
+
+    auto& info = data->info;
+    info.StructSize = sizeof(CF_CALLBACK_INFO);
+    info.ConnectionKey = connection_.key;
+    info.CallbackContext = connection_.context;
+    info.VolumeGuidName = data->volumeGuidName.c_str();
+    info.VolumeDosName = data->volumeDosName.c_str();
+    info.VolumeSerialNumber = static_cast<DWORD>(st.st_dev);
+    info.SyncRootFileId.QuadPart = static_cast<LONGLONG>(rootStat.st_ino);
+    info.SyncRootIdentity = data->rootIdentity.empty() ? nullptr : data->rootIdentity.data();
+    info.SyncRootIdentityLength = static_cast<DWORD>(data->rootIdentity.size());
+    info.FileId.QuadPart = static_cast<LONGLONG>(st.st_ino);
+    info.FileSize.QuadPart = S_ISDIR(st.st_mode) ? 0 : static_cast<LONGLONG>(st.st_size);
+    info.FileIdentity = data->fileIdentity.empty() ? nullptr : data->fileIdentity.data();
+    info.FileIdentityLength = static_cast<DWORD>(data->fileIdentity.size());
+    info.NormalizedPath = data->normalizedPath.c_str();
+    if (connection_.flags & CF_CONNECT_FLAG_REQUIRE_PROCESS_INFO) {
+        data->imagePath = toWindowsPath(requester.imagePath);
+        data->commandLine = requester.commandLine.empty() ? L"UNKNOWN" : fromUtf8(requester.commandLine);
+        data->processInfo.StructSize = sizeof(CF_PROCESS_INFO);
+        data->processInfo.ProcessId = requester.processId;
+        data->processInfo.ImagePath = data->imagePath.c_str();
+        data->processInfo.PackageName = data->empty.c_str();
+        data->processInfo.ApplicationId = data->empty.c_str();
+        data->processInfo.CommandLine = data->commandLine.c_str();
+        data->processInfo.SessionId = 1;
+        info.ProcessInfo = &data->processInfo;
+    }
+    return data;
+}
+
+void FilterCore::post(CF_CALLBACK_TYPE type, std::shared_ptr<CallbackData> data, std::int64_t transferKey,
+                      const CF_CALLBACK_PARAMETERS& params) {
+    auto found = connection_.callbacks.find(type);
+    if (found == connection_.callbacks.end() || !found->second) return;
+    CF_CALLBACK callback = found->second;
+    pool_.post([callback, data = std::move(data), transferKey, params] {
+        CF_CALLBACK_INFO info = data->info;
+        info.TransferKey.QuadPart = transferKey;
+        info.RequestKey.QuadPart = nextRequestKey++;
+        callback(&info, &params);
+    });
+}
+
+NTSTATUS FilterCore::requestData(const std::string& hostPath, std::int64_t offset, std::int64_t length,
+                                 const Requester& requester, const ProgressSink& progress) {
+    auto store = CfStore::current();
+    if (!store) return STATUS_CLOUD_FILE_UNSUCCESSFUL;
+    auto item = resolveItem(*store, hostPath);
+    if (!item) return STATUS_CLOUD_FILE_UNSUCCESSFUL;
+    if (!item->isPlaceholder() || item->isDirectory() || item->record->hydrated) return STATUS_SUCCESS;
+    if (!isSameOrBelow(item->path, connection_.root.path)) return STATUS_CLOUD_FILE_NOT_UNDER_SYNC_ROOT;
+    // The provider reading its own placeholders would wait for itself.
+    if (requester.processId == static_cast<DWORD>(::getpid())) return STATUS_CLOUD_FILE_ACCESS_DENIED;
+
+    const std::int64_t size = item->st.st_size;
+    std::int64_t begin = 0;
+    std::int64_t end = size;
+    if (!wantsWholeFile(connection_.root)) {
+        begin = std::max<std::int64_t>(0, offset);
+        end = length == CF_EOF ? size : std::min(size, begin + std::max<std::int64_t>(0, length));
+    }
+    if (begin >= end) return STATUS_SUCCESS;
+
+    std::unique_lock lock(mutex_);
+    if (stopping_) return STATUS_CLOUD_FILE_PROVIDER_NOT_RUNNING;
+    auto& file = files_[item->record->token];
+    if (!file) {
+        file = std::make_shared<FileState>();
+        file->token = item->record->token;
+        file->path = item->path;
+        file->inode = item->st.st_ino;
+        file->size = size;
+        file->fd = openForWriting(item->path);
+        if (file->fd < 0) {
+            files_.erase(item->record->token);
+            return STATUS_CLOUD_FILE_UNSUCCESSFUL;
+        }
+    }
+    if (file->received.covers(begin, end)) return STATUS_SUCCESS;
+
+    // A fetch already on its way for these bytes serves this reader too, as the filter tracks the
+    // ranges in flight instead of asking the provider twice.
+    for (auto key : file->pending) {
+        auto joined = requests_[key];
+        if (joined->begin <= begin && joined->end >= end) {
+            if (progress) joined->progress.push_back(progress);
+            changed_.wait(lock, [&] { return joined->state != Request::State::Pending; });
+            return joined->status;
+        }
+    }
+
+    auto request = std::make_shared<Request>();
+    request->key = nextTransferKey_++;
+    request->path = item->path;
+    request->fileSize = size;
+    request->begin = begin;
+    request->end = end;
+    request->file = file;
+    if (progress) request->progress.push_back(progress);
+    request->deadline = std::chrono::steady_clock::now() + fetchTimeout();
+    request->data = callbackData(item->path, item->st, *item->record, requester);
+    file->pending.insert(request->key);
+    requests_[request->key] = request;
+
+    if (!connection_.callbacks.count(CF_CALLBACK_TYPE_FETCH_DATA)) {
+        finishLocked(*request, STATUS_CLOUD_FILE_NOT_SUPPORTED);
+        return request->status;
+    }
+    CF_CALLBACK_PARAMETERS params{};
+    params.ParamSize = sizeof(params.FetchData) + sizeof(ULONG);
+    // Blocks on the disk while the record says "not hydrated" are what an interrupted hydration
+    // (a provider that died, a failed download) left behind.
+    params.FetchData.Flags = dataAllocationBytes(item->access, -1, item->st) > 0 ? CF_CALLBACK_FETCH_DATA_FLAG_RECOVERY
+                                                                                 : CF_CALLBACK_FETCH_DATA_FLAG_NONE;
+    params.FetchData.RequiredFileOffset.QuadPart = begin;
+    params.FetchData.RequiredLength.QuadPart = end - begin;
+    params.FetchData.OptionalFileOffset.QuadPart = begin;
+    params.FetchData.OptionalLength.QuadPart = size - begin;
+    params.FetchData.LastDehydrationReason = CF_CALLBACK_DEHYDRATION_REASON_NONE;
+    post(CF_CALLBACK_TYPE_FETCH_DATA, request->data, request->key, params);
+    changed_.notify_all();
+    changed_.wait(lock, [&] { return request->state != Request::State::Pending; });
+    return request->status;
+}
+
+void FilterCore::notifyOpen(const std::string& hostPath, const Requester& requester) {
+    auto store = CfStore::current();
+    if (!store) return;
+    auto item = resolveItem(*store, hostPath);
+    if (!item || !item->isPlaceholder() || !isSameOrBelow(item->path, connection_.root.path)) return;
+    std::lock_guard lock(mutex_);
+    if (stopping_) return;
+    CF_CALLBACK_PARAMETERS params{};
+    params.ParamSize = sizeof(params.OpenCompletion) + sizeof(ULONG);
+    params.OpenCompletion.Flags = CF_CALLBACK_OPEN_COMPLETION_FLAG_NONE;
+    post(CF_CALLBACK_TYPE_NOTIFY_FILE_OPEN_COMPLETION, callbackData(item->path, item->st, *item->record, requester),
+         nextTransferKey_++, params);
+}
+
+void FilterCore::finishLocked(Request& request, NTSTATUS status) {
+    if (request.state != Request::State::Pending) return;
+    request.state = status == STATUS_SUCCESS ? Request::State::Succeeded : Request::State::Failed;
+    request.status = status;
+    request.data.reset();
+    if (auto file = request.file.lock()) {
+        file->pending.erase(request.key);
+        if (file->pending.empty()) files_.erase(file->token);
+    }
+    changed_.notify_all();
+    if (requests_.size() > kFinishedRequestsKept) {
+        for (auto it = requests_.begin(); it != requests_.end() && requests_.size() > kFinishedRequestsKept / 2;) {
+            it = it->second->state == Request::State::Pending ? std::next(it) : requests_.erase(it);
+        }
+    }
+}
+
+void FilterCore::markHydrated(FileState& file) {
+    // The data must be on the disk before the record says so; a crash in between leaves a
+    // placeholder that is fetched again, never one that claims bytes it does not have.
+    ::fdatasync(file.fd);
+    if (auto store = CfStore::current()) {
+        store->updatePlaceholder(file.token, [&](PlaceholderRecord& record) {
+            if (record.inode != file.inode) return false;
+            record.hydrated = true;
+            return true;
+        });
+    }
+}
+
+void FilterCore::completeCoveredLocked(FileState& file) {
+    if (!file.complete && file.received.covers(0, file.size)) {
+        file.complete = true;
+        markHydrated(file);
+    }
+    std::vector<std::shared_ptr<Request>> covered;
+    for (auto key : file.pending) {
+        auto& request = requests_[key];
+        if (file.received.covers(request->begin, request->end)) covered.push_back(request);
+    }
+    for (auto& request : covered) finishLocked(*request, STATUS_SUCCESS);
+}
+
+HRESULT FilterCore::transferData(CF_TRANSFER_KEY transferKey, NTSTATUS completionStatus, const void* buffer,
+                                 std::int64_t offset, std::int64_t length) {
+    std::unique_lock lock(mutex_);
+    auto found = requests_.find(transferKey.QuadPart);
+    if (found == requests_.end()) return E_INVALIDARG;
+    auto request = found->second;
+    if (request->state == Request::State::Failed) return hrWin32(ERROR_CLOUD_FILE_REQUEST_CANCELED);
+    const std::int64_t size = request->fileSize;
+    if (offset < 0 || length <= 0 || offset >= size || offset % kTransferAlignment != 0 ||
+        (length % kTransferAlignment != 0 && offset + length < size)) {
+        return hrWin32(ERROR_CLOUD_FILE_INVALID_REQUEST);
+    }
+    if (completionStatus == STATUS_SUCCESS && !buffer) return E_INVALIDARG;
+
+    // Any valid operation of the provider shows it is alive: every pending request gets a new timer.
+    const auto deadline = std::chrono::steady_clock::now() + fetchTimeout();
+    for (auto& [key, pending] : requests_) {
+        if (pending->state == Request::State::Pending) pending->deadline = deadline;
+    }
+    changed_.notify_all();
+
+    if (completionStatus != STATUS_SUCCESS) {
+        finishLocked(*request, normalizeCompletionStatus(completionStatus));
+        return S_OK;
+    }
+    auto file = request->file.lock();
+    if (!file) return S_OK;  // the file is complete already; nothing is missing any more
+
+    const std::int64_t count = std::min(length, size - offset);
+    lock.unlock();
+    const char* data = static_cast<const char*>(buffer);
+    std::int64_t written = 0;
+    while (written < count) {
+        ssize_t n = ::pwrite(file->fd, data + written, static_cast<std::size_t>(count - written), offset + written);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return hrFromErrno(n < 0 ? errno : ENOSPC);
+        written += n;
+    }
+    lock.lock();
+    file->received.add(offset, offset + count);
+    completeCoveredLocked(*file);
+    return S_OK;
+}
+
+HRESULT FilterCore::reportProgress(CF_TRANSFER_KEY transferKey, std::int64_t total, std::int64_t completed) {
+    std::vector<ProgressSink> sinks;
+    {
+        std::lock_guard lock(mutex_);
+        auto found = requests_.find(transferKey.QuadPart);
+        if (found == requests_.end()) return E_INVALIDARG;
+        auto& request = *found->second;
+        if (request.state != Request::State::Pending) return S_OK;
+        request.deadline = std::chrono::steady_clock::now() + fetchTimeout();
+        sinks = request.progress;
+        changed_.notify_all();
+    }
+    for (auto& sink : sinks) sink(total, completed);
+    return S_OK;
+}
+
+std::string FilterCore::pathOf(CF_TRANSFER_KEY transferKey) {
+    std::lock_guard lock(mutex_);
+    auto found = requests_.find(transferKey.QuadPart);
+    return found == requests_.end() ? std::string() : found->second->path;
+}
+
+void FilterCore::watchTimeouts() {
+    std::unique_lock lock(mutex_);
+    while (!stopping_) {
+        auto next = std::chrono::steady_clock::time_point::max();
+        for (auto& [key, request] : requests_) {
+            if (request->state == Request::State::Pending) next = std::min(next, request->deadline);
+        }
+        if (next == std::chrono::steady_clock::time_point::max()) {
+            changed_.wait(lock);
+            continue;
+        }
+        if (changed_.wait_until(lock, next) != std::cv_status::timeout) continue;
+        const auto now = std::chrono::steady_clock::now();
+        std::vector<std::shared_ptr<Request>> expired;
+        for (auto& [key, request] : requests_) {
+            if (request->state == Request::State::Pending && request->deadline <= now) expired.push_back(request);
+        }
+        for (auto& request : expired) {
+            auto data = request->data;
+            finishLocked(*request, STATUS_CLOUD_FILE_REQUEST_TIMEOUT);
+            CF_CALLBACK_PARAMETERS params{};
+            params.ParamSize = sizeof(params.Cancel.FetchData) + 2 * sizeof(ULONG);
+            params.Cancel.Flags = CF_CALLBACK_CANCEL_FLAG_IO_TIMEOUT;
+            params.Cancel.FetchData.FileOffset.QuadPart = request->begin;
+            params.Cancel.FetchData.Length.QuadPart = request->end - request->begin;
+            post(CF_CALLBACK_TYPE_CANCEL_FETCH_DATA, data, request->key, params);
+        }
+    }
+}
+
+void FilterCore::shutdown(NTSTATUS status) {
+    {
+        std::lock_guard lock(mutex_);
+        if (!stopping_) {
+            stopping_ = true;
+            std::vector<std::shared_ptr<Request>> pending;
+            for (auto& [key, request] : requests_) {
+                if (request->state == Request::State::Pending) pending.push_back(request);
+            }
+            for (auto& request : pending) finishLocked(*request, status);
+            changed_.notify_all();
+        }
+    }
+    if (timeoutThread_.joinable()) timeoutThread_.join();
+    pool_.stop();
+}
+
+}  // namespace nimbrel::platform::cf

@@ -1,0 +1,226 @@
+#include "cf_filter_port.h"
+
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstring>
+
+#include "platform/platform_paths.h"
+
+namespace nimbrel::platform::cf {
+
+namespace {
+
+struct RequestFrame {
+    std::uint32_t operation;
+    std::uint32_t pathBytes;
+    std::int64_t offset;
+    std::int64_t length;
+};
+
+enum class ReplyKind : std::uint32_t { Progress = 1, Result = 2 };
+
+struct ReplyFrame {
+    std::uint32_t kind;
+    std::int32_t status;
+    std::int64_t total;
+    std::int64_t completed;
+};
+
+constexpr std::uint32_t kMaxPathBytes = 16 * 1024;
+
+std::string rootHash(const std::string& rootPath) {
+    std::uint64_t hash = 1469598103934665603ULL;
+    for (unsigned char c : rootPath) {
+        hash ^= c;
+        hash *= 1099511628211ULL;
+    }
+    char text[17];
+    std::snprintf(text, sizeof(text), "%016llx", static_cast<unsigned long long>(hash));
+    return text;
+}
+
+bool readAll(int fd, void* buffer, std::size_t size) {
+    auto* out = static_cast<char*>(buffer);
+    while (size > 0) {
+        ssize_t n = ::read(fd, out, size);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        out += n;
+        size -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+bool writeAll(int fd, const void* buffer, std::size_t size) {
+    auto* in = static_cast<const char*>(buffer);
+    while (size > 0) {
+        ssize_t n = ::send(fd, in, size, MSG_NOSIGNAL);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        in += n;
+        size -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+bool socketAddress(const std::string& path, sockaddr_un& address) {
+    std::memset(&address, 0, sizeof(address));
+    address.sun_family = AF_UNIX;
+    if (path.size() >= sizeof(address.sun_path)) return false;
+    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+    return true;
+}
+
+Requester peerOf(int client) {
+    Requester requester;
+    ucred credentials{};
+    socklen_t size = sizeof(credentials);
+    if (::getsockopt(client, SOL_SOCKET, SO_PEERCRED, &credentials, &size) != 0) return requester;
+    requester.processId = static_cast<DWORD>(credentials.pid);
+    const std::string proc = "/proc/" + std::to_string(credentials.pid);
+    char image[PATH_MAX];
+    ssize_t n = ::readlink((proc + "/exe").c_str(), image, sizeof(image) - 1);
+    if (n > 0) requester.imagePath.assign(image, static_cast<std::size_t>(n));
+    FILE* cmdline = std::fopen((proc + "/cmdline").c_str(), "rb");
+    if (cmdline) {
+        char buffer[4096];
+        std::size_t got = std::fread(buffer, 1, sizeof(buffer), cmdline);
+        std::fclose(cmdline);
+        for (std::size_t i = 0; i < got; ++i) {
+            if (buffer[i] == '\0') buffer[i] = ' ';
+        }
+        while (got > 0 && buffer[got - 1] == ' ') --got;
+        requester.commandLine.assign(buffer, got);
+    }
+    return requester;
+}
+
+}  // namespace
+
+std::string portSocketPath(const std::string& rootPath) { return runtimeDir() + "/cf-" + rootHash(rootPath) + ".sock"; }
+
+std::string connectionLockPath(const std::string& rootPath) {
+    return runtimeDir() + "/cf-" + rootHash(rootPath) + ".lock";
+}
+
+FilterPort::FilterPort(std::shared_ptr<FilterCore> core) : core_(std::move(core)) {}
+
+FilterPort::~FilterPort() { stop(); }
+
+int FilterPort::start(const std::string& rootPath) {
+    socketPath_ = portSocketPath(rootPath);
+    sockaddr_un address{};
+    if (!socketAddress(socketPath_, address)) return ENAMETOOLONG;
+    listener_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (listener_ < 0) return errno;
+    // Only the holder of the root's connection lock gets here, so a socket file left behind
+    // belongs to a provider that is gone.
+    ::unlink(socketPath_.c_str());
+    if (::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0 ||
+        ::listen(listener_, 64) != 0) {
+        int error = errno;
+        ::close(listener_);
+        listener_ = -1;
+        return error;
+    }
+    acceptThread_ = std::thread([this] { acceptLoop(); });
+    return 0;
+}
+
+void FilterPort::stop() {
+    {
+        std::lock_guard lock(mutex_);
+        if (stopping_) return;
+        stopping_ = true;
+        if (listener_ >= 0) ::shutdown(listener_, SHUT_RDWR);
+        for (int client : clients_) ::shutdown(client, SHUT_RDWR);
+    }
+    if (acceptThread_.joinable()) acceptThread_.join();
+    if (listener_ >= 0) {
+        ::close(listener_);
+        ::unlink(socketPath_.c_str());
+        listener_ = -1;
+    }
+    std::unique_lock lock(mutex_);
+    served_.wait(lock, [this] { return clients_.empty(); });
+}
+
+void FilterPort::acceptLoop() {
+    for (;;) {
+        int client = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+        if (client < 0) {
+            if (errno == EINTR || errno == ECONNABORTED) continue;
+            return;
+        }
+        std::lock_guard lock(mutex_);
+        if (stopping_) {
+            ::close(client);
+            return;
+        }
+        clients_.push_back(client);
+        std::thread([this, client] { serve(client); }).detach();
+    }
+}
+
+void FilterPort::serve(int client) {
+    RequestFrame request{};
+    std::string path;
+    if (readAll(client, &request, sizeof(request)) && request.pathBytes <= kMaxPathBytes) {
+        path.resize(request.pathBytes);
+        if (readAll(client, path.data(), path.size())) {
+            const Requester requester = peerOf(client);
+            NTSTATUS status = STATUS_SUCCESS;
+            if (request.operation == static_cast<std::uint32_t>(PortOperation::Open)) {
+                core_->notifyOpen(path, requester);
+            } else {
+                std::mutex writeMutex;
+                status = core_->requestData(
+                    path, request.offset, request.length, requester, [&](std::int64_t total, std::int64_t completed) {
+                        ReplyFrame frame{static_cast<std::uint32_t>(ReplyKind::Progress), 0, total, completed};
+                        std::lock_guard lock(writeMutex);
+                        writeAll(client, &frame, sizeof(frame));
+                    });
+            }
+            ReplyFrame result{static_cast<std::uint32_t>(ReplyKind::Result), status, 0, 0};
+            writeAll(client, &result, sizeof(result));
+        }
+    }
+    std::lock_guard lock(mutex_);
+    ::close(client);
+    clients_.erase(std::remove(clients_.begin(), clients_.end(), client), clients_.end());
+    served_.notify_all();
+}
+
+NTSTATUS requestThroughPort(const std::string& rootPath, PortOperation operation, const std::string& hostPath,
+                            std::int64_t offset, std::int64_t length, const ProgressSink& progress) {
+    sockaddr_un address{};
+    if (!socketAddress(portSocketPath(rootPath), address)) return STATUS_CLOUD_FILE_PROVIDER_NOT_RUNNING;
+    int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return STATUS_CLOUD_FILE_INSUFFICIENT_RESOURCES;
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0) {
+        ::close(fd);
+        return STATUS_CLOUD_FILE_PROVIDER_NOT_RUNNING;
+    }
+    RequestFrame request{static_cast<std::uint32_t>(operation), static_cast<std::uint32_t>(hostPath.size()), offset,
+                         length};
+    NTSTATUS status = STATUS_CLOUD_FILE_PROVIDER_TERMINATED;
+    if (writeAll(fd, &request, sizeof(request)) && writeAll(fd, hostPath.data(), hostPath.size())) {
+        ReplyFrame reply{};
+        while (readAll(fd, &reply, sizeof(reply))) {
+            if (reply.kind == static_cast<std::uint32_t>(ReplyKind::Result)) {
+                status = reply.status;
+                break;
+            }
+            if (progress) progress(reply.total, reply.completed);
+        }
+    }
+    ::close(fd);
+    return status;
+}
+
+}  // namespace nimbrel::platform::cf

@@ -1,0 +1,58 @@
+#pragma once
+// The filter port of a connected sync root: a Unix socket in the runtime folder through which
+// another process acts as an application. The requester is known from the socket's peer
+// credentials, never from what it says. One request per connection:
+//   request  {u32 op, i64 offset, i64 length, u32 pathBytes} + UTF-8 host path
+//   replies  {u32 kind, i32 status, i64 total, i64 completed}: progress frames, then one result.
+
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "cf_filter_core.h"
+
+namespace nimbrel::platform::cf {
+
+enum class PortOperation : std::uint32_t { Open = 1, Read = 2 };
+
+// Where the port and the connection lock of a root live (inside the current runtime folder).
+std::string portSocketPath(const std::string& rootPath);
+std::string connectionLockPath(const std::string& rootPath);
+
+class FilterPort {
+public:
+    explicit FilterPort(std::shared_ptr<FilterCore> core);
+    ~FilterPort();
+    FilterPort(const FilterPort&) = delete;
+    FilterPort& operator=(const FilterPort&) = delete;
+
+    // Binds the root's socket (replacing one a crashed provider left); errno-style code on failure.
+    int start(const std::string& rootPath);
+    // Stops accepting, ends every client connection and waits for their threads.
+    void stop();
+
+private:
+    void acceptLoop();
+    void serve(int client);
+
+    std::shared_ptr<FilterCore> core_;
+    std::string socketPath_;
+    int listener_ = -1;
+    std::thread acceptThread_;
+    std::mutex mutex_;
+    std::condition_variable served_;
+    std::vector<int> clients_;  // each served by a detached thread that removes it when done
+    bool stopping_ = false;
+};
+
+// The application side: sends one request to the port of `rootPath` and waits for the result.
+// STATUS_CLOUD_FILE_PROVIDER_NOT_RUNNING when no provider listens there, and
+// STATUS_CLOUD_FILE_PROVIDER_TERMINATED when it goes away before answering.
+NTSTATUS requestThroughPort(const std::string& rootPath, PortOperation operation, const std::string& hostPath,
+                            std::int64_t offset, std::int64_t length, const ProgressSink& progress = {});
+
+}  // namespace nimbrel::platform::cf

@@ -1,0 +1,173 @@
+#include "cf_item.h"
+
+#include <fcntl.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <ctime>
+#include <random>
+
+#include "cf_errors.h"
+#include "platform/kernel_object.h"
+#include "platform/win32_file_support.h"
+
+namespace nimbrel::platform::cf {
+
+namespace {
+
+constexpr const char* kTokenAttribute = "user.nimbrel.cf";
+constexpr std::int64_t kUnixEpochInFileTime = 116444736000000000LL;
+
+std::optional<std::string> readToken(const std::string& accessPath) {
+    char buffer[128];
+    ssize_t n = ::getxattr(accessPath.c_str(), kTokenAttribute, buffer, sizeof(buffer));
+    if (n <= 0) return std::nullopt;
+    return std::string(buffer, static_cast<std::size_t>(n));
+}
+
+std::string fdLink(int fd) { return "/proc/self/fd/" + std::to_string(fd); }
+
+std::string currentPathOf(int fd) {
+    char buffer[PATH_MAX];
+    ssize_t n = ::readlink(fdLink(fd).c_str(), buffer, sizeof(buffer) - 1);
+    if (n <= 0) return {};
+    return std::string(buffer, static_cast<std::size_t>(n));
+}
+
+}  // namespace
+
+std::string canonicalPath(const std::string& hostPath) {
+    if (char* resolved = ::realpath(hostPath.c_str(), nullptr)) {
+        std::string result(resolved);
+        std::free(resolved);
+        return result;
+    }
+    std::string trimmed = hostPath;
+    while (trimmed.size() > 1 && trimmed.back() == '/') trimmed.pop_back();
+    auto slash = trimmed.rfind('/');
+    if (slash == std::string::npos) return trimmed;
+    std::string parent = slash == 0 ? "/" : trimmed.substr(0, slash);
+    std::string name = trimmed.substr(slash + 1);
+    if (char* resolved = ::realpath(parent.c_str(), nullptr)) {
+        std::string result(resolved);
+        std::free(resolved);
+        return (result == "/" ? "" : result) + "/" + name;
+    }
+    return trimmed;
+}
+
+std::optional<Item> resolveItem(CfStore& store, const std::string& hostPath, int fd) {
+    Item item;
+    if (fd >= 0) {
+        if (::fstat(fd, &item.st) != 0) return std::nullopt;
+        item.access = fdLink(fd);
+        item.path = currentPathOf(fd);
+        if (item.path.empty()) item.path = canonicalPath(hostPath);
+    } else {
+        if (::stat(hostPath.c_str(), &item.st) != 0) return std::nullopt;
+        item.path = canonicalPath(hostPath);
+        item.access = item.path;
+    }
+    item.root = store.rootContaining(item.path);
+    if (!item.root) return item;
+    if (auto token = readToken(item.access)) {
+        auto record = store.placeholder(*token);
+        if (record && record->root == item.root->path && record->inode == item.st.st_ino &&
+            record->device == item.st.st_dev) {
+            item.record = std::move(record);
+        }
+    }
+    return item;
+}
+
+std::optional<Item> resolveHandle(CfStore& store, HANDLE handle, HRESULT* error) {
+    auto file = handleAs<FileObject>(handle);
+    if (!file) {
+        *error = HRESULT_FROM_WIN32(ERROR_INVALID_HANDLE);
+        return std::nullopt;
+    }
+    auto item = resolveItem(store, file->path, file->fd);
+    if (!item) *error = HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
+    return item;
+}
+
+HRESULT itemForCall(HANDLE handle, ItemNeed need, std::shared_ptr<CfStore>& store, std::optional<Item>& item) {
+    store = CfStore::current();
+    if (!store) return E_FAIL;
+    HRESULT error = S_OK;
+    item = resolveHandle(*store, handle, &error);
+    if (!item) return error;
+    if (need != ItemNeed::Placeholder && !item->root) return hrWin32(ERROR_CLOUD_FILE_NOT_UNDER_SYNC_ROOT);
+    if (need != ItemNeed::UnderRoot && !item->record) return hrWin32(ERROR_NOT_A_CLOUD_FILE);
+    return S_OK;
+}
+
+std::string newToken() {
+    static thread_local std::mt19937_64 generator{std::random_device{}()};
+    char buffer[33];
+    std::snprintf(buffer, sizeof(buffer), "%016llx%016llx", static_cast<unsigned long long>(generator()),
+                  static_cast<unsigned long long>(generator()));
+    return buffer;
+}
+
+bool writeToken(const std::string& accessPath, const std::string& token) {
+    return ::setxattr(accessPath.c_str(), kTokenAttribute, token.data(), token.size(), 0) == 0;
+}
+
+void removeToken(const std::string& accessPath) { ::removexattr(accessPath.c_str(), kTokenAttribute); }
+
+int openForWriting(const std::string& accessPath) {
+    int fd = ::open(accessPath.c_str(), O_WRONLY | O_CLOEXEC);
+    if (fd >= 0 || errno != EACCES) return fd;
+    struct ::stat st {};
+    if (::stat(accessPath.c_str(), &st) != 0 || ::chmod(accessPath.c_str(), (st.st_mode & 07777) | S_IWUSR) != 0) {
+        errno = EACCES;
+        return -1;
+    }
+    fd = ::open(accessPath.c_str(), O_WRONLY | O_CLOEXEC);
+    const int error = errno;
+    ::chmod(accessPath.c_str(), st.st_mode & 07777);
+    errno = error;
+    return fd;
+}
+
+PlaceholderRecord newRecord(const Item& item, const std::string& token) {
+    PlaceholderRecord record;
+    record.token = token;
+    record.root = item.root ? item.root->path : std::string();
+    record.device = item.st.st_dev;
+    record.inode = item.st.st_ino;
+    record.isDirectory = item.isDirectory();
+    record.hydrated = true;
+    // The creation time the file queries report for the item, which stays the item's own.
+    FileFacts facts;
+    record.creationTime = describeFile(item.path, -1, facts) ? facts.creationTime : fileTimeFrom(item.st.st_mtim);
+    return record;
+}
+
+std::int64_t fileTimeFrom(const struct timespec& ts) {
+    return kUnixEpochInFileTime + static_cast<std::int64_t>(ts.tv_sec) * 10000000LL + ts.tv_nsec / 100;
+}
+
+std::int64_t fileTimeNow() {
+    struct timespec ts {};
+    ::clock_gettime(CLOCK_REALTIME, &ts);
+    return fileTimeFrom(ts);
+}
+
+struct timespec timespecFromFileTime(std::int64_t fileTime) {
+    std::int64_t ticks = fileTime - kUnixEpochInFileTime;
+    struct timespec ts {};
+    ts.tv_sec = static_cast<time_t>(ticks / 10000000LL);
+    ts.tv_nsec = static_cast<long>((ticks % 10000000LL) * 100);
+    if (ts.tv_nsec < 0) {
+        ts.tv_nsec += 1000000000L;
+        ts.tv_sec -= 1;
+    }
+    return ts;
+}
+
+}  // namespace nimbrel::platform::cf

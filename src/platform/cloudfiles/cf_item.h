@@ -1,0 +1,56 @@
+#pragma once
+// A file or folder as the Cloud Files stand-in sees it: where it is, which sync root holds it and,
+// when it is a placeholder, its record. A placeholder carries a random token in the extended
+// attribute "user.nimbrel.cf"; the token names its record, and the record remembers the inode, so
+// a copy that takes the attribute along is not taken for the placeholder.
+
+#include <sys/stat.h>
+
+#include <optional>
+#include <string>
+
+#include "cf_store.h"
+
+namespace nimbrel::platform::cf {
+
+struct Item {
+    std::string path;    // canonical host path, as it is now
+    std::string access;  // path to use for system calls on it (a /proc/self/fd link for handles)
+    struct ::stat st {};
+    std::optional<SyncRootRecord> root;
+    std::optional<PlaceholderRecord> record;  // set when the item is a placeholder of `root`
+
+    bool isDirectory() const { return S_ISDIR(st.st_mode); }
+    bool isPlaceholder() const { return record.has_value(); }
+};
+
+// The item at `hostPath`, or behind `fd` when fd >= 0 (so a renamed open file is still found).
+std::optional<Item> resolveItem(CfStore& store, const std::string& hostPath, int fd = -1);
+// The item behind a file handle; *error gets E_HANDLE-style errors when there is none.
+std::optional<Item> resolveHandle(CfStore& store, HANDLE handle, HRESULT* error);
+
+// What a Cf call on a file handle needs of the item behind it.
+enum class ItemNeed { UnderRoot, Placeholder, PlaceholderUnderRoot };
+// The store and the item a Cf call works on, or the HRESULT the call fails with when the handle,
+// the store, the sync root or the placeholder record it needs is missing.
+HRESULT itemForCall(HANDLE handle, ItemNeed need, std::shared_ptr<CfStore>& store, std::optional<Item>& item);
+
+// realpath of an existing path, or of the parent plus the last name when it does not exist.
+std::string canonicalPath(const std::string& hostPath);
+std::string newToken();
+bool writeToken(const std::string& accessPath, const std::string& token);
+void removeToken(const std::string& accessPath);
+
+// A descriptor for writing the data of a placeholder even when its read-only attribute took the
+// write permission away: the filter writes content that the user cannot. -1 with errno on failure.
+int openForWriting(const std::string& accessPath);
+
+// A new record for `item` (not yet stored), placed in its root.
+PlaceholderRecord newRecord(const Item& item, const std::string& token);
+
+// FILETIME ticks (100 ns since 1601) of a POSIX time and of now.
+std::int64_t fileTimeFrom(const struct timespec& ts);
+std::int64_t fileTimeNow();
+struct timespec timespecFromFileTime(std::int64_t fileTime);
+
+}  // namespace nimbrel::platform::cf

@@ -1,0 +1,303 @@
+// CfCreatePlaceholders, CfConvertToPlaceholder and CfUpdatePlaceholder.
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+
+#include "cf_dehydrate.h"
+#include "cf_errors.h"
+#include "cf_item.h"
+#include "platform/fault_injection.h"
+#include "platform/kernel_object.h"
+#include "platform/platform_paths.h"
+#include "platform/win32_file_support.h"
+#include "platform/windows.h"
+
+using namespace nimbrel::platform;
+
+namespace {
+
+constexpr std::int64_t kPageSize = 4096;
+constexpr DWORD kStoredAttributes =
+    FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE;
+
+bool validIdentity(LPCVOID identity, DWORD length) {
+    return length <= CF_PLACEHOLDER_MAX_FILE_IDENTITY_LENGTH && (length == 0 || identity);
+}
+
+// Applies times (0 = unchanged) and the DOS attributes the file stand-in keeps.
+HRESULT applyBasicInfo(const std::string& accessPath, const std::string& hostPath, const FILE_BASIC_INFO& info,
+                       bool zeroMeansUnchanged) {
+    struct timespec times[2];
+    times[0] = info.LastAccessTime.QuadPart || !zeroMeansUnchanged
+                   ? cf::timespecFromFileTime(info.LastAccessTime.QuadPart)
+                   : timespec{0, UTIME_OMIT};
+    times[1] = info.LastWriteTime.QuadPart || !zeroMeansUnchanged
+                   ? cf::timespecFromFileTime(info.LastWriteTime.QuadPart)
+                   : timespec{0, UTIME_OMIT};
+    if (::utimensat(AT_FDCWD, accessPath.c_str(), times, 0) != 0) return cf::hrFromErrno(errno);
+    if (info.FileAttributes || !zeroMeansUnchanged) {
+        const std::wstring windowsPath = toWindowsPath(hostPath);
+        if (!SetFileAttributesW(windowsPath.c_str(), info.FileAttributes & kStoredAttributes)) {
+            return HRESULT_FROM_WIN32(GetLastError());
+        }
+    }
+    return S_OK;
+}
+
+HRESULT createOne(cf::CfStore& store, const cf::SyncRootRecord& root, const std::string& base,
+                  CF_PLACEHOLDER_CREATE_INFO& entry) {
+    if (!entry.RelativeFileName || !*entry.RelativeFileName) return cf::hrWin32(ERROR_INVALID_NAME);
+    const std::wstring name(entry.RelativeFileName);
+    if (name.find_first_of(L"\\/") != std::wstring::npos || name == L"." || name == L"..") {
+        return cf::hrWin32(ERROR_INVALID_NAME);
+    }
+    const bool isDirectory = entry.FsMetadata.BasicInfo.FileAttributes & FILE_ATTRIBUTE_DIRECTORY;
+    if (!validIdentity(entry.FileIdentity, entry.FileIdentityLength) ||
+        (!isDirectory && entry.FileIdentityLength == 0) || entry.FsMetadata.FileSize.QuadPart < 0) {
+        return E_INVALIDARG;
+    }
+    const std::string target = base + "/" + toUtf8(name);
+    struct stat existing {};
+    if (::lstat(target.c_str(), &existing) == 0) return cf::hrWin32(ERROR_ALREADY_EXISTS);
+
+    // Built under a hidden name and renamed into place, so the name never shows an item that is
+    // not yet a placeholder.
+    const std::string token = cf::newToken();
+    const std::string temporary = base + "/.~cf-" + token;
+    if (isDirectory) {
+        if (::mkdir(temporary.c_str(), 0777) != 0) return cf::hrFromErrno(errno);
+    } else {
+        int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd < 0) return cf::hrFromErrno(errno);
+        int rc = ::ftruncate(fd, entry.FsMetadata.FileSize.QuadPart);
+        int error = errno;
+        ::close(fd);
+        if (rc != 0) {
+            ::unlink(temporary.c_str());
+            return cf::hrFromErrno(error);
+        }
+    }
+    auto discard = [&] { isDirectory ? ::rmdir(temporary.c_str()) : ::unlink(temporary.c_str()); };
+    auto item = cf::resolveItem(store, temporary);
+    if (!item || !cf::writeToken(temporary, token)) {
+        discard();
+        return E_FAIL;
+    }
+    FILE_BASIC_INFO times = entry.FsMetadata.BasicInfo;
+    times.FileAttributes = 0;
+    if (HRESULT hr = applyBasicInfo(temporary, temporary, times, true); FAILED(hr)) {
+        discard();
+        return hr;
+    }
+    cf::PlaceholderRecord record = cf::newRecord(*item, token);
+    record.root = root.path;
+    record.identity.assign(static_cast<const char*>(entry.FileIdentity), entry.FileIdentityLength);
+    record.hydrated = isDirectory;
+    record.inSync =
+        entry.Flags & CF_PLACEHOLDER_CREATE_FLAG_MARK_IN_SYNC ? CF_IN_SYNC_STATE_IN_SYNC : CF_IN_SYNC_STATE_NOT_IN_SYNC;
+    record.alwaysFull = entry.Flags & CF_PLACEHOLDER_CREATE_FLAG_ALWAYS_FULL;
+    record.creationTime = entry.FsMetadata.BasicInfo.CreationTime.QuadPart
+                              ? entry.FsMetadata.BasicInfo.CreationTime.QuadPart
+                              : cf::fileTimeNow();
+    // Kept where the file queries read it, so the placeholder reports the time it was given.
+    if (!storeCreationTime(temporary, -1, record.creationTime)) {
+        const DWORD stored = GetLastError();
+        discard();
+        return HRESULT_FROM_WIN32(stored);
+    }
+    record.usn = 1;
+    if (!store.putPlaceholder(record)) {
+        discard();
+        return E_FAIL;
+    }
+    if (::renameat2(AT_FDCWD, temporary.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) != 0) {
+        const int error = errno;
+        store.removePlaceholder(token);
+        discard();
+        return error == EEXIST ? cf::hrWin32(ERROR_ALREADY_EXISTS) : cf::hrFromErrno(error);
+    }
+    if (entry.FsMetadata.BasicInfo.FileAttributes & kStoredAttributes) {
+        const std::wstring windowsPath = toWindowsPath(target);
+        SetFileAttributesW(windowsPath.c_str(), entry.FsMetadata.BasicInfo.FileAttributes & kStoredAttributes);
+    }
+    entry.CreateUsn = record.usn;
+    return S_OK;
+}
+
+bool aligned(const CF_FILE_RANGE& range) {
+    return range.StartingOffset.QuadPart >= 0 && range.StartingOffset.QuadPart % kPageSize == 0 &&
+           (range.Length.QuadPart == CF_EOF || (range.Length.QuadPart > 0 && range.Length.QuadPart % kPageSize == 0));
+}
+
+}  // namespace
+
+extern "C" HRESULT CfCreatePlaceholders(LPCWSTR BaseDirectoryPath, CF_PLACEHOLDER_CREATE_INFO* PlaceholderArray,
+                                        DWORD PlaceholderCount, CF_CREATE_FLAGS CreateFlags, PDWORD EntriesProcessed) {
+    const std::string base = BaseDirectoryPath ? cf::canonicalPath(toHostPath(std::wstring(BaseDirectoryPath))) : "";
+    if (EntriesProcessed) *EntriesProcessed = 0;
+    if (auto fault = faults::check("CfCreatePlaceholders", base)) return *fault;
+    if (!BaseDirectoryPath || (PlaceholderCount && !PlaceholderArray)) return E_INVALIDARG;
+    auto store = cf::CfStore::current();
+    if (!store) return E_FAIL;
+    auto root = store->rootContaining(base);
+    if (!root) return cf::hrWin32(ERROR_CLOUD_FILE_NOT_UNDER_SYNC_ROOT);
+    struct stat st {};
+    if (::stat(base.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return cf::hrWin32(ERROR_PATH_NOT_FOUND);
+    if (root->hydration.Primary == CF_HYDRATION_POLICY_ALWAYS_FULL) return cf::hrWin32(ERROR_CLOUD_FILE_NOT_SUPPORTED);
+
+    HRESULT first = S_OK;
+    for (DWORD i = 0; i < PlaceholderCount; ++i) {
+        auto& entry = PlaceholderArray[i];
+        entry.Result = createOne(*store, *root, base, entry);
+        if (EntriesProcessed) *EntriesProcessed = i + 1;
+        if (FAILED(entry.Result)) {
+            if (SUCCEEDED(first)) first = entry.Result;
+            if (CreateFlags & CF_CREATE_FLAG_STOP_ON_ERROR) break;
+        }
+    }
+    return first;
+}
+
+extern "C" HRESULT CfConvertToPlaceholder(HANDLE FileHandle, LPCVOID FileIdentity, DWORD FileIdentityLength,
+                                          CF_CONVERT_FLAGS ConvertFlags, USN* ConvertUsn, LPOVERLAPPED Overlapped) {
+    (void)Overlapped;
+    auto file = handleAs<FileObject>(FileHandle);
+    if (auto fault = faults::check("CfConvertToPlaceholder", file ? file->path : std::string())) return *fault;
+    std::shared_ptr<cf::CfStore> store;
+    std::optional<cf::Item> item;
+    if (HRESULT hr = cf::itemForCall(FileHandle, cf::ItemNeed::UnderRoot, store, item); FAILED(hr)) return hr;
+    if (!validIdentity(FileIdentity, FileIdentityLength)) return E_INVALIDARG;
+    if (!S_ISREG(item->st.st_mode) && !item->isDirectory()) return cf::hrWin32(ERROR_CLOUD_FILE_NOT_SUPPORTED);
+    if (!item->isDirectory() && item->st.st_nlink > 1 && item->root->hardLink != CF_HARDLINK_POLICY_ALLOWED) {
+        return cf::hrWin32(ERROR_CLOUD_FILE_INCOMPATIBLE_HARDLINKS);
+    }
+    const auto inSync = ConvertFlags & CF_CONVERT_FLAG_MARK_IN_SYNC
+                            ? CF_IN_SYNC_STATE_IN_SYNC
+                            : (item->record ? item->record->inSync : CF_IN_SYNC_STATE_NOT_IN_SYNC);
+    const bool alwaysFull = (ConvertFlags & CF_CONVERT_FLAG_ALWAYS_FULL) || (item->record && item->record->alwaysFull);
+    const bool dehydrating = (ConvertFlags & CF_CONVERT_FLAG_DEHYDRATE) && !item->isDirectory();
+    if (dehydrating) {
+        if (HRESULT hr = cf::checkDehydration(*item, inSync, alwaysFull); FAILED(hr)) return hr;
+    }
+
+    cf::PlaceholderRecord record;
+    if (item->record) {
+        record = *item->record;
+    } else {
+        record = cf::newRecord(*item, cf::newToken());
+        if (!cf::writeToken(item->access, record.token)) return cf::hrFromErrno(errno);
+    }
+    record.identity.assign(static_cast<const char*>(FileIdentity), FileIdentityLength);
+    record.inSync = inSync;
+    record.alwaysFull = alwaysFull;
+    record.usn += 1;
+    if (!store->putPlaceholder(record)) return E_FAIL;
+    item->record = record;
+    if (dehydrating) {
+        if (HRESULT hr = cf::dehydrate(*store, *item, {}, {}); FAILED(hr)) return hr;
+        record.usn += 1;
+    }
+    if (ConvertUsn) *ConvertUsn = record.usn;
+    return S_OK;
+}
+
+extern "C" HRESULT CfUpdatePlaceholder(HANDLE FileHandle, const CF_FS_METADATA* FsMetadata, LPCVOID FileIdentity,
+                                       DWORD FileIdentityLength, const CF_FILE_RANGE* DehydrateRangeArray,
+                                       DWORD DehydrateRangeCount, CF_UPDATE_FLAGS UpdateFlags, USN* UpdateUsn,
+                                       LPOVERLAPPED Overlapped) {
+    (void)Overlapped;
+    auto file = handleAs<FileObject>(FileHandle);
+    if (auto fault = faults::check("CfUpdatePlaceholder", file ? file->path : std::string())) return *fault;
+    std::shared_ptr<cf::CfStore> store;
+    std::optional<cf::Item> item;
+    if (HRESULT hr = cf::itemForCall(FileHandle, cf::ItemNeed::PlaceholderUnderRoot, store, item); FAILED(hr))
+        return hr;
+    const auto bothFullness = CF_UPDATE_FLAG_ALWAYS_FULL | CF_UPDATE_FLAG_ALLOW_PARTIAL;
+    if ((UpdateFlags & bothFullness) == bothFullness) return cf::hrWin32(ERROR_CLOUD_FILE_INVALID_REQUEST);
+    if (!validIdentity(FileIdentity, FileIdentityLength) || (DehydrateRangeCount && !DehydrateRangeArray)) {
+        return E_INVALIDARG;
+    }
+    auto& record = *item->record;
+    if (UpdateUsn && *UpdateUsn && *UpdateUsn != record.usn) return cf::hrWin32(ERROR_CLOUD_FILE_NOT_IN_SYNC);
+    if ((UpdateFlags & CF_UPDATE_FLAG_VERIFY_IN_SYNC) && record.inSync != CF_IN_SYNC_STATE_IN_SYNC) {
+        return cf::hrWin32(ERROR_CLOUD_FILE_NOT_IN_SYNC);
+    }
+
+    auto inSync = record.inSync;
+    if (UpdateFlags & CF_UPDATE_FLAG_MARK_IN_SYNC) inSync = CF_IN_SYNC_STATE_IN_SYNC;
+    if (UpdateFlags & CF_UPDATE_FLAG_CLEAR_IN_SYNC) inSync = CF_IN_SYNC_STATE_NOT_IN_SYNC;
+    bool alwaysFull = record.alwaysFull;
+    if (UpdateFlags & CF_UPDATE_FLAG_ALWAYS_FULL) alwaysFull = true;
+    if (UpdateFlags & CF_UPDATE_FLAG_ALLOW_PARTIAL) alwaysFull = false;
+
+    // With DEHYDRATE the ranges are ignored; a single {0, CF_EOF} range means the whole file.
+    std::vector<CF_FILE_RANGE> ranges;
+    bool dehydrating = false;
+    if (!item->isDirectory()) {
+        if (UpdateFlags & CF_UPDATE_FLAG_DEHYDRATE) {
+            dehydrating = true;
+        } else if (DehydrateRangeCount) {
+            for (DWORD i = 0; i < DehydrateRangeCount; ++i) {
+                if (!aligned(DehydrateRangeArray[i])) return cf::hrWin32(ERROR_CLOUD_FILE_INVALID_REQUEST);
+                ranges.push_back(DehydrateRangeArray[i]);
+            }
+            dehydrating = true;
+        }
+    }
+    if (dehydrating) {
+        if (HRESULT hr = cf::checkDehydration(*item, inSync, alwaysFull); FAILED(hr)) return hr;
+    }
+
+    const bool passthrough = UpdateFlags & CF_UPDATE_FLAG_PASSTHROUGH_FS_METADATA;
+    std::int64_t newSize = item->st.st_size;
+    if (FsMetadata && !item->isDirectory()) newSize = FsMetadata->FileSize.QuadPart;
+    if (newSize < 0) return E_INVALIDARG;
+    auto change = [&](cf::PlaceholderRecord& r) {
+        if (FileIdentity) r.identity.assign(static_cast<const char*>(FileIdentity), FileIdentityLength);
+        if (UpdateFlags & CF_UPDATE_FLAG_REMOVE_FILE_IDENTITY) r.identity.clear();
+        if (FsMetadata && (FsMetadata->BasicInfo.CreationTime.QuadPart || passthrough)) {
+            r.creationTime = FsMetadata->BasicInfo.CreationTime.QuadPart;
+        }
+        // Growing the file adds bytes that only the cloud has.
+        if (newSize > item->st.st_size) r.hydrated = false;
+        r.inSync = inSync;
+        r.alwaysFull = alwaysFull;
+    };
+    if (!store->updatePlaceholder(record.token, [&](cf::PlaceholderRecord& r) {
+            change(r);
+            return true;
+        })) {
+        return E_FAIL;
+    }
+    if (newSize != item->st.st_size) {
+        int fd = cf::openForWriting(item->access);
+        if (fd < 0) return cf::hrFromErrno(errno);
+        const int rc = ::ftruncate(fd, newSize);
+        const int error = errno;
+        ::close(fd);
+        if (rc != 0) return cf::hrFromErrno(error);
+    }
+    // Times last: resizing the file would overwrite them.
+    if (FsMetadata) {
+        if (HRESULT hr = applyBasicInfo(item->access, item->path, FsMetadata->BasicInfo, !passthrough); FAILED(hr)) {
+            return hr;
+        }
+        const LONGLONG creation = FsMetadata->BasicInfo.CreationTime.QuadPart;
+        if (creation && !storeCreationTime(item->path, file ? file->fd : -1, creation)) {
+            return HRESULT_FROM_WIN32(GetLastError());
+        }
+    }
+    if (dehydrating) {
+        ::fstatat(AT_FDCWD, item->access.c_str(), &item->st, 0);
+        if (HRESULT hr = cf::dehydrate(*store, *item, ranges, {}); FAILED(hr)) return hr;
+    }
+    if (UpdateUsn) {
+        auto updated = store->placeholder(record.token);
+        *UpdateUsn = updated ? updated->usn : 0;
+    }
+    return S_OK;
+}

@@ -1,0 +1,260 @@
+#include "cf_store.h"
+
+#include <sqlite3.h>
+
+#include <cstring>
+
+#include "platform/platform_paths.h"
+
+namespace nimbrel::platform::cf {
+
+namespace {
+
+constexpr const char* kSchema =
+    "CREATE TABLE IF NOT EXISTS roots ("
+    " path TEXT PRIMARY KEY, provider_name TEXT, provider_version TEXT, identity BLOB, provider_id BLOB,"
+    " hydration_primary INTEGER, hydration_modifier INTEGER, population_primary INTEGER,"
+    " population_modifier INTEGER, insync_policy INTEGER, hardlink_policy INTEGER, management_policy INTEGER);"
+    "CREATE TABLE IF NOT EXISTS placeholders ("
+    " token TEXT PRIMARY KEY, root TEXT, device INTEGER, inode INTEGER, identity BLOB, pin INTEGER,"
+    " in_sync INTEGER, hydrated INTEGER, is_dir INTEGER, always_full INTEGER, creation_time INTEGER,"
+    " usn INTEGER);"
+    "CREATE INDEX IF NOT EXISTS placeholders_root ON placeholders(root);";
+
+// A prepared statement that finalizes itself.
+class Statement {
+public:
+    Statement(sqlite3* db, const char* sql) { sqlite3_prepare_v2(db, sql, -1, &stmt_, nullptr); }
+    ~Statement() { sqlite3_finalize(stmt_); }
+    Statement(const Statement&) = delete;
+    Statement& operator=(const Statement&) = delete;
+
+    bool ok() const { return stmt_ != nullptr; }
+    void bind(int index, const std::string& text) {
+        sqlite3_bind_text(stmt_, index, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
+    }
+    void bindBlob(int index, const void* data, std::size_t size) {
+        sqlite3_bind_blob(stmt_, index, size ? data : "", static_cast<int>(size), SQLITE_TRANSIENT);
+    }
+    void bind(int index, std::int64_t value) { sqlite3_bind_int64(stmt_, index, value); }
+    int step() { return sqlite3_step(stmt_); }
+    std::string text(int column) const {
+        auto* data = sqlite3_column_text(stmt_, column);
+        return data ? std::string(reinterpret_cast<const char*>(data), sqlite3_column_bytes(stmt_, column)) : "";
+    }
+    std::string blob(int column) const {
+        auto* data = static_cast<const char*>(sqlite3_column_blob(stmt_, column));
+        return data ? std::string(data, sqlite3_column_bytes(stmt_, column)) : "";
+    }
+    std::int64_t integer(int column) const { return sqlite3_column_int64(stmt_, column); }
+
+private:
+    sqlite3_stmt* stmt_ = nullptr;
+};
+
+constexpr const char* kRootColumns =
+    "path, provider_name, provider_version, identity, provider_id, hydration_primary, hydration_modifier,"
+    " population_primary, population_modifier, insync_policy, hardlink_policy, management_policy";
+
+SyncRootRecord readRoot(const Statement& s) {
+    SyncRootRecord r;
+    r.path = s.text(0);
+    r.providerName = fromUtf8(s.text(1));
+    r.providerVersion = fromUtf8(s.text(2));
+    r.identity = s.blob(3);
+    auto id = s.blob(4);
+    if (id.size() == sizeof(GUID)) std::memcpy(&r.providerId, id.data(), sizeof(GUID));
+    r.hydration.Primary = static_cast<CF_HYDRATION_POLICY_PRIMARY>(s.integer(5));
+    r.hydration.Modifier = static_cast<CF_HYDRATION_POLICY_MODIFIER>(s.integer(6));
+    r.population.Primary = static_cast<CF_POPULATION_POLICY_PRIMARY>(s.integer(7));
+    r.population.Modifier = static_cast<CF_POPULATION_POLICY_MODIFIER>(s.integer(8));
+    r.inSync = static_cast<CF_INSYNC_POLICY>(s.integer(9));
+    r.hardLink = static_cast<CF_HARDLINK_POLICY>(s.integer(10));
+    r.management = static_cast<CF_PLACEHOLDER_MANAGEMENT_POLICY>(s.integer(11));
+    return r;
+}
+
+constexpr const char* kPlaceholderColumns =
+    "token, root, device, inode, identity, pin, in_sync, hydrated, is_dir, always_full, creation_time, usn";
+
+PlaceholderRecord readRecord(const Statement& s) {
+    PlaceholderRecord r;
+    r.token = s.text(0);
+    r.root = s.text(1);
+    r.device = static_cast<std::uint64_t>(s.integer(2));
+    r.inode = static_cast<std::uint64_t>(s.integer(3));
+    r.identity = s.blob(4);
+    r.pin = static_cast<CF_PIN_STATE>(s.integer(5));
+    r.inSync = static_cast<CF_IN_SYNC_STATE>(s.integer(6));
+    r.hydrated = s.integer(7) != 0;
+    r.isDirectory = s.integer(8) != 0;
+    r.alwaysFull = s.integer(9) != 0;
+    r.creationTime = s.integer(10);
+    r.usn = s.integer(11);
+    return r;
+}
+
+struct CurrentStore {
+    std::mutex mutex;
+    std::string path;
+    std::shared_ptr<CfStore> store;
+};
+
+CurrentStore& currentStore() {
+    static auto* instance = new CurrentStore;  // used by attribute queries during static destruction
+    return *instance;
+}
+
+}  // namespace
+
+bool isSameOrBelow(const std::string& path, const std::string& ancestor) {
+    if (ancestor.empty()) return false;
+    if (path == ancestor) return true;
+    if (ancestor == "/") return !path.empty() && path[0] == '/';
+    return path.size() > ancestor.size() && path.compare(0, ancestor.size(), ancestor) == 0 &&
+           path[ancestor.size()] == '/';
+}
+
+std::shared_ptr<CfStore> CfStore::current() {
+    auto& current = currentStore();
+    const std::string path = platformHome() + "/cloudfiles.db";
+    std::lock_guard lock(current.mutex);
+    if (current.store && current.path == path) return current.store;
+    sqlite3* db = nullptr;
+    if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX,
+                        nullptr) != SQLITE_OK) {
+        sqlite3_close(db);
+        return nullptr;
+    }
+    sqlite3_busy_timeout(db, 10000);
+    auto store = std::make_shared<CfStore>(db);
+    if (!store->exec("PRAGMA journal_mode=WAL;") || !store->exec(kSchema)) return nullptr;
+    current.path = path;
+    current.store = store;
+    return store;
+}
+
+CfStore::CfStore(sqlite3* db) : db_(db) {}
+
+CfStore::~CfStore() { sqlite3_close(db_); }
+
+bool CfStore::exec(const char* sql) { return sqlite3_exec(db_, sql, nullptr, nullptr, nullptr) == SQLITE_OK; }
+
+std::vector<SyncRootRecord> CfStore::roots() {
+    std::lock_guard lock(mutex_);
+    std::vector<SyncRootRecord> result;
+    Statement s(db_, (std::string("SELECT ") + kRootColumns + " FROM roots ORDER BY path").c_str());
+    while (s.ok() && s.step() == SQLITE_ROW) result.push_back(readRoot(s));
+    return result;
+}
+
+std::optional<SyncRootRecord> CfStore::root(const std::string& path) {
+    std::lock_guard lock(mutex_);
+    Statement s(db_, (std::string("SELECT ") + kRootColumns + " FROM roots WHERE path = ?1").c_str());
+    if (!s.ok()) return std::nullopt;
+    s.bind(1, path);
+    if (s.step() != SQLITE_ROW) return std::nullopt;
+    return readRoot(s);
+}
+
+std::optional<SyncRootRecord> CfStore::rootContaining(const std::string& path) {
+    for (auto& root : roots()) {
+        if (isSameOrBelow(path, root.path)) return root;
+    }
+    return std::nullopt;
+}
+
+bool CfStore::putRoot(const SyncRootRecord& r) {
+    std::lock_guard lock(mutex_);
+    Statement s(db_, (std::string("INSERT OR REPLACE INTO roots (") + kRootColumns +
+                      ") VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12)")
+                         .c_str());
+    if (!s.ok()) return false;
+    s.bind(1, r.path);
+    s.bind(2, toUtf8(r.providerName));
+    s.bind(3, toUtf8(r.providerVersion));
+    s.bindBlob(4, r.identity.data(), r.identity.size());
+    s.bindBlob(5, &r.providerId, sizeof(GUID));
+    s.bind(6, static_cast<std::int64_t>(r.hydration.Primary));
+    s.bind(7, static_cast<std::int64_t>(r.hydration.Modifier));
+    s.bind(8, static_cast<std::int64_t>(r.population.Primary));
+    s.bind(9, static_cast<std::int64_t>(r.population.Modifier));
+    s.bind(10, static_cast<std::int64_t>(r.inSync));
+    s.bind(11, static_cast<std::int64_t>(r.hardLink));
+    s.bind(12, static_cast<std::int64_t>(r.management));
+    return s.step() == SQLITE_DONE;
+}
+
+bool CfStore::removeRoot(const std::string& path) {
+    std::lock_guard lock(mutex_);
+    if (!exec("BEGIN IMMEDIATE")) return false;
+    Statement records(db_, "DELETE FROM placeholders WHERE root = ?1");
+    Statement root(db_, "DELETE FROM roots WHERE path = ?1");
+    bool ok = records.ok() && root.ok();
+    if (ok) {
+        records.bind(1, path);
+        root.bind(1, path);
+        ok = records.step() == SQLITE_DONE && root.step() == SQLITE_DONE;
+    }
+    return exec(ok ? "COMMIT" : "ROLLBACK") && ok;
+}
+
+std::optional<PlaceholderRecord> CfStore::readPlaceholder(const std::string& token) {
+    Statement s(db_, (std::string("SELECT ") + kPlaceholderColumns + " FROM placeholders WHERE token = ?1").c_str());
+    if (!s.ok()) return std::nullopt;
+    s.bind(1, token);
+    if (s.step() != SQLITE_ROW) return std::nullopt;
+    return readRecord(s);
+}
+
+bool CfStore::writePlaceholder(const PlaceholderRecord& r) {
+    Statement s(db_, (std::string("INSERT OR REPLACE INTO placeholders (") + kPlaceholderColumns +
+                      ") VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12)")
+                         .c_str());
+    if (!s.ok()) return false;
+    s.bind(1, r.token);
+    s.bind(2, r.root);
+    s.bind(3, static_cast<std::int64_t>(r.device));
+    s.bind(4, static_cast<std::int64_t>(r.inode));
+    s.bindBlob(5, r.identity.data(), r.identity.size());
+    s.bind(6, static_cast<std::int64_t>(r.pin));
+    s.bind(7, static_cast<std::int64_t>(r.inSync));
+    s.bind(8, static_cast<std::int64_t>(r.hydrated));
+    s.bind(9, static_cast<std::int64_t>(r.isDirectory));
+    s.bind(10, static_cast<std::int64_t>(r.alwaysFull));
+    s.bind(11, r.creationTime);
+    s.bind(12, r.usn);
+    return s.step() == SQLITE_DONE;
+}
+
+std::optional<PlaceholderRecord> CfStore::placeholder(const std::string& token) {
+    std::lock_guard lock(mutex_);
+    return readPlaceholder(token);
+}
+
+bool CfStore::putPlaceholder(const PlaceholderRecord& record) {
+    std::lock_guard lock(mutex_);
+    return writePlaceholder(record);
+}
+
+bool CfStore::removePlaceholder(const std::string& token) {
+    std::lock_guard lock(mutex_);
+    Statement s(db_, "DELETE FROM placeholders WHERE token = ?1");
+    if (!s.ok()) return false;
+    s.bind(1, token);
+    return s.step() == SQLITE_DONE;
+}
+
+bool CfStore::updatePlaceholder(const std::string& token, const std::function<bool(PlaceholderRecord&)>& change) {
+    std::lock_guard lock(mutex_);
+    if (!exec("BEGIN IMMEDIATE")) return false;
+    auto record = readPlaceholder(token);
+    bool ok = record.has_value();
+    if (ok && change(*record)) {
+        record->usn += 1;
+        ok = writePlaceholder(*record);
+    }
+    return exec(ok ? "COMMIT" : "ROLLBACK") && ok;
+}
+
+}  // namespace nimbrel::platform::cf

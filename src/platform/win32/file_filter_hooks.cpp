@@ -1,0 +1,75 @@
+#include "platform/file_filter_hooks.h"
+
+#include <sys/xattr.h>
+
+#include <atomic>
+#include <cerrno>
+
+#include "platform/win32_file_support.h"
+#include "platform/win_file.h"
+
+namespace nimbrel::platform {
+
+namespace {
+
+constexpr DWORD kStoredBits = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE;
+
+PlaceholderAttributes noPlaceholder(const std::string&, int) { return {}; }
+
+std::atomic<PlaceholderAttributeSource> currentSource{&noPlaceholder};
+
+void letOpenThrough(int) {}
+DWORD letReadThrough(int) { return ERROR_SUCCESS; }
+
+std::atomic<void (*)(int)> openedFilter{&letOpenThrough};
+std::atomic<DWORD (*)(int)> readFilter{&letReadThrough};
+
+DWORD storedDosBits(const std::string& hostPath) {
+    DWORD bits = 0;
+    ssize_t n = ::lgetxattr(hostPath.c_str(), kDosAttributesXattr, &bits, sizeof bits);
+    return n == static_cast<ssize_t>(sizeof bits) ? bits : 0;
+}
+
+}  // namespace
+
+void setPlaceholderAttributeSource(PlaceholderAttributeSource source) {
+    currentSource.store(source ? source : &noPlaceholder);
+}
+
+PlaceholderAttributes placeholderAttributesFor(const std::string& hostPath, int fd) {
+    return currentSource.load()(hostPath, fd);
+}
+
+void setApplicationAccessFilter(ApplicationAccessFilter filter) {
+    openedFilter.store(filter.opened ? filter.opened : &letOpenThrough);
+    readFilter.store(filter.read ? filter.read : &letReadThrough);
+}
+
+void applicationOpenedHandle(int fd) { openedFilter.load()(fd); }
+
+DWORD applicationReadHandle(int fd) { return readFilter.load()(fd); }
+
+DWORD ordinaryAttributes(const struct stat& st, const std::string& hostPath) {
+    DWORD attributes = 0;
+    DWORD stored = storedDosBits(hostPath);
+    if (S_ISDIR(st.st_mode)) {
+        // A read-only folder is only a marker on Windows (it still takes new files), so it is stored.
+        attributes |= FILE_ATTRIBUTE_DIRECTORY | (stored & FILE_ATTRIBUTE_READONLY);
+    } else if ((st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) {
+        attributes |= FILE_ATTRIBUTE_READONLY;
+    }
+    attributes |= stored & kStoredBits;
+    return attributes == 0 ? FILE_ATTRIBUTE_NORMAL : attributes;
+}
+
+DWORD combinedAttributes(const struct stat& st, const std::string& hostPath, int fd, DWORD* reparseTag) {
+    DWORD attributes = ordinaryAttributes(st, hostPath);
+    PlaceholderAttributes extra = placeholderAttributesFor(hostPath, fd);
+    attributes = ((attributes & ~extra.clear) | extra.set) & ~FILE_ATTRIBUTE_NORMAL;
+    // NORMAL is valid only alone, so it is recomputed after the placeholder bits are applied.
+    if (attributes == 0) attributes = FILE_ATTRIBUTE_NORMAL;
+    if (reparseTag) *reparseTag = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) ? extra.reparseTag : 0;
+    return attributes;
+}
+
+}  // namespace nimbrel::platform

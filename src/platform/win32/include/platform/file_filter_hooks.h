@@ -1,0 +1,51 @@
+#pragma once
+// Where the Cloud Files filter sits below the file functions. Every attribute query of the file
+// stand-in (GetFileAttributesW/ExW, FindFirstFileW/FindNextFileW, GetFileInformationByHandle(Ex))
+// reports the ordinary attribute word of a file combined with what the Cloud Files stand-in knows
+// about it: a placeholder is a reparse point, sparse and offline while dehydrated, pinned or
+// unpinned. A data open and a read of an open file pass through the filter, which notifies the
+// provider and hydrates a placeholder first. The Cloud Files stand-in registers itself here, so the
+// file functions need not know about its store.
+
+#include <sys/stat.h>
+
+#include <string>
+
+#include "platform/win_types.h"
+
+namespace nimbrel::platform {
+
+struct PlaceholderAttributes {
+    DWORD set = 0;         // FILE_ATTRIBUTE_* bits to add
+    DWORD clear = 0;       // FILE_ATTRIBUTE_* bits to remove (applied before `set`)
+    DWORD reparseTag = 0;  // IO_REPARSE_TAG_* when `set` contains FILE_ATTRIBUTE_REPARSE_POINT
+};
+
+// hostPath: the file's host path; fd: an open descriptor of it, or -1 when the query has none.
+using PlaceholderAttributeSource = PlaceholderAttributes (*)(const std::string& hostPath, int fd);
+
+// Replaces the source (nullptr restores the default, which reports nothing). Thread-safe.
+void setPlaceholderAttributeSource(PlaceholderAttributeSource source);
+PlaceholderAttributes placeholderAttributesFor(const std::string& hostPath, int fd);
+
+// What the filter does when an application opens a file for data and before it reads one. `read`
+// answers ERROR_SUCCESS when the data may be read now, otherwise the Win32 error the read fails with.
+struct ApplicationAccessFilter {
+    void (*opened)(int fd) = nullptr;
+    DWORD (*read)(int fd) = nullptr;
+};
+
+// Replaces the filter (an empty one lets every open and read through). Thread-safe.
+void setApplicationAccessFilter(ApplicationAccessFilter filter);
+void applicationOpenedHandle(int fd);
+DWORD applicationReadHandle(int fd);
+
+// The attribute word of a file without placeholder bits: DIRECTORY, READONLY when a file has no
+// write bit (for a folder: as stored by SetFileAttributesW), HIDDEN/SYSTEM/ARCHIVE as stored by
+// SetFileAttributesW, NORMAL only when nothing else applies.
+DWORD ordinaryAttributes(const struct stat& st, const std::string& hostPath);
+
+// ordinaryAttributes with the placeholder source's bits applied; the tag goes to *reparseTag when given.
+DWORD combinedAttributes(const struct stat& st, const std::string& hostPath, int fd, DWORD* reparseTag = nullptr);
+
+}  // namespace nimbrel::platform

@@ -1,0 +1,296 @@
+// Opening files and moving their data: CreateFileW and the calls on its handles.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "platform/file_filter_hooks.h"
+#include "platform/platform_paths.h"
+#include "platform/win32_file_support.h"
+#include "platform/win_error.h"
+#include "platform/win_file.h"
+#include "win32_errno.h"
+
+using nimbrel::platform::FileObject;
+
+namespace {
+
+constexpr DWORD kCreationAttributes =
+    FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE;
+
+bool validDisposition(DWORD disposition) { return disposition >= CREATE_NEW && disposition <= TRUNCATE_EXISTING; }
+
+int openFlagsFor(DWORD access, bool folder) {
+    if (folder) return O_RDONLY | O_DIRECTORY | O_CLOEXEC;
+    bool read = nimbrel::platform::hasReadAccess(access);
+    bool write = nimbrel::platform::hasWriteAccess(access);
+    int flags = O_CLOEXEC;
+    if (read && write) {
+        flags |= O_RDWR;
+    } else if (write) {
+        flags |= O_WRONLY;
+    } else {
+        flags |= O_RDONLY;
+    }
+    // Append-only access moves every write to the end, as FILE_APPEND_DATA alone does.
+    if ((access & FILE_APPEND_DATA) && !(access & (FILE_WRITE_DATA | GENERIC_WRITE | GENERIC_ALL))) flags |= O_APPEND;
+    return flags;
+}
+
+// Metadata-only handles (no data access) must open even files the caller may not read.
+int openExisting(const std::string& path, int flags, DWORD access) {
+    int fd = ::open(path.c_str(), flags);
+    if (fd < 0 && errno == EACCES && !nimbrel::platform::hasReadAccess(access) &&
+        !nimbrel::platform::hasWriteAccess(access)) {
+        fd = ::open(path.c_str(), O_PATH | O_CLOEXEC);
+    }
+    return fd;
+}
+
+// FILE_FLAG_DELETE_ON_CLOSE: the name goes when the last reference to the handle does.
+class DeleteOnCloseFile : public FileObject {
+public:
+    ~DeleteOnCloseFile() override {
+        if (isDirectory) {
+            ::rmdir(path.c_str());
+        } else {
+            ::unlink(path.c_str());
+        }
+    }
+};
+
+HANDLE fail(DWORD error) {
+    SetLastError(error);
+    return INVALID_HANDLE_VALUE;
+}
+
+}  // namespace
+
+extern "C" HANDLE CreateFileW(LPCWSTR fileName, DWORD desiredAccess, DWORD shareMode, LPSECURITY_ATTRIBUTES,
+                              DWORD creationDisposition, DWORD flagsAndAttributes, HANDLE) {
+    namespace p = nimbrel::platform;
+    if (!fileName || !validDisposition(creationDisposition)) return fail(ERROR_INVALID_PARAMETER);
+    if (creationDisposition == TRUNCATE_EXISTING && !p::hasWriteAccess(desiredAccess)) {
+        return fail(ERROR_INVALID_PARAMETER);
+    }
+    std::string path = p::toHostPath(std::wstring(fileName));
+    if (path.empty()) return fail(ERROR_PATH_NOT_FOUND);
+
+    struct stat st {};
+    bool exists = ::stat(path.c_str(), &st) == 0;
+    if (!exists && errno != ENOENT) return fail(p::setLastErrorForPath(errno, path));
+    bool folder = exists && S_ISDIR(st.st_mode);
+    if (folder) {
+        // Folders open only with backup semantics and only as they are.
+        if (!(flagsAndAttributes & FILE_FLAG_BACKUP_SEMANTICS)) return fail(ERROR_ACCESS_DENIED);
+        if (creationDisposition == CREATE_NEW) return fail(ERROR_FILE_EXISTS);
+        if (creationDisposition != OPEN_EXISTING && creationDisposition != OPEN_ALWAYS) {
+            return fail(ERROR_ACCESS_DENIED);
+        }
+    }
+    if (exists && !folder && p::hasWriteAccess(desiredAccess) && p::isReadOnlyFile(st))
+        return fail(ERROR_ACCESS_DENIED);
+    if (exists && creationDisposition == CREATE_NEW) return fail(ERROR_FILE_EXISTS);
+    if (!exists && (creationDisposition == OPEN_EXISTING || creationDisposition == TRUNCATE_EXISTING)) {
+        return fail(p::setLastErrorForPath(ENOENT, path));
+    }
+
+    int flags = openFlagsFor(desiredAccess, folder);
+    if (flagsAndAttributes & FILE_FLAG_WRITE_THROUGH) flags |= O_DSYNC;
+    int fd = -1;
+    bool created = false;
+    if (exists) {
+        if (!folder && (creationDisposition == CREATE_ALWAYS || creationDisposition == TRUNCATE_EXISTING)) {
+            flags |= O_TRUNC;
+        }
+        fd = openExisting(path, flags, desiredAccess);
+    } else {
+        mode_t mode = (flagsAndAttributes & FILE_ATTRIBUTE_READONLY) ? 0444 : 0666;
+        fd = ::open(path.c_str(), flags | O_CREAT | O_EXCL, mode);
+        // Another process may have created it since the check; OPEN_ALWAYS and CREATE_ALWAYS take it then.
+        if (fd < 0 && errno == EEXIST && creationDisposition != CREATE_NEW) {
+            fd = ::open(path.c_str(), flags | (creationDisposition == CREATE_ALWAYS ? O_TRUNC : 0));
+            exists = fd >= 0;
+        } else if (fd < 0 && errno == EEXIST) {
+            return fail(ERROR_FILE_EXISTS);
+        }
+        created = fd >= 0 && !exists;
+    }
+    if (fd < 0) return fail(p::setLastErrorForPath(errno, path));
+
+    DWORD extraAttributes = flagsAndAttributes & kCreationAttributes & ~FILE_ATTRIBUTE_READONLY;
+    if ((created || creationDisposition == CREATE_ALWAYS) && extraAttributes != 0 && !folder) {
+        p::applyAttributes(path, flagsAndAttributes & kCreationAttributes);
+    }
+
+    // Opening a cloud placeholder for its data tells the provider, as the Cloud Files filter does;
+    // opens for attributes or for the reparse point itself stay between the caller and the disk.
+    if (exists && !folder && p::hasDataAccess(desiredAccess) && !(flagsAndAttributes & FILE_FLAG_OPEN_REPARSE_POINT)) {
+        p::applicationOpenedHandle(fd);
+    }
+
+    std::shared_ptr<FileObject> file = (flagsAndAttributes & FILE_FLAG_DELETE_ON_CLOSE)
+                                           ? std::make_shared<DeleteOnCloseFile>()
+                                           : std::make_shared<FileObject>();
+    file->fd = fd;
+    file->path = path;
+    file->desiredAccess = desiredAccess;
+    file->shareMode = shareMode;
+    file->flagsAndAttributes = flagsAndAttributes;
+    file->isDirectory = folder;
+    HANDLE handle = p::registerHandle(std::move(file));
+    // CREATE_ALWAYS and OPEN_ALWAYS tell the caller that the file was already there.
+    bool reportExisting = exists && (creationDisposition == CREATE_ALWAYS || creationDisposition == OPEN_ALWAYS);
+    SetLastError(reportExisting ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
+    return handle;
+}
+
+extern "C" BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD bytesToRead, LPDWORD bytesRead, LPOVERLAPPED overlapped) {
+    namespace p = nimbrel::platform;
+    if (bytesRead) *bytesRead = 0;
+    auto object = p::fileForHandle(file);
+    if (!object) return FALSE;
+    if (object->isDirectory) {
+        SetLastError(ERROR_INVALID_FUNCTION);
+        return FALSE;
+    }
+    if (!p::hasReadAccess(object->desiredAccess)) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    // A cloud placeholder gets its data from the provider first; when it cannot, nothing is read.
+    if (DWORD error = p::applicationReadHandle(object->fd); error != ERROR_SUCCESS) {
+        SetLastError(error);
+        return FALSE;
+    }
+    // With an OVERLAPPED on a synchronous handle the read happens at its offset and completes at once.
+    off_t offset =
+        overlapped
+            ? static_cast<off_t>((static_cast<ULONGLONG>(overlapped->u.s.OffsetHigh) << 32) | overlapped->u.s.Offset)
+            : -1;
+    DWORD total = 0;
+    auto* out = static_cast<char*>(buffer);
+    while (total < bytesToRead) {
+        ssize_t n = offset >= 0 ? ::pread(object->fd, out + total, bytesToRead - total, offset + total)
+                                : ::read(object->fd, out + total, bytesToRead - total);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            p::setLastErrorFromErrno(errno);
+            return FALSE;
+        }
+        if (n == 0) break;
+        total += static_cast<DWORD>(n);
+    }
+    if (bytesRead) *bytesRead = total;
+    if (overlapped) overlapped->InternalHigh = total;
+    // An overlapped read that starts at or past the end reports ERROR_HANDLE_EOF.
+    if (overlapped && total == 0 && bytesToRead > 0) {
+        SetLastError(ERROR_HANDLE_EOF);
+        return FALSE;
+    }
+    return TRUE;
+}
+
+extern "C" BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD bytesToWrite, LPDWORD bytesWritten,
+                          LPOVERLAPPED overlapped) {
+    namespace p = nimbrel::platform;
+    if (bytesWritten) *bytesWritten = 0;
+    auto object = p::fileForHandle(file);
+    if (!object) return FALSE;
+    if (object->isDirectory || !p::hasWriteAccess(object->desiredAccess)) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    off_t offset =
+        overlapped
+            ? static_cast<off_t>((static_cast<ULONGLONG>(overlapped->u.s.OffsetHigh) << 32) | overlapped->u.s.Offset)
+            : -1;
+    DWORD total = 0;
+    const auto* in = static_cast<const char*>(buffer);
+    while (total < bytesToWrite) {
+        ssize_t n = offset >= 0 ? ::pwrite(object->fd, in + total, bytesToWrite - total, offset + total)
+                                : ::write(object->fd, in + total, bytesToWrite - total);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            if (bytesWritten) *bytesWritten = total;
+            p::setLastErrorFromErrno(errno);
+            return FALSE;
+        }
+        total += static_cast<DWORD>(n);
+    }
+    if (bytesWritten) *bytesWritten = total;
+    if (overlapped) overlapped->InternalHigh = total;
+    return TRUE;
+}
+
+extern "C" BOOL SetFilePointerEx(HANDLE file, LARGE_INTEGER distanceToMove, PLARGE_INTEGER newFilePointer,
+                                 DWORD moveMethod) {
+    namespace p = nimbrel::platform;
+    auto object = p::fileForHandle(file);
+    if (!object) return FALSE;
+    int whence = moveMethod == FILE_BEGIN     ? SEEK_SET
+                 : moveMethod == FILE_CURRENT ? SEEK_CUR
+                 : moveMethod == FILE_END     ? SEEK_END
+                                              : -1;
+    if (whence < 0) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    off_t base = whence == SEEK_SET ? 0 : ::lseek(object->fd, 0, whence);
+    if (base < 0 || base + distanceToMove.QuadPart < 0) {
+        SetLastError(base < 0 ? p::win32ErrorFromErrno(errno) : ERROR_NEGATIVE_SEEK);
+        return FALSE;
+    }
+    off_t position = ::lseek(object->fd, base + distanceToMove.QuadPart, SEEK_SET);
+    if (position < 0) {
+        p::setLastErrorFromErrno(errno);
+        return FALSE;
+    }
+    if (newFilePointer) newFilePointer->QuadPart = position;
+    return TRUE;
+}
+
+extern "C" BOOL GetFileSizeEx(HANDLE file, PLARGE_INTEGER fileSize) {
+    auto object = nimbrel::platform::fileForHandle(file);
+    if (!object) return FALSE;
+    struct stat st {};
+    if (::fstat(object->fd, &st) != 0) {
+        nimbrel::platform::setLastErrorFromErrno(errno);
+        return FALSE;
+    }
+    fileSize->QuadPart = S_ISDIR(st.st_mode) ? 0 : st.st_size;
+    return TRUE;
+}
+
+extern "C" BOOL SetEndOfFile(HANDLE file) {
+    namespace p = nimbrel::platform;
+    auto object = p::fileForHandle(file);
+    if (!object) return FALSE;
+    if (object->isDirectory || !p::hasWriteAccess(object->desiredAccess)) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    off_t position = ::lseek(object->fd, 0, SEEK_CUR);
+    if (position < 0 || ::ftruncate(object->fd, position) != 0) {
+        p::setLastErrorFromErrno(errno);
+        return FALSE;
+    }
+    return TRUE;
+}
+
+extern "C" BOOL FlushFileBuffers(HANDLE file) {
+    namespace p = nimbrel::platform;
+    auto object = p::fileForHandle(file);
+    if (!object) return FALSE;
+    // Windows flushes only through a handle that may write.
+    if (!object->isDirectory && !p::hasWriteAccess(object->desiredAccess)) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    if (::fsync(object->fd) != 0) {
+        p::setLastErrorFromErrno(errno);
+        return FALSE;
+    }
+    return TRUE;
+}
