@@ -22,16 +22,22 @@ TEST_F(PinStateTest, AFolderIsPinnedWhateverWasAskedAndRecursionCarriesItToItsCo
     EXPECT_EQ(pinOf("f/b.txt"), CF_PIN_STATE_PINNED);
 }
 
-TEST_F(PinStateTest, AFileWithoutDataOnTheDiskIsNeverPinned) {
+TEST_F(PinStateTest, AlwaysLocalPinsOnlyFilesWhoseDataIsOnTheDisk) {
     createFile("dataless.bin", 10);
-    ASSERT_TRUE(CfApiWrapper::setPinState(win("dataless.bin"), PinState::AlwaysLocal, PinRecursionNone));
-    EXPECT_EQ(pinOf("dataless.bin"), CF_PIN_STATE_UNPINNED);
-
+    createFile("empty.bin", 0);
     makeFile("local.bin", "0123456789");
     ASSERT_EQ(
         CfApiWrapper::convertToPlaceholder(win("local.bin"), itemFor(win("local.bin"), 1), 10, "id-l", {}, nullptr), 0);
-    ASSERT_TRUE(CfApiWrapper::setPinState(win("local.bin"), PinState::AlwaysLocal, PinRecursionNone));
-    EXPECT_EQ(pinOf("local.bin"), CF_PIN_STATE_PINNED);
+    const struct {
+        const char* name;
+        CF_PIN_STATE expected;
+    } cases[] = {{"dataless.bin", CF_PIN_STATE_UNPINNED},
+                 {"empty.bin", CF_PIN_STATE_PINNED},
+                 {"local.bin", CF_PIN_STATE_PINNED}};
+    for (const auto& c : cases) {
+        ASSERT_TRUE(CfApiWrapper::setPinState(win(c.name), PinState::AlwaysLocal, PinRecursionNone)) << c.name;
+        EXPECT_EQ(pinOf(c.name), c.expected) << c.name;
+    }
 }
 
 TEST_F(PinStateTest, AnyPinChangePinsEveryFolderUpToButNotIncludingTheRoot) {
@@ -151,7 +157,7 @@ TEST_F(UpdatePlaceholderTest, NothingChangedMeansNoCallEvenWhenTheIdentityDiffer
     EXPECT_EQ(faults::callCount("CfSetPinState"), 0);
 }
 
-TEST_F(UpdatePlaceholderTest, ANewIdentityOrNewTimesAreWrittenAndThePinStateRestoredOrExcluded) {
+TEST_F(UpdatePlaceholderTest, ANewIdentityNewTimesOrALostInSyncStateAreWrittenAndThePinStateRestoredOrExcluded) {
     ASSERT_TRUE(CfApiWrapper::setPinState(win("u.txt"), PinState::AlwaysLocal, PinRecursionNone));
     faults::resetCallCounts();
     EXPECT_EQ(update(5, "other-id"), 0);
@@ -162,6 +168,10 @@ TEST_F(UpdatePlaceholderTest, ANewIdentityOrNewTimesAreWrittenAndThePinStateRest
     item_.modificationTime += 3600;
     EXPECT_EQ(update(5, "other-id"), 0);
     EXPECT_EQ(lastWriteOf("u.txt"), item_.modificationTime);
+
+    ASSERT_TRUE(CfApiWrapper::updateSyncState(win("u.txt"), CF_IN_SYNC_STATE_NOT_IN_SYNC, CF_SET_IN_SYNC_FLAG_NONE));
+    EXPECT_EQ(update(5, "other-id"), 0);
+    EXPECT_EQ(CfApiWrapper::findPlaceholderInfo(win("u.txt"))->InSyncState, CF_IN_SYNC_STATE_IN_SYNC);
 
     EXPECT_EQ(update(5, "-1"), 0);
     EXPECT_EQ(pinOf("u.txt"), CF_PIN_STATE_EXCLUDED) << "a local-only identity excludes the item";
@@ -194,6 +204,7 @@ TEST_F(UpdatePlaceholderTest, EveryMalformedRequestIsRefused) {
     EXPECT_EQ(CfApiWrapper::updatePlaceholderInfo("", item_, 5, "id", {}, false), 1);
     makeFile("plain.txt", "x");
     EXPECT_EQ(CfApiWrapper::updatePlaceholderInfo(win("plain.txt"), item_, 1, "id", {}, false), 1);
+    EXPECT_EQ(CfApiWrapper::updatePlaceholderInfo(win("plain.txt"), item_, 1, "id", win("u.txt"), false), 1);
     EXPECT_EQ(faults::callCount("CfUpdatePlaceholder"), 0);
 }
 
