@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <map>
+#include <string>
+
 #include "ipc/service_ipc_manager.h"
 #include "manager_fixture.h"
 #include "suite/base/proxy_wrapper.h"
@@ -63,13 +66,14 @@ TEST_F(ProxyHandlersTest, RepairNoticesCarryCleanedWindowsPaths) {
         QStringLiteral("/home/ann//Sync/./a.txt"), QStringLiteral("/home/ann/Sync/a.txt.hardlink_repair.tmp"));
     CServiceIpcManager::instance().notifyHardLinkRepairFinished(QStringLiteral("/home/ann/Sync/sub/../a.txt"), true);
     client_.waitForCommands(4);
-    auto commands = client_.commands();
-    EXPECT_EQ("hardLinkRepairStarted", commands[2]);
-    EXPECT_EQ("hardLinkRepairFinished", commands[3]);
-    auto bodies = client_.bodies();
+    // The two notices may arrive in either order.
+    std::map<std::string, std::string> received;
+    const auto commands = client_.commands();
+    const auto bodies = client_.bodies();
+    for (std::size_t i = 0; i < commands.size(); ++i) received[commands[i]] = bodies[i];
     EXPECT_EQ(R"({"filePath":"\\home\\ann\\Sync\\a.txt","tempPath":"\\home\\ann\\Sync\\a.txt.hardlink_repair.tmp"})",
-              bodies[2]);
-    EXPECT_EQ(R"({"filePath":"\\home\\ann\\Sync\\a.txt","bUpdateLsid":true})", bodies[3]);
+              received["hardLinkRepairStarted"]);
+    EXPECT_EQ(R"({"filePath":"\\home\\ann\\Sync\\a.txt","bUpdateLsid":true})", received["hardLinkRepairFinished"]);
     EXPECT_TRUE(capture.contains("notify hardlink repair started, path:/home/ann//Sync/./a.txt temp:"));
     EXPECT_TRUE(capture.contains("notify hardlink repair finished, path:/home/ann/Sync/sub/../a.txt"));
 }
