@@ -32,14 +32,6 @@ TEST_F(IpcRequestsTest, TheServerAnnouncesItselfWithCheckOnlineThenPushOnline) {
     EXPECT_LT(log.find("checkOnline answered"), log.find("pushOnline answered"));
 }
 
-TEST_F(IpcRequestsTest, GetMessageEchoesTheContentWithTheRequestersName) {
-    auto result = session_.send("getMessage", R"({"content":"x"})");
-    EXPECT_EQ(0, result.exitCode) << result.err;
-    EXPECT_TRUE(
-        std::regex_match(firstLine(result.out), std::regex(R"re(\{"content":"x","ipcName":"[^"]+","code":"S_OK"\})re")))
-        << result.out;
-}
-
 TEST_F(IpcRequestsTest, UnknownAndMalformedRequestsGetTheirFailureEnvelopes) {
     auto unknown = session_.send("bogus", "{}");
     EXPECT_EQ(0, unknown.exitCode);

