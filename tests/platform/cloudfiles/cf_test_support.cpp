@@ -53,8 +53,7 @@ HRESULT registerRoot(const std::string& path, CF_HYDRATION_POLICY_PRIMARY hydrat
 std::string registeredRoot(const std::string& name, CF_HYDRATION_POLICY_PRIMARY hydration,
                            CF_HARDLINK_POLICY hardLinks) {
     std::string root = makeScratchDir(name);
-    HRESULT hr = registerRoot(root, hydration, CF_REGISTER_FLAG_NONE, hardLinks);
-    if (FAILED(hr)) return {};
+    EXPECT_EQ(registerRoot(root, hydration, CF_REGISTER_FLAG_NONE, hardLinks), S_OK) << root;
     return root;
 }
 
@@ -139,6 +138,7 @@ RecordingProvider::RecordingProvider(const std::string& root, Handler onFetch, C
         CF_CALLBACK_REGISTRATION_END};
     connectResult_ = CfConnectSyncRoot(wide(root).c_str(), table, nullptr, flags, &key_);
     connected_ = SUCCEEDED(connectResult_);
+    EXPECT_EQ(connectResult_, S_OK) << root;
 }
 
 RecordingProvider::~RecordingProvider() { disconnect(); }
@@ -222,12 +222,6 @@ HRESULT transfer(const CallbackRecord& request, std::int64_t offset, std::int64_
     CF_OPERATION_PARAMETERS params;
     transferOperation(request, offset, length, data, status, op, params);
     return CfExecute(&op, &params);
-}
-
-void ProviderProcessTest::SetUp() {
-    root = registeredRoot("root");
-    ASSERT_FALSE(root.empty());
-    cloud = makeScratchDir("cloud");
 }
 
 std::unique_ptr<ChildProcess> ProviderProcessTest::startProvider(const std::string& mode, const std::string& argument,

@@ -18,7 +18,7 @@
 namespace nimbrel::test::cf {
 
 std::wstring wide(const std::string& hostPath);
-// A fresh folder registered as a sync root with the given hydration policy.
+// A fresh folder registered as a sync root with the given hydration policy (a failure fails the test).
 std::string registeredRoot(const std::string& name, CF_HYDRATION_POLICY_PRIMARY hydration = CF_HYDRATION_POLICY_FULL,
                            CF_HARDLINK_POLICY hardLinks = CF_HARDLINK_POLICY_NONE);
 HRESULT registerRoot(const std::string& path, CF_HYDRATION_POLICY_PRIMARY hydration = CF_HYDRATION_POLICY_FULL,
@@ -88,6 +88,7 @@ public:
                                CF_CONNECT_FLAGS flags = CF_CONNECT_FLAG_REQUIRE_PROCESS_INFO |
                                                         CF_CONNECT_FLAG_REQUIRE_FULL_FILE_PATH);
     ~RecordingProvider();
+    // A failed connect fails the test.
     HRESULT connectResult() const { return connectResult_; }
     CF_CONNECTION_KEY key() const { return key_; }
     HRESULT disconnect();
@@ -110,18 +111,22 @@ void transferOperation(const CallbackRecord& request, std::int64_t offset, std::
 HRESULT transfer(const CallbackRecord& request, std::int64_t offset, std::int64_t length, const void* data,
                  NTSTATUS status = STATUS_SUCCESS);
 
-// A registered root, a folder standing for the cloud, and cf_test_provider started in another process.
-class ProviderProcessTest : public testing::Test {
+// A test on a fresh registered root.
+class RegisteredRootTest : public testing::Test {
 protected:
-    void SetUp() override;
+    std::string root = registeredRoot("root");
+};
+
+// A registered root, a folder standing for the cloud, and cf_test_provider started in another process.
+class ProviderProcessTest : public RegisteredRootTest {
+protected:
     // Starts `cf_test_provider ROOT CLOUD MODE ARGUMENT` and waits until it is connected.
     std::unique_ptr<ChildProcess> startProvider(const std::string& mode, const std::string& argument,
                                                 const ChildProcess::Options& options = {});
     // A dehydrated placeholder whose cloud copy holds `size` pseudo-random bytes; answers those bytes.
     std::string cloudFile(const std::string& name, std::size_t size);
 
-    std::string root;
-    std::string cloud;
+    std::string cloud = makeScratchDir("cloud");
 };
 
 }  // namespace nimbrel::test::cf

@@ -59,14 +59,7 @@ HRESULT createWithTimes(const std::string& dir, const std::string& name, bool di
                              CF_PLACEHOLDER_CREATE_FLAG_MARK_IN_SYNC, directory, created);
 }
 
-class CloudFilesCreationTime : public testing::Test {
-protected:
-    void SetUp() override {
-        root = registeredRoot("root");
-        ASSERT_FALSE(root.empty());
-    }
-    std::string root;
-};
+using CloudFilesCreationTime = RegisteredRootTest;
 
 TEST_F(CloudFilesCreationTime, CreationAndUpdateSetTheReportedTimeAndAnUpdateWithoutOneKeepsIt) {
     ASSERT_EQ(createWithTimes(root, "file.bin", false, kCreated), S_OK);

@@ -20,12 +20,8 @@ namespace pcf = nimbrel::platform::cf;
 
 const pcf::Requester kViewer{4242, "/usr/bin/viewer", "viewer file"};
 
-class CloudFilesHydration : public testing::Test {
+class CloudFilesHydration : public RegisteredRootTest {
 protected:
-    void SetUp() override {
-        root = registeredRoot("root");
-        ASSERT_FALSE(root.empty());
-    }
     void TearDown() override { pcf::setFetchTimeout(std::chrono::milliseconds(0)); }
 
     std::future<NTSTATUS> request(const std::string& path, pcf::ProgressSink progress = {}) {
@@ -34,15 +30,12 @@ protected:
             return core ? core->requestData(path, 0, CF_EOF, kViewer, progress) : STATUS_UNSUCCESSFUL;
         });
     }
-
-    std::string root;
 };
 
 TEST_F(CloudFilesHydration, FetchCarriesTheRequestAndCompletesOnlyWhenEveryByteArrived) {
     ASSERT_EQ(createPlaceholder(root, "doc.bin", 10000, identityOf(u"doc")), S_OK);
     const std::string path = root + "/doc.bin";
     RecordingProvider provider(root);
-    ASSERT_EQ(provider.connectResult(), S_OK);
     auto done = request(path);
     ASSERT_TRUE(provider.waitFor(CF_CALLBACK_TYPE_FETCH_DATA, 1));
     const auto fetch = provider.records(CF_CALLBACK_TYPE_FETCH_DATA).front();
@@ -80,7 +73,6 @@ TEST_F(CloudFilesHydration, AReadOnlyPlaceholderIsHydratedAndStaysReadOnly) {
     ASSERT_TRUE(SetFileAttributesW(wide(path).c_str(), FILE_ATTRIBUTE_READONLY));
     const std::string data(4096, 'r');
     RecordingProvider provider(root, [&](const CallbackRecord& fetch) { transfer(fetch, 0, 4096, data.data()); });
-    ASSERT_EQ(provider.connectResult(), S_OK);
     EXPECT_EQ(request(path).get(), STATUS_SUCCESS);
     EXPECT_EQ(readFile(path), data);
     EXPECT_TRUE(attributesOf(path) & FILE_ATTRIBUTE_READONLY);
@@ -95,7 +87,6 @@ TEST_F(CloudFilesHydration, ProviderFailuresReachTheRequesterAsCloudFileStatuses
         transfer(fetch, 0, 4096, nullptr,
                  fetch.identity == identityOf(u"a") ? STATUS_CLOUD_FILE_IN_USE : STATUS_UNSUCCESSFUL);
     });
-    ASSERT_EQ(provider.connectResult(), S_OK);
     EXPECT_EQ(request(root + "/a").get(), STATUS_CLOUD_FILE_IN_USE);
     ASSERT_EQ(createPlaceholder(root, "b", 5000, identityOf(u"b")), S_OK);
     EXPECT_EQ(request(root + "/b").get(), STATUS_CLOUD_FILE_UNSUCCESSFUL);
@@ -109,7 +100,6 @@ TEST_F(CloudFilesHydration, SilentProviderIsCancelledWithATimeoutAndTheRequester
     ASSERT_EQ(createPlaceholder(root, "slow", 8192, identityOf(u"slow")), S_OK);
     pcf::setFetchTimeout(std::chrono::milliseconds(200));
     RecordingProvider provider(root);
-    ASSERT_EQ(provider.connectResult(), S_OK);
     EXPECT_EQ(request(root + "/slow").get(), STATUS_CLOUD_FILE_REQUEST_TIMEOUT);
     ASSERT_TRUE(provider.waitFor(CF_CALLBACK_TYPE_CANCEL_FETCH_DATA, 1));
     const auto fetch = provider.records(CF_CALLBACK_TYPE_FETCH_DATA).front();
@@ -143,7 +133,6 @@ TEST_F(CloudFilesHydration, EightRequestsForDifferentFilesAreDeliveredAtOnce) {
         const std::string data(static_cast<std::size_t>(fetch.fileSize), 'x');
         transfer(fetch, 0, fetch.fileSize, data.data());
     });
-    ASSERT_EQ(provider.connectResult(), S_OK);
     std::vector<std::future<NTSTATUS>> results;
     for (int i = 0; i < kFiles; ++i) results.push_back(request(root + "/f" + std::to_string(i)));
     for (auto& result : results) EXPECT_EQ(result.get(), STATUS_SUCCESS);
@@ -155,7 +144,6 @@ TEST_F(CloudFilesHydration, EightRequestsForDifferentFilesAreDeliveredAtOnce) {
 TEST_F(CloudFilesHydration, ASecondReaderWaitsForTheSameFetchAndHearsItsProgress) {
     ASSERT_EQ(createPlaceholder(root, "shared", 8192, identityOf(u"shared")), S_OK);
     RecordingProvider provider(root);
-    ASSERT_EQ(provider.connectResult(), S_OK);
     auto first = request(root + "/shared");
     ASSERT_TRUE(provider.waitFor(CF_CALLBACK_TYPE_FETCH_DATA, 1));
     std::atomic<bool> joined{false};
@@ -188,7 +176,6 @@ TEST_F(CloudFilesHydration, TheProvidersOwnReadsNeverHydrate) {
     writeFile(root + "/plain.txt", "plain");
     EXPECT_EQ(pcf::applicationRead(root + "/own"), static_cast<DWORD>(ERROR_CLOUD_FILE_PROVIDER_NOT_RUNNING));
     RecordingProvider provider(root);
-    ASSERT_EQ(provider.connectResult(), S_OK);
     EXPECT_EQ(pcf::applicationRead(root + "/own"), static_cast<DWORD>(ERROR_CLOUD_FILE_ACCESS_DENIED));
     EXPECT_EQ(pcf::applicationRead(root + "/plain.txt"), static_cast<DWORD>(ERROR_SUCCESS));
     const pcf::Requester self{static_cast<DWORD>(::getpid()), "/proc/self/exe", ""};
@@ -199,7 +186,6 @@ TEST_F(CloudFilesHydration, TheProvidersOwnReadsNeverHydrate) {
 TEST_F(CloudFilesHydration, DisconnectFailsPendingRequestsAndLaterRequestsFindNoProvider) {
     ASSERT_EQ(createPlaceholder(root, "d", 100, identityOf(u"d")), S_OK);
     RecordingProvider provider(root);
-    ASSERT_EQ(provider.connectResult(), S_OK);
     auto pending = request(root + "/d");
     ASSERT_TRUE(provider.waitFor(CF_CALLBACK_TYPE_FETCH_DATA, 1));
     ASSERT_EQ(provider.disconnect(), S_OK);
@@ -210,7 +196,6 @@ TEST_F(CloudFilesHydration, DisconnectFailsPendingRequestsAndLaterRequestsFindNo
 TEST_F(CloudFilesHydration, MalformedOperationsAreRefusedAndTheOlderOperationLayoutIsAccepted) {
     ASSERT_EQ(createPlaceholder(root, "m", 4096, identityOf(u"m")), S_OK);
     RecordingProvider provider(root);
-    ASSERT_EQ(provider.connectResult(), S_OK);
     auto done = request(root + "/m");
     ASSERT_TRUE(provider.waitFor(CF_CALLBACK_TYPE_FETCH_DATA, 1));
     const auto fetch = provider.records(CF_CALLBACK_TYPE_FETCH_DATA).front();
@@ -259,7 +244,6 @@ TEST_F(CloudFilesHydration, MalformedOperationsAreRefusedAndTheOlderOperationLay
 TEST_F(CloudFilesHydration, OpeningAPlaceholderNotifiesTheProvider) {
     ASSERT_EQ(createPlaceholder(root, "empty", 0, identityOf(u"empty")), S_OK);
     RecordingProvider provider(root);
-    ASSERT_EQ(provider.connectResult(), S_OK);
     pcf::filterCoreFor(root)->notifyOpen(root + "/empty", kViewer);
     ASSERT_TRUE(provider.waitFor(CF_CALLBACK_TYPE_NOTIFY_FILE_OPEN_COMPLETION, 1));
     const auto open = provider.records(CF_CALLBACK_TYPE_NOTIFY_FILE_OPEN_COMPLETION).front();

@@ -16,12 +16,8 @@ namespace {
 constexpr DWORD kDehydratedBits = FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_SPARSE_FILE | FILE_ATTRIBUTE_OFFLINE |
                                   FILE_ATTRIBUTE_RECALL_ON_DATA_ACCESS;
 
-class CloudFilesPlaceholder : public testing::Test {
+class CloudFilesPlaceholder : public RegisteredRootTest {
 protected:
-    void SetUp() override {
-        root = registeredRoot("root");
-        ASSERT_FALSE(root.empty());
-    }
     // Sets the pin state through a handle of its own.
     static HRESULT setPin(const std::string& path, CF_PIN_STATE state, CF_SET_PIN_FLAGS flags = CF_SET_PIN_FLAG_NONE) {
         Handle handle(path);
@@ -38,7 +34,6 @@ protected:
         }
         return list;
     }
-    std::string root;
 };
 
 TEST_F(CloudFilesPlaceholder, CreatedFileIsADehydratedPlaceholderWithItsSizeAndIdentity) {
@@ -91,7 +86,6 @@ TEST_F(CloudFilesPlaceholder, CreationReportsPerEntryResultsAndRefusesBadEntries
     std::string tooLong(4098, 'i');
     EXPECT_EQ(createPlaceholder(root, "big-id", 1, tooLong), E_INVALIDARG);
     const std::string full = registeredRoot("full", CF_HYDRATION_POLICY_ALWAYS_FULL);
-    ASSERT_FALSE(full.empty());
     EXPECT_EQ(createPlaceholder(full, "x", 10, id), static_cast<HRESULT>(0x8007017B));
 }
 
@@ -156,7 +150,6 @@ TEST_F(CloudFilesPlaceholder, ConvertKeepsTheDataAndRefusesHardLinksUnlessTheRoo
 
     // A root whose policy allows hard links converts them.
     const std::string permissive = registeredRoot("links", CF_HYDRATION_POLICY_FULL, CF_HARDLINK_POLICY_ALLOWED);
-    ASSERT_FALSE(permissive.empty());
     writeFile(permissive + "/a", "a");
     ASSERT_EQ(::link((permissive + "/a").c_str(), (permissive + "/b").c_str()), 0);
     Handle handle(permissive + "/a");

@@ -21,6 +21,9 @@ namespace t = nimbrel::test;
 
 // Paths as Nimbrel passes them: Windows form with the long-path prefix.
 std::wstring win(const std::string& hostPath) { return L"\\\\?\\" + p::toWindowsPath(hostPath); }
+// The error a call left when it failed (a false result or an invalid handle), ERROR_SUCCESS otherwise.
+long failure(BOOL ok) { return ok ? ERROR_SUCCESS : static_cast<long>(GetLastError()); }
+long failure(HANDLE h) { return failure(h != INVALID_HANDLE_VALUE && h != nullptr); }
 
 class Win32Files : public testing::Test {
 protected:
@@ -78,16 +81,14 @@ TEST_F(Win32Files, SetFileTimeReachesTheFileAndReadsBackExactly) {
 
     // A read-only handle may not change times.
     file = CreateFileW(win(path("a.txt")).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    EXPECT_FALSE(SetFileTime(file, nullptr, nullptr, &write));
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    EXPECT_EQ(failure(SetFileTime(file, nullptr, nullptr, &write)), ERROR_ACCESS_DENIED);
     CloseHandle(file);
 }
 
 TEST_F(Win32Files, DispositionsAndTheirErrors) {
     std::wstring name = win(path("d.txt"));
     HANDLE h = CreateFileW(name.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-    EXPECT_EQ(h, INVALID_HANDLE_VALUE);
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+    EXPECT_EQ(failure(h), ERROR_FILE_NOT_FOUND);
     h = CreateFileW(win(path("missing/d.txt")).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
 
@@ -99,8 +100,7 @@ TEST_F(Win32Files, DispositionsAndTheirErrors) {
     EXPECT_EQ(written, 11u);
     CloseHandle(h);
 
-    EXPECT_EQ(CreateFileW(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr), INVALID_HANDLE_VALUE);
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_EXISTS));
+    EXPECT_EQ(failure(CreateFileW(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr)), ERROR_FILE_EXISTS);
 
     h = CreateFileW(name.c_str(), GENERIC_READ, 0, nullptr, OPEN_ALWAYS, 0, nullptr);
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
@@ -116,12 +116,10 @@ TEST_F(Win32Files, DispositionsAndTheirErrors) {
     EXPECT_EQ(std::string(buffer, read), "world");
     ASSERT_TRUE(ReadFile(h, buffer, sizeof buffer, &read, nullptr));
     EXPECT_EQ(read, 0u);  // end of file is success with nothing read
-    EXPECT_FALSE(WriteFile(h, "x", 1, &written, nullptr));
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    EXPECT_EQ(failure(WriteFile(h, "x", 1, &written, nullptr)), ERROR_ACCESS_DENIED);
     LARGE_INTEGER back{};
     back.QuadPart = -100;
-    EXPECT_FALSE(SetFilePointerEx(h, back, nullptr, FILE_CURRENT));
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NEGATIVE_SEEK));
+    EXPECT_EQ(failure(SetFilePointerEx(h, back, nullptr, FILE_CURRENT)), ERROR_NEGATIVE_SEEK);
     CloseHandle(h);
 
     h = CreateFileW(name.c_str(), GENERIC_WRITE, 0, nullptr, TRUNCATE_EXISTING, 0, nullptr);
@@ -130,9 +128,8 @@ TEST_F(Win32Files, DispositionsAndTheirErrors) {
     EXPECT_EQ(t::readFile(path("d.txt")), "");
 
     // A folder opens only with backup semantics.
-    EXPECT_EQ(CreateFileW(win(dir_).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr),
-              INVALID_HANDLE_VALUE);
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    EXPECT_EQ(failure(CreateFileW(win(dir_).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr)),
+              ERROR_ACCESS_DENIED);
     h = CreateFileW(win(dir_).c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                     nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     ASSERT_NE(h, INVALID_HANDLE_VALUE);
@@ -159,18 +156,16 @@ TEST_F(Win32Files, AttributeWords) {
     EXPECT_EQ(stored & FILE_ATTRIBUTE_HIDDEN, FILE_ATTRIBUTE_HIDDEN);
 
     // Windows refuses to overwrite or delete a read-only file, whoever asks.
-    EXPECT_EQ(CreateFileW(name.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr), INVALID_HANDLE_VALUE);
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
-    EXPECT_FALSE(DeleteFileW(name.c_str()));
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    EXPECT_EQ(failure(CreateFileW(name.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr)),
+              ERROR_ACCESS_DENIED);
+    EXPECT_EQ(failure(DeleteFileW(name.c_str())), ERROR_ACCESS_DENIED);
 
     ASSERT_TRUE(SetFileAttributesW(name.c_str(), FILE_ATTRIBUTE_NORMAL));
     EXPECT_EQ(GetFileAttributesW(name.c_str()), FILE_ATTRIBUTE_NORMAL);
     EXPECT_TRUE(DeleteFileW(name.c_str()));
-    EXPECT_EQ(GetFileAttributesW(name.c_str()), INVALID_FILE_ATTRIBUTES);
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
-    EXPECT_EQ(GetFileAttributesW(win(path("no/such")).c_str()), INVALID_FILE_ATTRIBUTES);
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
+    EXPECT_EQ(failure(GetFileAttributesW(name.c_str()) != INVALID_FILE_ATTRIBUTES), ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(failure(GetFileAttributesW(win(path("no/such")).c_str()) != INVALID_FILE_ATTRIBUTES),
+              ERROR_PATH_NOT_FOUND);
 
     // A symbolic link is a reparse point, as Windows shows one.
     ASSERT_EQ(::symlink(dir_.c_str(), path("to-folder").c_str()), 0);
@@ -219,8 +214,7 @@ TEST_F(Win32Files, PlaceholderBitsReachEveryAttributeQuery) {
     FILE_BASIC_INFO basic{};
     ASSERT_TRUE(GetFileInformationByHandleEx(h, FileBasicInfo, &basic, sizeof basic));
     EXPECT_EQ(basic.FileAttributes, expected);
-    EXPECT_FALSE(GetFileInformationByHandleEx(h, FileBasicInfo, &basic, sizeof basic - 8));
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_BAD_LENGTH));
+    EXPECT_EQ(failure(GetFileInformationByHandleEx(h, FileBasicInfo, &basic, sizeof basic - 8)), ERROR_BAD_LENGTH);
     CloseHandle(h);
 
     WIN32_FIND_DATAW found{};
@@ -246,8 +240,8 @@ TEST_F(Win32Files, StandardInfoCountsLinksAndRealBlocks) {
     t::writeFile(path("sparse.bin"), "");
     ASSERT_EQ(::truncate(path("sparse.bin").c_str(), 1 << 20), 0);
     ASSERT_TRUE(CreateHardLinkW(win(path("link.bin")).c_str(), win(path("sparse.bin")).c_str(), nullptr));
-    EXPECT_FALSE(CreateHardLinkW(win(path("link.bin")).c_str(), win(path("sparse.bin")).c_str(), nullptr));
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
+    EXPECT_EQ(failure(CreateHardLinkW(win(path("link.bin")).c_str(), win(path("sparse.bin")).c_str(), nullptr)),
+              ERROR_ALREADY_EXISTS);
     HANDLE h = CreateFileW(win(path("sparse.bin")).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     FILE_STANDARD_INFO standard{};
     ASSERT_TRUE(GetFileInformationByHandleEx(h, FileStandardInfo, &standard, sizeof standard));
@@ -267,42 +261,33 @@ TEST_F(Win32Files, StandardInfoCountsLinksAndRealBlocks) {
 TEST_F(Win32Files, MoveCopyAndFolders) {
     t::writeFile(path("src.txt"), "one");
     t::writeFile(path("dst.txt"), "two");
-    EXPECT_FALSE(MoveFileExW(win(path("src.txt")).c_str(), win(path("dst.txt")).c_str(), 0));
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
+    EXPECT_EQ(failure(MoveFileExW(win(path("src.txt")).c_str(), win(path("dst.txt")).c_str(), 0)),
+              ERROR_ALREADY_EXISTS);
     ASSERT_TRUE(MoveFileExW(win(path("src.txt")).c_str(), win(path("dst.txt")).c_str(),
                             MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED | MOVEFILE_WRITE_THROUGH));
     EXPECT_EQ(t::readFile(path("dst.txt")), "one");
     EXPECT_FALSE(std::filesystem::exists(path("src.txt")));
-    EXPECT_FALSE(MoveFileExW(win(path("src.txt")).c_str(), win(path("x.txt")).c_str(), 0));
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+    EXPECT_EQ(failure(MoveFileExW(win(path("src.txt")).c_str(), win(path("x.txt")).c_str(), 0)), ERROR_FILE_NOT_FOUND);
 
-    EXPECT_FALSE(CopyFileW(win(path("dst.txt")).c_str(), win(path("dst.txt")).c_str(), TRUE));
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_EXISTS));
+    EXPECT_EQ(failure(CopyFileW(win(path("dst.txt")).c_str(), win(path("dst.txt")).c_str(), TRUE)), ERROR_FILE_EXISTS);
     ASSERT_TRUE(SetFileAttributesW(win(path("dst.txt")).c_str(), FILE_ATTRIBUTE_HIDDEN));
     ASSERT_TRUE(CopyFileW(win(path("dst.txt")).c_str(), win(path("copy.txt")).c_str(), TRUE));
     EXPECT_EQ(t::readFile(path("copy.txt")), "one");
     EXPECT_EQ(GetFileAttributesW(win(path("copy.txt")).c_str()), FILE_ATTRIBUTE_HIDDEN);
 
     ASSERT_TRUE(CreateDirectoryW(win(path("sub")).c_str(), nullptr));
-    EXPECT_FALSE(CreateDirectoryW(win(path("sub")).c_str(), nullptr));
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
-    EXPECT_FALSE(CreateDirectoryW(win(path("none/sub")).c_str(), nullptr));
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
+    EXPECT_EQ(failure(CreateDirectoryW(win(path("sub")).c_str(), nullptr)), ERROR_ALREADY_EXISTS);
+    EXPECT_EQ(failure(CreateDirectoryW(win(path("none/sub")).c_str(), nullptr)), ERROR_PATH_NOT_FOUND);
     t::writeFile(path("sub/inner.txt"), "");
-    EXPECT_FALSE(RemoveDirectoryW(win(path("sub")).c_str()));
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_DIR_NOT_EMPTY));
-    EXPECT_FALSE(RemoveDirectoryW(win(path("copy.txt")).c_str()));
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_DIRECTORY));
-    EXPECT_FALSE(DeleteFileW(win(path("sub")).c_str()));
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    EXPECT_EQ(failure(RemoveDirectoryW(win(path("sub")).c_str())), ERROR_DIR_NOT_EMPTY);
+    EXPECT_EQ(failure(RemoveDirectoryW(win(path("copy.txt")).c_str())), ERROR_DIRECTORY);
+    EXPECT_EQ(failure(DeleteFileW(win(path("sub")).c_str())), ERROR_ACCESS_DENIED);
     ASSERT_TRUE(DeleteFileW(win(path("sub/inner.txt")).c_str()));
     EXPECT_TRUE(RemoveDirectoryW(win(path("sub")).c_str()));
 
     WIN32_FIND_DATAW found{};
-    EXPECT_EQ(FindFirstFileW(win(path("nothing*")).c_str(), &found), INVALID_HANDLE_VALUE);
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
-    EXPECT_EQ(FindFirstFileW(win(path("gone/*")).c_str(), &found), INVALID_HANDLE_VALUE);
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
+    EXPECT_EQ(failure(FindFirstFileW(win(path("nothing*")).c_str(), &found)), ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(failure(FindFirstFileW(win(path("gone/*")).c_str(), &found)), ERROR_PATH_NOT_FOUND);
     // "*" lists "." and ".." first, as Windows does for a folder that is not a root.
     HANDLE find = FindFirstFileW(win(path("*")).c_str(), &found);
     ASSERT_NE(find, INVALID_HANDLE_VALUE);
@@ -319,8 +304,7 @@ TEST_F(Win32Files, DeleteOnCloseRemovesTheFileWithItsHandle) {
     EXPECT_TRUE(std::filesystem::exists(path("scratch.tmp")));
     CloseHandle(h);
     EXPECT_FALSE(std::filesystem::exists(path("scratch.tmp")));
-    EXPECT_FALSE(CloseHandle(h));
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+    EXPECT_EQ(failure(CloseHandle(h)), ERROR_INVALID_HANDLE);
 }
 
 TEST_F(Win32Files, TempAndFullPathNames) {
@@ -349,8 +333,8 @@ TEST_F(Win32Files, TempAndFullPathNames) {
     ASSERT_TRUE(GetDiskFreeSpaceExW(win(dir_).c_str(), &available, &total, &free));
     EXPECT_GT(total.QuadPart, 0u);
     EXPECT_LE(available.QuadPart, total.QuadPart);
-    EXPECT_FALSE(GetDiskFreeSpaceExW(win(path("absent")).c_str(), &available, nullptr, nullptr));
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+    EXPECT_EQ(failure(GetDiskFreeSpaceExW(win(path("absent")).c_str(), &available, nullptr, nullptr)),
+              ERROR_FILE_NOT_FOUND);
 }
 
 }  // namespace

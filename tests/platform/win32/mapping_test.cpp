@@ -18,6 +18,10 @@ namespace {
 namespace t = nimbrel::test;
 namespace role = nimbrel::test::win32;
 
+// The error a call left when it failed (a false result or an invalid handle), ERROR_SUCCESS otherwise.
+long failure(BOOL ok) { return ok ? ERROR_SUCCESS : static_cast<long>(GetLastError()); }
+long failure(HANDLE h) { return failure(h != INVALID_HANDLE_VALUE && h != nullptr); }
+
 constexpr const char* kName = "_SocketApi_tcp_sync_";
 
 std::string readSection(HANDLE section) {
@@ -37,21 +41,18 @@ TEST(Win32Mapping, CreatedSectionIsZeroFilledAndSecondCreateFindsIt) {
     EXPECT_EQ(std::count(view, view + 1000, 0), 1000);
     std::strcpy(view, "{\"port\":4711}");
     EXPECT_TRUE(UnmapViewOfFile(view));
-    EXPECT_FALSE(UnmapViewOfFile(view));
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_ADDRESS));
+    EXPECT_EQ(failure(UnmapViewOfFile(view)), ERROR_INVALID_ADDRESS);
 
     // The existing section, with its own size, even when asked for another.
     HANDLE second = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 4096, kName);
     ASSERT_NE(second, nullptr);
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
     EXPECT_EQ(readSection(second), "{\"port\":4711}");
-    EXPECT_EQ(MapViewOfFile(second, FILE_MAP_READ, 0, 0, 1001), nullptr);
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    EXPECT_EQ(failure(MapViewOfFile(second, FILE_MAP_READ, 0, 0, 1001)), ERROR_ACCESS_DENIED);
     CloseHandle(first);
     CloseHandle(second);
 
-    EXPECT_EQ(OpenFileMappingA(FILE_MAP_ALL_ACCESS, TRUE, kName), nullptr);
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+    EXPECT_EQ(failure(OpenFileMappingA(FILE_MAP_ALL_ACCESS, TRUE, kName)), ERROR_FILE_NOT_FOUND);
 }
 
 TEST(Win32Mapping, ReadOnlyHandleCannotMapForWriting) {
@@ -59,10 +60,8 @@ TEST(Win32Mapping, ReadOnlyHandleCannotMapForWriting) {
     ASSERT_NE(created, nullptr);
     HANDLE reader = OpenFileMappingW(FILE_MAP_READ, FALSE, L"ro-test");
     ASSERT_NE(reader, nullptr);
-    EXPECT_EQ(MapViewOfFile(reader, FILE_MAP_WRITE, 0, 0, 0), nullptr);
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
-    EXPECT_EQ(MapViewOfFile(created, FILE_MAP_READ, 0, 1, 0), nullptr);
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_MAPPED_ALIGNMENT));
+    EXPECT_EQ(failure(MapViewOfFile(reader, FILE_MAP_WRITE, 0, 0, 0)), ERROR_ACCESS_DENIED);
+    EXPECT_EQ(failure(MapViewOfFile(created, FILE_MAP_READ, 0, 1, 0)), ERROR_MAPPED_ALIGNMENT);
     CloseHandle(reader);
     CloseHandle(created);
 }
@@ -108,8 +107,7 @@ TEST(Win32Mapping, SectionOfAnotherProcessLivesAsLongAsThatProcess) {
 
     holder->signal(SIGKILL);  // dies without closing anything
     holder->wait();
-    EXPECT_EQ(OpenFileMappingA(FILE_MAP_ALL_ACCESS, TRUE, kName), nullptr);
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+    EXPECT_EQ(failure(OpenFileMappingA(FILE_MAP_ALL_ACCESS, TRUE, kName)), ERROR_FILE_NOT_FOUND);
     // A fresh creation starts from zeros, not from the dead process's text.
     HANDLE fresh = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 1000, kName);
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SUCCESS));

@@ -16,6 +16,10 @@ namespace p = nimbrel::platform;
 namespace t = nimbrel::test;
 namespace role = nimbrel::test::win32;
 
+// The error a call left when it failed (a false result or an invalid handle), ERROR_SUCCESS otherwise.
+long failure(BOOL ok) { return ok ? ERROR_SUCCESS : static_cast<long>(GetLastError()); }
+long failure(HANDLE h) { return failure(h != INVALID_HANDLE_VALUE && h != nullptr); }
+
 bool snapshotHas(DWORD pid, const std::wstring& image) {
     HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
     if (snapshot == INVALID_HANDLE_VALUE) return false;
@@ -51,8 +55,8 @@ TEST(Win32Process, SnapshotFindsAChildByItsImageNameAndTerminateEndsIt) {
 }
 
 TEST(Win32Process, SnapshotLeavesOutProcessesOfAnotherRuntimeScope) {
-    auto elsewhere = role::startRole("RenamedProcess", {{"ROLE_NAME", "ziduZudu.exe"},
-                                                        {"NIMBREL_RUNTIME_DIR", t::makeScratchDir("other-run")}});
+    auto elsewhere = role::startRole(
+        "RenamedProcess", {{"ROLE_NAME", "ziduZudu.exe"}, {"NIMBREL_RUNTIME_DIR", t::makeScratchDir("other-run")}});
     auto here = role::startRole("RenamedProcess", {{"ROLE_NAME", "ziduZudu.exe"}});
     ASSERT_TRUE(t::waitUntil([&] { return elsewhere->out().find("renamed") != std::string::npos; }));
     ASSERT_TRUE(t::waitUntil([&] { return here->out().find("renamed") != std::string::npos; }));
@@ -68,25 +72,20 @@ TEST(Win32Process, ImageNamesLongerThanTheKernelKeepsAreCut) {
 }
 
 TEST(Win32Process, OpenProcessAndHandlesRefuseWhatWindowsRefuses) {
-    EXPECT_EQ(OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, 0), nullptr);
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
-    EXPECT_EQ(OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, 0x7FFFFFF0u), nullptr);
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+    EXPECT_EQ(failure(OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, 0)), ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(failure(OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, 0x7FFFFFF0u)), ERROR_INVALID_PARAMETER);
     HANDLE self = OpenProcess(SYNCHRONIZE, FALSE, GetCurrentProcessId());
     ASSERT_NE(self, nullptr);
-    EXPECT_FALSE(TerminateProcess(self, 3));
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    EXPECT_EQ(failure(TerminateProcess(self, 3)), ERROR_ACCESS_DENIED);
     PROCESS_MEMORY_COUNTERS counters{};
-    EXPECT_FALSE(GetProcessMemoryInfo(self, &counters, sizeof counters));
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    EXPECT_EQ(failure(GetProcessMemoryInfo(self, &counters, sizeof counters)), ERROR_ACCESS_DENIED);
     CloseHandle(self);
     EXPECT_EQ(GetProcessId(GetCurrentProcess()), static_cast<DWORD>(getpid()));
     EXPECT_EQ(GetCurrentProcess(), reinterpret_cast<HANDLE>(static_cast<LONG_PTR>(-1)));
     PROCESSENTRY32W entry{};
     entry.dwSize = 4;
     HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-    EXPECT_FALSE(Process32FirstW(snapshot, &entry));
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_BAD_LENGTH));
+    EXPECT_EQ(failure(Process32FirstW(snapshot, &entry)), ERROR_BAD_LENGTH);
     CloseHandle(snapshot);
 }
 
@@ -122,13 +121,11 @@ TEST(Win32Module, DllNamesLoadTheSharedLibraryBesideThem) {
     wchar_t name[MAX_PATH] = {};
     DWORD length = GetModuleFileNameW(module, name, MAX_PATH);
     EXPECT_EQ(std::wstring(name, length), p::toWindowsPath(t::appDir()) + L"\\libwin32probe.so");
-    EXPECT_EQ(GetProcAddress(module, "NoSuchExport"), nullptr);
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PROC_NOT_FOUND));
+    EXPECT_EQ(failure(GetProcAddress(module, "NoSuchExport") != nullptr), ERROR_PROC_NOT_FOUND);
     EXPECT_TRUE(FreeLibrary(module));
 
     // A bare name is looked for beside the executable, then along the library path.
-    EXPECT_EQ(LoadLibraryW(L"win32probe.dll"), nullptr);
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_MOD_NOT_FOUND));
+    EXPECT_EQ(failure(LoadLibraryW(L"win32probe.dll")), ERROR_MOD_NOT_FOUND);
     ::setenv("LD_LIBRARY_PATH", ("/nonexistent:" + t::appDir()).c_str(), 1);
     HMODULE bare = LoadLibraryW(L"win32probe.dll");
     ::unsetenv("LD_LIBRARY_PATH");
@@ -136,8 +133,8 @@ TEST(Win32Module, DllNamesLoadTheSharedLibraryBesideThem) {
     EXPECT_NE(GetProcAddress(bare, "ProbeAnswer"), nullptr);
     FreeLibrary(bare);
 
-    EXPECT_EQ(LoadLibraryW((p::toWindowsPath(t::appDir()) + L"\\nosuchmodule.dll").c_str()), nullptr);
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_MOD_NOT_FOUND));
+    EXPECT_EQ(failure(LoadLibraryW((p::toWindowsPath(t::appDir()) + L"\\nosuchmodule.dll").c_str())),
+              ERROR_MOD_NOT_FOUND);
 }
 
 }  // namespace

@@ -12,6 +12,9 @@ namespace {
 const std::string kGbkName = "Calimbra\xCD\xAC\xB2\xBD\xC5\xCC";  // "Calimbra同步盘" in GBK
 const std::wstring kWideName = L"Calimbra\u540C\u6B65\u76D8";
 
+// The error a call left when it failed (a zero result), ERROR_SUCCESS otherwise.
+long failure(BOOL ok) { return ok ? ERROR_SUCCESS : static_cast<long>(GetLastError()); }
+
 TEST(Win32CodePages, GbkRoundTrip) {
     int needed = MultiByteToWideChar(CP_ACP, 0, kGbkName.c_str(), -1, nullptr, 0);
     ASSERT_EQ(needed, static_cast<int>(kWideName.size() + 1));  // -1 counts the NUL
@@ -34,16 +37,14 @@ TEST(Win32CodePages, GbkRoundTrip) {
 TEST(Win32CodePages, Utf8AndTheLengthRules) {
     const std::string utf8 = "Calimbra\xE5\x90\x8C\xE6\xAD\xA5\xE7\x9B\x98";
     wchar_t small[4];
-    EXPECT_EQ(MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, small, 4), 0);
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
-    EXPECT_EQ(MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), 0, small, 4), 0);
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+    EXPECT_EQ(failure(MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, small, 4)), ERROR_INSUFFICIENT_BUFFER);
+    EXPECT_EQ(failure(MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), 0, small, 4)), ERROR_INVALID_PARAMETER);
     EXPECT_EQ(MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), static_cast<int>(utf8.size()), nullptr, 0), 11);
 
     // UTF-8 has no default character.
     BOOL usedDefault = FALSE;
-    EXPECT_EQ(WideCharToMultiByte(CP_UTF8, 0, kWideName.c_str(), -1, nullptr, 0, nullptr, &usedDefault), 0);
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+    EXPECT_EQ(failure(WideCharToMultiByte(CP_UTF8, 0, kWideName.c_str(), -1, nullptr, 0, nullptr, &usedDefault)),
+              ERROR_INVALID_PARAMETER);
     char out[32] = {};
     EXPECT_EQ(WideCharToMultiByte(CP_UTF8, 0, kWideName.c_str(), -1, out, sizeof out, nullptr, nullptr),
               static_cast<int>(utf8.size() + 1));
@@ -56,8 +57,8 @@ TEST(Win32CodePages, Utf8AndTheLengthRules) {
     wchar_t wide[8] = {};
     EXPECT_EQ(MultiByteToWideChar(CP_UTF8, 0, broken, 3, wide, 8), 3);
     EXPECT_EQ(wide[1], static_cast<wchar_t>(0xFFFD));
-    EXPECT_EQ(MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, broken, 3, wide, 8), 0);
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NO_UNICODE_TRANSLATION));
+    EXPECT_EQ(failure(MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, broken, 3, wide, 8)),
+              ERROR_NO_UNICODE_TRANSLATION);
 
     // A character GBK cannot hold becomes the default character.
     usedDefault = FALSE;
@@ -70,8 +71,7 @@ TEST(Win32Console, OutputCodePageIsRemembered) {
     EXPECT_EQ(GetConsoleOutputCP(), 936u);
     EXPECT_TRUE(SetConsoleOutputCP(CP_UTF8));
     EXPECT_EQ(GetConsoleOutputCP(), static_cast<UINT>(CP_UTF8));
-    EXPECT_FALSE(SetConsoleOutputCP(12345));
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+    EXPECT_EQ(failure(SetConsoleOutputCP(12345)), ERROR_INVALID_PARAMETER);
     EXPECT_EQ(GetConsoleOutputCP(), static_cast<UINT>(CP_UTF8));
 }
 

@@ -7,6 +7,9 @@
 
 namespace {
 
+// The error a failed call left (its result was the failure value), 0 when it succeeded.
+int socketError(bool failed) { return failed ? WSAGetLastError() : 0; }
+
 sockaddr_in loopback(u_short port) {
     sockaddr_in address{};
     address.sin_family = AF_INET;
@@ -50,10 +53,8 @@ protected:
 };
 
 TEST(WinsockStartupTest, CallsBeforeStartupAndUnbalancedCleanupFail) {
-    EXPECT_EQ(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP), INVALID_SOCKET);
-    EXPECT_EQ(WSAGetLastError(), WSANOTINITIALISED);
-    EXPECT_EQ(WSACleanup(), SOCKET_ERROR);
-    EXPECT_EQ(WSAGetLastError(), WSANOTINITIALISED);
+    EXPECT_EQ(socketError(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP) == INVALID_SOCKET), WSANOTINITIALISED);
+    EXPECT_EQ(socketError(WSACleanup() == SOCKET_ERROR), WSANOTINITIALISED);
 
     WSADATA data;
     ASSERT_EQ(WSAStartup(MAKEWORD(2, 2), &data), 0);
@@ -109,21 +110,20 @@ TEST_F(WinsockTest, SystemErrorsArriveAsWinsockCodes) {
 
     SOCKET second = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
     sockaddr_in taken = loopback(port);
-    EXPECT_EQ(bind(second, reinterpret_cast<sockaddr*>(&taken), sizeof taken), SOCKET_ERROR);
-    EXPECT_EQ(WSAGetLastError(), WSAEADDRINUSE);
+    EXPECT_EQ(socketError(bind(second, reinterpret_cast<sockaddr*>(&taken), sizeof taken) == SOCKET_ERROR),
+              WSAEADDRINUSE);
     EXPECT_EQ(closesocket(second), 0);
 
     ASSERT_EQ(closesocket(listener), 0);
     SOCKET refused = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
     sockaddr_in closedPort = loopback(port);
-    EXPECT_EQ(connect(refused, reinterpret_cast<sockaddr*>(&closedPort), sizeof closedPort), SOCKET_ERROR);
-    EXPECT_EQ(WSAGetLastError(), WSAECONNREFUSED);
+    EXPECT_EQ(
+        socketError(connect(refused, reinterpret_cast<sockaddr*>(&closedPort), sizeof closedPort) == SOCKET_ERROR),
+        WSAECONNREFUSED);
     EXPECT_EQ(closesocket(refused), 0);
 
-    EXPECT_EQ(closesocket(refused), SOCKET_ERROR);
-    EXPECT_EQ(WSAGetLastError(), WSAENOTSOCK);
-    EXPECT_EQ(closesocket(INVALID_SOCKET), SOCKET_ERROR);
-    EXPECT_EQ(WSAGetLastError(), WSAENOTSOCK);
+    EXPECT_EQ(socketError(closesocket(refused) == SOCKET_ERROR), WSAENOTSOCK);
+    EXPECT_EQ(socketError(closesocket(INVALID_SOCKET) == SOCKET_ERROR), WSAENOTSOCK);
 }
 
 TEST_F(WinsockTest, PeerThatClosesWithUnreadDataResetsTheConnectionWithoutASignal) {
@@ -139,11 +139,9 @@ TEST_F(WinsockTest, PeerThatClosesWithUnreadDataResetsTheConnectionWithoutASigna
     ASSERT_EQ(closesocket(server), 0);
 
     char buffer[8];
-    EXPECT_EQ(recv(client, buffer, sizeof buffer, 0), SOCKET_ERROR);
-    EXPECT_EQ(WSAGetLastError(), WSAECONNRESET);
+    EXPECT_EQ(socketError(recv(client, buffer, sizeof buffer, 0) == SOCKET_ERROR), WSAECONNRESET);
     // A send to the reset peer is an error, never a broken-pipe signal that ends the process.
-    EXPECT_EQ(send(client, "x", 1, 0), SOCKET_ERROR);
-    EXPECT_EQ(WSAGetLastError(), WSAECONNRESET);
+    EXPECT_EQ(socketError(send(client, "x", 1, 0) == SOCKET_ERROR), WSAECONNRESET);
     closesocket(client);
     closesocket(listener);
 }
@@ -151,13 +149,11 @@ TEST_F(WinsockTest, PeerThatClosesWithUnreadDataResetsTheConnectionWithoutASigna
 TEST_F(WinsockTest, OnlyIpv4StreamSocketsAndAddressesAreAccepted) {
     EXPECT_EQ(socket(23, SOCK_STREAM, 0), INVALID_SOCKET);  // AF_INET6 on Windows
     EXPECT_EQ(WSAGetLastError(), WSAEAFNOSUPPORT);
-    EXPECT_EQ(socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP), INVALID_SOCKET);
-    EXPECT_EQ(WSAGetLastError(), WSAESOCKTNOSUPPORT);
+    EXPECT_EQ(socketError(socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP) == INVALID_SOCKET), WSAESOCKTNOSUPPORT);
 
     in_addr address{};
     EXPECT_EQ(inet_pton(AF_INET, "localhost", &address), 0);
-    EXPECT_EQ(inet_pton(23, "::1", &address), -1);
-    EXPECT_EQ(WSAGetLastError(), WSAEAFNOSUPPORT);
+    EXPECT_EQ(socketError(inet_pton(23, "::1", &address) == -1), WSAEAFNOSUPPORT);
     ASSERT_EQ(inet_pton(AF_INET, "10.1.2.3", &address), 1);
     EXPECT_EQ(address.S_un.S_un_b.s_b1, 10);
     EXPECT_EQ(address.S_un.S_un_b.s_b4, 3);
@@ -171,8 +167,7 @@ TEST_F(WinsockTest, OnlyIpv4StreamSocketsAndAddressesAreAccepted) {
 
     SOCKET s = socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in tooShort = loopback(0);
-    EXPECT_EQ(bind(s, reinterpret_cast<sockaddr*>(&tooShort), 4), SOCKET_ERROR);
-    EXPECT_EQ(WSAGetLastError(), WSAEFAULT);
+    EXPECT_EQ(socketError(bind(s, reinterpret_cast<sockaddr*>(&tooShort), 4) == SOCKET_ERROR), WSAEFAULT);
     closesocket(s);
 }
 
