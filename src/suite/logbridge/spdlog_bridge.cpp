@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <mutex>
 
+#include "platform/diagnostics.h"
 #include "platform/win_process.h"
 
 struct SpdlogBridge::Impl {
@@ -20,6 +21,9 @@ struct SpdlogBridge::Impl {
 SpdlogBridge::SpdlogBridge() : impl_(std::make_unique<Impl>()) {
     impl_->logger->set_level(spdlog::level::info);
     impl_->logger->flush_on(spdlog::level::warn);
+    // What the stand-ins cannot tell their caller lands in the caller's log.
+    nimbrel::platform::setDiagnosticSink(
+        [logger = impl_->logger](const std::string& message) { SpdlogStream(3, logger) << "[platform] " << message; });
 }
 
 SpdlogBridge& SpdlogBridge::getInstance() {

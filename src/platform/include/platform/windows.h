@@ -16,3 +16,4 @@
 #include "platform/win_string.h"
 #include "platform/win_sync.h"
 #include "platform/win_types.h"
+#include "platform/win_user.h"
