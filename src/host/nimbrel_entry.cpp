@@ -12,6 +12,7 @@
 #include "host/qt_message_handler.h"
 #include "host/sync_virtual_config.h"
 #include "ipc/service_ipc_manager.h"
+#include "ipc/shell_refresh.h"
 #include "platform/win_com.h"
 #include "platform/win_console.h"
 #include "platform/win_error.h"
@@ -101,6 +102,8 @@ int NimbrelEntry(int mode, int argc, char** argv) {
     startSocketServer();
 
     // The IPC service: module, channel, ready poll, then the client is told the server is up.
+    // Its projection tells Explorer through the coalescing shell refresh.
+    CServiceIpcManager::instance().setProjectionShellRefresh(&CShellRefresh::instance());
     CServiceIpcManager::instance().startIpcService();
 
     CoInitialize(nullptr);

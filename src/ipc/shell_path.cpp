@@ -1,0 +1,44 @@
+#include "ipc/shell_path.h"
+
+#include "suite/base/winpath.h"
+
+QString normalizeShellPath(const QString& path) {
+    if (path.isEmpty()) return path;
+    QString result = winpath::toNativeSeparators(winpath::cleanPath(path));
+    while (result.size() > 3 && (result.endsWith(QLatin1Char('\\')) || result.endsWith(QLatin1Char('/')))) {
+        result.chop(1);
+    }
+    return result;
+}
+
+bool isWithin(const QString& path, const QString& root) {
+    const QString normalRoot = normalizeShellPath(root);
+    if (normalRoot.isEmpty()) return true;
+    const QString normalPath = normalizeShellPath(path);
+    if (normalPath.compare(normalRoot, Qt::CaseInsensitive) == 0) return true;
+    const QString prefix = normalRoot.endsWith(QLatin1Char('\\')) ? normalRoot : normalRoot + QLatin1Char('\\');
+    return normalPath.startsWith(prefix, Qt::CaseInsensitive);
+}
+
+QString resolveRoot(const QString& path, const std::vector<std::wstring>& mountPaths, const QString& root) {
+    // An empty root would hold every path and so hide the mounted paths.
+    const QString normalRoot = normalizeShellPath(root);
+    if (!normalRoot.isEmpty() && isWithin(path, normalRoot)) return normalRoot;
+    QString best;
+    for (const std::wstring& mounted : mountPaths) {
+        const QString candidate = normalizeShellPath(QString::fromStdWString(mounted));
+        if (!candidate.isEmpty() && candidate.size() > best.size() && isWithin(path, candidate)) best = candidate;
+    }
+    return best;
+}
+
+QString shellParentPath(const QString& path) {
+    const QString normal = normalizeShellPath(path);
+    const int separator = normal.lastIndexOf(QLatin1Char('\\'));
+    if (separator < 0) return QString();
+    return normalizeShellPath(normal.left(separator + 1));
+}
+
+QString shellPathKey(const QString& path) { return winpath::cleanPath(path).toLower(); }
+
+bool passesLogThinning(long long count) { return count < 4 || count == 10 || count == 20 || count % 50 == 0; }
