@@ -18,6 +18,8 @@
 #include "platform/win_error.h"
 #include "platform/win_handle.h"
 #include "platform/win_sync.h"
+#include "shell/shell_folder_utils.h"
+#include "socket/detached_thread.h"
 #include "socket/socket_api.h"
 #include "suite/account/account_common.h"
 #include "suite/base/utility.h"
@@ -107,6 +109,10 @@ int NimbrelEntry(int mode, int argc, char** argv) {
     CServiceIpcManager::instance().startIpcService();
 
     CoInitialize(nullptr);
+
+    // The navigation-pane folder stays hidden, now and after every change the main client makes.
+    ShellFolderUtils::checkAndSwitchShellFoler();
+    startDetachedThread(&ShellFolderUtils::monitorShellFolder);
 
     for (;;) Sleep(1000);
 }
