@@ -13,12 +13,14 @@
 #include <string>
 #include <vector>
 
+#include "platform/fault_injection.h"
 #include "platform/file_filter_hooks.h"
 #include "platform/platform_paths.h"
 #include "platform/win32_file_support.h"
 #include "platform/win_error.h"
 #include "platform/win_file.h"
 #include "win32_errno.h"
+#include "win32_share_modes.h"
 
 namespace {
 
@@ -49,6 +51,10 @@ bool copyContents(const std::string& from, const std::string& to, bool failIfExi
     }
     struct stat st {};
     ::fstat(in, &st);
+    if (auto fault = p::faults::check("DiskFull", to)) {
+        ::close(in);
+        return fail(HRESULT_CODE(*fault));
+    }
     int out = ::open(to.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | (failIfExists ? O_EXCL : 0), 0600);
     if (out < 0) {
         int error = errno;
@@ -92,10 +98,13 @@ bool copyContents(const std::string& from, const std::string& to, bool failIfExi
     return ok;
 }
 
-void syncParentFolder(const std::string& path) {
+std::string parentFolder(const std::string& path) {
     auto slash = path.find_last_of('/');
-    std::string parent = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
-    int fd = ::open(parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+}
+
+void syncPath(const std::string& path, int flags) {
+    int fd = ::open(path.c_str(), flags | O_CLOEXEC);
     if (fd >= 0) {
         ::fsync(fd);
         ::close(fd);
@@ -136,6 +145,7 @@ extern "C" BOOL DeleteFileW(LPCWSTR fileName) {
     struct stat st {};
     if (::lstat(path.c_str(), &st) != 0) return failForPath(errno, path);
     if (S_ISDIR(st.st_mode) || p::isReadOnlyFile(st)) return fail(ERROR_ACCESS_DENIED);
+    if (p::deleteSharingRefused(path)) return fail(ERROR_SHARING_VIOLATION);
     if (::unlink(path.c_str()) != 0) return failForPath(errno, path);
     return TRUE;
 }
@@ -156,7 +166,12 @@ extern "C" BOOL MoveFileExW(LPCWSTR existingFileName, LPCWSTR newFileName, DWORD
         if (S_ISDIR(target.st_mode) || S_ISDIR(source.st_mode) || p::isReadOnlyFile(target)) {
             return fail(ERROR_ACCESS_DENIED);
         }
+        if (p::deleteSharingRefused(to)) return fail(ERROR_SHARING_VIOLATION);
     }
+    // A rename is a delete of the old name: a file held open without delete sharing stays put.
+    if (!S_ISDIR(source.st_mode) && p::deleteSharingRefused(from)) return fail(ERROR_SHARING_VIOLATION);
+    // Write-through: the data is on disk before the new name can point at it.
+    if ((flags & MOVEFILE_WRITE_THROUGH) && S_ISREG(source.st_mode)) syncPath(from, O_RDONLY);
     int rc = (flags & MOVEFILE_REPLACE_EXISTING) || sameFile
                  ? ::rename(from.c_str(), to.c_str())
                  : ::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE);
@@ -167,7 +182,10 @@ extern "C" BOOL MoveFileExW(LPCWSTR existingFileName, LPCWSTR newFileName, DWORD
         rc = ::unlink(from.c_str());
     }
     if (rc != 0) return failForPath(errno, to);
-    if (flags & MOVEFILE_WRITE_THROUGH) syncParentFolder(to);
+    if (flags & MOVEFILE_WRITE_THROUGH) {
+        syncPath(parentFolder(to), O_RDONLY | O_DIRECTORY);
+        if (parentFolder(from) != parentFolder(to)) syncPath(parentFolder(from), O_RDONLY | O_DIRECTORY);
+    }
     return TRUE;
 }
 
@@ -253,6 +271,9 @@ extern "C" BOOL GetDiskFreeSpaceExW(LPCWSTR directoryName, PULARGE_INTEGER freeB
     struct statvfs vfs {};
     if (::statvfs(path.c_str(), &vfs) != 0) return failForPath(errno, path);
     ULONGLONG unit = vfs.f_frsize ? vfs.f_frsize : vfs.f_bsize;
+    // A disk filled by a test rule has nothing left for anyone.
+    bool full = p::faults::check("DiskFull", path).has_value();
+    if (full) vfs.f_bavail = vfs.f_bfree = 0;
     if (freeBytesAvailableToCaller) freeBytesAvailableToCaller->QuadPart = unit * vfs.f_bavail;
     if (totalNumberOfBytes) totalNumberOfBytes->QuadPart = unit * vfs.f_blocks;
     if (totalNumberOfFreeBytes) totalNumberOfFreeBytes->QuadPart = unit * vfs.f_bfree;

@@ -5,12 +5,14 @@
 
 #include <cerrno>
 
+#include "platform/fault_injection.h"
 #include "platform/file_filter_hooks.h"
 #include "platform/platform_paths.h"
 #include "platform/win32_file_support.h"
 #include "platform/win_error.h"
 #include "platform/win_file.h"
 #include "win32_errno.h"
+#include "win32_share_modes.h"
 
 using nimbrel::platform::FileObject;
 
@@ -130,6 +132,8 @@ extern "C" HANDLE CreateFileW(LPCWSTR fileName, DWORD desiredAccess, DWORD share
         p::applicationOpenedHandle(fd);
     }
 
+    if (!folder && !(shareMode & FILE_SHARE_DELETE)) p::refuseDeleteSharing(fd);
+
     std::shared_ptr<FileObject> file = (flagsAndAttributes & FILE_FLAG_DELETE_ON_CLOSE)
                                            ? std::make_shared<DeleteOnCloseFile>()
                                            : std::make_shared<FileObject>();
@@ -200,6 +204,11 @@ extern "C" BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD bytesToWrite, LPDWO
     if (!object) return FALSE;
     if (object->isDirectory || !p::hasWriteAccess(object->desiredAccess)) {
         SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    // Tests fill the disk by rule: every write then fails as on a full volume.
+    if (auto fault = p::faults::check("DiskFull", object->path); fault && bytesToWrite > 0) {
+        SetLastError(HRESULT_CODE(*fault));
         return FALSE;
     }
     off_t offset =

@@ -71,4 +71,13 @@ TEST(Win32ChildRole, DISABLED_RenamedProcess) {
     role::waitForRelease();
 }
 
+TEST(Win32ChildRole, DISABLED_HoldFile) {
+    role::joinParentFolders();
+    std::wstring path = nimbrel::platform::toWindowsPath(role::roleEnv("ROLE_FILE"));
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    report(file == INVALID_HANDLE_VALUE ? "open failed" : "holding");
+    role::waitForRelease();
+}
+
 }  // namespace

@@ -164,7 +164,9 @@ struct FILE_ATTRIBUTE_TAG_INFO {
 };
 
 extern "C" {
-// Share modes are accepted and not enforced: other opens are never refused with a sharing violation.
+// Of the share modes only FILE_SHARE_DELETE is enforced: while a handle that did not grant it is open,
+// in any process, DeleteFileW and MoveFileExW of that file (as source or replaced target) fail with
+// ERROR_SHARING_VIOLATION. Other opens are never refused.
 HANDLE CreateFileW(LPCWSTR fileName, DWORD desiredAccess, DWORD shareMode, LPSECURITY_ATTRIBUTES securityAttributes,
                    DWORD creationDisposition, DWORD flagsAndAttributes, HANDLE templateFile);
 BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD bytesToRead, LPDWORD bytesRead, LPOVERLAPPED overlapped);
@@ -175,6 +177,8 @@ BOOL SetEndOfFile(HANDLE file);
 BOOL FlushFileBuffers(HANDLE file);
 
 BOOL DeleteFileW(LPCWSTR fileName);
+// One rename on one file system (replacing atomically); across file systems a copy and delete when
+// MOVEFILE_COPY_ALLOWED is given. MOVEFILE_WRITE_THROUGH puts the data and the folders on disk first.
 BOOL MoveFileExW(LPCWSTR existingFileName, LPCWSTR newFileName, DWORD flags);
 BOOL CopyFileW(LPCWSTR existingFileName, LPCWSTR newFileName, BOOL failIfExists);
 BOOL CreateDirectoryW(LPCWSTR pathName, LPSECURITY_ATTRIBUTES securityAttributes);
@@ -202,6 +206,8 @@ BOOL SetFileInformationByHandle(HANDLE file, FILE_INFO_BY_HANDLE_CLASS fileInfor
 
 // The host's temporary folder in Windows form, ending in "\".
 DWORD GetTempPathW(DWORD bufferLength, LPWSTR buffer);
+// The fault rule "DiskFull" (optionally for one path) fills the disk: writes fail with the rule's
+// code (ERROR_DISK_FULL, ERROR_HANDLE_DISK_FULL) and no free space is reported.
 BOOL GetDiskFreeSpaceExW(LPCWSTR directoryName, PULARGE_INTEGER freeBytesAvailableToCaller,
                          PULARGE_INTEGER totalNumberOfBytes, PULARGE_INTEGER totalNumberOfFreeBytes);
 DWORD GetFullPathNameW(LPCWSTR fileName, DWORD bufferLength, LPWSTR buffer, LPWSTR* filePart);

@@ -77,6 +77,18 @@ struct SECURITY_DESCRIPTOR {
 #define HEAP_GENERATE_EXCEPTIONS 0x00000004u
 #define HEAP_ZERO_MEMORY 0x00000008u
 
+// Parts of a descriptor that GetFileSecurityW and SetFileSecurityW move.
+#define OWNER_SECURITY_INFORMATION 0x00000001u
+#define GROUP_SECURITY_INFORMATION 0x00000002u
+#define DACL_SECURITY_INFORMATION 0x00000004u
+#define SACL_SECURITY_INFORMATION 0x00000008u
+
+#ifndef ERROR_PRIVILEGE_NOT_HELD
+#define ERROR_PRIVILEGE_NOT_HELD 1314L
+#endif
+#ifndef ERROR_INVALID_SECURITY_DESCR
+#define ERROR_INVALID_SECURITY_DESCR 1338L
+#endif
 #ifndef ERROR_UNKNOWN_REVISION
 #define ERROR_UNKNOWN_REVISION 1305L
 #endif
@@ -100,6 +112,16 @@ DWORD GetLengthSid(PSID sid);
 BOOL IsValidSid(PSID sid);
 BOOL InitializeAcl(PACL acl, DWORD aclLength, DWORD aclRevision);
 BOOL AddAccessAllowedAce(PACL acl, DWORD aceRevision, DWORD accessMask, PSID sid);
+
+// A file's descriptor is self-relative and opaque beyond its header: the owner, the group, and as
+// its DACL the mode bits with the POSIX access (and, for a folder, default) ACL. Reading the SACL
+// needs a privilege no caller holds (ERROR_PRIVILEGE_NOT_HELD). A buffer too small fails with
+// ERROR_INSUFFICIENT_BUFFER and `lengthNeeded` set.
+BOOL GetFileSecurityW(LPCWSTR fileName, SECURITY_INFORMATION requestedInformation,
+                      PSECURITY_DESCRIPTOR securityDescriptor, DWORD length, LPDWORD lengthNeeded);
+// Applies the parts named by `securityInformation` from a descriptor GetFileSecurityW gave.
+BOOL SetFileSecurityW(LPCWSTR fileName, SECURITY_INFORMATION securityInformation,
+                      PSECURITY_DESCRIPTOR securityDescriptor);
 
 HANDLE GetProcessHeap();
 LPVOID HeapAlloc(HANDLE heap, DWORD flags, SIZE_T bytes);

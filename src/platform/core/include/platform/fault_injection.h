@@ -6,6 +6,7 @@
 // NIMBREL_FAULTS: rules separated by ";", each "Function[@path]=HRESULT[*count][+delayMs]", e.g.
 //   "CfConnectSyncRoot@/tmp/root=0x8007017A*2;CfUnregisterSyncRoot=0+4000"
 // A count of 0 or none means every call; a result of 0 with a delay only slows the call down.
+// "DiskFull" is checked by every file write and free-space query of the Win32 stand-in.
 
 #include <chrono>
 #include <optional>
