@@ -8,6 +8,7 @@
 #include <QStringList>
 #include <mutex>
 
+#include "cfapi/hard_link_repair_task.h"
 #include "cfapi/pin_state.h"
 #include "cfapi/placeholder_info.h"
 #include "cfapi/placeholder_item_info.h"
@@ -65,6 +66,12 @@ public:
     static QString repairTempPath(const QString& path);
     static HRESULT convertToPlaceholderRaw(const QString& path, const void* identity, DWORD identityLength);
     static int applyPinAfterConvert(const QString& path, const QByteArray& identityUtf8, const QString& pinSourcePath);
+
+    // ---- Hard-link repair ---------------------------------------------------------------------------
+    // Queues a file the filter refused for its hard links; one worker copies it apart and converts it.
+    static void enqueueHardLinkRepair(const HardLinkRepairTask& task);
+    // How the main client hears of repairs; until set, repairs run without notices.
+    static void setHardLinkRepairNotices(HardLinkRepairNotices notices);
 
     // ---- Update, pin and in-sync state ----------------------------------------------------------
     static bool updateSyncState(const QString& path, CF_IN_SYNC_STATE state, CF_SET_IN_SYNC_FLAGS flags);

@@ -174,7 +174,6 @@ int CfApiWrapper::applyPinAfterConvert(const QString& path, const QByteArray& id
 int CfApiWrapper::convertToPlaceholder(const QString& path, const PlaceholderItemInfo& item, qint64 size,
                                        const QByteArray& identityUtf8, const QString& pinSourcePath,
                                        bool* outUpdateLsid) {
-    Q_UNUSED(size);
     if (outUpdateLsid) *outUpdateLsid = false;
     if (isTransientFile(path, item.type)) return 0;
     if (path.isEmpty()) return 1;
@@ -186,7 +185,14 @@ int CfApiWrapper::convertToPlaceholder(const QString& path, const PlaceholderIte
     LOG_INFO << " CfConvertToPlaceholder failed, path =" << path << ", result = " << hex(hr);
     if (hr == kIncompatibleHardLinks) {
         // Hard-linked files need a copy that breaks the link before the filter accepts them.
-        LOG_WARN << " file has hard links and cannot be converted yet, path =" << path;
+        HardLinkRepairTask task;
+        task.path = winpath::toNativeSeparators(winpath::cleanPath(path));
+        task.item = item;
+        task.size = size > 0 ? size : CXFileInfo(path).size();
+        task.identity = identityUtf8;
+        task.pinSourcePath = pinSourcePath;
+        task.tempPath = winpath::toNativeSeparators(winpath::cleanPath(repairTempPath(path)));
+        enqueueHardLinkRepair(task);
     }
     LOG_INFO << " Couldn't convert to placeholder" << path << "hr : " << hex(hr);
     return 1;

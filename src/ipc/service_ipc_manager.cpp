@@ -1,5 +1,6 @@
 #include "ipc/service_ipc_manager.h"
 
+#include "cfapi/cf_api_wrapper.h"
 #include "host/sync_virtual_config.h"
 #include "platform/windows.h"
 #include "suite/logbridge/spdlog_bridge.h"
@@ -19,6 +20,10 @@ CServiceIpcManager::CServiceIpcManager() {
     startLivenessThread();
     loadIpcModule();
     fillCommandTable();
+    // The repair worker lives below the IPC layer; it reaches the client through these.
+    CfApiWrapper::setHardLinkRepairNotices(
+        {[](const QString& path, const QString& tempPath) { instance().notifyHardLinkRepairStarted(path, tempPath); },
+         [](const QString& path, bool updateLsid) { instance().notifyHardLinkRepairFinished(path, updateLsid); }});
 }
 
 CServiceIpcManager::~CServiceIpcManager() {

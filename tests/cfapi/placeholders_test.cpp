@@ -126,18 +126,6 @@ TEST_F(PlaceholderTest, ConvertingKeepsTheContentInSyncExcludesLocalOnlyItemsAnd
     EXPECT_EQ(pinOf("copy.txt"), CF_PIN_STATE_UNPINNED);
 }
 
-TEST_F(PlaceholderTest, AHardLinkedFileIsNotConvertedAndTheFailureIsLogged) {
-    makeFile("linked.txt", "shared");
-    ASSERT_EQ(::link(host("linked.txt").c_str(), (nimbrel::test::makeScratchDir("outside") + "/other").c_str()), 0);
-    LogCapture capture;
-    EXPECT_EQ(
-        CfApiWrapper::convertToPlaceholder(win("linked.txt"), itemFor(win("linked.txt"), 1), 6, "id-h", {}, nullptr),
-        1);
-    EXPECT_TRUE(capture.contains(" Couldn't convert to placeholder"));
-    EXPECT_TRUE(capture.contains("0x8007018c"));
-    EXPECT_FALSE(attributesOf("linked.txt") & FILE_ATTRIBUTE_REPARSE_POINT);
-}
-
 TEST_F(PlaceholderTest, ConvertEitherConvertsAndUpdatesOrOnlyUpdatesAnExistingPlaceholder) {
     makeFile("ex.txt", "12345");
     auto item = itemFor(win("ex.txt"), 1, 1600000000);
