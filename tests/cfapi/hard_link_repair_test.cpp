@@ -110,14 +110,4 @@ TEST_F(HardLinkRepairTest, AFullDiskAndABusyFileAreRetriedUntilTheyClear) {
     EXPECT_EQ(capture.count("requeue hardlink placeholder repair, path:"), 2);
 }
 
-TEST_F(HardLinkRepairTest, AFileDeletedBeforeItsTurnIsDroppedWithoutRetry) {
-    LogCapture capture;
-    EXPECT_EQ(convert(), 1);
-    ASSERT_EQ(0, ::unlink(host("linked.txt").c_str()));
-    ASSERT_TRUE(
-        t::waitUntil([&] { return capture.contains("drop hardlink placeholder repair task, path:"); }, kRepairWait));
-    EXPECT_FALSE(capture.contains("requeue hardlink placeholder repair"));
-    EXPECT_EQ(t::readFile(other_), "shared");
-}
-
 }  // namespace
