@@ -7,8 +7,10 @@
 #include <QString>
 #include <QStringList>
 #include <mutex>
+#include <string>
 
 #include "cfapi/hard_link_repair_task.h"
+#include "cfapi/download_metadata.h"
 #include "cfapi/pin_state.h"
 #include "cfapi/placeholder_info.h"
 #include "cfapi/placeholder_item_info.h"
@@ -16,6 +18,8 @@
 #include "cfapi/scoped_handle.h"
 #include "platform/cfapi.h"
 #include "platform/windows.h"
+
+class HydrationSource;
 
 // Recursion of a pin change, as CfSetPinState applies it.
 enum PinRecursion {
@@ -99,10 +103,28 @@ public:
                                                      const CF_CALLBACK_PARAMETERS* params);
     // Fails a fetch request: the opening application gets an error instead of a hang.
     static void cancelTask(CF_CONNECTION_KEY connectionKey, CF_TRANSFER_KEY transferKey);
+    // The first 4096 bytes of a larger file, filler that the download overwrites.
+    static HRESULT sendImmediateAck(CF_CONNECTION_KEY connectionKey, CF_TRANSFER_KEY transferKey, LONGLONG fileSize);
+
+    // ---- Hydration ----------------------------------------------------------------------------------
+    // Not owned; set once before the first connection.
+    static void setHydrationSource(HydrationSource* source);
+    // One transfer and, when about 1 % more of the file has gone since `lastReported` (or the file
+    // is complete), a progress report. `lastReported` belongs to the caller for the whole download.
+    static bool cfApiSendTransferInfo(CF_CONNECTION_KEY connectionKey, CF_TRANSFER_KEY transferKey, NTSTATUS status,
+                                      const void* buffer, LONGLONG offset, LONGLONG length, LONGLONG fileSize,
+                                      LONGLONG& lastReported);
+    // Waits for a hydration slot, keeping the request alive, then downloads.
+    static void ExecShellFetchData(const std::string& taskId, const QString& localPath,
+                                   const DownloadMetadata& metadata);
+    static void InnerDownload(const std::string& taskId, const QString& localPath, const DownloadMetadata& metadata);
+    // Lower-case hex text; empty when the file cannot be opened.
+    static QString fileSha256(const QString& path);
 
 private:
     static PlaceholderInfo fullPlaceholderInfo(HANDLE handle);
 
+    static HydrationSource* hydrationSource;
     static CF_CONNECTION_KEY s_gConnectionKey;
     static QString connectedRootPath;
     static QString registeredRootPath;

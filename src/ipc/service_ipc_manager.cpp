@@ -24,6 +24,7 @@ CServiceIpcManager::CServiceIpcManager() {
     CfApiWrapper::setHardLinkRepairNotices(
         {[](const QString& path, const QString& tempPath) { instance().notifyHardLinkRepairStarted(path, tempPath); },
          [](const QString& path, bool updateLsid) { instance().notifyHardLinkRepairFinished(path, updateLsid); }});
+    CfApiWrapper::setHydrationSource(this);
 }
 
 CServiceIpcManager::~CServiceIpcManager() {
@@ -61,6 +62,7 @@ void CServiceIpcManager::fillCommandTable() {
         {L"pushFileAdd", &CServiceIpcManager::onIpcpushFileAdd},
         {L"getFileHistoryList", &CServiceIpcManager::getFileHistoryList},
         {L"cancelTasks", &CServiceIpcManager::cancelTasks},
+        {L"downloadUrl", &CServiceIpcManager::onIpcDownloadUrl},
         {L"ziduZuduReloadProxy", &CServiceIpcManager::onIpcZiduZuduReloadProxy},
         {L"ziduZuduSendConfig", &CServiceIpcManager::onIpcZiduZuduSendConfig},
         {L"mountMirror", &CServiceIpcManager::onIpcMountMirror},

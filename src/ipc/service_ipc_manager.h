@@ -7,13 +7,17 @@
 #include <rapidjson/document.h>
 
 #include <QString>
+#include <QStringList>
 #include <atomic>
 #include <cstdint>
 #include <map>
 #include <mutex>
 #include <set>
 #include <string>
+#include <vector>
 
+#include "cfapi/hydration_source.h"
+#include "ipc/client_file_info.h"
 #include "ipc/mount_mirror_mgr.h"
 #include "ipc/projection_shell_refresh.h"
 #include "ipc/reply_envelope.h"
@@ -21,7 +25,7 @@
 #include "platform/win_types.h"
 #include "suite/ipcmodule/ipc_interface.h"
 
-class CServiceIpcManager : public IRequestNotify, public CMountMirrorMgr {
+class CServiceIpcManager : public IRequestNotify, public CMountMirrorMgr, public HydrationSource {
 public:
     static CServiceIpcManager& instance();
 
@@ -67,6 +71,18 @@ public:
     std::uint64_t pushFileAddCfapi() const { return pushFileAddCfapi_; }
     std::uint64_t pushFileAddSkipped() const { return pushFileAddSkipped_; }
 
+    // Downloads by URL: the main client names where a placeholder's content is, and the download
+    // streams it into the pending fetch request of the task.
+    int getDownloadMetadata(const std::string& taskId, const QString& localPath, bool* taskExists,
+                            DownloadMetadata* metadata, QString* newLsid) override;
+    int downloadByUrl(const std::string& taskId, const QString& localPath, const DownloadMetadata& metadata) override;
+
+    // File-list requests of the context-menu actions; true when the client answered "S_OK".
+    bool requestFilesInfo(const QStringList& paths, std::vector<ClientFileInfo>* infos);
+    bool requestKeepDevice(const QStringList& paths);
+    bool requestHistoryFile(const QStringList& sids);
+    bool requestAddToZiduZudu(const QStringList& paths);
+
     // Hard-link repair notices; they block until the client has answered.
     void notifyHardLinkRepairStarted(const QString& filePath, const QString& tempPath);
     void notifyHardLinkRepairFinished(const QString& filePath, bool updateLsid);
@@ -84,6 +100,7 @@ private:
     void fillCommandTable();
     void startLivenessThread();
     void sendReply(const std::string& ipcName, const std::wstring& text);
+    bool sendFileList(const char* command, const QStringList& list, std::wstring* replyText = nullptr);
     // Parses a request body. One that is not JSON (or, with requireObject, not an object) is
     // printed and logged, and answered with errorCode "301" and `failureSummary` unless that is empty.
     bool parseRequestBody(const std::string& ipcName, const std::wstring& body, rapidjson::Document& parsed,
@@ -98,6 +115,8 @@ private:
     int onIpcGetDiskinfo(const std::string& ipcName, const std::wstring& body, const std::wstring& request);
     int onIpcZiduZuduReloadProxy(const std::string& ipcName, const std::wstring& body, const std::wstring& request);
     int onIpcZiduZuduSendConfig(const std::string& ipcName, const std::wstring& body, const std::wstring& request);
+
+    int onIpcDownloadUrl(const std::string& ipcName, const std::wstring& body, const std::wstring& request);
 
     // Mount commands.
     int onIpcMountMirror(const std::string& ipcName, const std::wstring& body, const std::wstring& request);

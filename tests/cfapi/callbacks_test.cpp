@@ -1,5 +1,6 @@
-// The connection's callbacks as an application meets them: with no content source yet, a read of a
-// placeholder whose data is not on the disk fails at once instead of waiting for the time-out.
+// The connection's callbacks as an application meets them: with no service to ask where the content
+// is, a read of a placeholder whose data is not on the disk fails at once instead of waiting for the
+// time-out.
 #include "cfapi/sync_root_fixture.h"
 #include "suite/logbridge/log_capture.h"
 #include "support/test_env.h"
@@ -18,7 +19,7 @@ TEST_F(CallbackTest, AnApplicationsReadOfADehydratedFileIsRefusedAtOnceAnOpenNee
     // STATUS_UNSUCCESSFUL reaches the application as the provider's failure, not as a time-out
     // (0x800701aa) or as a missing provider (0x8007016a).
     EXPECT_NE(result.err.find("0x80070185"), std::string::npos) << result.err;
-    EXPECT_TRUE(capture.contains("cancel the operation. path = "));
+    EXPECT_TRUE(capture.contains(" getDownloadMetadata fail, "));
     EXPECT_TRUE(attributesOf("cloud.bin") & FILE_ATTRIBUTE_SPARSE_FILE);
     EXPECT_EQ(CfApiWrapper::findPlaceholderInfo(win("cloud.bin")).identityText(), "id-cloud");
 }

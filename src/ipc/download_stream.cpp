@@ -1,0 +1,63 @@
+#include "ipc/download_stream.h"
+
+#include <map>
+
+#include "cfapi/cf_api_wrapper.h"
+#include "download/download_task_table.h"
+#include "suite/base/file_http.h"
+#include "suite/logbridge/spdlog_bridge.h"
+
+namespace {
+
+constexpr qint64 kBlockSize = 4096;
+
+}  // namespace
+
+DownloadStream::DownloadStream(const std::string& taskId, const CF_CALLBACK_INFO& context)
+    : taskId_(taskId), context_(context) {}
+
+bool DownloadStream::receive(const QString& url, int timeoutMs) {
+    FileHttp http(url, false);
+    const qint64 result = http.getFile(
+        {{QStringLiteral("Content-Type"), QString()}}, [this](const QByteArray& chunk) { return onChunk(chunk); },
+        timeoutMs, false);
+    if (result != 0 && !cancelled_) {
+        LOG_WARN << "getFile failed, result = " << result << ", http status = " << http.httpStatus()
+                 << ", error = " << http.errorText() << ", url = " << url;
+        success_ = false;
+    }
+    return success_ && !cancelled_;
+}
+
+int DownloadStream::onChunk(const QByteArray& chunk) {
+    if (DownloadTaskTable::instance().isCancelled(taskId_)) {
+        cancelled_ = true;
+        success_ = false;
+        return 1;
+    }
+    pending_.append(chunk);
+    const qint64 whole = pending_.size() / kBlockSize * kBlockSize;
+    if (whole == 0) return 0;
+    if (!transfer(pending_.constData(), whole)) {
+        success_ = false;
+        return -1;
+    }
+    pending_.remove(0, static_cast<int>(whole));
+    return 0;
+}
+
+bool DownloadStream::flushTail() {
+    if (pending_.isEmpty()) return true;
+    const bool sent = transfer(pending_.constData(), pending_.size());
+    pending_.clear();
+    return sent;
+}
+
+bool DownloadStream::transfer(const char* data, qint64 length) {
+    if (!CfApiWrapper::cfApiSendTransferInfo(context_.ConnectionKey, context_.TransferKey, STATUS_SUCCESS, data,
+                                             offset_, length, context_.FileSize.QuadPart, lastReported_)) {
+        return false;
+    }
+    offset_ += length;
+    return true;
+}
