@@ -12,7 +12,7 @@ namespace {
 int usage() {
     std::fprintf(stderr,
                  "usage: nimbrel-cf info PATH...\n"
-                 "       nimbrel-cf open PATH [--read] [--out FILE]\n"
+                 "       nimbrel-cf open PATH [--read] [--out FILE] [--quiet]\n"
                  "       nimbrel-cf roots\n");
     return 2;
 }
@@ -30,12 +30,15 @@ int main(int argc, char** argv) {
         std::string path;
         std::string out;
         bool read = false;
+        bool quiet = false;
         for (int i = 2; i < argc; ++i) {
             if (std::strcmp(argv[i], "--read") == 0) {
                 read = true;
             } else if (std::strcmp(argv[i], "--out") == 0 && i + 1 < argc) {
                 out = argv[++i];
                 read = true;
+            } else if (std::strcmp(argv[i], "--quiet") == 0) {
+                quiet = true;
             } else if (path.empty() && argv[i][0] != '-') {
                 path = argv[i];
             } else {
@@ -43,7 +46,7 @@ int main(int argc, char** argv) {
             }
         }
         if (path.empty()) return usage();
-        return nimbrel::tools::cf::openCommand(path, read, out);
+        return nimbrel::tools::cf::openCommand(path, read, out, quiet);
     }
     if (command == "roots" && argc == 2) return nimbrel::tools::cf::rootsCommand();
     return usage();

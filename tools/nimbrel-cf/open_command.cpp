@@ -1,9 +1,12 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 #include "cf_application.h"
@@ -26,14 +29,35 @@ std::string errorText(HRESULT hr) {
     return text.empty() ? code : std::string(code) + " " + text;
 }
 
-// A bar on the terminal only: scripts reading stderr get the error text alone.
-void drawProgress(std::int64_t total, std::int64_t completed) {
-    constexpr int kWidth = 40;
-    const int filled = total > 0 ? static_cast<int>(completed * kWidth / total) : 0;
-    std::fprintf(stderr, "\r[%.*s%*s] %3d%%", filled, "########################################", kWidth - filled, "",
-                 total > 0 ? static_cast<int>(completed * 100 / total) : 0);
-    std::fflush(stderr);
-}
+// Progress as the provider reports it: a bar redrawn in place on a terminal, otherwise a plain
+// line at every tenth of the file, so that logs and scripts get a few lines, not a hundred.
+class ProgressPrinter {
+public:
+    explicit ProgressPrinter(bool terminal) : terminal_(terminal), started_(std::chrono::steady_clock::now()) {}
+
+    void operator()(std::int64_t total, std::int64_t completed) {
+        const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started_).count();
+        const double rate = seconds > 0 ? static_cast<double>(completed) / seconds / kMiB : 0.0;
+        const int percent = total > 0 ? static_cast<int>(completed * 100 / total) : 100;
+        if (terminal_) {
+            constexpr int kWidth = 30;
+            const int filled = percent * kWidth / 100;
+            std::fprintf(stderr, "\r[%.*s%*s] %3d%% %.1f/%.1f MiB %.1f MiB/s", filled, "##############################",
+                         kWidth - filled, "", percent, completed / kMiB, total / kMiB, rate);
+        } else if (percent / 10 > lastTenth_) {
+            lastTenth_ = percent / 10;
+            std::fprintf(stderr, "progress %lld/%lld bytes %d%% %.1f MiB/s\n", static_cast<long long>(completed),
+                         static_cast<long long>(total), percent, rate);
+        }
+        std::fflush(stderr);
+    }
+
+private:
+    static constexpr double kMiB = 1024.0 * 1024.0;
+    bool terminal_;
+    std::chrono::steady_clock::time_point started_;
+    int lastTenth_ = 0;
+};
 
 bool copyContent(const std::string& path, const std::string& outPath, std::int64_t& bytes) {
     int in = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
@@ -58,13 +82,20 @@ bool copyContent(const std::string& path, const std::string& outPath, std::int64
 
 }  // namespace
 
-int openCommand(const std::string& path, bool read, const std::string& outPath) {
+int openCommand(const std::string& path, bool read, const std::string& outPath, bool quiet) {
     const std::string hostPath = nimbrel::platform::toHostPath(path);
     const bool terminal = ::isatty(STDERR_FILENO);
     nimbrel::platform::cf::ProgressSink progress;
-    if (terminal) progress = drawProgress;
+    std::atomic<bool> reported{false};
+    if (!quiet) {
+        progress = [printer = std::make_shared<ProgressPrinter>(terminal), &reported](std::int64_t total,
+                                                                                      std::int64_t completed) {
+            reported = true;
+            (*printer)(total, completed);
+        };
+    }
     const HRESULT hr = nimbrel::platform::cf::openAsApplication(hostPath, read, progress);
-    if (terminal && read) std::fprintf(stderr, "\n");
+    if (terminal && reported) std::fprintf(stderr, "\n");
     if (FAILED(hr)) {
         std::fprintf(stderr, "nimbrel-cf: %s: %s\n", path.c_str(), errorText(hr).c_str());
         return 1;

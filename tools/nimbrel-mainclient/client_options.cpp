@@ -1,11 +1,21 @@
 #include "client_options.h"
 
+#include <cstdint>
 #include <cstdlib>
 #include <vector>
 
 #include "mount_command.h"
 
 namespace {
+
+bool parseInt64(const std::string& text, std::int64_t& value) {
+    if (text.empty()) return false;
+    char* end = nullptr;
+    long long parsed = std::strtoll(text.c_str(), &end, 10);
+    if (*end != '\0' || parsed < 0) return false;
+    value = parsed;
+    return true;
+}
 
 bool parseInt(const std::string& text, int& value) {
     if (text.empty()) return false;
@@ -24,6 +34,8 @@ const char* clientUsage() {
            "                          [--status N] [--reason N] [--no-runtime-state]\n"
            "       nimbrel-mainclient --mode N serve [--logged-out] [--no-context-menu] [--status N]\n"
            "                          [--reason N] [--no-runtime-state] [--silent]\n"
+           "                          [--cloud DIR [--mount PATH] [--rate BYTES_PER_S] [--fail-after BYTES]\n"
+           "                           [--wrong-size] [--refuse-metadata] [--answer-delay MS]]\n"
            "  N is 0 (mounted cloud space) or 1 (sync disk).\n";
 }
 
@@ -53,6 +65,21 @@ bool parseClientOptions(int argc, char** argv, ClientOptions& options, std::stri
             options.withRuntimeState = false;
         } else if (arg == "--silent") {
             options.silent = true;
+        } else if ((arg == "--cloud" || arg == "--mount") && i + 1 < args.size()) {
+            (arg == "--cloud" ? options.cloudDir : options.mountPath) = args[++i];
+        } else if (arg == "--rate" || arg == "--fail-after") {
+            auto& value =
+                arg == "--rate" ? options.misbehaviour.rateBytesPerSecond : options.misbehaviour.failAfterBytes;
+            if (i + 1 >= args.size() || !parseInt64(args[++i], value)) {
+                error = arg + " needs a number of bytes";
+                return false;
+            }
+        } else if (arg == "--answer-delay") {
+            if (!next(options.misbehaviour.answerDelayMs)) return false;
+        } else if (arg == "--wrong-size") {
+            options.misbehaviour.wrongSize = true;
+        } else if (arg == "--refuse-metadata") {
+            options.misbehaviour.refuseMetadata = true;
         } else if (arg.rfind("--", 0) == 0) {
             error = "unknown option " + arg;
             return false;

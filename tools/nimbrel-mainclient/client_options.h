@@ -3,6 +3,8 @@
 
 #include <string>
 
+#include "content_misbehaviour.h"
+
 struct ClientOptions {
     int mode = -1;
     std::string action;   // "send" or "serve"
@@ -17,6 +19,11 @@ struct ClientOptions {
     int reason = 0;
     // serve: log requests but never answer them.
     bool silent = false;
+    // serve: the cloud folder whose files are served, the mounted folder its placeholders are in,
+    // and how the content server misbehaves.
+    std::string cloudDir;
+    std::string mountPath;
+    ContentMisbehaviour misbehaviour;
 };
 
 // False with `error` set when the command line is not usable.

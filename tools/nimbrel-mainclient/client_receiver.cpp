@@ -23,7 +23,7 @@ int ClientReceiver::OnRequest(const char* ipcName, const std::wstring& text) {
     log("request " + command + " " + body);
     if (options_.silent) return 0;
 
-    const std::wstring reply = answer(command);
+    const std::wstring reply = answer(command, body);
     if (channel_->reply(ipcName, reply) != 0) {
         log("reply " + command + " not delivered");
         return -1;
@@ -32,8 +32,9 @@ int ClientReceiver::OnRequest(const char* ipcName, const std::wstring& text) {
     return 0;
 }
 
-std::wstring ClientReceiver::answer(const std::string& command) {
+std::wstring ClientReceiver::answer(const std::string& command, const std::string& body) {
     if (command == "checkOnline") return checkOnlineReply();
+    if (command == "getDownloadMetadata" && content_) return content_->metadataReply(body);
     rapidjson::Document document;
     std::wstring reply;
     if (command == "pushOnline" || command == "hardLinkRepairStarted" || command == "hardLinkRepairFinished") {

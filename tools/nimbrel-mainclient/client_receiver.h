@@ -5,6 +5,7 @@
 #include <string>
 
 #include "client_options.h"
+#include "content_server.h"
 #include "ipc/reply_envelope.h"
 #include "suite/ipcmodule/ipc_interface.h"
 
@@ -12,6 +13,7 @@ class ClientReceiver : public IRequestNotify {
 public:
     explicit ClientReceiver(const ClientOptions& options);
     void attach(IIpcInterface* channel) { channel_ = channel; }
+    void attachContent(ContentServer* content) { content_ = content; }
 
     int OnRequest(const char* ipcName, const std::wstring& text) override;
 
@@ -19,11 +21,12 @@ public:
     void log(const std::string& line);
 
 private:
-    std::wstring answer(const std::string& command);
+    std::wstring answer(const std::string& command, const std::string& body);
     std::wstring checkOnlineReply();
 
     ClientOptions options_;
     IIpcInterface* channel_ = nullptr;
+    ContentServer* content_ = nullptr;
     ReplyEnvelope envelope_{"nimbrel-mainclient"};
     std::mutex outputMutex_;
 };

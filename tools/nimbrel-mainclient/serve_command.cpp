@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <iostream>
+#include <memory>
 #include <thread>
 
 #include "client_receiver.h"
@@ -17,6 +18,16 @@ int runServe(const ClientOptions& options, CSyncVirtualConfig& config) {
         return 1;
     }
     receiver.attach(channel);
+    std::unique_ptr<ContentServer> content;
+    if (!options.cloudDir.empty()) {
+        content = std::make_unique<ContentServer>(options.cloudDir, options.mountPath, options.misbehaviour);
+        if (!content->start()) {
+            std::cerr << "nimbrel-mainclient: cannot start the content server" << std::endl;
+            return 1;
+        }
+        receiver.attachContent(content.get());
+        receiver.log("content server on http://127.0.0.1:" + std::to_string(content->port()) + "/files/");
+    }
     // The client's side of the channel: it receives on the server's sending channel.
     const std::string receive = config.servicePluginChannel().toStdString();
     const std::string send = config.pluginServiceChannel().toStdString();
