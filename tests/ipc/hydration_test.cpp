@@ -30,8 +30,6 @@ std::string pattern(std::size_t size) {
 class HydrationTest : public ServiceIpcManagerTest {
 protected:
     void SetUp() override {
-        // A download that fails without cancelling leaves the reader to the filter's time-out.
-        setenv("NIMBREL_CF_FETCH_TIMEOUT_MS", "3000", 1);
         ServiceIpcManagerTest::SetUp();
         root_ = makeScratchDir("root");
         ASSERT_EQ(CfApiWrapper::registerSyncRoot(win(""), "Nimbrel", "1.0", syncConfig()->shellFolderClsid()), S_OK);
@@ -162,6 +160,8 @@ TEST_F(HydrationTest, RefusedFetchesFailAtOnceAndWriteNothing) {
 }
 
 TEST_F(HydrationTest, ACutOrCancelledDownloadFailsTheReaderAndItsPartialContentIsFreed) {
+    // A download that fails without a cancel leaves the reader to the filter's time-out.
+    setenv("NIMBREL_CF_FETCH_TIMEOUT_MS", "5000", 1);
     failAfter_ = 200000;
     serve({"cut.bin", "cancelled.bin"}, 1 << 20, 1 << 20);
     EXPECT_EQ(read("cut.bin").exitCode, 1);
