@@ -4,6 +4,7 @@
 
 #include <QDebug>
 #include <memory>
+#include <vector>
 
 #include "cfapi/cf_api_wrapper.h"
 #include "cfapi/cf_api_wrapper_support.h"
@@ -19,7 +20,9 @@ namespace {
 
 // Files above this are not hashed after their download: the comparison is a diagnostic only.
 constexpr qint64 kMaxHashedSize = 104857600;
-constexpr DWORD kHashReadBlock = 512;
+// Every read of a file under the sync root costs a look-up of its placeholder state, so the
+// digest is fed from large reads.
+constexpr DWORD kHashReadBlock = 65536;
 
 QString requestText(CF_TRANSFER_KEY transferKey, CF_CONNECTION_KEY connectionKey, LONGLONG offset, LONGLONG length) {
     return QString("transferKey=0x%1, connKey=%2, reqRange=[%3, %4]")
@@ -122,10 +125,10 @@ QString CfApiWrapper::fileSha256(const QString& path) {
     ScopedHandle handle(file);
     std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> digest(EVP_MD_CTX_new(), EVP_MD_CTX_free);
     EVP_DigestInit_ex(digest.get(), EVP_sha256(), nullptr);
-    BYTE block[kHashReadBlock];
+    std::vector<BYTE> block(kHashReadBlock);
     DWORD read = 0;
-    while (ReadFile(handle.get(), block, kHashReadBlock, &read, nullptr) && read > 0) {
-        EVP_DigestUpdate(digest.get(), block, read);
+    while (ReadFile(handle.get(), block.data(), kHashReadBlock, &read, nullptr) && read > 0) {
+        EVP_DigestUpdate(digest.get(), block.data(), read);
     }
     unsigned char value[EVP_MAX_MD_SIZE];
     unsigned int length = 0;
