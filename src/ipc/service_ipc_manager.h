@@ -80,6 +80,8 @@ public:
     // File-list requests of the context-menu actions; true when the client answered "S_OK".
     bool requestFilesInfo(const QStringList& paths, std::vector<ClientFileInfo>* infos);
     bool requestKeepDevice(const QStringList& paths);
+    // Also forgets the paths' recent pushes, so that the client's next push of them is projected.
+    bool requestReleaseSpace(const QStringList& paths);
     bool requestHistoryFile(const QStringList& sids);
     bool requestAddToZiduZudu(const QStringList& paths);
 

@@ -5,6 +5,7 @@
 
 #include "ipc/client_reply.h"
 #include "ipc/ipc_text.h"
+#include "ipc/mirror_dedup_guard.h"
 #include "ipc/service_ipc_manager.h"
 #include "suite/logbridge/spdlog_bridge.h"
 
@@ -80,6 +81,15 @@ bool CServiceIpcManager::requestFilesInfo(const QStringList& paths, std::vector<
 bool CServiceIpcManager::requestKeepDevice(const QStringList& paths) {
     LOG_INFO << "call setKeepDevice filelist  size =" << paths.size();
     return sendFileList("setKeepDevice", paths);
+}
+
+bool CServiceIpcManager::requestReleaseSpace(const QStringList& paths) {
+    // The client pushes the freed items again; a recent identical push must not hide that.
+    const std::size_t invalidated =
+        MirrorDedupGuard::instance().invalidate(std::vector<QString>(paths.begin(), paths.end()));
+    LOG_INFO << "call setReleaseSpace filelist size =" << paths.size()
+             << ", invalidated pushFileAdd records =" << invalidated;
+    return sendFileList("setReleaseSpace", paths);
 }
 
 bool CServiceIpcManager::requestHistoryFile(const QStringList& sids) {
