@@ -1,9 +1,16 @@
-// A sync-disk server fed requests no well-behaved main client sends.
+// A sync-disk server fed requests no well-behaved main client sends, and started in folders other users could reach.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <filesystem>
+#include <iostream>
+#include <map>
+#include <optional>
 #include <sstream>
 #include <string>
 
+#include "e2e_processes.h"
 #include "ipc_session.h"
 
 namespace nimbrel::test {
@@ -44,6 +51,62 @@ TEST_F(HardeningTest, ALongBodyIsLoggedShortenedWithItsFullLength) {
         log, "unkown cmd, not found ipc_command: noSuchCommand\r\n" + std::string(4046, 'x') + "... (100050 bytes)"));
     std::istringstream lines(log);
     for (std::string line; std::getline(lines, line);) EXPECT_LT(line.size(), 8192u);
+}
+
+mode_t permissions(const std::string& path) {
+    struct stat status {};
+    return ::stat(path.c_str(), &status) == 0 ? (status.st_mode & 07777) : 0;
+}
+
+// A server without a main client refuses at once, or ends itself a few seconds after start.
+std::optional<int> runServerAlone(const std::string& server, const std::map<std::string, std::string>& env,
+                                  std::string* err) {
+    ChildProcess::Options options;
+    options.env = env;
+    ChildProcess process(server, {}, options);
+    std::optional<int> code = process.wait(std::chrono::seconds(60));
+    *err = process.err();
+    return code;
+}
+
+TEST(PrivateFoldersTest, AServerKeepsItsFoldersPrivateAndRefusesOnesOthersCanTouch) {
+    const std::string server = makeAppFolder() + "/" + serverExecutable(1);
+    const std::string fresh = makeScratchDir("fresh");
+    const std::map<std::string, std::string> freshFolders = {{"NIMBREL_PLATFORM_HOME", fresh + "/home"},
+                                                             {"NIMBREL_RUNTIME_DIR", fresh + "/run"}};
+    std::string err;
+    ASSERT_EQ(std::optional<int>(0), runServerAlone(server, freshFolders, &err)) << err;
+    for (const auto& [variable, folder] : freshFolders) {
+        EXPECT_EQ(0700u, permissions(folder)) << variable;
+        for (const auto& entry : std::filesystem::recursive_directory_iterator(folder)) {
+            if (entry.is_regular_file() || entry.is_directory()) {
+                EXPECT_EQ(0u, permissions(entry.path()) & 077) << entry.path();
+            }
+        }
+    }
+
+    struct Unsafe {
+        const char* variable;
+        bool otherOwner;
+        mode_t mode;
+    };
+    for (const Unsafe& unsafe :
+         {Unsafe{"NIMBREL_RUNTIME_DIR", true, 0700}, Unsafe{"NIMBREL_RUNTIME_DIR", false, 0777},
+          Unsafe{"NIMBREL_PLATFORM_HOME", true, 0700}, Unsafe{"NIMBREL_PLATFORM_HOME", false, 0730}}) {
+        if (unsafe.otherOwner && geteuid() != 0) {
+            std::cout << "skipped " << unsafe.variable << " owned by another user: needs root" << std::endl;
+            continue;
+        }
+        const std::string folder = makeScratchDir("unsafe");
+        ASSERT_EQ(0, ::chmod(folder.c_str(), unsafe.mode));
+        if (unsafe.otherOwner) {
+            ASSERT_EQ(0, ::chown(folder.c_str(), 65534, 65534));
+        }
+        const std::optional<int> code = runServerAlone(server, {{unsafe.variable, folder}}, &err);
+        ASSERT_TRUE(code.has_value()) << unsafe.variable;
+        EXPECT_NE(0, *code) << unsafe.variable << " " << std::oct << unsafe.mode;
+        EXPECT_TRUE(contains(err, folder)) << err;
+    }
 }
 
 }  // namespace

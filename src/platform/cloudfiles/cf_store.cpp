@@ -121,6 +121,7 @@ std::shared_ptr<CfStore> CfStore::current() {
     std::lock_guard lock(current.mutex);
     if (current.store && current.path == path) return current.store;
     sqlite3* db = nullptr;
+    createPrivateFile(path);
     if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX,
                         nullptr) != SQLITE_OK) {
         sqlite3_close(db);

@@ -1,7 +1,10 @@
 #include "platform/platform_paths.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 
@@ -14,10 +17,29 @@ std::string envValue(const char* name) {
     return value ? value : "";
 }
 
-std::string ensureDir(const std::string& dir) {
+constexpr int kUnsafeFolderExitCode = 78;
+
+// Other users must not be able to plant locks, sockets or sections here, nor take ours: the
+// folder is created 0700, and an existing one that belongs to another user or that others may
+// write into ends the process with the reason on standard error.
+std::string ensurePrivateDir(const char* variable, const std::string& dir) {
     std::error_code ignored;
-    std::filesystem::create_directories(dir, ignored);
-    return dir;
+    std::filesystem::create_directories(std::filesystem::path(dir).parent_path(), ignored);
+    ::mkdir(dir.c_str(), 0700);
+    struct stat status {};
+    if (::stat(dir.c_str(), &status) != 0 || !S_ISDIR(status.st_mode)) return dir;  // calls in it fail as usual
+    std::string problem;
+    if (status.st_uid != ::geteuid()) {
+        problem = "it belongs to user " + std::to_string(status.st_uid);
+    } else if (status.st_mode & (S_IWGRP | S_IWOTH)) {
+        char mode[8];
+        std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(status.st_mode & 07777));
+        problem = std::string("other users may write into it (mode ") + mode + ")";
+    }
+    if (problem.empty()) return dir;
+    std::fprintf(stderr, "nimbrel: refusing the %s folder %s: %s\n", variable, dir.c_str(), problem.c_str());
+    std::fflush(stderr);
+    std::_Exit(kUnsafeFolderExitCode);
 }
 
 void appendUtf8(std::string& out, char32_t cp) {
@@ -60,19 +82,26 @@ char32_t decodeUtf8(const std::string& text, std::size_t& i) {
 }  // namespace
 
 std::string platformHome() {
-    auto explicitHome = envValue("NIMBREL_PLATFORM_HOME");
-    if (!explicitHome.empty()) return ensureDir(explicitHome);
+    constexpr char kVariable[] = "NIMBREL_PLATFORM_HOME";
+    auto explicitHome = envValue(kVariable);
+    if (!explicitHome.empty()) return ensurePrivateDir(kVariable, explicitHome);
     auto state = envValue("XDG_STATE_HOME");
-    if (!state.empty()) return ensureDir(state + "/nimbrel");
-    return ensureDir(envValue("HOME") + "/.local/state/nimbrel");
+    if (!state.empty()) return ensurePrivateDir(kVariable, state + "/nimbrel");
+    return ensurePrivateDir(kVariable, envValue("HOME") + "/.local/state/nimbrel");
 }
 
 std::string runtimeDir() {
-    auto explicitDir = envValue("NIMBREL_RUNTIME_DIR");
-    if (!explicitDir.empty()) return ensureDir(explicitDir);
+    constexpr char kVariable[] = "NIMBREL_RUNTIME_DIR";
+    auto explicitDir = envValue(kVariable);
+    if (!explicitDir.empty()) return ensurePrivateDir(kVariable, explicitDir);
     auto xdg = envValue("XDG_RUNTIME_DIR");
-    if (!xdg.empty()) return ensureDir(xdg + "/nimbrel");
-    return ensureDir("/tmp/nimbrel-" + std::to_string(getuid()));
+    if (!xdg.empty()) return ensurePrivateDir(kVariable, xdg + "/nimbrel");
+    return ensurePrivateDir(kVariable, "/tmp/nimbrel-" + std::to_string(geteuid()));
+}
+
+void createPrivateFile(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+    if (fd >= 0) ::close(fd);
 }
 
 std::string toHostPath(const std::wstring& windowsPath) { return toHostPath(toUtf8(windowsPath)); }

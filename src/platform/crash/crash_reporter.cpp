@@ -320,7 +320,7 @@ extern "C" int crInstallW(PCR_INSTALL_INFOW info) {
     }
     if (!(made->flags & CR_INST_DONT_SEND_REPORT)) {
         made->outbox = p::platformHome() + "/crash-outbox";
-        std::filesystem::create_directories(made->outbox, error);
+        ::mkdir(made->outbox.c_str(), 0700);  // reports carry logs and settings: this user's only
         if (!std::filesystem::is_directory(made->outbox)) {
             return fail(L"The crash report outbox cannot be created: " + p::fromUtf8(made->outbox));
         }

@@ -160,6 +160,7 @@ std::shared_ptr<RegistryStore> RegistryStore::at(const std::string& dbPath) {
 
 LONG RegistryStore::open(const std::string& path, std::shared_ptr<RegistryStore>& store) {
     sqlite3* db = nullptr;
+    createPrivateFile(path);
     int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX;
     if (sqlite3_open_v2(path.c_str(), &db, flags, nullptr) != SQLITE_OK) {
         sqlite3_close(db);

@@ -134,12 +134,12 @@ std::map<std::string, std::weak_ptr<MutexCore>>& openNames() {
 // Opens the name across processes; `created` tells whether no process had it.
 std::shared_ptr<MutexCore> openNamedCore(const std::string& folder, const std::string& key, bool& created) {
     std::string base = folder + "/mutex-" + key;
-    int guard = ::open((folder + "/mutexes.guard").c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, 0666);
+    int guard = ::open((folder + "/mutexes.guard").c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, 0600);
     if (guard < 0) return nullptr;
     ::flock(guard, LOCK_EX);  // one creator at a time decides who came first
     auto core = std::make_shared<MutexCore>();
-    core->nameFd = ::open((base + ".lock").c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, 0666);
-    core->ownerFd = ::open((base + ".owner").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    core->nameFd = ::open((base + ".lock").c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, 0600);
+    core->ownerFd = ::open((base + ".owner").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
     bool ok = core->nameFd >= 0 && core->ownerFd >= 0;
     if (ok) {
         created = ::flock(core->nameFd, LOCK_EX | LOCK_NB) == 0;

@@ -7,10 +7,16 @@
 
 namespace nimbrel::platform {
 
-// NIMBREL_PLATFORM_HOME, else $XDG_STATE_HOME/nimbrel, else ~/.local/state/nimbrel; created on use.
+// NIMBREL_PLATFORM_HOME, else $XDG_STATE_HOME/nimbrel, else ~/.local/state/nimbrel; created 0700
+// on use. A folder that belongs to another user, or that others may write into, ends the process
+// (exit code 78) with the reason on standard error.
 std::string platformHome();
-// NIMBREL_RUNTIME_DIR, else $XDG_RUNTIME_DIR/nimbrel, else /tmp/nimbrel-<uid>; created on use.
+// NIMBREL_RUNTIME_DIR, else $XDG_RUNTIME_DIR/nimbrel, else /tmp/nimbrel-<uid>; created and
+// checked as platformHome.
 std::string runtimeDir();
+// Creates `path` as an empty file that only its owner may read or write, unless it exists; for
+// state files that a library creates itself (SQLite gives its journals the same mode).
+void createPrivateFile(const std::string& path);
 
 // "\\?\C:\x" style prefixes are dropped and "\" becomes "/": "\home\ann\a.txt" -> "/home/ann/a.txt".
 std::string toHostPath(const std::wstring& windowsPath);
