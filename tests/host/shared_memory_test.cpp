@@ -1,6 +1,7 @@
 #include "host/shared_memory.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <string>
 
@@ -51,6 +52,19 @@ TEST(SharedMemoryTest, AnotherProcessReadsWhatThisOneWroteUntilItIsRemoved) {
 
     memory.remove("_SocketApi_tcp_");
     EXPECT_NE(runCommand(kPeer, {"read", "_SocketApi_tcp_"}).exitCode, 0);
+}
+
+TEST(SharedMemoryTest, AnotherUserFindsNoSectionToRewrite) {
+    if (geteuid() != 0) GTEST_SKIP() << "playing another local user needs root (setpriv)";
+    const std::string record = R"({"serverport":)" + std::to_string(getpid()) + "}";
+    ASSERT_TRUE(SharedMemory::instance().write("_SocketApi_tcp_", record));
+    // Every file that user could write and that holds the record would let it redirect the menu.
+    const std::string script =
+        R"(for f in /dev/shm/* "$0"/* "$0"/*/*; do [ -w "$f" ] && grep -qsF -- "$1" "$f" && echo "$f"; done; true)";
+    const auto other = runCommand("/usr/bin/setpriv", {"--reuid=65534", "--regid=65534", "--clear-groups", "/bin/sh",
+                                                       "-c", script, nimbrel::test::runtimeDir(), record});
+    EXPECT_EQ(other.exitCode, 0) << other.err;
+    EXPECT_EQ(other.out, "");
 }
 
 TEST(MmfTest, CreateAndOpenReportAnExistingHandle) {

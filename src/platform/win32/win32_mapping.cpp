@@ -1,7 +1,10 @@
-// Named sections over POSIX shared memory. A section's name lives in the runtime folder's scope;
-// every handle and every view holds a shared lock on a companion lock file, so the section exists
-// exactly while some process holds one (a dead process's locks vanish with it). A section whose
-// lock nobody holds is stale: it is treated as absent and removed.
+// Named sections over memory files in the runtime folder. On Windows a named section lives in the
+// logon session's own object namespace, which other users cannot reach, so even an Everyone entry
+// in its descriptor only ever admits this user's processes; the runtime folder is that namespace
+// here (private to the user), and its files are 0600 whatever the descriptor says. Every handle
+// and every view holds a shared lock on a companion lock file, so the section exists exactly while
+// some process holds one (a dead process's locks vanish with it). A section whose lock nobody
+// holds is stale: it is treated as absent and removed.
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/mman.h>
@@ -9,7 +12,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
 #include <map>
 #include <mutex>
 #include <string>
@@ -21,13 +23,13 @@
 #include "platform/win_mapping.h"
 #include "platform/win_string.h"
 #include "win32_errno.h"
-#include "win32_security.h"
 
 namespace {
 
 namespace p = nimbrel::platform;
 
 constexpr ULONGLONG kAllocationGranularity = 65536;
+constexpr mode_t kPrivateMode = 0600;
 
 struct SectionName {
     std::string runtimeDir;
@@ -35,28 +37,15 @@ struct SectionName {
 
     std::string lockPath() const { return runtimeDir + "/section-" + key + ".lock"; }
     std::string guardPath() const { return runtimeDir + "/sections.guard"; }
-    // POSIX shared-memory names are global to the machine, so the runtime folder goes into them.
-    std::string shmName() const {
-        std::uint64_t hash = 1469598103934665603ull;
-        for (unsigned char c : runtimeDir) hash = (hash ^ c) * 1099511628211ull;
-        char scope[17];
-        std::snprintf(scope, sizeof scope, "%016llx", static_cast<unsigned long long>(hash));
-        std::string name = "/nimbrel-" + std::string(scope) + "-" + key;
-        if (name.size() > 200) {
-            for (unsigned char c : key) hash = (hash ^ c) * 1099511628211ull;
-            std::snprintf(scope, sizeof scope, "%016llx", static_cast<unsigned long long>(hash));
-            name = name.substr(0, 180) + "-" + scope;
-        }
-        return name;
-    }
+    std::string memoryPath() const { return runtimeDir + "/section-" + key + ".memory"; }
 };
 
 // Serialises creation, opening and removal of sections within one runtime folder. Lock files are
-// opened read-only: flock needs no write access, so other users of the folder can take them too.
+// opened read-only: flock needs no write access.
 class Guard {
 public:
     explicit Guard(const SectionName& name) {
-        fd_ = ::open(name.guardPath().c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, 0666);
+        fd_ = ::open(name.guardPath().c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, kPrivateMode);
         if (fd_ >= 0) ::flock(fd_, LOCK_EX);
     }
     ~Guard() {
@@ -77,10 +66,9 @@ bool nobodyHolds(const SectionName& name) {
     return free;
 }
 
-int takeReference(const SectionName& name, mode_t mode) {
-    int fd = ::open(name.lockPath().c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, mode);
+int takeReference(const SectionName& name) {
+    int fd = ::open(name.lockPath().c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, kPrivateMode);
     if (fd < 0) return -1;
-    ::fchmod(fd, mode);
     if (::flock(fd, LOCK_SH) != 0) {
         ::close(fd);
         return -1;
@@ -94,7 +82,7 @@ void dropReference(const SectionName& name, int lockFd) {
     Guard guard(name);
     ::close(lockFd);
     if (nobodyHolds(name)) {
-        ::shm_unlink(name.shmName().c_str());
+        ::unlink(name.memoryPath().c_str());
         ::unlink(name.lockPath().c_str());
     }
 }
@@ -159,13 +147,12 @@ HANDLE registerSection(std::shared_ptr<SectionObject> section, DWORD lastError) 
 
 }  // namespace
 
-extern "C" HANDLE CreateFileMappingW(HANDLE file, LPSECURITY_ATTRIBUTES attributes, DWORD protect,
-                                     DWORD maximumSizeHigh, DWORD maximumSizeLow, LPCWSTR name) {
+extern "C" HANDLE CreateFileMappingW(HANDLE file, LPSECURITY_ATTRIBUTES, DWORD protect, DWORD maximumSizeHigh,
+                                     DWORD maximumSizeLow, LPCWSTR name) {
     // Only sections on the page file are offered; Nimbrel maps no files.
     if (file != INVALID_HANDLE_VALUE) return fail(ERROR_INVALID_PARAMETER);
     ULONGLONG size = (static_cast<ULONGLONG>(maximumSizeHigh) << 32) | maximumSizeLow;
     if (size == 0 || !validProtection(protect)) return fail(ERROR_INVALID_PARAMETER);
-    mode_t mode = p::grantsEveryoneFullAccess(attributes) ? 0666 : 0600;
 
     auto section = std::make_shared<SectionObject>();
     section->writable = writeProtection(protect);
@@ -181,32 +168,27 @@ extern "C" HANDLE CreateFileMappingW(HANDLE file, LPSECURITY_ATTRIBUTES attribut
 
     section->name = SectionName{p::runtimeDir(), p::objectFileName(name)};
     Guard guard(section->name);
-    std::string shm = section->name.shmName();
+    const std::string memory = section->name.memoryPath();
     bool existed = false;
     if (nobodyHolds(section->name)) {
-        ::shm_unlink(shm.c_str());  // whatever is left belongs to processes that are gone
+        ::unlink(memory.c_str());  // whatever is left belongs to processes that are gone
     } else {
-        section->shmFd = ::shm_open(shm.c_str(), O_RDWR, 0);
-        if (section->shmFd < 0 && errno == EACCES) {
-            section->shmFd = ::shm_open(shm.c_str(), O_RDONLY, 0);
-            section->writable = false;
-        }
+        section->shmFd = ::open(memory.c_str(), O_RDWR | O_CLOEXEC);
         existed = section->shmFd >= 0;
     }
     if (!existed) {
-        section->shmFd = ::shm_open(shm.c_str(), O_RDWR | O_CREAT | O_EXCL, mode);
+        section->shmFd = ::open(memory.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, kPrivateMode);
         if (section->shmFd < 0) return fail(p::win32ErrorFromErrno(errno));
-        ::fchmod(section->shmFd, mode);
         if (::ftruncate(section->shmFd, static_cast<off_t>(size)) != 0) {
             DWORD error = p::win32ErrorFromErrno(errno);
-            ::shm_unlink(shm.c_str());
+            ::unlink(memory.c_str());
             return fail(error);
         }
     }
     struct stat st {};
     ::fstat(section->shmFd, &st);
     section->size = static_cast<ULONGLONG>(st.st_size);
-    section->lockFd = takeReference(section->name, mode);
+    section->lockFd = takeReference(section->name);
     if (section->lockFd < 0) return fail(p::win32ErrorFromErrno(errno));
     return registerSection(std::move(section), existed ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
 }
@@ -224,20 +206,20 @@ extern "C" HANDLE OpenFileMappingW(DWORD desiredAccess, BOOL, LPCWSTR name) {
     section->name = SectionName{p::runtimeDir(), p::objectFileName(name)};
     section->access = desiredAccess;
     Guard guard(section->name);
-    std::string shm = section->name.shmName();
+    const std::string memory = section->name.memoryPath();
     if (nobodyHolds(section->name)) {
-        ::shm_unlink(shm.c_str());
+        ::unlink(memory.c_str());
         ::unlink(section->name.lockPath().c_str());
         return fail(ERROR_FILE_NOT_FOUND);
     }
     bool wantsWrite = (desiredAccess & FILE_MAP_WRITE) != 0;
-    section->shmFd = ::shm_open(shm.c_str(), wantsWrite ? O_RDWR : O_RDONLY, 0);
+    section->shmFd = ::open(memory.c_str(), (wantsWrite ? O_RDWR : O_RDONLY) | O_CLOEXEC);
     if (section->shmFd < 0) return fail(errno == ENOENT ? ERROR_FILE_NOT_FOUND : p::win32ErrorFromErrno(errno));
     section->writable = wantsWrite;
     struct stat st {};
     ::fstat(section->shmFd, &st);
     section->size = static_cast<ULONGLONG>(st.st_size);
-    section->lockFd = takeReference(section->name, st.st_mode & 0666);
+    section->lockFd = takeReference(section->name);
     if (section->lockFd < 0) return fail(p::win32ErrorFromErrno(errno));
     return registerSection(std::move(section), ERROR_SUCCESS);
 }

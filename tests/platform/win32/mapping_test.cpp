@@ -1,7 +1,5 @@
-#include <dirent.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -113,37 +111,6 @@ TEST(Win32Mapping, SectionOfAnotherProcessLivesAsLongAsThatProcess) {
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SUCCESS));
     EXPECT_EQ(readSection(fresh), "");
     CloseHandle(fresh);
-}
-
-TEST(Win32Mapping, EveryoneFullAccessMakesTheSectionWorldReadable) {
-    role::EveryoneDescriptor everyone;
-    // Shared-memory names are machine-wide: the process id keeps other runs' sections apart.
-    std::wstring id = std::to_wstring(getpid());
-    HANDLE open = CreateFileMappingW(INVALID_HANDLE_VALUE, everyone.attributes(), PAGE_READWRITE, 0, 100,
-                                     (L"open-" + id).c_str());
-    HANDLE closed =
-        CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 100, (L"closed-" + id).c_str());
-    ASSERT_NE(open, nullptr);
-    ASSERT_NE(closed, nullptr);
-    auto modeOf = [](const std::string& suffix) -> int {
-        DIR* dir = opendir("/dev/shm");
-        int mode = -1;
-        while (dirent* entry = readdir(dir)) {
-            std::string name = entry->d_name;
-            if (name.rfind("nimbrel-", 0) != 0 || name.size() < suffix.size() ||
-                name.compare(name.size() - suffix.size(), suffix.size(), suffix) != 0) {
-                continue;
-            }
-            struct stat st {};
-            if (stat(("/dev/shm/" + name).c_str(), &st) == 0) mode = st.st_mode & 0777;
-        }
-        closedir(dir);
-        return mode;
-    };
-    EXPECT_EQ(modeOf("-open-" + std::to_string(getpid())), 0666);
-    EXPECT_EQ(modeOf("-closed-" + std::to_string(getpid())), 0600);
-    CloseHandle(open);
-    CloseHandle(closed);
 }
 
 }  // namespace
