@@ -4,6 +4,7 @@
 #include <rapidjson/writer.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <iostream>
 
 #include "host/shared_memory.h"
@@ -17,6 +18,14 @@ namespace {
 
 constexpr char kLoopback[] = "127.0.0.1";
 constexpr char kRequestSeparator[] = "\r\n";
+constexpr DWORD kDefaultIdleLimitMs = 30000;
+
+// NIMBREL_SOCKET_IDLE_MS (test-only) shortens the time a connection may stay silent.
+DWORD idleLimitMs() {
+    const char* value = std::getenv("NIMBREL_SOCKET_IDLE_MS");
+    const long parsed = value ? std::strtol(value, nullptr, 10) : 0;
+    return parsed > 0 ? static_cast<DWORD>(parsed) : kDefaultIdleLimitMs;
+}
 
 }  // namespace
 
@@ -79,8 +88,16 @@ void SocketApi::acceptLoop() {
 }
 
 void SocketApi::serveConnection(TcpSocket client) {
+    // A connection that sends nothing must not hold its thread for ever.
+    const DWORD idleLimit = idleLimitMs();
+    client.setReceiveTimeout(idleLimit);
+    WSASetLastError(0);
     std::string body;
     if (!readFrame(client, body)) {
+        if (WSAGetLastError() == WSAETIMEDOUT) {
+            LOG_WARN << "onchannel = " << static_cast<unsigned long long>(client.handle()) << ":" << client.peerPort()
+                     << ", closed: silent for " << idleLimit << " ms";
+        }
         client.close();
         return;
     }

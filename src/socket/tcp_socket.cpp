@@ -51,6 +51,11 @@ int TcpSocket::send(const char* data, int length) { return ::send(handle_, data,
 
 int TcpSocket::receive(char* buffer, int length) { return ::recv(handle_, buffer, length, 0); }
 
+bool TcpSocket::setReceiveTimeout(DWORD milliseconds) {
+    return ::setsockopt(handle_, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&milliseconds),
+                        sizeof milliseconds) == 0;
+}
+
 void TcpSocket::close() {
     if (!isValid()) return;
     closesocket(handle_);

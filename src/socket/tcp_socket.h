@@ -20,6 +20,8 @@ public:
     // Counts as returned by send/recv: SOCKET_ERROR on failure, 0 from receive at end of stream.
     int send(const char* data, int length);
     int receive(char* buffer, int length);
+    // A receive that waits longer than this fails with WSAETIMEDOUT.
+    bool setReceiveTimeout(DWORD milliseconds);
     // Closes a valid handle and forgets it; does nothing to an invalid one.
     void close();
     // Host byte order; 0 when the socket has none.

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <rapidjson/document.h>
 #include <stdlib.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <regex>
@@ -132,6 +133,17 @@ TEST_F(SocketApiTest, OnlyTheFirstRequestOnAConnectionIsAnswered) {
     ASSERT_TRUE(client.sendRaw(frame("checkOnline\r\n") + frame("checkOnline\r\n")));
     EXPECT_EQ(client.readReply().value_or("<no reply>"), R"({"code":"S_OK"})");
     EXPECT_TRUE(client.endsWithoutData());
+}
+
+TEST_F(SocketApiTest, ASilentConnectionIsClosedAndLoggedOnce) {
+    setenv("NIMBREL_SOCKET_IDLE_MS", "300", 1);
+    LogCapture capture;
+    for (const std::string& sent : {std::string(), frame("checkOnline\r\n", 64).substr(0, 8)}) {
+        SocketClient client(port_);
+        ASSERT_TRUE(client.sendRaw(sent));
+        EXPECT_TRUE(client.endsWithoutData());
+    }
+    EXPECT_EQ(2, capture.count(", closed: silent for 300 ms"));
 }
 
 // The envelope rules themselves are the IPC channel's; here only the socket's UTF-8 text and

@@ -166,6 +166,8 @@ int recv(SOCKET s, char* buffer, int length, int flags) {
     if (flags != 0) return fail(WSAEOPNOTSUPP);
     if (length < 0 || (!buffer && length > 0)) return fail(WSAEFAULT);
     long received = ws::receiveBytes(fd, buffer, static_cast<std::size_t>(length));
+    // Sockets here always block, so a receive that would block has run into SO_RCVTIMEO.
+    if (received < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return fail(WSAETIMEDOUT);
     return received < 0 ? failFromErrno() : static_cast<int>(received);
 }
 
@@ -173,6 +175,16 @@ int shutdown(SOCKET s, int how) {
     int fd = descriptorOf(s);
     if (fd < 0) return SOCKET_ERROR;
     return ws::shutdownSocket(fd, how) == 0 ? 0 : failFromErrno();
+}
+
+int setsockopt(SOCKET s, int level, int optionName, const char* optionValue, int optionLength) {
+    int fd = descriptorOf(s);
+    if (fd < 0) return SOCKET_ERROR;
+    if (level != SOL_SOCKET || optionName != SO_RCVTIMEO) return fail(WSAENOPROTOOPT);
+    if (!optionValue || optionLength < static_cast<int>(sizeof(DWORD))) return fail(WSAEFAULT);
+    DWORD milliseconds = 0;
+    std::memcpy(&milliseconds, optionValue, sizeof milliseconds);
+    return ws::setReceiveTimeout(fd, milliseconds) == 0 ? 0 : failFromErrno();
 }
 
 int closesocket(SOCKET s) {

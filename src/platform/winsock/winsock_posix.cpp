@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -76,6 +77,13 @@ long receiveBytes(int fd, char* buffer, std::size_t length) {
         received = ::recv(fd, buffer, length, 0);
     } while (received < 0 && errno == EINTR);
     return static_cast<long>(received);
+}
+
+int setReceiveTimeout(int fd, unsigned milliseconds) {
+    timeval limit{};
+    limit.tv_sec = static_cast<time_t>(milliseconds / 1000);
+    limit.tv_usec = static_cast<suseconds_t>((milliseconds % 1000) * 1000);
+    return ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
 }
 
 int shutdownSocket(int fd, int how) {

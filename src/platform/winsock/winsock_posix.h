@@ -25,6 +25,8 @@ int connectTo(int fd, const Endpoint& endpoint);
 long sendBytes(int fd, const char* buffer, std::size_t length);
 long receiveBytes(int fd, char* buffer, std::size_t length);
 int shutdownSocket(int fd, int how);  // how: 0 receive, 1 send, 2 both
+// 0 waits for ever.
+int setReceiveTimeout(int fd, unsigned milliseconds);
 int closeSocket(int fd);
 int localEndpoint(int fd, Endpoint* endpoint);
 int peerEndpoint(int fd, Endpoint* endpoint);

@@ -29,6 +29,8 @@ using u_long = unsigned long;
 #define SOMAXCONN 0x7fffffff
 #define INADDR_ANY static_cast<u_long>(0x00000000)
 #define INADDR_LOOPBACK static_cast<u_long>(0x7f000001)
+#define SOL_SOCKET 0xffff
+#define SO_RCVTIMEO 0x1006
 #define SD_RECEIVE 0x00
 #define SD_SEND 0x01
 #define SD_BOTH 0x02
@@ -145,6 +147,9 @@ int connect(SOCKET s, const sockaddr* name, int nameLength);
 int send(SOCKET s, const char* buffer, int length, int flags);
 int recv(SOCKET s, char* buffer, int length, int flags);
 int shutdown(SOCKET s, int how);
+// SOL_SOCKET / SO_RCVTIMEO only, with a DWORD of milliseconds (0: wait for ever); a receive that
+// waits longer fails with WSAETIMEDOUT.
+int setsockopt(SOCKET s, int level, int optionName, const char* optionValue, int optionLength);
 int closesocket(SOCKET s);
 int getsockname(SOCKET s, sockaddr* name, int* nameLength);
 int getpeername(SOCKET s, sockaddr* name, int* nameLength);
