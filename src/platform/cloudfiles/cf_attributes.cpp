@@ -28,6 +28,7 @@ PlaceholderAttributes placeholderAttributes(const std::string& hostPath, int fd)
     result.set = FILE_ATTRIBUTE_REPARSE_POINT;
     result.clear = FILE_ATTRIBUTE_NORMAL | kNotLocal | kPinBits;
     result.reparseTag = IO_REPARSE_TAG_CLOUD;
+    result.creationTime = record.creationTime;
     if (!item->isDirectory() && !record.hydrated) result.set |= kNotLocal;
     switch (record.pin) {
         case CF_PIN_STATE_PINNED:

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -65,15 +66,23 @@ HRESULT createOne(cf::CfStore& store, const cf::SyncRootRecord& root, const std:
     if (::lstat(target.c_str(), &existing) == 0) return cf::hrWin32(ERROR_ALREADY_EXISTS);
 
     // Built under a hidden name and renamed into place, so the name never shows an item that is
-    // not yet a placeholder.
+    // not yet a placeholder. The record is made from what is known here: the item is new, so
+    // nothing about it needs to be looked up again.
     const std::string token = cf::newToken();
     const std::string temporary = base + "/.~cf-" + token;
+    struct stat created {};
     if (isDirectory) {
         if (::mkdir(temporary.c_str(), 0777) != 0) return cf::hrFromErrno(errno);
+        if (::stat(temporary.c_str(), &created) != 0) {
+            const int error = errno;
+            ::rmdir(temporary.c_str());
+            return cf::hrFromErrno(error);
+        }
     } else {
         int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd < 0) return cf::hrFromErrno(errno);
         int rc = ::ftruncate(fd, entry.FsMetadata.FileSize.QuadPart);
+        if (rc == 0) rc = ::fstat(fd, &created);
         int error = errno;
         ::close(fd);
         if (rc != 0) {
@@ -82,8 +91,7 @@ HRESULT createOne(cf::CfStore& store, const cf::SyncRootRecord& root, const std:
         }
     }
     auto discard = [&] { isDirectory ? ::rmdir(temporary.c_str()) : ::unlink(temporary.c_str()); };
-    auto item = cf::resolveItem(store, temporary);
-    if (!item || !cf::writeToken(temporary, token)) {
+    if (!cf::writeToken(temporary, token)) {
         discard();
         return E_FAIL;
     }
@@ -93,22 +101,21 @@ HRESULT createOne(cf::CfStore& store, const cf::SyncRootRecord& root, const std:
         discard();
         return hr;
     }
-    cf::PlaceholderRecord record = cf::newRecord(*item, token);
+    cf::PlaceholderRecord record;
+    record.token = token;
     record.root = root.path;
+    record.device = created.st_dev;
+    record.inode = created.st_ino;
+    record.isDirectory = isDirectory;
     record.identity.assign(static_cast<const char*>(entry.FileIdentity), entry.FileIdentityLength);
     record.hydrated = isDirectory;
     record.inSync =
         entry.Flags & CF_PLACEHOLDER_CREATE_FLAG_MARK_IN_SYNC ? CF_IN_SYNC_STATE_IN_SYNC : CF_IN_SYNC_STATE_NOT_IN_SYNC;
     record.alwaysFull = entry.Flags & CF_PLACEHOLDER_CREATE_FLAG_ALWAYS_FULL;
+    // The file queries report it from the record.
     record.creationTime = entry.FsMetadata.BasicInfo.CreationTime.QuadPart
                               ? entry.FsMetadata.BasicInfo.CreationTime.QuadPart
                               : cf::fileTimeNow();
-    // Kept where the file queries read it, so the placeholder reports the time it was given.
-    if (!storeCreationTime(temporary, -1, record.creationTime)) {
-        const DWORD stored = GetLastError();
-        discard();
-        return HRESULT_FROM_WIN32(stored);
-    }
     record.usn = 1;
     if (!store.putPlaceholder(record)) {
         discard();
@@ -150,16 +157,20 @@ extern "C" HRESULT CfCreatePlaceholders(LPCWSTR BaseDirectoryPath, CF_PLACEHOLDE
     if (root->hydration.Primary == CF_HYDRATION_POLICY_ALWAYS_FULL) return cf::hrWin32(ERROR_CLOUD_FILE_NOT_SUPPORTED);
 
     HRESULT first = S_OK;
-    for (DWORD i = 0; i < PlaceholderCount; ++i) {
-        auto& entry = PlaceholderArray[i];
-        entry.Result = createOne(*store, *root, base, entry);
-        if (EntriesProcessed) *EntriesProcessed = i + 1;
-        if (FAILED(entry.Result)) {
-            if (SUCCEEDED(first)) first = entry.Result;
-            if (CreateFlags & CF_CREATE_FLAG_STOP_ON_ERROR) break;
+    // One commit for the whole batch; an entry that fails has already undone its own record.
+    const bool stored = store->inTransaction([&] {
+        for (DWORD i = 0; i < PlaceholderCount; ++i) {
+            auto& entry = PlaceholderArray[i];
+            entry.Result = createOne(*store, *root, base, entry);
+            if (EntriesProcessed) *EntriesProcessed = i + 1;
+            if (FAILED(entry.Result)) {
+                if (SUCCEEDED(first)) first = entry.Result;
+                if (CreateFlags & CF_CREATE_FLAG_STOP_ON_ERROR) break;
+            }
         }
-    }
-    return first;
+        return true;
+    });
+    return stored ? first : E_FAIL;
 }
 
 extern "C" HRESULT CfConvertToPlaceholder(HANDLE FileHandle, LPCVOID FileIdentity, DWORD FileIdentityLength,
@@ -286,10 +297,8 @@ extern "C" HRESULT CfUpdatePlaceholder(HANDLE FileHandle, const CF_FS_METADATA* 
         if (HRESULT hr = applyBasicInfo(item->access, item->path, FsMetadata->BasicInfo, !passthrough); FAILED(hr)) {
             return hr;
         }
-        const LONGLONG creation = FsMetadata->BasicInfo.CreationTime.QuadPart;
-        if (creation && !storeCreationTime(item->path, file ? file->fd : -1, creation)) {
-            return HRESULT_FROM_WIN32(GetLastError());
-        }
+        // The record now holds the creation time; one stored on the file earlier would hide it.
+        if (FsMetadata->BasicInfo.CreationTime.QuadPart) ::removexattr(item->access.c_str(), kCreationTimeXattr);
     }
     if (dehydrating) {
         ::fstatat(AT_FDCWD, item->access.c_str(), &item->st, 0);

@@ -129,7 +129,13 @@ std::shared_ptr<CfStore> CfStore::current() {
     }
     sqlite3_busy_timeout(db, 10000);
     auto store = std::make_shared<CfStore>(db);
-    if (!store->exec("PRAGMA journal_mode=WAL;") || !store->exec(kSchema)) return nullptr;
+    // A commit reaches the write-ahead log without waiting for the disk: after a crash the store
+    // may have lost its last changes but is never torn, and the only claim about file data it
+    // makes, that a placeholder is hydrated, is written after that data has been flushed.
+    if (!store->exec("PRAGMA journal_mode=WAL;") || !store->exec("PRAGMA synchronous=NORMAL;") ||
+        !store->exec(kSchema)) {
+        return nullptr;
+    }
     current.path = path;
     current.store = store;
     return store;
@@ -140,6 +146,23 @@ CfStore::CfStore(sqlite3* db) : db_(db) {}
 CfStore::~CfStore() { sqlite3_close(db_); }
 
 bool CfStore::exec(const char* sql) { return sqlite3_exec(db_, sql, nullptr, nullptr, nullptr) == SQLITE_OK; }
+
+bool CfStore::begin(bool& started) {
+    started = sqlite3_get_autocommit(db_) != 0;
+    return !started || exec("BEGIN IMMEDIATE");
+}
+
+bool CfStore::end(bool started, bool ok) {
+    if (!started) return ok;
+    return exec(ok ? "COMMIT" : "ROLLBACK") && ok;
+}
+
+bool CfStore::inTransaction(const std::function<bool()>& work) {
+    std::lock_guard lock(mutex_);
+    bool started = false;
+    if (!begin(started)) return false;
+    return end(started, work());
+}
 
 std::vector<SyncRootRecord> CfStore::roots() {
     std::lock_guard lock(mutex_);
@@ -188,7 +211,8 @@ bool CfStore::putRoot(const SyncRootRecord& r) {
 
 bool CfStore::removeRoot(const std::string& path) {
     std::lock_guard lock(mutex_);
-    if (!exec("BEGIN IMMEDIATE")) return false;
+    bool started = false;
+    if (!begin(started)) return false;
     Statement records(db_, "DELETE FROM placeholders WHERE root = ?1");
     Statement root(db_, "DELETE FROM roots WHERE path = ?1");
     bool ok = records.ok() && root.ok();
@@ -197,7 +221,7 @@ bool CfStore::removeRoot(const std::string& path) {
         root.bind(1, path);
         ok = records.step() == SQLITE_DONE && root.step() == SQLITE_DONE;
     }
-    return exec(ok ? "COMMIT" : "ROLLBACK") && ok;
+    return end(started, ok);
 }
 
 std::optional<PlaceholderRecord> CfStore::readPlaceholder(const std::string& token) {
@@ -248,14 +272,15 @@ bool CfStore::removePlaceholder(const std::string& token) {
 
 bool CfStore::updatePlaceholder(const std::string& token, const std::function<bool(PlaceholderRecord&)>& change) {
     std::lock_guard lock(mutex_);
-    if (!exec("BEGIN IMMEDIATE")) return false;
+    bool started = false;
+    if (!begin(started)) return false;
     auto record = readPlaceholder(token);
     bool ok = record.has_value();
     if (ok && change(*record)) {
         record->usn += 1;
         ok = writePlaceholder(*record);
     }
-    return exec(ok ? "COMMIT" : "ROLLBACK") && ok;
+    return end(started, ok);
 }
 
 }  // namespace nimbrel::platform::cf

@@ -71,8 +71,16 @@ public:
     // to write. False when the record does not exist or the database fails.
     bool updatePlaceholder(const std::string& token, const std::function<bool(PlaceholderRecord&)>& change);
 
+    // Runs `work` in one write transaction (or in the one already open on this store), so that a
+    // batch of changes costs one commit; rolled back when `work` answers false.
+    bool inTransaction(const std::function<bool()>& work);
+
 private:
     bool exec(const char* sql);
+    // Opens a write transaction unless one is open already (`started` tells which); `end` commits
+    // or rolls back only one that `begin` opened.
+    bool begin(bool& started);
+    bool end(bool started, bool ok);
     std::optional<PlaceholderRecord> readPlaceholder(const std::string& token);
     bool writePlaceholder(const PlaceholderRecord& record);
 

@@ -63,8 +63,12 @@ DWORD ordinaryAttributes(const struct stat& st, const std::string& hostPath) {
 }
 
 DWORD combinedAttributes(const struct stat& st, const std::string& hostPath, int fd, DWORD* reparseTag) {
+    return combinedAttributes(st, hostPath, placeholderAttributesFor(hostPath, fd), reparseTag);
+}
+
+DWORD combinedAttributes(const struct stat& st, const std::string& hostPath, const PlaceholderAttributes& extra,
+                         DWORD* reparseTag) {
     DWORD attributes = ordinaryAttributes(st, hostPath);
-    PlaceholderAttributes extra = placeholderAttributesFor(hostPath, fd);
     attributes = ((attributes & ~extra.clear) | extra.set) & ~FILE_ATTRIBUTE_NORMAL;
     // NORMAL is valid only alone, so it is recomputed after the placeholder bits are applied.
     if (attributes == 0) attributes = FILE_ATTRIBUTE_NORMAL;

@@ -81,7 +81,11 @@ bool describeFile(const std::string& hostPath, int fd, FileFacts& facts) {
     facts.lastAccessTime = fileTimeFromTimespec(facts.st.st_atim);
     facts.lastWriteTime = fileTimeFromTimespec(facts.st.st_mtim);
     facts.changeTime = fileTimeFromTimespec(facts.st.st_ctim);
+    // A symbolic link is never a placeholder itself, whatever its target is.
+    const PlaceholderAttributes placeholder =
+        S_ISLNK(facts.st.st_mode) ? PlaceholderAttributes{} : placeholderAttributesFor(hostPath, fd);
     facts.creationTime = storedCreationTime(hostPath, fd);
+    if (facts.creationTime == 0) facts.creationTime = placeholder.creationTime;
     if (facts.creationTime == 0) facts.creationTime = birthTime(hostPath, fd);
     if (facts.creationTime == 0) facts.creationTime = facts.lastWriteTime;
     facts.allocationSize = dataAllocationBytes(hostPath, fd, facts.st);
@@ -92,7 +96,7 @@ bool describeFile(const std::string& hostPath, int fd, FileFacts& facts) {
         facts.reparseTag = IO_REPARSE_TAG_SYMLINK;
         return true;
     }
-    facts.attributes = combinedAttributes(facts.st, hostPath, fd, &facts.reparseTag);
+    facts.attributes = combinedAttributes(facts.st, hostPath, placeholder, &facts.reparseTag);
     return true;
 }
 

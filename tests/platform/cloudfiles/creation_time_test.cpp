@@ -2,6 +2,7 @@
 // Windows program reads it back.
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <string>
 
@@ -66,8 +67,12 @@ TEST_F(CloudFilesCreationTime, CreationAndUpdateSetTheReportedTimeAndAnUpdateWit
     ASSERT_EQ(createWithTimes(root, "folder", true, kCreated), S_OK);
     expectCreation(root + "/file.bin", kCreated);
     expectCreation(root + "/folder", kCreated);
-    // Keeping the time takes no data blocks: the file is still entirely in the cloud.
+    // Keeping the time takes no data blocks: the file is still entirely in the cloud, and what the
+    // placeholder carries on the file fits in its inode.
     EXPECT_EQ(allocatedBytes(root + "/file.bin"), 0);
+    struct stat file {};
+    ASSERT_EQ(::stat((root + "/file.bin").c_str(), &file), 0);
+    EXPECT_EQ(file.st_blocks, 0);
     Handle handle(root + "/file.bin", FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES);
     ASSERT_TRUE(handle.valid());
 

@@ -19,6 +19,9 @@ struct PlaceholderAttributes {
     DWORD set = 0;         // FILE_ATTRIBUTE_* bits to add
     DWORD clear = 0;       // FILE_ATTRIBUTE_* bits to remove (applied before `set`)
     DWORD reparseTag = 0;  // IO_REPARSE_TAG_* when `set` contains FILE_ATTRIBUTE_REPARSE_POINT
+    // The creation time (FILETIME ticks) the placeholder was given, 0 for none: kept with the
+    // placeholder's record rather than on the file, whose one small attribute must stay in the inode.
+    LONGLONG creationTime = 0;
 };
 
 // hostPath: the file's host path; fd: an open descriptor of it, or -1 when the query has none.
@@ -47,5 +50,8 @@ DWORD ordinaryAttributes(const struct stat& st, const std::string& hostPath);
 
 // ordinaryAttributes with the placeholder source's bits applied; the tag goes to *reparseTag when given.
 DWORD combinedAttributes(const struct stat& st, const std::string& hostPath, int fd, DWORD* reparseTag = nullptr);
+// The same with the placeholder source's answer already at hand.
+DWORD combinedAttributes(const struct stat& st, const std::string& hostPath, const PlaceholderAttributes& extra,
+                         DWORD* reparseTag);
 
 }  // namespace nimbrel::platform

@@ -36,8 +36,8 @@ bool describeFile(const std::string& hostPath, int fd, FileFacts& facts);
 // placeholder with a stored creation time or attributes still reports none. Uses `fd` when >= 0.
 LONGLONG dataAllocationBytes(const std::string& hostPath, int fd, const struct stat& st);
 
-// Creation time: the value SetFileTime stored, else the file system's birth time, else the
-// modification time.
+// Creation time: the value SetFileTime stored, else the one a placeholder was given, else the file
+// system's birth time, else the modification time.
 bool storeCreationTime(const std::string& hostPath, int fd, LONGLONG fileTime);
 
 // Applies a Windows attribute word (READONLY, HIDDEN, SYSTEM, ARCHIVE; others are accepted and not
