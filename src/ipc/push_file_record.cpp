@@ -79,3 +79,14 @@ bool isHardLinkRepairTempName(const QString& path) {
     const QString name = path.mid(cut + 1);
     return name.contains(".hardlink_repair", Qt::CaseInsensitive) && name.endsWith(".tmp", Qt::CaseInsensitive);
 }
+
+PlaceholderItemInfo PushFileRecord::placeholderItem(const QString& path) const {
+    PlaceholderItemInfo item;
+    item.path = path.toStdWString();
+    item.type = type;
+    item.creationTime = creationTime;
+    item.modificationTime = modificationTime;
+    item.accessTime = accessTime;
+    item.normalizeTimes();
+    return item;
+}

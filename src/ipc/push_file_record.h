@@ -10,6 +10,8 @@
 #include <cstdint>
 #include <string>
 
+#include "cfapi/placeholder_item_info.h"
+
 struct PushFileRecord {
     static constexpr int kFolderType = 2;
 
@@ -34,6 +36,8 @@ struct PushFileRecord {
     QByteArray identity() const { return QByteArray::fromStdString(id); }
     // The batch and status variants' item path: folder + "\" + name, exactly as received.
     QString itemPath() const { return filePath + "\\" + fileName; }
+    // The item the Cloud Files operations take for `path`, its times normalized.
+    PlaceholderItemInfo placeholderItem(const QString& path) const;
 };
 
 // Reads `value` into `record`. With `withFileName` (batch and status shapes) "fileName" is

@@ -25,17 +25,6 @@ bool exists(const QString& path) { return CXFileInfo(path).exists(); }
 
 QString nativePath(QString path) { return path.replace('/', '\\'); }
 
-PlaceholderItemInfo itemFor(const QString& path, const PushFileRecord& record) {
-    PlaceholderItemInfo item;
-    item.path = path.toStdWString();
-    item.type = record.type;
-    item.creationTime = record.creationTime;
-    item.modificationTime = record.modificationTime;
-    item.accessTime = record.accessTime;
-    item.normalizeTimes();
-    return item;
-}
-
 std::string utf8(const QString& text) { return text.toStdString(); }
 
 }  // namespace
@@ -111,7 +100,7 @@ int CServiceIpcManager::projectPushFile(const rapidjson::Value& value, PushVaria
 
     const bool localExisted = exists(path);
     path = nativePath(path);
-    const PlaceholderItemInfo item = itemFor(path, record);
+    const PlaceholderItemInfo item = record.placeholderItem(path);
     const QByteArray identity = record.identity();
     const bool preserve = record.preserveNativeFileTime && !record.isFolder() && !record.isVirtual;
     const CXFileInfo local(path);

@@ -76,13 +76,7 @@ int CServiceIpcManager::pushFileAdd(const std::wstring& body, QString& outPath, 
         log.add(__LINE__, false, "ignore hardlink repair temp file, path =" + utf8(path));
         return 0;
     }
-    PlaceholderItemInfo item;
-    item.path = path.toStdWString();
-    item.type = record.type;
-    item.creationTime = record.creationTime;
-    item.modificationTime = record.modificationTime;
-    item.accessTime = record.accessTime;
-    item.normalizeTimes();
+    PlaceholderItemInfo item = record.placeholderItem(path);
     const CXFileInfo local(path);
     const bool localExists = local.exists();
     const bool preserve = record.preserveNativeFileTime && !record.isFolder() && !record.isVirtual;
