@@ -26,6 +26,9 @@ public:
         setenv("NIMBREL_PLATFORM_HOME", (scratch_ / "home").c_str(), 1);
         setenv("NIMBREL_RUNTIME_DIR", (scratch_ / "run").c_str(), 1);
         setenv("TMPDIR", (scratch_ / "tmp").c_str(), 1);
+        // A registered root would get a filter service and a FUSE mount that outlive the test; the
+        // tests of the filter itself turn it on and take it down.
+        setenv("NIMBREL_CFD", "off", 1);
     }
 
     void OnTestEnd(const testing::TestInfo& info) override {
@@ -47,6 +50,7 @@ int main(int argc, char** argv) {
     // Death tests fork; "threadsafe" re-executes the binary so that threads started by the code
     // under test never leave a forked child in a broken state.
     GTEST_FLAG_SET(death_test_style, "threadsafe");
-    testing::UnitTest::GetInstance()->listeners().Append(new FreshPlatformFolders(std::filesystem::temp_directory_path()));
+    testing::UnitTest::GetInstance()->listeners().Append(
+        new FreshPlatformFolders(std::filesystem::temp_directory_path()));
     return RUN_ALL_TESTS();
 }

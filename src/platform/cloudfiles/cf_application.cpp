@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include "cf_connection.h"
+#include "cf_covered.h"
 #include "cf_errors.h"
 #include "cf_filter_port.h"
 #include "cf_item.h"
@@ -17,8 +18,10 @@ constexpr const char* kTokenAttribute = "user.nimbrel.cf";
 
 // fd >= 0 looks the file up through the descriptor, hostPath otherwise.
 std::optional<Item> placeholderAt(const std::string& hostPath, int fd) {
+    // A descriptor opened through a filter mount is served by the mount, which hydrates for itself.
+    if (fd >= 0 && onFilterMount(hostPath, fd)) return std::nullopt;
     const ssize_t token = fd >= 0 ? ::fgetxattr(fd, kTokenAttribute, nullptr, 0)
-                                  : ::getxattr(hostPath.c_str(), kTokenAttribute, nullptr, 0);
+                                  : ::getxattr(directPath(hostPath).c_str(), kTokenAttribute, nullptr, 0);
     if (token <= 0) return std::nullopt;
     auto store = CfStore::current();
     if (!store) return std::nullopt;

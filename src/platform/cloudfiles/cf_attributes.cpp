@@ -4,6 +4,7 @@
 
 #include <sys/xattr.h>
 
+#include "cf_covered.h"
 #include "cf_item.h"
 #include "platform/file_filter_hooks.h"
 #include "platform/windows.h"
@@ -18,7 +19,7 @@ constexpr DWORD kPinBits = FILE_ATTRIBUTE_PINNED | FILE_ATTRIBUTE_UNPINNED;
 PlaceholderAttributes placeholderAttributes(const std::string& hostPath, int fd) {
     PlaceholderAttributes result;
     // Ordinary files carry no token: answer them without touching the store.
-    const std::string access = fd >= 0 ? "/proc/self/fd/" + std::to_string(fd) : hostPath;
+    const std::string access = directPath(hostPath, fd);
     if (::getxattr(access.c_str(), "user.nimbrel.cf", nullptr, 0) <= 0) return result;
     auto store = CfStore::current();
     if (!store) return result;

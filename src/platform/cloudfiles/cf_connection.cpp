@@ -10,6 +10,7 @@
 #include <random>
 
 #include "cf_errors.h"
+#include "cf_filter_service.h"
 #include "cf_item.h"
 #include "platform/fault_injection.h"
 #include "platform/platform_paths.h"
@@ -117,6 +118,8 @@ extern "C" HRESULT CfConnectSyncRoot(LPCWSTR SyncRootPath, const CF_CALLBACK_REG
         std::lock_guard lock(c.mutex);
         c.byKey[connected->key.Internal] = connected;
     }
+    // The filter survives providers; a provider that finds it gone (or never started) starts it.
+    if (cf::ensureFilterService()) cf::filterServiceCommand("sync");
     *ConnectionKey = connected->key;
     return S_OK;
 }

@@ -9,6 +9,7 @@
 #include <climits>
 #include <cstring>
 
+#include "cf_filter_service.h"
 #include "platform/platform_paths.h"
 
 namespace nimbrel::platform::cf {
@@ -76,13 +77,23 @@ bool socketAddress(const std::string& path, sockaddr_un& address) {
     return true;
 }
 
-Requester peerOf(int client) {
-    Requester requester;
+pid_t peerOf(int client) {
     ucred credentials{};
     socklen_t size = sizeof(credentials);
-    if (::getsockopt(client, SOL_SOCKET, SO_PEERCRED, &credentials, &size) != 0) return requester;
-    requester.processId = static_cast<DWORD>(credentials.pid);
-    const std::string proc = "/proc/" + std::to_string(credentials.pid);
+    if (::getsockopt(client, SOL_SOCKET, SO_PEERCRED, &credentials, &size) != 0) return 0;
+    return credentials.pid;
+}
+
+bool onBehalf(std::uint32_t operation) {
+    return operation == static_cast<std::uint32_t>(PortOperation::OpenFor) ||
+           operation == static_cast<std::uint32_t>(PortOperation::ReadFor);
+}
+
+Requester describeProcess(pid_t pid) {
+    Requester requester;
+    if (pid <= 0) return requester;
+    requester.processId = static_cast<DWORD>(pid);
+    const std::string proc = "/proc/" + std::to_string(pid);
     char image[PATH_MAX];
     ssize_t n = ::readlink((proc + "/exe").c_str(), image, sizeof(image) - 1);
     if (n > 0) requester.imagePath.assign(image, static_cast<std::size_t>(n));
@@ -172,10 +183,18 @@ void FilterPort::serve(int client) {
     std::string path;
     if (readAll(client, &request, sizeof(request)) && request.pathBytes <= kMaxPathBytes) {
         path.resize(request.pathBytes);
-        if (readAll(client, path.data(), path.size())) {
-            const Requester requester = peerOf(client);
+        std::uint32_t onBehalfOf = 0;
+        const pid_t peer = peerOf(client);
+        bool valid = readAll(client, path.data(), path.size());
+        if (valid && onBehalf(request.operation)) {
+            // Only the filter service speaks for another process; anyone else would forge a requester.
+            valid = readAll(client, &onBehalfOf, sizeof(onBehalfOf)) && peer != 0 && peer == filterServicePid();
+        }
+        if (valid) {
+            const Requester requester = describeProcess(onBehalfOf ? static_cast<pid_t>(onBehalfOf) : peer);
             NTSTATUS status = STATUS_SUCCESS;
-            if (request.operation == static_cast<std::uint32_t>(PortOperation::Open)) {
+            if (request.operation == static_cast<std::uint32_t>(PortOperation::Open) ||
+                request.operation == static_cast<std::uint32_t>(PortOperation::OpenFor)) {
                 core_->notifyOpen(path, requester);
             } else {
                 std::mutex writeMutex;
@@ -196,8 +215,10 @@ void FilterPort::serve(int client) {
     served_.notify_all();
 }
 
-NTSTATUS requestThroughPort(const std::string& rootPath, PortOperation operation, const std::string& hostPath,
-                            std::int64_t offset, std::int64_t length, const ProgressSink& progress) {
+namespace {
+
+NTSTATUS sendRequest(const std::string& rootPath, PortOperation operation, const std::string& hostPath,
+                     std::int64_t offset, std::int64_t length, std::uint32_t requester, const ProgressSink& progress) {
     sockaddr_un address{};
     if (!socketAddress(portSocketPath(rootPath), address)) return STATUS_CLOUD_FILE_PROVIDER_NOT_RUNNING;
     int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -209,7 +230,8 @@ NTSTATUS requestThroughPort(const std::string& rootPath, PortOperation operation
     RequestFrame request{static_cast<std::uint32_t>(operation), static_cast<std::uint32_t>(hostPath.size()), offset,
                          length};
     NTSTATUS status = STATUS_CLOUD_FILE_PROVIDER_TERMINATED;
-    if (writeAll(fd, &request, sizeof(request)) && writeAll(fd, hostPath.data(), hostPath.size())) {
+    if (writeAll(fd, &request, sizeof(request)) && writeAll(fd, hostPath.data(), hostPath.size()) &&
+        (!onBehalf(request.operation) || writeAll(fd, &requester, sizeof(requester)))) {
         ReplyFrame reply{};
         while (readAll(fd, &reply, sizeof(reply))) {
             if (reply.kind == static_cast<std::uint32_t>(ReplyKind::Result)) {
@@ -221,6 +243,18 @@ NTSTATUS requestThroughPort(const std::string& rootPath, PortOperation operation
     }
     ::close(fd);
     return status;
+}
+
+}  // namespace
+
+NTSTATUS requestThroughPort(const std::string& rootPath, PortOperation operation, const std::string& hostPath,
+                            std::int64_t offset, std::int64_t length, const ProgressSink& progress) {
+    return sendRequest(rootPath, operation, hostPath, offset, length, 0, progress);
+}
+
+NTSTATUS requestThroughPortFor(const std::string& rootPath, PortOperation operation, const std::string& hostPath,
+                               std::int64_t offset, std::int64_t length, std::uint32_t requester) {
+    return sendRequest(rootPath, operation, hostPath, offset, length, requester, {});
 }
 
 }  // namespace nimbrel::platform::cf

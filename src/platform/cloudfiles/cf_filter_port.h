@@ -3,6 +3,8 @@
 // another process acts as an application. The requester is known from the socket's peer
 // credentials, never from what it says. One request per connection:
 //   request  {u32 op, i64 offset, i64 length, u32 pathBytes} + UTF-8 host path
+//            (+ u32 process id for OpenFor/ReadFor, which only the filter service may send for the
+//            process whose file-system request it serves)
 //   replies  {u32 kind, i32 status, i64 total, i64 completed}: progress frames, then one result.
 
 #include <condition_variable>
@@ -17,7 +19,7 @@
 
 namespace nimbrel::platform::cf {
 
-enum class PortOperation : std::uint32_t { Open = 1, Read = 2 };
+enum class PortOperation : std::uint32_t { Open = 1, Read = 2, OpenFor = 3, ReadFor = 4 };
 
 // Where the port and the connection lock of a root live (inside the current runtime folder).
 std::string portSocketPath(const std::string& rootPath);
@@ -54,5 +56,8 @@ private:
 // STATUS_CLOUD_FILE_PROVIDER_TERMINATED when it goes away before answering.
 NTSTATUS requestThroughPort(const std::string& rootPath, PortOperation operation, const std::string& hostPath,
                             std::int64_t offset, std::int64_t length, const ProgressSink& progress = {});
+// The filter service's request on behalf of process `requester` (OpenFor or ReadFor).
+NTSTATUS requestThroughPortFor(const std::string& rootPath, PortOperation operation, const std::string& hostPath,
+                               std::int64_t offset, std::int64_t length, std::uint32_t requester);
 
 }  // namespace nimbrel::platform::cf

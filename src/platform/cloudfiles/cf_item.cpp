@@ -10,6 +10,7 @@
 #include <ctime>
 #include <random>
 
+#include "cf_covered.h"
 #include "cf_errors.h"
 #include "platform/kernel_object.h"
 #include "platform/win32_file_support.h"
@@ -62,15 +63,15 @@ std::string canonicalPath(const std::string& hostPath) {
 std::optional<Item> resolveItem(CfStore& store, const std::string& hostPath, int fd) {
     Item item;
     if (fd >= 0) {
-        if (::fstat(fd, &item.st) != 0) return std::nullopt;
-        item.access = fdLink(fd);
         item.path = currentPathOf(fd);
         if (item.path.empty()) item.path = canonicalPath(hostPath);
     } else {
-        if (::stat(hostPath.c_str(), &item.st) != 0) return std::nullopt;
         item.path = canonicalPath(hostPath);
-        item.access = item.path;
     }
+    // Under a filter mount the item is reached in the covered folder, where its token and its
+    // own device and inode are.
+    item.access = directPath(item.path, fd);
+    if (::stat(item.access.c_str(), &item.st) != 0) return std::nullopt;
     item.root = store.rootContaining(item.path);
     if (!item.root) return item;
     if (auto token = readToken(item.access)) {
@@ -114,12 +115,14 @@ std::string newToken() {
 }
 
 bool writeToken(const std::string& accessPath, const std::string& token) {
-    return ::setxattr(accessPath.c_str(), kTokenAttribute, token.data(), token.size(), 0) == 0;
+    return ::setxattr(directPath(accessPath).c_str(), kTokenAttribute, token.data(), token.size(), 0) == 0;
 }
 
-void removeToken(const std::string& accessPath) { ::removexattr(accessPath.c_str(), kTokenAttribute); }
+void removeToken(const std::string& accessPath) { ::removexattr(directPath(accessPath).c_str(), kTokenAttribute); }
 
-int openForWriting(const std::string& accessPath) {
+int openForWriting(const std::string& path) {
+    // Transfers complete reads waiting in the filter mount, so they never go through it.
+    const std::string accessPath = directPath(path);
     int fd = ::open(accessPath.c_str(), O_WRONLY | O_CLOEXEC);
     if (fd >= 0 || errno != EACCES) return fd;
     struct ::stat st {};

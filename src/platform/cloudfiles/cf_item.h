@@ -43,7 +43,7 @@ void removeToken(const std::string& accessPath);
 
 // A descriptor for writing the data of a placeholder even when its read-only attribute took the
 // write permission away: the filter writes content that the user cannot. -1 with errno on failure.
-int openForWriting(const std::string& accessPath);
+int openForWriting(const std::string& path);
 
 // A new record for `item` (not yet stored), placed in its root.
 PlaceholderRecord newRecord(const Item& item, const std::string& token);

@@ -10,6 +10,7 @@
 
 #include "cf_connection.h"
 #include "cf_errors.h"
+#include "cf_filter_service.h"
 #include "cf_item.h"
 #include "platform/fault_injection.h"
 #include "platform/platform_paths.h"
@@ -123,7 +124,10 @@ extern "C" HRESULT CfRegisterSyncRoot(LPCWSTR SyncRootPath, const CF_SYNC_REGIST
     root.hardLink = Policies->HardLink;
     if (Policies->StructSize >= sizeof(CF_SYNC_POLICIES)) root.management = Policies->PlaceholderManagement;
     if (!store->putRoot(root)) return E_FAIL;
-    return markRootPlaceholder(*store, hostPath, *Registration, RegisterFlags);
+    const HRESULT marked = markRootPlaceholder(*store, hostPath, *Registration, RegisterFlags);
+    // From now on every other process reaches the root through the filter, as on Windows.
+    if (SUCCEEDED(marked) && cf::ensureFilterService()) cf::filterServiceCommand("sync");
+    return marked;
 }
 
 extern "C" HRESULT CfUnregisterSyncRoot(LPCWSTR SyncRootPath) {
@@ -134,6 +138,8 @@ extern "C" HRESULT CfUnregisterSyncRoot(LPCWSTR SyncRootPath) {
     if (!store) return E_FAIL;
     if (!store->root(hostPath)) return cf::hrWin32(ERROR_CLOUD_FILE_NOT_UNDER_SYNC_ROOT);
     if (cf::isRootConnected(hostPath)) return cf::hrWin32(ERROR_CLOUD_FILE_INVALID_REQUEST);
+    // The filter leaves first: reverting takes the placeholder attributes the mount hides.
+    cf::filterServiceCommand("unmount " + hostPath);
     revertPlaceholders(*store, hostPath);
     return store->removeRoot(hostPath) ? S_OK : E_FAIL;
 }

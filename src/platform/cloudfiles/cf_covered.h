@@ -1,0 +1,19 @@
+#pragma once
+// The folder under a sync root's filter mount. The stand-in works on placeholders there directly:
+// its token attribute is hidden by the mount, and the provider's transfers must not loop through
+// the mount they complete reads of. Each process keeps one descriptor per root, from the filter
+// service when the root is mounted, else of the folder itself (which stays valid when a mount
+// comes over it later), and reaches items as /proc/self/fd/N/rest.
+
+#include <string>
+
+namespace nimbrel::platform::cf {
+
+// `path` (canonical) rewritten to the covered folder when it lies under a registered root.
+std::string directPath(const std::string& path);
+// The same for a descriptor: its /proc link unless it was opened through a filter mount.
+std::string directPath(const std::string& path, int fd);
+// Whether the descriptor (or path, when fd < 0) lies on a filter mount.
+bool onFilterMount(const std::string& path, int fd);
+
+}  // namespace nimbrel::platform::cf

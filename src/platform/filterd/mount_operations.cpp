@@ -1,0 +1,324 @@
+#include "mount_operations.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <mutex>
+#include <string>
+
+#include "root_mount.h"
+
+namespace nimbrel::platform::cf {
+
+namespace {
+
+constexpr const char* kTokenAttribute = "user.nimbrel.cf";
+
+struct OpenFile {
+    int fd = -1;
+    std::string relative;
+    std::string token;        // set for a placeholder
+    bool needsData = false;   // a placeholder whose data is not local yet
+    bool inSyncKept = false;  // no data write yet since the open
+    std::mutex mutex;
+};
+
+RootMount& mounted() { return *static_cast<RootMount*>(fuse_get_context()->private_data); }
+
+pid_t requester() { return fuse_get_context()->pid; }
+
+// "/a/b" as the mount names it, relative to the covered folder ("." for the root).
+std::string relativeOf(const char* path) { return path[1] == '\0' ? std::string(".") : std::string(path + 1); }
+
+std::string procPath(const char* path) {
+    return "/proc/self/fd/" + std::to_string(mounted().covered()) + (path[1] == '\0' ? "" : path);
+}
+
+OpenFile& fileOf(fuse_file_info* fi) { return *reinterpret_cast<OpenFile*>(fi->fh); }
+
+int result(int rc) { return rc < 0 ? -errno : 0; }
+
+// The provider reading its own placeholders gets the bytes as they are, as through the file
+// functions; for everyone else a failed fetch is an I/O error.
+bool fetched(NTSTATUS status) { return status == STATUS_SUCCESS || status == STATUS_CLOUD_FILE_ACCESS_DENIED; }
+
+void* init(fuse_conn_info* conn, fuse_config* config) {
+    config->use_ino = 1;
+    config->readdir_ino = 1;
+    config->entry_timeout = 1;
+    config->attr_timeout = 1;
+    config->negative_timeout = 0;
+    config->auto_cache = 1;
+    conn->want |= FUSE_CAP_SPLICE_WRITE | FUSE_CAP_SPLICE_MOVE;
+    return fuse_get_context()->private_data;
+}
+
+int getattr(const char* path, struct stat* st, fuse_file_info* fi) {
+    const RootMount& mount = mounted();
+    int rc =
+        fi ? ::fstat(fileOf(fi).fd, st) : ::fstatat(mount.covered(), relativeOf(path).c_str(), st, AT_SYMLINK_NOFOLLOW);
+    if (rc != 0) return -errno;
+    // The block a file system may count for the token attribute holds no data: a placeholder whose
+    // data is not local takes no space, as Windows reports it.
+    if (S_ISREG(st->st_mode) && st->st_blocks > 0 && mount.gate().isDehydrated(procPath(path))) st->st_blocks = 0;
+    return 0;
+}
+
+int readlink(const char* path, char* buffer, size_t size) {
+    ssize_t n = ::readlinkat(mounted().covered(), relativeOf(path).c_str(), buffer, size - 1);
+    if (n < 0) return -errno;
+    buffer[n] = '\0';
+    return 0;
+}
+
+int mkdir(const char* path, mode_t mode) {
+    return result(::mkdirat(mounted().covered(), relativeOf(path).c_str(), mode));
+}
+
+int unlink(const char* path) { return result(::unlinkat(mounted().covered(), relativeOf(path).c_str(), 0)); }
+
+int rmdir(const char* path) { return result(::unlinkat(mounted().covered(), relativeOf(path).c_str(), AT_REMOVEDIR)); }
+
+int symlink(const char* target, const char* path) {
+    return result(::symlinkat(target, mounted().covered(), relativeOf(path).c_str()));
+}
+
+int rename(const char* from, const char* to, unsigned int flags) {
+    const int covered = mounted().covered();
+    return result(::renameat2(covered, relativeOf(from).c_str(), covered, relativeOf(to).c_str(), flags));
+}
+
+int link(const char* from, const char* to) {
+    const int covered = mounted().covered();
+    return result(::linkat(covered, relativeOf(from).c_str(), covered, relativeOf(to).c_str(), 0));
+}
+
+int chmod(const char* path, mode_t mode, fuse_file_info* fi) {
+    if (fi) return result(::fchmod(fileOf(fi).fd, mode));
+    return result(::fchmodat(mounted().covered(), relativeOf(path).c_str(), mode, 0));
+}
+
+int chown(const char* path, uid_t uid, gid_t gid, fuse_file_info* fi) {
+    if (fi) return result(::fchown(fileOf(fi).fd, uid, gid));
+    return result(::fchownat(mounted().covered(), relativeOf(path).c_str(), uid, gid, AT_SYMLINK_NOFOLLOW));
+}
+
+// Data beyond the new size of a placeholder stays the cloud's until it is fetched.
+int truncate(const char* path, off_t size, fuse_file_info* fi) {
+    const RootMount& mount = mounted();
+    int fd = fi ? fileOf(fi).fd : ::openat(mount.covered(), relativeOf(path).c_str(), O_WRONLY | O_CLOEXEC);
+    if (fd < 0) return -errno;
+    int rc = 0;
+    if (auto record = mount.gate().placeholderOf(fd)) {
+        if (!record->hydrated && size > 0 && !fetched(mount.gate().fetch(relativeOf(path), requester()))) {
+            rc = -EIO;
+        } else {
+            mount.gate().written(record->token, size == 0);
+        }
+    }
+    if (rc == 0) rc = result(::ftruncate(fd, size));
+    if (!fi) ::close(fd);
+    return rc;
+}
+
+int openFile(const char* path, fuse_file_info* fi, int fd) {
+    if (fd < 0) return -errno;
+    const RootMount& mount = mounted();
+    auto* file = new OpenFile;
+    file->fd = fd;
+    file->relative = relativeOf(path);
+    if (auto record = mount.gate().placeholderOf(fd)) {
+        file->token = record->token;
+        file->inSyncKept = true;
+        mount.gate().opened(file->relative, requester());
+        struct stat st {};
+        const bool local = record->hydrated || (::fstat(fd, &st) == 0 && st.st_size == 0);
+        if (!local && (fi->flags & O_ACCMODE) != O_RDONLY) {
+            // Data written into a placeholder lands on the whole file, as Windows fetches it first.
+            if (!fetched(mount.gate().fetch(file->relative, requester()))) {
+                ::close(fd);
+                delete file;
+                return -EIO;
+            }
+        } else {
+            file->needsData = !local;
+        }
+    }
+    fi->fh = reinterpret_cast<std::uint64_t>(file);
+    return 0;
+}
+
+int open(const char* path, fuse_file_info* fi) {
+    return openFile(path, fi,
+                    ::openat(mounted().covered(), relativeOf(path).c_str(),
+                             (fi->flags & ~(O_CREAT | O_EXCL | O_NOCTTY)) | O_CLOEXEC));
+}
+
+int create(const char* path, mode_t mode, fuse_file_info* fi) {
+    return openFile(path, fi, ::openat(mounted().covered(), relativeOf(path).c_str(), fi->flags | O_CLOEXEC, mode));
+}
+
+int readBuffer(const char*, fuse_bufvec** buffers, size_t size, off_t offset, fuse_file_info* fi) {
+    OpenFile& file = fileOf(fi);
+    {
+        std::lock_guard lock(file.mutex);
+        if (file.needsData) {
+            const RootMount& mount = mounted();
+            auto record = mount.gate().placeholderOf(file.fd);
+            if (record && !record->hydrated && !fetched(mount.gate().fetch(file.relative, requester()))) return -EIO;
+            file.needsData = false;
+        }
+    }
+    auto* vector = static_cast<fuse_bufvec*>(std::malloc(sizeof(fuse_bufvec)));
+    if (!vector) return -ENOMEM;
+    *vector = FUSE_BUFVEC_INIT(size);
+    vector->buf[0].flags = static_cast<fuse_buf_flags>(FUSE_BUF_IS_FD | FUSE_BUF_FD_SEEK);
+    vector->buf[0].fd = file.fd;
+    vector->buf[0].pos = offset;
+    *buffers = vector;
+    return 0;
+}
+
+int write(const char*, const char* data, size_t size, off_t offset, fuse_file_info* fi) {
+    OpenFile& file = fileOf(fi);
+    {
+        std::lock_guard lock(file.mutex);
+        if (file.inSyncKept) {
+            mounted().gate().written(file.token);
+            file.inSyncKept = false;
+        }
+    }
+    ssize_t n = ::pwrite(file.fd, data, size, offset);
+    return n < 0 ? -errno : static_cast<int>(n);
+}
+
+int statfs(const char*, struct statvfs* st) { return result(::fstatvfs(mounted().covered(), st)); }
+
+int release(const char*, fuse_file_info* fi) {
+    auto* file = &fileOf(fi);
+    ::close(file->fd);
+    delete file;
+    return 0;
+}
+
+int fsync(const char*, int dataOnly, fuse_file_info* fi) {
+    return result(dataOnly ? ::fdatasync(fileOf(fi).fd) : ::fsync(fileOf(fi).fd));
+}
+
+int setxattr(const char* path, const char* name, const char* value, size_t size, int flags) {
+    if (std::strcmp(name, kTokenAttribute) == 0) return -EPERM;
+    return result(::lsetxattr(procPath(path).c_str(), name, value, size, flags));
+}
+
+int getxattr(const char* path, const char* name, char* value, size_t size) {
+    if (std::strcmp(name, kTokenAttribute) == 0) return -ENODATA;
+    ssize_t n = ::lgetxattr(procPath(path).c_str(), name, value, size);
+    return n < 0 ? -errno : static_cast<int>(n);
+}
+
+int listxattr(const char* path, char* list, size_t size) {
+    std::string names(64 * 1024, '\0');
+    ssize_t n = ::llistxattr(procPath(path).c_str(), names.data(), names.size());
+    if (n < 0) return -errno;
+    std::string shown;
+    for (std::size_t at = 0; at < static_cast<std::size_t>(n);) {
+        const std::string name(names.c_str() + at);
+        if (name != kTokenAttribute) shown += name + '\0';
+        at += name.size() + 1;
+    }
+    if (size == 0) return static_cast<int>(shown.size());
+    if (shown.size() > size) return -ERANGE;
+    std::memcpy(list, shown.data(), shown.size());
+    return static_cast<int>(shown.size());
+}
+
+int removexattr(const char* path, const char* name) {
+    if (std::strcmp(name, kTokenAttribute) == 0) return -EPERM;
+    return result(::lremovexattr(procPath(path).c_str(), name));
+}
+
+int opendir(const char* path, fuse_file_info* fi) {
+    int fd = ::openat(mounted().covered(), relativeOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return -errno;
+    DIR* dir = ::fdopendir(fd);
+    if (!dir) {
+        ::close(fd);
+        return -errno;
+    }
+    fi->fh = reinterpret_cast<std::uint64_t>(dir);
+    return 0;
+}
+
+int readdir(const char*, void* buffer, fuse_fill_dir_t fill, off_t, fuse_file_info* fi, fuse_readdir_flags) {
+    DIR* dir = reinterpret_cast<DIR*>(fi->fh);
+    ::rewinddir(dir);
+    while (dirent* entry = ::readdir(dir)) {
+        struct stat st {};
+        st.st_ino = entry->d_ino;
+        st.st_mode = static_cast<mode_t>(DTTOIF(entry->d_type));
+        if (fill(buffer, entry->d_name, &st, 0, static_cast<fuse_fill_dir_flags>(0)) != 0) break;
+    }
+    return 0;
+}
+
+int releasedir(const char*, fuse_file_info* fi) {
+    ::closedir(reinterpret_cast<DIR*>(fi->fh));
+    return 0;
+}
+
+int utimens(const char* path, const struct timespec times[2], fuse_file_info* fi) {
+    if (fi) return result(::futimens(fileOf(fi).fd, times));
+    return result(::utimensat(mounted().covered(), relativeOf(path).c_str(), times, AT_SYMLINK_NOFOLLOW));
+}
+
+int fallocate(const char*, int mode, off_t offset, off_t length, fuse_file_info* fi) {
+    return result(::fallocate(fileOf(fi).fd, mode, offset, length));
+}
+
+fuse_operations makeOperations() {
+    fuse_operations operations{};
+    operations.init = init;
+    operations.getattr = getattr;
+    operations.readlink = readlink;
+    operations.mkdir = mkdir;
+    operations.unlink = unlink;
+    operations.rmdir = rmdir;
+    operations.symlink = symlink;
+    operations.rename = rename;
+    operations.link = link;
+    operations.chmod = chmod;
+    operations.chown = chown;
+    operations.truncate = truncate;
+    operations.open = open;
+    operations.create = create;
+    operations.read_buf = readBuffer;
+    operations.write = write;
+    operations.statfs = statfs;
+    operations.release = release;
+    operations.fsync = fsync;
+    operations.setxattr = setxattr;
+    operations.getxattr = getxattr;
+    operations.listxattr = listxattr;
+    operations.removexattr = removexattr;
+    operations.opendir = opendir;
+    operations.readdir = readdir;
+    operations.releasedir = releasedir;
+    operations.utimens = utimens;
+    operations.fallocate = fallocate;
+    return operations;
+}
+
+}  // namespace
+
+const fuse_operations& mountOperations() {
+    static const fuse_operations operations = makeOperations();
+    return operations;
+}
+
+}  // namespace nimbrel::platform::cf

@@ -1,0 +1,184 @@
+// Real programs against a sync root covered by nimbrel-cfd, with cf_test_provider as the provider.
+
+#include <gtest/gtest.h>
+#include <rapidjson/document.h>
+#include <sys/mount.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <fstream>
+
+#include "cf_filter_service.h"
+#include "cf_test_support.h"
+#include "support/test_env.h"
+
+namespace nimbrel::test::cf {
+namespace {
+
+bool isMounted(const std::string& path) {
+    std::ifstream mounts("/proc/self/mountinfo");
+    std::string line;
+    while (std::getline(mounts, line)) {
+        if (line.find(" " + path + " ") != std::string::npos) return true;
+    }
+    return false;
+}
+
+CommandResult shell(const std::string& command) { return runCommand("/bin/sh", {"-c", command}); }
+
+class FilterMount : public ProviderProcessTest {
+protected:
+    void SetUp() override {
+        if (::access("/dev/fuse", R_OK | W_OK) != 0)
+            GTEST_SKIP() << "no /dev/fuse here: the filter mount is not tested";
+        ::setenv("NIMBREL_CFD", NIMBREL_CFD_PATH, 1);
+        ProviderProcessTest::SetUp();
+        ASSERT_TRUE(waitUntil([&] { return isMounted(root); }));
+    }
+
+    // The suite never leaves a mount or a service behind, whatever the test did.
+    void TearDown() override {
+        if (root.empty()) return;
+        nimbrel::platform::cf::filterServiceCommand("stop");
+        if (pid_t service = nimbrel::platform::cf::filterServicePid()) ::kill(service, SIGKILL);
+        if (isMounted(root)) ::umount2(root.c_str(), MNT_DETACH);
+        EXPECT_FALSE(isMounted(root));
+    }
+
+    rapidjson::Document info(const std::string& path) {
+        auto result = runCommand(appDir() + "/nimbrel-cf", {"info", path});
+        rapidjson::Document document;
+        document.Parse(result.out.c_str());
+        EXPECT_TRUE(document.IsArray() && document.Size() == 1) << result.out << result.err;
+        return document;
+    }
+    bool hydrated(const std::string& name) { return info(root + "/" + name)[0]["hydrated"].GetBool(); }
+};
+
+TEST_F(FilterMount, ProgramsReadTheCloudBytesOfDehydratedPlaceholders) {
+    struct Case {
+        const char* name;
+        std::size_t size;
+        std::string command;  // %s: the file; prints what the program read
+        std::size_t from, length;
+    };
+    const std::vector<Case> cases = {
+        {"cat.bin", 8u << 20, "cat %s", 0, 8u << 20},
+        {"head.bin", 100000, "head -c 10 %s", 0, 10},
+        {"dd.bin", 70000, "dd if=%s bs=4096 skip=3 count=2 status=none", 3 * 4096, 2 * 4096},
+        {"cp.bin", 300000, "cp %s %s.out && cat %s.out", 0, 300000},
+        {"mmap.bin", 50000,
+         "python3 -c 'import mmap,sys; f=open(sys.argv[1],\"rb\"); m=mmap.mmap(f.fileno(),0,access=mmap.ACCESS_READ); "
+         "sys.stdout.buffer.write(m[1000:3000])' %s",
+         1000, 2000},
+    };
+    auto provider = startProvider("serve", "65536");
+    const std::string out = makeScratchDir("out");
+    for (const auto& c : cases) {
+        const std::string content = cloudFile(c.name, c.size);
+        ASSERT_FALSE(hydrated(c.name));
+        std::string command = c.command;
+        for (std::string path = root + "/" + c.name, target = out + "/" + c.name;;) {
+            auto at = command.find("%s");
+            if (at == std::string::npos) break;
+            // cp writes its copy outside the root; every other %s is the placeholder.
+            bool copy = command.compare(at + 2, 4, ".out") == 0;
+            command.replace(at, 2, copy ? target : path);
+        }
+        auto result = shell(command);
+        EXPECT_EQ(result.exitCode, 0) << c.name << ": " << result.err;
+        EXPECT_TRUE(result.out == content.substr(c.from, c.length)) << c.name;
+        EXPECT_TRUE(hydrated(c.name)) << c.name;
+    }
+    // Each fetch names the reading program, not the service that asked for it.
+    EXPECT_NE(provider->out().find("\\cat flags="), std::string::npos) << provider->out();
+    EXPECT_NE(provider->out().find("\\python3"), std::string::npos) << provider->out();
+}
+
+TEST_F(FilterMount, ListingAndStatusQueriesHydrateNothing) {
+    constexpr int kFiles = 300;
+    for (int i = 0; i < kFiles; ++i) cloudFile("f" + std::to_string(i), 5000);
+    auto provider = startProvider("serve", "65536");
+    auto listed = shell("ls -ls " + root + " && find " + root + " -type f -size +1k | wc -l && stat " + root + "/f7");
+    ASSERT_EQ(listed.exitCode, 0) << listed.err;
+    EXPECT_NE(listed.out.find("0 -rw"), std::string::npos) << listed.out;
+    EXPECT_NE(listed.out.find("\n" + std::to_string(kFiles) + "\n"), std::string::npos) << listed.out;
+    EXPECT_EQ(provider->out().find("served"), std::string::npos) << provider->out();
+    EXPECT_FALSE(hydrated("f7"));
+}
+
+TEST_F(FilterMount, WithoutProviderReadsFailAndDehydratedFilesStayDehydrated) {
+    cloudFile("cloud.bin", 20000);
+    ASSERT_EQ(localPlaceholder(root + "/local.txt", "here"), S_OK);
+    auto failed = shell("cat " + root + "/cloud.bin");
+    EXPECT_NE(failed.exitCode, 0);
+    EXPECT_NE(failed.err.find("Input/output error"), std::string::npos) << failed.err;
+    EXPECT_TRUE(failed.out.empty());
+    EXPECT_FALSE(hydrated("cloud.bin"));
+    auto local = shell("cat " + root + "/local.txt");
+    EXPECT_EQ(local.exitCode, 0) << local.err;
+    EXPECT_EQ(local.out, "here");
+}
+
+TEST_F(FilterMount, AppendingHydratesFirstAndClearsInSync) {
+    const std::string content = cloudFile("a.txt", 6000);
+    auto provider = startProvider("serve", "4096");
+    auto appended = shell("echo x >> " + root + "/a.txt");
+    ASSERT_EQ(appended.exitCode, 0) << appended.err;
+    EXPECT_EQ(readFile(root + "/a.txt"), content + "x\n");
+    auto document = info(root + "/a.txt");
+    EXPECT_TRUE(document[0]["hydrated"].GetBool());
+    EXPECT_FALSE(document[0]["inSync"].GetBool()) << document[0]["inSync"].GetBool();
+}
+
+TEST_F(FilterMount, TheTokenAttributeCannotBeSeenOrForged) {
+    cloudFile("p.bin", 100);
+    writeFile(root + "/plain.txt", "plain");
+    struct Case {
+        const char* call;
+        const char* error;
+    };
+    const std::vector<Case> cases = {
+        {"os.getxattr(p, 'user.nimbrel.cf')", "ENODATA"},
+        {"os.setxattr(p, 'user.nimbrel.cf', b'forged')", "EPERM"},
+        {"os.removexattr(p, 'user.nimbrel.cf')", "EPERM"},
+        {"print('user.nimbrel.cf' in os.listxattr(p)) or sys.exit(0)", "False"},
+    };
+    for (const char* file : {"p.bin", "plain.txt"}) {
+        for (const auto& c : cases) {
+            auto result =
+                runCommand("/bin/sh", {"-c", "exec python3 -c \"$0\" \"$1\"",
+                                       "import os,sys,errno\np=sys.argv[1]\ntry:\n    " + std::string(c.call) +
+                                           "\nexcept OSError as e:\n    print(errno.errorcode[e.errno])",
+                                       root + "/" + file});
+            EXPECT_NE(result.out.find(c.error), std::string::npos)
+                << file << " " << c.call << ": " << result.out << result.err;
+        }
+    }
+    EXPECT_TRUE(info(root + "/p.bin")[0]["placeholder"].GetBool());
+    EXPECT_FALSE(info(root + "/plain.txt")[0]["placeholder"].GetBool());
+}
+
+TEST_F(FilterMount, AKilledServiceIsRemountedByTheNextStartWithNothingLost) {
+    const std::string content = cloudFile("keep.bin", 10000);
+    ASSERT_EQ(localPlaceholder(root + "/mine.txt", "mine"), S_OK);
+    ASSERT_EQ(::kill(nimbrel::platform::cf::filterServicePid(), SIGKILL), 0);
+    ASSERT_TRUE(waitUntil([] { return nimbrel::platform::cf::filterServicePid() == 0; }));
+    EXPECT_NE(shell("ls " + root).exitCode, 0);  // the left-over mount answers ENOTCONN
+
+    ChildProcess restarted(NIMBREL_CFD_PATH, {});
+    ASSERT_TRUE(waitUntil([&] { return shell("ls " + root).exitCode == 0; })) << restarted.err();
+    auto provider = startProvider("serve", "4096");
+    EXPECT_EQ(readFile(root + "/mine.txt"), "mine");
+    EXPECT_TRUE(readFile(root + "/keep.bin") == content);
+}
+
+TEST_F(FilterMount, UnregisteringTheRootUnmountsIt) {
+    ASSERT_EQ(localPlaceholder(root + "/kept.txt", "kept"), S_OK);
+    ASSERT_EQ(CfUnregisterSyncRoot(wide(root).c_str()), S_OK);
+    EXPECT_FALSE(isMounted(root));
+    EXPECT_EQ(readFile(root + "/kept.txt"), "kept");
+}
+
+}  // namespace
+}  // namespace nimbrel::test::cf
