@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <optional>
 
 #include "cf_errors.h"
 
@@ -28,22 +29,31 @@ HRESULT checkDehydration(const Item& item, CF_IN_SYNC_STATE inSyncAfter, bool al
 
 HRESULT dehydrate(CfStore& store, const Item& item, const std::vector<CF_FILE_RANGE>& ranges,
                   const std::function<void(PlaceholderRecord&)>& change) {
+    int fd = openForWriting(item.access);
+    if (fd < 0) return hrFromErrno(errno);
+    // The record says dehydrated before the first byte goes, so no reader takes a hole for data.
+    std::optional<PlaceholderRecord> before;
     const bool written = store.updatePlaceholder(item.record->token, [&](PlaceholderRecord& record) {
+        before = record;
         if (change) change(record);
         record.hydrated = false;
         return true;
     });
-    if (!written) return E_FAIL;
-    int fd = openForWriting(item.access);
-    if (fd < 0) return hrFromErrno(errno);
+    if (!written) {
+        ::close(fd);
+        return E_FAIL;
+    }
     const std::int64_t size = item.st.st_size;
     HRESULT result = S_OK;
+    bool punched = false;
     auto punch = [&](std::int64_t offset, std::int64_t length) {
-        if (offset >= size || length <= 0) return;
+        if (FAILED(result) || offset >= size || length <= 0) return;
         // A range that reaches the end takes the last partial block too, which KEEP_SIZE allows.
         if (offset + length >= size) length = ((size + kBlock - 1) / kBlock) * kBlock - offset;
         if (::fallocate(fd, FALLOC_FL_PUNCH_HOLE | FALLOC_FL_KEEP_SIZE, offset, length) != 0) {
             result = hrFromErrno(errno);
+        } else {
+            punched = true;
         }
     };
     if (ranges.empty()) {
@@ -58,6 +68,14 @@ HRESULT dehydrate(CfStore& store, const Item& item, const std::vector<CF_FILE_RA
     const struct timespec times[2] = {item.st.st_atim, item.st.st_mtim};
     ::futimens(fd, times);
     ::close(fd);
+    // Dehydration is all or nothing: when no byte went, the placeholder is as it was. Once some did,
+    // it stays dehydrated, and what is missing is fetched again like any dehydrated data.
+    if (FAILED(result) && !punched) {
+        store.updatePlaceholder(item.record->token, [&](PlaceholderRecord& record) {
+            record = *before;
+            return true;
+        });
+    }
     return result;
 }
 

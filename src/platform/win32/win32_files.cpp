@@ -42,6 +42,12 @@ int openFlagsFor(DWORD access, bool folder) {
 
 // Metadata-only handles (no data access) must open even files the caller may not read.
 int openExisting(const std::string& path, int flags, DWORD access) {
+    // A handle for reading attributes only must not break a Cloud Files oplock (a lease on Linux,
+    // which every open for data breaks): Windows breaks one only for data or delete access.
+    if (!(flags & O_DIRECTORY) && !nimbrel::platform::hasDataAccess(access) &&
+        !nimbrel::platform::hasAttributeWriteAccess(access) && !(access & (DELETE | WRITE_DAC | WRITE_OWNER))) {
+        return ::open(path.c_str(), O_PATH | O_CLOEXEC);
+    }
     int fd = ::open(path.c_str(), flags);
     if (fd < 0 && errno == EACCES && !nimbrel::platform::hasReadAccess(access) &&
         !nimbrel::platform::hasWriteAccess(access)) {

@@ -1,13 +1,17 @@
 // Placeholders: creation, conversion, information, pin and in-sync states, update and dehydration,
 // with the attribute words a Windows program reads back.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <vector>
 
 #include "cf_test_support.h"
+#include "platform/win32_file_support.h"
 #include "support/test_env.h"
 
 namespace nimbrel::test::cf {
@@ -285,6 +289,50 @@ TEST_F(CloudFilesPlaceholder, DehydrationThroughAnOplockHandleWhileTheSameProces
               S_OK);
     CfCloseHandle(protectedHandle);
     EXPECT_EQ(allocatedBytes(root + "/held.bin"), 0);
+}
+
+TEST_F(CloudFilesPlaceholder, OnlyDataAndDeleteOpensBreakAnExclusiveOplock) {
+    struct Case {
+        DWORD access;
+        bool breaks;
+    };
+    const std::vector<Case> cases = {
+        {FILE_READ_ATTRIBUTES, false}, {GENERIC_READ, true}, {FILE_READ_ATTRIBUTES | DELETE, true}};
+    ASSERT_EQ(localPlaceholder(root + "/leased.bin", std::string(8192, 'l')), S_OK);
+    for (const auto& c : cases) {
+        HANDLE oplock = INVALID_HANDLE_VALUE;
+        ASSERT_EQ(CfOpenFileWithOplock(wide(root + "/leased.bin").c_str(), CF_OPEN_FILE_FLAG_EXCLUSIVE, &oplock), S_OK);
+        const int leased = nimbrel::platform::fileForHandle(oplock)->fd;
+        {
+            Handle other(root + "/leased.bin", c.access);
+            ASSERT_TRUE(other.valid()) << std::hex << c.access;
+        }
+        EXPECT_EQ(::fcntl(leased, F_GETLEASE) == F_UNLCK, c.breaks) << std::hex << c.access;
+        CfCloseHandle(oplock);
+    }
+}
+
+TEST_F(CloudFilesPlaceholder, DehydrationThatFreesNothingLeavesThePlaceholderHydrated) {
+    ASSERT_EQ(localPlaceholder(root + "/stuck.bin", std::string(8192, 's')), S_OK);
+    // An immutable file can be neither opened for writing nor punched.
+    int fd = ::open((root + "/stuck.bin").c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    int flags = 0;
+    ASSERT_EQ(::ioctl(fd, FS_IOC_GETFLAGS, &flags), 0);
+    flags |= FS_IMMUTABLE_FL;
+    if (::ioctl(fd, FS_IOC_SETFLAGS, &flags) != 0) {
+        ::close(fd);
+        GTEST_SKIP() << "this file system keeps no immutable flag";
+    }
+    {
+        Handle handle(root + "/stuck.bin", GENERIC_READ);
+        EXPECT_NE(updateFlags(handle.get(), CF_UPDATE_FLAG_DEHYDRATE), S_OK);
+    }
+    flags &= ~FS_IMMUTABLE_FL;
+    ::ioctl(fd, FS_IOC_SETFLAGS, &flags);
+    ::close(fd);
+    EXPECT_FALSE(attributesOf(root + "/stuck.bin") & FILE_ATTRIBUTE_OFFLINE);
+    EXPECT_EQ(readFile(root + "/stuck.bin"), std::string(8192, 's'));
 }
 
 TEST_F(CloudFilesPlaceholder, OplockOpenIsRefusedWhileAnotherProcessHasTheFileOpen) {
