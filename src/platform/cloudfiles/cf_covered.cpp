@@ -70,7 +70,8 @@ std::string currentPathOf(int fd) {
 }  // namespace
 
 std::string directPath(const std::string& path) {
-    if (path.rfind(kProcFd, 0) == 0) return path;
+    // Most paths lie on no filter mount; they cost one statfs and no store query.
+    if (path.rfind(kProcFd, 0) == 0 || !onFilterMount(path, -1)) return path;
     auto store = CfStore::current();
     if (!store) return path;
     auto root = store->rootContaining(path);

@@ -8,6 +8,7 @@
 #include <optional>
 
 #include "cf_errors.h"
+#include "cf_filter_service.h"
 
 namespace nimbrel::platform::cf {
 
@@ -76,6 +77,8 @@ HRESULT dehydrate(CfStore& store, const Item& item, const std::vector<CF_FILE_RA
             return true;
         });
     }
+    // Readers through the filter mount must not go on with the pages their kernel still caches.
+    if (punched) filterServiceCommand("changed " + item.path);
     return result;
 }
 

@@ -6,6 +6,7 @@
 //   sync             mount every registered root not yet mounted, unmount roots no longer registered
 //   unmount ROOT     unmount one root (before it is unregistered)
 //   covered ROOT     the descriptor of the folder under the mount, passed with the answer
+//   changed PATH     the data of PATH changed below the mount: drop what the kernel caches of it
 //   stop             unmount everything and end
 // NIMBREL_CFD names the executable ("off": never start it); by default it sits beside this library.
 

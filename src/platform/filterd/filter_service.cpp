@@ -9,6 +9,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -115,6 +116,11 @@ void FilterService::handle(int client) {
     } else if (command == "covered") {
         auto found = mounts_.find(argument);
         reply(client, found != mounts_.end(), found != mounts_.end() ? found->second->covered() : -1);
+    } else if (command == "changed") {
+        auto found = std::find_if(mounts_.begin(), mounts_.end(),
+                                  [&](const auto& mount) { return isSameOrBelow(argument, mount.first); });
+        if (found != mounts_.end()) found->second->invalidate(argument);
+        reply(client, found != mounts_.end());
     } else if (command == "stop") {
         mounts_.clear();
         stopping_ = true;

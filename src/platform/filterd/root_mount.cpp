@@ -76,6 +76,10 @@ std::unique_ptr<RootMount> RootMount::mount(const std::string& rootPath) {
     return mount;
 }
 
+void RootMount::invalidate(const std::string& hostPath) {
+    if (fuse_) fuse_invalidate_path(fuse_, hostPath == rootPath_ ? "/" : hostPath.substr(rootPath_.size()).c_str());
+}
+
 RootMount::~RootMount() {
     if (fuse_) {
         fuse_exit(fuse_);

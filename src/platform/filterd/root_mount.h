@@ -24,6 +24,8 @@ public:
     const std::string& rootPath() const { return rootPath_; }
     int covered() const { return covered_; }
     const PlaceholderGate& gate() const { return gate_; }
+    // Makes the kernel forget the cached pages and attributes of `hostPath` (below the root).
+    void invalidate(const std::string& hostPath);
 
 private:
     RootMount(std::string rootPath, int covered);
