@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdio>
 
+#include "cf_covered.h"
 #include "cf_dehydrate.h"
 #include "cf_errors.h"
 #include "cf_item.h"
@@ -49,8 +50,10 @@ HRESULT applyBasicInfo(const std::string& accessPath, const std::string& hostPat
     return S_OK;
 }
 
+// `folder` is where `base` is reached directly: under a filter mount, the covered folder, where the
+// new item gets its own device and inode and its token.
 HRESULT createOne(cf::CfStore& store, const cf::SyncRootRecord& root, const std::string& base,
-                  CF_PLACEHOLDER_CREATE_INFO& entry) {
+                  const std::string& folder, CF_PLACEHOLDER_CREATE_INFO& entry) {
     if (!entry.RelativeFileName || !*entry.RelativeFileName) return cf::hrWin32(ERROR_INVALID_NAME);
     const std::wstring name(entry.RelativeFileName);
     if (name.find_first_of(L"\\/") != std::wstring::npos || name == L"." || name == L"..") {
@@ -61,7 +64,7 @@ HRESULT createOne(cf::CfStore& store, const cf::SyncRootRecord& root, const std:
         (!isDirectory && entry.FileIdentityLength == 0) || entry.FsMetadata.FileSize.QuadPart < 0) {
         return E_INVALIDARG;
     }
-    const std::string target = base + "/" + toUtf8(name);
+    const std::string target = folder + "/" + toUtf8(name);
     struct stat existing {};
     if (::lstat(target.c_str(), &existing) == 0) return cf::hrWin32(ERROR_ALREADY_EXISTS);
 
@@ -69,7 +72,7 @@ HRESULT createOne(cf::CfStore& store, const cf::SyncRootRecord& root, const std:
     // not yet a placeholder. The record is made from what is known here: the item is new, so
     // nothing about it needs to be looked up again.
     const std::string token = cf::newToken();
-    const std::string temporary = base + "/.~cf-" + token;
+    const std::string temporary = folder + "/.~cf-" + token;
     struct stat created {};
     if (isDirectory) {
         if (::mkdir(temporary.c_str(), 0777) != 0) return cf::hrFromErrno(errno);
@@ -128,7 +131,7 @@ HRESULT createOne(cf::CfStore& store, const cf::SyncRootRecord& root, const std:
         return error == EEXIST ? cf::hrWin32(ERROR_ALREADY_EXISTS) : cf::hrFromErrno(error);
     }
     if (entry.FsMetadata.BasicInfo.FileAttributes & kStoredAttributes) {
-        const std::wstring windowsPath = toWindowsPath(target);
+        const std::wstring windowsPath = toWindowsPath(base + "/" + toUtf8(name));
         SetFileAttributesW(windowsPath.c_str(), entry.FsMetadata.BasicInfo.FileAttributes & kStoredAttributes);
     }
     entry.CreateUsn = record.usn;
@@ -157,11 +160,12 @@ extern "C" HRESULT CfCreatePlaceholders(LPCWSTR BaseDirectoryPath, CF_PLACEHOLDE
     if (root->hydration.Primary == CF_HYDRATION_POLICY_ALWAYS_FULL) return cf::hrWin32(ERROR_CLOUD_FILE_NOT_SUPPORTED);
 
     HRESULT first = S_OK;
+    const std::string folder = cf::directPath(base);
     // One commit for the whole batch; an entry that fails has already undone its own record.
     const bool stored = store->inTransaction([&] {
         for (DWORD i = 0; i < PlaceholderCount; ++i) {
             auto& entry = PlaceholderArray[i];
-            entry.Result = createOne(*store, *root, base, entry);
+            entry.Result = createOne(*store, *root, base, folder, entry);
             if (EntriesProcessed) *EntriesProcessed = i + 1;
             if (FAILED(entry.Result)) {
                 if (SUCCEEDED(first)) first = entry.Result;
