@@ -128,6 +128,18 @@ private:
     // Passes a body's "syncRuntimeState", when there is one, to updateSyncRuntimeState.
     void takeRuntimeState(const rapidjson::Document& body, const char* source);
 
+    // Keep on device, update file, free up space and the sync-to-local pin state of a tree.
+    int onIpcKeepOnDevice(const std::string& ipcName, const std::wstring& body, const std::wstring& request);
+    int onIpcUpdateFile(const std::string& ipcName, const std::wstring& body, const std::wstring& request);
+    int onIpcFreeUpSpace(const std::string& ipcName, const std::wstring& body, const std::wstring& request);
+    int onSetSyncToLocalPinState(const std::string& ipcName, const std::wstring& body, const std::wstring& request);
+    // Parses a body that must be a JSON object; anything else is logged under `handler` and
+    // answered with errorCode "301" and `summary`.
+    bool parseItemBody(const char* handler, const std::string& ipcName, const std::wstring& body,
+                       rapidjson::Document& parsed, const char* summary);
+    // Answers a parsed body whose members have the wrong types as one that does not parse; 301.
+    int refuseItemBody(const char* handler, const std::string& ipcName, const std::wstring& body, const char* summary);
+
     // Projection commands.
     int onIpcpushFileSystem(const std::string& ipcName, const std::wstring& body, const std::wstring& request);
     int onIpcpushFileAdd(const std::string& ipcName, const std::wstring& body, const std::wstring& request);

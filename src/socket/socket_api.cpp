@@ -39,6 +39,8 @@ SocketApi::SocketApi() {
     if (!listener_.create()) std::cout << "#socket create error = " << WSAGetLastError() << std::endl;
 
     commands_["checkOnline"] = &SocketApi::onIpcCheckOnline;
+    commands_["getContextMenu"] = &SocketApi::onIpcGetContextMenu;
+    commands_["runContextMenu"] = &SocketApi::onIpcRunContextMenu;
 
     extractCertificate();
 
@@ -103,14 +105,14 @@ void SocketApi::serveConnection(TcpSocket client) {
     }
     const std::size_t separator = body.find(kRequestSeparator);
     if (separator == std::string::npos) {
-        replyUnknownCommand(client, "unkown cmd, not process: " + body);
+        replyFailure(client, "-1", "unkown cmd, not process: " + body);
     } else if (separator == 0) {
-        replyUnknownCommand(client, "unkown cmd, cmd isEmpty: " + body);
+        replyFailure(client, "-1", "unkown cmd, cmd isEmpty: " + body);
     } else {
         const std::string command = body.substr(0, separator);
         auto handler = commands_.find(command);
         if (handler == commands_.end()) {
-            replyUnknownCommand(client, "unkown cmd, not found ipc_command: " + body);
+            replyFailure(client, "-1", "unkown cmd, not found ipc_command: " + body);
         } else {
             (this->*handler->second)(client, command, body.substr(separator + 2));
         }
@@ -118,16 +120,27 @@ void SocketApi::serveConnection(TcpSocket client) {
     client.close();
 }
 
-void SocketApi::replyUnknownCommand(TcpSocket& client, const std::string& summary) {
+int SocketApi::replySuccess(TcpSocket& client, rapidjson::Document& document) {
+    std::string reply;
+    onIpcReturnSuccess(document, reply);
+    const std::string logged = loggedText(reply);
+    std::cout << "onchannel = " << client.handle() << ":" << client.peerPort() << ", response = " << logged
+              << std::endl;
+    LOG_INFO << "onchannel = " << static_cast<unsigned long long>(client.handle()) << ":" << client.peerPort()
+             << ", response = " << logged;
+    return writeFrame(client, reply);
+}
+
+int SocketApi::replyFailure(TcpSocket& client, const std::string& errorCode, const std::string& summary) {
     rapidjson::Document document(rapidjson::kObjectType);
     std::string reply;
-    onIpcReturnFailure(ReplyEnvelope::kFailure, "-1", summary, reply, document);
+    onIpcReturnFailure(ReplyEnvelope::kFailure, errorCode, summary, reply, document);
     const std::string logged = loggedText(reply);
     std::cout << "onchannel = " << client.handle() << ":" << client.peerPort() << ", response = " << logged
               << std::endl;
     LOG_WARN << "onchannel = " << static_cast<unsigned long long>(client.handle()) << ":" << client.peerPort()
              << ", response = " << logged;
-    writeFrame(client, reply);
+    return writeFrame(client, reply);
 }
 
 int SocketApi::onIpcCheckOnline(TcpSocket client, const std::string&, const std::string&) {

@@ -6,11 +6,16 @@
 
 #include <rapidjson/document.h>
 
+#include <QString>
+#include <QStringList>
 #include <map>
 #include <string>
+#include <vector>
 
 #include "ipc/reply_envelope.h"
 #include "socket/tcp_socket.h"
+
+struct ClientFileInfo;
 
 class SocketApi {
 public:
@@ -27,6 +32,15 @@ public:
     int onIpcReturnFailure(const std::string& code, const std::string& errorCode, const std::string& summary,
                            std::string& out, rapidjson::Document& document);
 
+    // True when a process with that executable file name runs (the name compared ignoring case).
+    static bool isProcessRunning(const QString& executableName);
+    // Appends `path` and, when it is a folder, every folder and file below it.
+    static void directory2Filelist(const QString& path, QStringList& list);
+    // The local work of AlwaysKeepDevice, FreeUpSpace and OnlyOnline, after the reply has gone.
+    static void runContextMenuAsync(const std::string& menuCommand, const QStringList& paths);
+    // Unpins and dehydrates one item the client knows; true when it goes into the release request.
+    static bool canReleaseItem(const ClientFileInfo& record);
+
     // Where the host executable's certificate and key were written at start.
     const std::string& certificatePath() const { return certificatePath_; }
     const std::string& keyPath() const { return keyPath_; }
@@ -42,9 +56,20 @@ private:
     // Serves until the process ends.
     void acceptLoop();
     void serveConnection(TcpSocket client);
-    void replyUnknownCommand(TcpSocket& client, const std::string& summary);
 
     int onIpcCheckOnline(TcpSocket client, const std::string& command, const std::string& arguments);
+    int onIpcGetContextMenu(TcpSocket client, const std::string& command, const std::string& arguments);
+    int onIpcRunContextMenu(TcpSocket client, const std::string& command, const std::string& arguments);
+
+    // Parses the arguments of a menu command and reads its "files"; a text that does not parse, or
+    // whose "files" is not an array of strings, is answered with errorCode "301" and false.
+    bool parseMenuArguments(TcpSocket& client, const std::string& arguments, rapidjson::Document& parsed,
+                            QStringList& files);
+    // Send a reply, logged with the connection it goes out on.
+    int replySuccess(TcpSocket& client, rapidjson::Document& document);
+    int replyFailure(TcpSocket& client, const std::string& errorCode, const std::string& summary);
+    int syncDiskMenu(TcpSocket& client, const QStringList& files);
+    int mountMenu(TcpSocket& client, const QStringList& files);
 
     std::string certificatePath_;
     std::string keyPath_;

@@ -1,8 +1,8 @@
 # The IPC channel between a server and nimbrel-mainclient, both run as separate processes.
 nimbrel_test(e2e_ipc_tests
-  SOURCES e2e_processes.cpp ipc_session.cpp ipc_requests_test.cpp ipc_liveness_test.cpp
-  DEPS Qt5::Core)
-foreach(target nimbrel ipcmodule nimbrel-mainclient RoziDavidoVodido ZedoziZevoro)
+  SOURCES e2e_processes.cpp ipc_session.cpp ipc_requests_test.cpp ipc_liveness_test.cpp keep_device_test.cpp
+  DEPS nimbrel_platform Qt5::Core)
+foreach(target nimbrel ipcmodule nimbrel-mainclient nimbrel-cf RoziDavidoVodido ZedoziZevoro)
   if(TARGET ${target})
     add_dependencies(e2e_ipc_tests ${target})
   endif()

@@ -106,11 +106,11 @@ TEST_F(SocketServerTest, BothModesPublishTheirOwnLoopbackPortAndAnswerCheckOnlin
         EXPECT_EQ(reply.exitCode, 0) << reply.err;
         EXPECT_EQ(reply.out, "{\"code\":\"S_OK\"}\n");
 
-        auto unknown = menu(mode, {"getContextMenu", "{}"});
+        auto unknown = menu(mode, {"getcontextmenu", "{}"});
         EXPECT_EQ(unknown.exitCode, 0) << unknown.err;
         EXPECT_EQ(unknown.out,
                   "{\"code\":\"S_FAIL\",\"errorCode\":\"-1\",\"summary\":\"unkown cmd, not found ipc_command: "
-                  "getContextMenu\\r\\n{}\"}\n");
+                  "getcontextmenu\\r\\n{}\"}\n");
 
         EXPECT_TRUE(std::regex_search(server->out(), std::regex("socket = \\d+, bind port = " + std::to_string(port))))
             << server->out();

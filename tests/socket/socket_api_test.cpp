@@ -67,7 +67,7 @@ TEST_F(SocketApiTest, CheckOnlineIsAnsweredAndRequestsWithoutAKnownCommandGetFai
               R"({"code":"S_FAIL","errorCode":"-1","summary":"unkown cmd, not found ipc_command: CheckOnline\r\n{}"})");
 
     std::regex logged(
-        R"(^\[socket_api\.cpp:\d+\] SocketApi::replyUnknownCommand onchannel = \d+:\d+, response = \{"code":"S_FAIL","errorCode":"-1","summary":"unkown cmd, not process: checkOnline"\}$)");
+        R"(^\[socket_api\.cpp:\d+\] SocketApi::replyFailure onchannel = \d+:\d+, response = \{"code":"S_FAIL","errorCode":"-1","summary":"unkown cmd, not process: checkOnline"\}$)");
     bool found = false;
     for (const auto& line : capture.lines()) found = found || (line.level == 3 && std::regex_match(line.text, logged));
     EXPECT_TRUE(found);
