@@ -4,6 +4,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <string>
@@ -29,6 +30,8 @@ public:
         // A registered root would get a filter service and a FUSE mount that outlive the test; the
         // tests of the filter itself turn it on and take it down.
         setenv("NIMBREL_CFD", "off", 1);
+        // A service a test does start ends with the test's process, even a killed one.
+        setenv("NIMBREL_CFD_OWNER", std::to_string(getpid()).c_str(), 1);
     }
 
     void OnTestEnd(const testing::TestInfo& info) override {

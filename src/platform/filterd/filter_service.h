@@ -1,7 +1,8 @@
 #pragma once
 // The filter service of one runtime folder and platform home: holds the service lock, keeps a
 // RootMount for every registered sync root, and answers the control socket (see cf_filter_service.h)
-// until it is told to stop or gets SIGTERM/SIGINT, when it unmounts everything.
+// until it is told to stop, gets SIGTERM/SIGINT or its owner process (NIMBREL_CFD_OWNER, set by
+// test runs) ends, when it unmounts everything.
 
 #include <map>
 #include <memory>

@@ -183,6 +183,17 @@ TEST_F(FilterMount, AKilledServiceIsRemountedByTheNextStartWithNothingLost) {
     EXPECT_TRUE(readFile(root + "/keep.bin") == content);
 }
 
+TEST_F(FilterMount, TheEndOfItsOwnerStopsTheServiceAndTakesItsMountsAway) {
+    ASSERT_TRUE(nimbrel::platform::cf::filterServiceCommand("stop"));
+    ASSERT_TRUE(waitUntil([&] { return !isMounted(root); }));
+    ChildProcess owner("/bin/sleep", {"600"});
+    ::setenv("NIMBREL_CFD_OWNER", std::to_string(owner.pid()).c_str(), 1);
+    ASSERT_TRUE(nimbrel::platform::cf::ensureFilterService());
+    ASSERT_TRUE(waitUntil([&] { return isMounted(root); }));
+    owner.signal(SIGKILL);
+    EXPECT_TRUE(waitUntil([&] { return !isMounted(root) && nimbrel::platform::cf::filterServicePid() == 0; }));
+}
+
 TEST_F(FilterMount, UnregisteringTheRootUnmountsIt) {
     ASSERT_EQ(localPlaceholder(root + "/kept.txt", "kept"), S_OK);
     ASSERT_EQ(CfUnregisterSyncRoot(wide(root).c_str()), S_OK);
