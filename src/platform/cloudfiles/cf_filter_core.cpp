@@ -1,6 +1,7 @@
 #include "cf_filter_core.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -81,6 +82,7 @@ struct FilterCore::FileState {
     std::string path;
     std::uint64_t inode = 0;
     std::int64_t size = 0;
+    struct timespec times[2] = {};  // access and write time the placeholder had before its data came
     int fd = -1;
     RangeSet received;
     std::set<std::int64_t> pending;  // transfer keys of the unfinished requests for this file
@@ -208,6 +210,8 @@ NTSTATUS FilterCore::requestData(const std::string& hostPath, std::int64_t offse
         file->path = item->path;
         file->inode = item->st.st_ino;
         file->size = size;
+        file->times[0] = item->st.st_atim;
+        file->times[1] = item->st.st_mtim;
         file->fd = openForWriting(item->path);
         if (file->fd < 0) {
             files_.erase(item->record->token);
@@ -356,6 +360,8 @@ HRESULT FilterCore::transferData(CF_TRANSFER_KEY transferKey, NTSTATUS completio
         if (n <= 0) return hrFromErrno(n < 0 ? errno : ENOSPC);
         written += n;
     }
+    // Data coming from the cloud is no change of the file: it keeps the times it had.
+    ::futimens(file->fd, file->times);
     lock.lock();
     file->received.add(offset, offset + count);
     completeCoveredLocked(*file);

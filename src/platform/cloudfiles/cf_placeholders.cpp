@@ -11,6 +11,7 @@
 #include "cf_covered.h"
 #include "cf_dehydrate.h"
 #include "cf_errors.h"
+#include "cf_filter_service.h"
 #include "cf_item.h"
 #include "platform/fault_injection.h"
 #include "platform/kernel_object.h"
@@ -307,6 +308,10 @@ extern "C" HRESULT CfUpdatePlaceholder(HANDLE FileHandle, const CF_FS_METADATA* 
     if (dehydrating) {
         ::fstatat(AT_FDCWD, item->access.c_str(), &item->st, 0);
         if (HRESULT hr = cf::dehydrate(*store, *item, ranges, {}); FAILED(hr)) return hr;
+    } else if (FsMetadata) {
+        // Readers through the filter mount see the new size and times at once, not what their
+        // kernel cached a moment ago.
+        cf::filterServiceCommand("changed " + item->path);
     }
     if (UpdateUsn) {
         auto updated = store->placeholder(record.token);

@@ -108,7 +108,7 @@ TEST_F(FilterMount, ListingAndStatusQueriesHydrateNothing) {
     EXPECT_FALSE(hydrated("f7"));
 }
 
-TEST_F(FilterMount, ReadersSeeADehydrationAtOnce) {
+TEST_F(FilterMount, ReadersSeeTheProvidersChangesAtOnce) {
     const std::string content = cloudFile("d.bin", 40000);
     auto provider = startProvider("serve", "65536");
     ASSERT_TRUE(shell("cat " + root + "/d.bin").out == content);
@@ -123,6 +123,18 @@ TEST_F(FilterMount, ReadersSeeADehydrationAtOnce) {
         const std::string out = provider->out();
         return out.find("served d.bin") != out.rfind("served d.bin");
     })) << provider->out();
+    // New metadata from the cloud replaces what the kernel cached a moment ago.
+    ASSERT_EQ(shell("stat -c '%s %Y' " + root + "/d.bin").out, "40000 1555526400\n");
+    CF_FS_METADATA metadata{};
+    metadata.FileSize.QuadPart = 30000;
+    metadata.BasicInfo.LastWriteTime.QuadPart = 133000000000000000LL;
+    {
+        Handle handle(root + "/d.bin", GENERIC_READ | GENERIC_WRITE);
+        ASSERT_EQ(
+            CfUpdatePlaceholder(handle.get(), &metadata, nullptr, 0, nullptr, 0, CF_UPDATE_FLAG_NONE, nullptr, nullptr),
+            S_OK);
+    }
+    EXPECT_EQ(shell("stat -c '%s %Y' " + root + "/d.bin").out, "30000 1655526400\n");
 }
 
 TEST_F(FilterMount, WithoutProviderReadsFailAndDehydratedFilesStayDehydrated) {
