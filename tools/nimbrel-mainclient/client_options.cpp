@@ -1,5 +1,7 @@
 #include "client_options.h"
 
+#include <QFileInfo>
+#include <QString>
 #include <cstdint>
 #include <cstdlib>
 #include <vector>
@@ -34,8 +36,10 @@ const char* clientUsage() {
            "                          [--status N] [--reason N] [--no-runtime-state]\n"
            "       nimbrel-mainclient --mode N serve [--logged-out] [--no-context-menu] [--status N]\n"
            "                          [--reason N] [--no-runtime-state] [--silent]\n"
-           "                          [--cloud DIR [--mount PATH] [--rate BYTES_PER_S] [--fail-after BYTES]\n"
-           "                           [--wrong-size] [--refuse-metadata] [--answer-delay MS]]\n"
+           "                          [--cloud DIR [--mount PATH [--poll-ms N]] [--rate BYTES_PER_S]\n"
+           "                           [--fail-after BYTES] [--wrong-size] [--refuse-metadata] [--answer-delay MS]]\n"
+           "  With --cloud the client serves DIR's files; with --mount too it mounts PATH and pushes DIR's\n"
+           "  tree into it, then every change it sees (polled every N ms, 1000 by default).\n"
            "  N is 0 (mounted cloud space) or 1 (sync disk).\n";
 }
 
@@ -66,7 +70,14 @@ bool parseClientOptions(int argc, char** argv, ClientOptions& options, std::stri
         } else if (arg == "--silent") {
             options.silent = true;
         } else if ((arg == "--cloud" || arg == "--mount") && i + 1 < args.size()) {
-            (arg == "--cloud" ? options.cloudDir : options.mountPath) = args[++i];
+            // The server runs in another folder: a relative path means the user's own.
+            const std::string path = QFileInfo(QString::fromStdString(args[++i])).absoluteFilePath().toStdString();
+            (arg == "--cloud" ? options.cloudDir : options.mountPath) = path;
+        } else if (arg == "--poll-ms") {
+            if (!next(options.pollMs) || options.pollMs <= 0) {
+                error = "--poll-ms needs a positive number";
+                return false;
+            }
         } else if (arg == "--rate" || arg == "--fail-after") {
             auto& value =
                 arg == "--rate" ? options.misbehaviour.rateBytesPerSecond : options.misbehaviour.failAfterBytes;
@@ -106,7 +117,13 @@ bool parseClientOptions(int argc, char** argv, ClientOptions& options, std::stri
         return true;
     }
     if (options.action == "mount" || options.action == "unmount") return parseMountAction(positional, options, error);
-    if (options.action == "serve" && positional.size() == 1) return true;
+    if (options.action == "serve" && positional.size() == 1) {
+        if (options.cloudDir.empty() && !options.mountPath.empty()) {
+            error = "--mount needs --cloud";
+            return false;
+        }
+        return true;
+    }
     error = "unknown action " + options.action;
     return false;
 }

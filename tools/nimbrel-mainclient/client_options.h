@@ -19,10 +19,11 @@ struct ClientOptions {
     int reason = 0;
     // serve: log requests but never answer them.
     bool silent = false;
-    // serve: the cloud folder whose files are served, the mounted folder its placeholders are in,
-    // and how the content server misbehaves.
+    // serve: the cloud folder whose files are served, the mounted folder its tree is pushed into
+    // (polled for changes every `pollMs`), and how the content server misbehaves.
     std::string cloudDir;
     std::string mountPath;
+    int pollMs = 1000;
     ContentMisbehaviour misbehaviour;
 };
 

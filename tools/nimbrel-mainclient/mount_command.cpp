@@ -6,8 +6,6 @@
 #include <QFileInfo>
 #include <QString>
 
-namespace {
-
 std::string mountBody(const std::string& path, const ClientOptions& options) {
     rapidjson::StringBuffer buffer;
     rapidjson::Writer<rapidjson::StringBuffer> writer(buffer);
@@ -30,8 +28,6 @@ std::string mountBody(const std::string& path, const ClientOptions& options) {
     writer.EndObject();
     return buffer.GetString();
 }
-
-}  // namespace
 
 bool parseMountAction(const std::vector<std::string>& positional, ClientOptions& options, std::string& error) {
     if (positional.size() != 2) {

@@ -7,6 +7,10 @@
 
 #include "client_options.h"
 
+// The body of a "mountMirror" or "unmountMirror" request for `path`, with the runtime state of the
+// command line.
+std::string mountBody(const std::string& path, const ClientOptions& options);
+
 // Turns the positional words of a mount or unmount into a "mountMirror" or "unmountMirror"
 // request to send. False with `error` set when the words do not fit.
 bool parseMountAction(const std::vector<std::string>& positional, ClientOptions& options, std::string& error);

@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "client_receiver.h"
+#include "cloud_serve.h"
 #include "host/sync_virtual_config.h"
 #include "ipc_module_loader.h"
 
@@ -33,5 +34,6 @@ int runServe(const ClientOptions& options, CSyncVirtualConfig& config) {
     const std::string send = config.pluginServiceChannel().toStdString();
     channel->start(receive.c_str(), send.c_str());
     receiver.log("serving mode " + std::to_string(options.mode) + " on " + receive);
+    if (!options.mountPath.empty()) return runCloudServe(channel, options, config, receiver);
     for (;;) std::this_thread::sleep_for(std::chrono::hours(1));
 }

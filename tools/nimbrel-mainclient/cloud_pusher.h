@@ -1,0 +1,40 @@
+#pragma once
+// Plays the main client's half of the projection for the reference cloud: mounts the mirror,
+// pushes the whole tree in "pushFileSystem" batches (files online-only), then pushes every change
+// it finds in the cloud folder as "pushFileAdd".
+
+#include <QString>
+#include <functional>
+#include <map>
+#include <string>
+
+#include "client_options.h"
+#include "cloud_tree.h"
+#include "suite/ipcmodule/ipc_interface.h"
+
+class CloudPusher {
+public:
+    // Small enough that a batch is answered well within the channel's time-out on a slow disk.
+    static constexpr int kBatchSize = 100;
+
+    CloudPusher(IIpcInterface* channel, const ClientOptions& options, std::function<void(const std::string&)> log);
+
+    // Sends "mountMirror" for the mount folder; false when the server refused it.
+    bool mount();
+    // Pushes every item of the cloud and reports the count and the time it took; false when a
+    // batch was not answered.
+    bool pushTree();
+    // Compares the cloud with what was pushed last and pushes the differences.
+    void pushChanges();
+
+private:
+    bool request(const std::string& command, const std::string& body, std::string& reply);
+    std::string record(const CloudItem& item, bool withFileName) const;
+    QString localPath(const QString& relativePath) const;
+
+    IIpcInterface* channel_;
+    ClientOptions options_;
+    std::function<void(const std::string&)> log_;
+    CloudTree tree_;
+    std::map<QString, CloudItem> pushed_;
+};
