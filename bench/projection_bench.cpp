@@ -1,0 +1,203 @@
+// Projection speed and size, release build. In one run:
+//  - the floor: 100 000 sparse files with one small extended attribute each, created directly in
+//    1 000 folders (what any projection must at least do);
+//  - pushFileSystem of 100 000 new files in 1 000 folders, in batches of 1 000, through the real
+//    channel into a mounted root;
+//  - pushFileAdd of 8 192 complete local files, then of the same 8 192 again: the Cloud Files calls
+//    of the second pass, both rates and the handler time per duplicate;
+//  - the process's resident memory afterwards (server and this small client share the process).
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <stdlib.h>
+#include <sys/prctl.h>
+#include <sys/stat.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+#include <QString>
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "host/sync_virtual_config.h"
+#include "ipc/mirror_dedup_guard.h"
+#include "ipc/service_ipc_manager.h"
+#include "platform/fault_injection.h"
+#include "suite/ipcmodule/ipc_interface.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr int kFolders = 1000;
+constexpr int kFilesPerFolder = 100;
+constexpr int kBatch = 1000;
+constexpr int kAddItems = 8192;
+const char* const kMutatingCalls[] = {"CfCreatePlaceholders", "CfConvertToPlaceholder", "CfUpdatePlaceholder",
+                                      "CfSetPinState", "CfSetInSyncState"};
+
+double secondsSince(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
+
+// Answers every request of the server with success, as a main client that is logged in.
+class BenchClient : public IRequestNotify {
+public:
+    int OnRequest(const char* ipcName, const std::wstring&) override {
+        return channel->reply(ipcName, L"{\"code\":\"S_OK\"}");
+    }
+    IIpcInterface* channel = nullptr;
+};
+
+std::string makeDir(const std::string& path) {
+    mkdir(path.c_str(), 0777);
+    return path;
+}
+
+double sparseFilesPerSecond(const std::string& folder) {
+    const auto start = Clock::now();
+    for (int d = 0; d < kFolders; ++d) {
+        const std::string dir = makeDir(folder + "/d" + std::to_string(d));
+        for (int f = 0; f < kFilesPerFolder; ++f) {
+            const std::string path = dir + "/f" + std::to_string(f) + ".bin";
+            int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+            if (fd < 0 || ftruncate(fd, 70000) != 0 || fsetxattr(fd, "user.bench", "0123456789abcdef", 16, 0) != 0) {
+                std::perror(path.c_str());
+                std::exit(1);
+            }
+            close(fd);
+        }
+    }
+    return kFolders * kFilesPerFolder / secondsSince(start);
+}
+
+std::string record(const std::string& folder, const std::string& name, const std::string& id, int type, long size) {
+    return "{\"id\":\"" + id + "\",\"filePath\":\"" + folder + "\",\"fileName\":\"" + name +
+           "\",\"type\":" + std::to_string(type) + ",\"isVirtual\":1,\"size\":" + std::to_string(size) +
+           ",\"lCreateTime\":1600000000,\"lUpdateTime\":1600000100,\"lAccessTime\":1600000200}";
+}
+
+std::wstring request(const std::string& command, const std::string& body) {
+    return QString::fromStdString(command + "\r\n" + body).toStdWString();
+}
+
+bool send(IIpcInterface* channel, const std::string& command, const std::string& body) {
+    std::wstring reply;
+    if (channel->request(request(command, body), reply) != kIpcRequestOk ||
+        reply.find(L"\"code\":\"S_OK\"") == std::wstring::npos) {
+        std::fprintf(stderr, "%s failed: %s\n", command.c_str(),
+                     QString::fromStdWString(reply).left(400).toUtf8().data());
+        return false;
+    }
+    return true;
+}
+
+int mutatingCalls() {
+    int total = 0;
+    for (const char* name : kMutatingCalls) total += nimbrel::platform::faults::callCount(name);
+    return total;
+}
+
+long residentKiB() {
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);) {
+        if (line.rfind("VmRSS:", 0) == 0) return std::stol(line.substr(6));
+    }
+    return -1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    char scratchTemplate[] = "/tmp/nimbrel-projection-bench-XXXXXX";
+    const std::string scratch = argc > 1 ? makeDir(argv[1]) : mkdtemp(scratchTemplate);
+    setenv("NIMBREL_PLATFORM_HOME", makeDir(scratch + "/home").c_str(), 1);
+    setenv("NIMBREL_RUNTIME_DIR", makeDir(scratch + "/run").c_str(), 1);
+    setenv("NIMBREL_IPC_TIMEOUT_MS", "600000", 1);
+    CSyncVirtualConfig* config = createSyncConfig(1);
+    prctl(PR_SET_NAME, config->clientAppName(false).toUtf8().constData(), 0, 0, 0);
+
+    static BenchClient client;
+    const std::string exeDir = [] {
+        char path[4096] = {};
+        readlink("/proc/self/exe", path, sizeof(path) - 1);
+        std::string text(path);
+        return text.substr(0, text.rfind('/'));
+    }();
+    void* module = dlopen((exeDir + "/libipcmodule.so").c_str(), RTLD_NOW);
+    if (!module) {
+        std::fprintf(stderr, "%s\n", dlerror());
+        return 1;
+    }
+    auto create = reinterpret_cast<CreateIpcInterfaceFn>(dlsym(module, "CreateIpcInterface"));
+    create(&client.channel, &client);
+    client.channel->start(config->servicePluginChannel().toStdString().c_str(),
+                          config->pluginServiceChannel().toStdString().c_str());
+    CServiceIpcManager& manager = CServiceIpcManager::instance();
+    manager.startIpcService();
+
+    const double floor = sparseFilesPerSecond(makeDir(scratch + "/floor"));
+    std::printf("floor: %d sparse files with one small extended attribute: %.0f files/s\n", kFolders * kFilesPerFolder,
+                floor);
+
+    const std::string root = makeDir(scratch + "/root");
+    if (!send(client.channel, "mountMirror", "{\"mountPath\":\"" + root + "\"}")) return 1;
+    std::string folders;
+    for (int d = 0; d < kFolders; ++d) {
+        folders += (d ? "," : "") + record(root, "d" + std::to_string(d), "d" + std::to_string(d), 2, 0);
+    }
+    if (!send(client.channel, "pushFileSystem", "{\"fileInfo\":[" + folders + "]}")) return 1;
+    const auto pushStart = Clock::now();
+    for (int first = 0; first < kFolders * kFilesPerFolder; first += kBatch) {
+        std::string body = "{\"fileInfo\":[";
+        for (int i = first; i < first + kBatch; ++i) {
+            const int d = i / kFilesPerFolder;
+            body += (i > first ? "," : "") + record(root + "/d" + std::to_string(d), "f" + std::to_string(i) + ".bin",
+                                                    "f" + std::to_string(i), 1, 70000);
+        }
+        if (!send(client.channel, "pushFileSystem", body + "]}")) return 1;
+    }
+    const double pushRate = kFolders * kFilesPerFolder / secondsSince(pushStart);
+    std::printf("pushFileSystem: %d new files in batches of %d: %.0f files/s; floor %.0f files/s; ratio %.3f\n",
+                kFolders * kFilesPerFolder, kBatch, pushRate, floor, pushRate / floor);
+
+    const std::string local = makeDir(root + "/local");
+    std::vector<std::string> adds;
+    for (int i = 0; i < kAddItems; ++i) {
+        const std::string path = local + "/l" + std::to_string(i) + ".txt";
+        std::ofstream(path) << "local content " << i;
+        struct stat st {};
+        stat(path.c_str(), &st);
+        adds.push_back("{\"id\":\"l" + std::to_string(i) + "\",\"filePath\":\"" + path +
+                       "\",\"type\":1,\"isVirtual\":0,\"status\":3,\"size\":" + std::to_string(st.st_size) +
+                       ",\"lCreateTime\":1600000000,\"lUpdateTime\":1600000100,\"lAccessTime\":1600000200}");
+    }
+    auto start = Clock::now();
+    for (const auto& body : adds) {
+        if (!send(client.channel, "pushFileAdd", body)) return 1;
+    }
+    const double firstRate = kAddItems / secondsSince(start);
+    nimbrel::platform::faults::resetCallCounts();
+    const std::uint64_t skippedBefore = manager.pushFileAddSkipped();
+    start = Clock::now();
+    for (const auto& body : adds) {
+        if (!send(client.channel, "pushFileAdd", body)) return 1;
+    }
+    const double secondRate = kAddItems / secondsSince(start);
+    const int calls = mutatingCalls();
+    const int reads = nimbrel::platform::faults::callCount("CfGetPlaceholderInfo");
+    // The handler alone, without the channel: its reply goes to a request nobody waits for.
+    start = Clock::now();
+    for (const auto& body : adds) manager.OnRequest("bench#handler", request("pushFileAdd", body));
+    const double handlerUs = secondsSince(start) * 1e6 / kAddItems;
+    std::printf(
+        "pushFileAdd: %d complete items, first pass %.0f items/s, second pass %.0f items/s, ratio %.2f; "
+        "second pass: %d Cloud Files changes, %d placeholder reads, %llu answered as duplicates; handler time "
+        "per duplicate %.1f us\n",
+        kAddItems, firstRate, secondRate, secondRate / firstRate, calls, reads,
+        static_cast<unsigned long long>(manager.pushFileAddSkipped() - skippedBefore), handlerUs);
+    std::printf("memory: %.1f MiB resident after %d projected items and %zu guard entries; bound 64 MiB; ratio %.2f\n",
+                residentKiB() / 1024.0, kFolders * (kFilesPerFolder + 1) + kAddItems,
+                MirrorDedupGuard::instance().size(), residentKiB() / 1024.0 / 64);
+    std::fflush(stdout);
+    _exit(0);
+}
