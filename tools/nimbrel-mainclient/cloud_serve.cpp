@@ -24,8 +24,8 @@ void requestStop(int) { g_stop = 1; }
 
 }  // namespace
 
-int runCloudServe(IIpcInterface* channel, const ClientOptions& options, CSyncVirtualConfig& config,
-                  ClientReceiver& receiver) {
+void runCloudServe(IIpcInterface* channel, const ClientOptions& options, CSyncVirtualConfig& config,
+                   ClientReceiver& receiver) {
     setenv("NIMBREL_IPC_TIMEOUT_MS", kPushTimeoutMs, 0);
     std::signal(SIGTERM, requestStop);
     std::signal(SIGINT, requestStop);
@@ -46,5 +46,7 @@ int runCloudServe(IIpcInterface* channel, const ClientOptions& options, CSyncVir
     }
     if (login) login->close();
     log("stopped");
-    return 0;
+    // The channel's threads may still be answering the server: the process ends here, before any
+    // static object they use is destroyed.
+    std::_Exit(0);
 }

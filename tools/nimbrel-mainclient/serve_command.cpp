@@ -34,6 +34,6 @@ int runServe(const ClientOptions& options, CSyncVirtualConfig& config) {
     const std::string send = config.pluginServiceChannel().toStdString();
     channel->start(receive.c_str(), send.c_str());
     receiver.log("serving mode " + std::to_string(options.mode) + " on " + receive);
-    if (!options.mountPath.empty()) return runCloudServe(channel, options, config, receiver);
+    if (!options.mountPath.empty()) runCloudServe(channel, options, config, receiver);
     for (;;) std::this_thread::sleep_for(std::chrono::hours(1));
 }
