@@ -8,6 +8,7 @@
 #include "cfapi/hydration_source.h"
 #include "cfapi/transfer_support.h"
 #include "download/download_task_table.h"
+#include "platform/shlobj.h"
 #include "suite/logbridge/spdlog_bridge.h"
 
 using namespace cfapi_support;
@@ -161,4 +162,6 @@ void CALLBACK CfApiWrapper::OnNotifyFileOpenCompletion1(const CF_CALLBACK_INFO* 
     if (!placeholder || !needPin) return;
     const bool pinned = setPinState(path, PinState::AlwaysLocal, PinRecursionNone);
     LOG_INFO << "zero-size placeholder opened, set AlwaysLocal result =" << pinned << ", path =" << path;
+    // An empty file has nothing to fetch: this is how Explorer learns it is now on the device.
+    if (pinned) SHChangeNotify(SHCNE_UPDATEITEM, SHCNF_PATHW | SHCNF_FLUSHNOWAIT, path.toStdWString().c_str(), nullptr);
 }

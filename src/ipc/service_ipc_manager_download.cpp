@@ -13,6 +13,7 @@
 #include "ipc/download_stream.h"
 #include "ipc/ipc_text.h"
 #include "ipc/service_ipc_manager.h"
+#include "platform/shlobj.h"
 #include "suite/base/is_cloud_file.h"
 #include "suite/base/x_file_info.h"
 #include "suite/logbridge/spdlog_bridge.h"
@@ -72,6 +73,7 @@ void freePartialContentLater(const std::string& taskId, const QString& path) {
         CfApiWrapper::setPinState(path, PinState::OnlineOnly, PinRecursionNone);
         CfApiWrapper::dehydratePlaceholder(path, CXFileInfo(path).size(), QByteArray::fromStdString(taskId));
         LOG_INFO << "free up partial content done |filePath =" << path;
+        SHChangeNotify(SHCNE_UPDATEITEM, SHCNF_PATHW | SHCNF_FLUSHNOWAIT, path.toStdWString().c_str(), nullptr);
     }).detach();
 }
 

@@ -37,6 +37,7 @@ std::wstring ClientReceiver::answer(const std::string& command, const std::strin
     if (command == "getDownloadMetadata" && content_) return content_->metadataReply(body);
     rapidjson::Document document;
     std::wstring reply;
+    if (command == "pushOnline") ++announcements_;
     if (command == "pushOnline" || command == "hardLinkRepairStarted" || command == "hardLinkRepairFinished") {
         envelope_.returnSuccess(document, reply);
     } else {

@@ -1,6 +1,7 @@
 #pragma once
 // What the client answers to each request the server sends it.
 
+#include <atomic>
 #include <mutex>
 #include <string>
 
@@ -19,6 +20,8 @@ public:
 
     // One line on standard output, never interleaved with another thread's line.
     void log(const std::string& line);
+    // How many times a server announced itself ("pushOnline"): a new one means it started again.
+    int announcements() const { return announcements_; }
 
 private:
     std::wstring answer(const std::string& command, const std::string& body);
@@ -29,4 +32,5 @@ private:
     ContentServer* content_ = nullptr;
     ReplyEnvelope envelope_{"nimbrel-mainclient"};
     std::mutex outputMutex_;
+    std::atomic<int> announcements_{0};
 };

@@ -115,12 +115,18 @@ bool CloudPusher::pushTree() {
 
 void CloudPusher::pushChanges() {
     const std::map<QString, CloudItem> now = tree_.snapshot();
+    std::map<QString, CloudItem> next = now;
     std::string reply;
     for (const auto& [path, item] : now) {
         auto before = pushed_.find(path);
         if (before != pushed_.end() && before->second.sameContent(item)) continue;
         if (request("pushFileAdd", record(item, false), reply)) {
             log_("pushFileAdd " + path.toStdString() + " " + reply);
+        } else if (before != pushed_.end()) {
+            // Not delivered (the server may be starting again): the next poll pushes it again.
+            next[path] = before->second;
+        } else {
+            next.erase(path);
         }
     }
     // The client removes what left the cloud and has the parent folder refreshed.
@@ -136,5 +142,5 @@ void CloudPusher::pushChanges() {
             log_("pushFileAdd " + parent.toStdString() + " " + reply);
         }
     }
-    pushed_ = now;
+    pushed_ = std::move(next);
 }

@@ -1,5 +1,6 @@
 #include "cloud_serve.h"
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
@@ -38,10 +39,18 @@ void runCloudServe(IIpcInterface* channel, const ClientOptions& options, CSyncVi
         if (!login->open()) log("could not record the sync-disk login");
     }
     CloudPusher pusher(channel, options, log);
+    // The server announces itself once when it starts, possibly after this client's mount.
+    int announcements = std::max(1, receiver.announcements());
     const bool pushed = !g_stop && pusher.mount() && pusher.pushTree();
     if (!pushed) log("the cloud was not pushed");
     while (!g_stop) {
         std::this_thread::sleep_for(std::chrono::milliseconds(options.pollMs));
+        // A server that started again knows no mount until its main client tells it again.
+        if (receiver.announcements() > announcements && !g_stop) {
+            announcements = receiver.announcements();
+            log("the server started again");
+            pusher.mount();
+        }
         if (pushed && !g_stop) pusher.pushChanges();
     }
     if (login) login->close();
