@@ -69,12 +69,12 @@ rapidjson::Value text(const QString& value, rapidjson::Document::AllocatorType& 
 }
 
 template <std::size_t N>
-void addMenu(rapidjson::Document& document, const QString& title, const MenuEntry (&entries)[N],
-             const std::vector<const char*>& flags) {
+void addMenu(rapidjson::Document& document, const std::vector<std::wstring>& mountPaths, const QString& title,
+             const MenuEntry (&entries)[N], const std::vector<const char*>& flags) {
     auto& allocator = document.GetAllocator();
     rapidjson::Value var(rapidjson::kObjectType);
     rapidjson::Value roots(rapidjson::kArrayType);
-    for (const auto& path : CServiceIpcManager::instance().mountedPathsCopy()) {
+    for (const auto& path : mountPaths) {
         roots.PushBack(text(QString::fromStdWString(path), allocator), allocator);
     }
     var.AddMember("registerPath", roots, allocator);
@@ -132,7 +132,7 @@ int SocketApi::syncDiskMenu(TcpSocket& client, const QStringList& files) {
              << ", localCount =" << counts.local << ", historyCount =" << historyCount << ", freeFlag =" << flag(free)
              << ", keepFlag =" << flag(keep);
     rapidjson::Document document(rapidjson::kObjectType);
-    addMenu(document, "Veltrano", kSyncDiskEntries, {flag(keep), flag(free), flag(history)});
+    addMenu(document, state.mountedPaths, "Veltrano", kSyncDiskEntries, {flag(keep), flag(free), flag(history)});
     return replySuccess(client, document);
 }
 
@@ -152,7 +152,8 @@ int SocketApi::mountMenu(TcpSocket& client, const QStringList& files) {
     LOG_INFO << "mount context menu state summary file count =" << total << ", onlineOnlyCount =" << counts.onlineOnly
              << ", localCount =" << counts.local << ", freeFlag =" << flag(free) << ", keepFlag =" << flag(keep);
     rapidjson::Document document(rapidjson::kObjectType);
-    addMenu(document, QString::fromWCharArray(L"Calimbra挂载盘"), kMountEntries, {flag(keep), flag(free)});
+    addMenu(document, CServiceIpcManager::instance().mountedPathsCopy(), QString::fromWCharArray(L"Calimbra挂载盘"),
+            kMountEntries, {flag(keep), flag(free)});
     return replySuccess(client, document);
 }
 

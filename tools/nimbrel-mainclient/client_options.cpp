@@ -35,7 +35,7 @@ const char* clientUsage() {
            "       nimbrel-mainclient --mode N mount|unmount PATH [--logged-out] [--no-context-menu]\n"
            "                          [--status N] [--reason N] [--no-runtime-state]\n"
            "       nimbrel-mainclient --mode N serve [--logged-out] [--no-context-menu] [--status N]\n"
-           "                          [--reason N] [--no-runtime-state] [--silent]\n"
+           "                          [--reason N] [--no-runtime-state] [--no-desktop-app] [--silent]\n"
            "                          [--cloud DIR [--mount PATH [--poll-ms N]] [--rate BYTES_PER_S]\n"
            "                           [--fail-after BYTES] [--wrong-size] [--refuse-metadata] [--answer-delay MS]]\n"
            "  With --cloud the client serves DIR's files; with --mount too it mounts PATH and pushes DIR's\n"
@@ -67,6 +67,8 @@ bool parseClientOptions(int argc, char** argv, ClientOptions& options, std::stri
             options.contextMenuAllowed = false;
         } else if (arg == "--no-runtime-state") {
             options.withRuntimeState = false;
+        } else if (arg == "--no-desktop-app") {
+            options.desktopApp = false;
         } else if (arg == "--silent") {
             options.silent = true;
         } else if ((arg == "--cloud" || arg == "--mount") && i + 1 < args.size()) {

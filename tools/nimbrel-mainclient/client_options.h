@@ -15,6 +15,8 @@ struct ClientOptions {
     bool withRuntimeState = true;
     bool loggedIn = true;
     bool contextMenuAllowed = true;
+    // serve, sync disk: whether the suite's desktop application runs beside the client.
+    bool desktopApp = true;
     int status = 0;
     int reason = 0;
     // serve: log requests but never answer them.

@@ -7,6 +7,13 @@ namespace {
 
 std::string utf8(const std::wstring& text) { return QString::fromStdWString(text).toStdString(); }
 
+// A request or answer naming thousands of paths is shown by its start and its length.
+std::string shortened(const std::string& text) {
+    constexpr std::size_t kShown = 2000;
+    if (text.size() <= kShown) return text;
+    return text.substr(0, kShown) + "... (" + std::to_string(text.size()) + " bytes)";
+}
+
 }  // namespace
 
 ClientReceiver::ClientReceiver(const ClientOptions& options) : options_(options) {}
@@ -20,7 +27,7 @@ int ClientReceiver::OnRequest(const char* ipcName, const std::wstring& text) {
     const auto lineBreak = text.find(L"\r\n");
     const std::string command = utf8(text.substr(0, lineBreak));
     const std::string body = lineBreak == std::wstring::npos ? std::string() : utf8(text.substr(lineBreak + 2));
-    log("request " + command + " " + body);
+    log("request " + command + " " + shortened(body));
     if (options_.silent) return 0;
 
     const std::wstring reply = answer(command, body);
@@ -28,16 +35,17 @@ int ClientReceiver::OnRequest(const char* ipcName, const std::wstring& text) {
         log("reply " + command + " not delivered");
         return -1;
     }
-    log("answered " + command + " " + utf8(reply));
+    log("answered " + command + " " + shortened(utf8(reply)));
     return 0;
 }
 
 std::wstring ClientReceiver::answer(const std::string& command, const std::string& body) {
     if (command == "checkOnline") return checkOnlineReply();
     if (command == "getDownloadMetadata" && content_) return content_->metadataReply(body);
-    rapidjson::Document document;
     std::wstring reply;
     if (command == "pushOnline") ++announcements_;
+    if (menu_ && menu_->answer(command, body, reply)) return reply;
+    rapidjson::Document document;
     if (command == "pushOnline" || command == "hardLinkRepairStarted" || command == "hardLinkRepairFinished") {
         envelope_.returnSuccess(document, reply);
     } else {

@@ -8,6 +8,7 @@
 #include "client_options.h"
 #include "content_server.h"
 #include "ipc/reply_envelope.h"
+#include "menu_requests.h"
 #include "suite/ipcmodule/ipc_interface.h"
 
 class ClientReceiver : public IRequestNotify {
@@ -15,6 +16,8 @@ public:
     explicit ClientReceiver(const ClientOptions& options);
     void attach(IIpcInterface* channel) { channel_ = channel; }
     void attachContent(ContentServer* content) { content_ = content; }
+    void attachMenu(MenuRequests* menu) { menu_ = menu; }
+    MenuRequests* menu() const { return menu_; }
 
     int OnRequest(const char* ipcName, const std::wstring& text) override;
 
@@ -30,6 +33,7 @@ private:
     ClientOptions options_;
     IIpcInterface* channel_ = nullptr;
     ContentServer* content_ = nullptr;
+    MenuRequests* menu_ = nullptr;
     ReplyEnvelope envelope_{"nimbrel-mainclient"};
     std::mutex outputMutex_;
     std::atomic<int> announcements_{0};

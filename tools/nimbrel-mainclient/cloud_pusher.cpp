@@ -120,6 +120,7 @@ void CloudPusher::pushChanges() {
     for (const auto& [path, item] : now) {
         auto before = pushed_.find(path);
         if (before != pushed_.end() && before->second.sameContent(item)) continue;
+        if (before != pushed_.end() && !item.isFolder && updateContent_ && updateContent_(path)) continue;
         if (request("pushFileAdd", record(item, false), reply)) {
             log_("pushFileAdd " + path.toStdString() + " " + reply);
         } else if (before != pushed_.end()) {

@@ -26,6 +26,11 @@ public:
     bool pushTree();
     // Compares the cloud with what was pushed last and pushes the differences.
     void pushChanges();
+    // Offered every file whose content changed; true when it took the new content to the local
+    // copy itself, so that no new state is pushed for it.
+    void setContentUpdater(std::function<bool(const QString& relativePath)> updater) {
+        updateContent_ = std::move(updater);
+    }
 
 private:
     bool request(const std::string& command, const std::string& body, std::string& reply);
@@ -37,4 +42,5 @@ private:
     std::function<void(const std::string&)> log_;
     CloudTree tree_;
     std::map<QString, CloudItem> pushed_;
+    std::function<bool(const QString&)> updateContent_;
 };

@@ -41,6 +41,10 @@ void runCloudServe(IIpcInterface* channel, const ClientOptions& options, CSyncVi
     CloudPusher pusher(channel, options, log);
     // The server announces itself once when it starts, possibly after this client's mount.
     int announcements = std::max(1, receiver.announcements());
+    // A file kept on this device follows the cloud's content with "pushUpdateFile".
+    if (MenuRequests* menu = receiver.menu()) {
+        pusher.setContentUpdater([menu](const QString& path) { return menu->updateHydrated(path); });
+    }
     const bool pushed = !g_stop && pusher.mount() && pusher.pushTree();
     if (!pushed) log("the cloud was not pushed");
     while (!g_stop) {

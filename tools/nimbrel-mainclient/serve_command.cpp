@@ -7,10 +7,22 @@
 
 #include "client_receiver.h"
 #include "cloud_serve.h"
+#include "desktop_app.h"
 #include "host/sync_virtual_config.h"
 #include "ipc_module_loader.h"
 
+namespace {
+
+constexpr int kSyncDiskMode = 1;
+
+}  // namespace
+
 int runServe(const ClientOptions& options, CSyncVirtualConfig& config) {
+    // Before the channel's threads exist, so that the child starts from a quiet process.
+    if (options.mode == kSyncDiskMode && options.desktopApp && !startDesktopApp()) {
+        std::cerr << "nimbrel-mainclient: cannot start the desktop application" << std::endl;
+        return 1;
+    }
     static ClientReceiver receiver(options);
     std::string error;
     IIpcInterface* channel = createIpcChannel(&receiver, error);
@@ -19,6 +31,9 @@ int runServe(const ClientOptions& options, CSyncVirtualConfig& config) {
         return 1;
     }
     receiver.attach(channel);
+    static MenuRequests menu(options, [](const std::string& line) { receiver.log(line); });
+    menu.attach(channel);
+    receiver.attachMenu(&menu);
     std::unique_ptr<ContentServer> content;
     if (!options.cloudDir.empty()) {
         content = std::make_unique<ContentServer>(options.cloudDir, options.mountPath, options.misbehaviour);
