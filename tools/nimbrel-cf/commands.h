@@ -6,7 +6,7 @@
 
 namespace nimbrel::tools::cf {
 
-// JSON array with what Explorer would know of each item.
+// JSON array with what Explorer would know of each item; 1 when one of them does not exist.
 int infoCommand(const std::vector<std::string>& paths);
 // Acts as an application: opens the file and, with `read`, reads it whole (to `outPath` if given),
 // showing the provider's progress unless `quiet`.

@@ -3,6 +3,8 @@
 
 #include <cstdio>
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "cf_item.h"
 #include "commands.h"
@@ -67,7 +69,8 @@ void attributeNames(Writer& w, DWORD attributes) {
     w.EndArray();
 }
 
-void describe(Writer& w, pcf::CfStore& store, const std::string& argument) {
+// False when the item does not exist.
+bool describe(Writer& w, pcf::CfStore& store, const std::string& argument) {
     const std::string hostPath = nimbrel::platform::toHostPath(argument);
     w.StartObject();
     w.Key("path");
@@ -77,7 +80,7 @@ void describe(Writer& w, pcf::CfStore& store, const std::string& argument) {
     w.Bool(item.has_value());
     if (!item) {
         w.EndObject();
-        return;
+        return false;
     }
     DWORD tag = 0;
     const DWORD attributes = nimbrel::platform::combinedAttributes(item->st, item->path, -1, &tag);
@@ -123,6 +126,7 @@ void describe(Writer& w, pcf::CfStore& store, const std::string& argument) {
     w.Key("allocated");
     w.Int64(allocated);
     w.EndObject();
+    return true;
 }
 
 }  // namespace
@@ -136,10 +140,14 @@ int infoCommand(const std::vector<std::string>& paths) {
     rapidjson::StringBuffer buffer;
     Writer w(buffer);
     w.StartArray();
-    for (const auto& path : paths) describe(w, *store, path);
+    std::vector<std::string> missing;
+    for (const auto& path : paths) {
+        if (!describe(w, *store, path)) missing.push_back(path);
+    }
     w.EndArray();
     std::printf("%s\n", buffer.GetString());
-    return 0;
+    for (const auto& path : missing) std::fprintf(stderr, "nimbrel-cf: %s: no such file or folder\n", path.c_str());
+    return missing.empty() ? 0 : 1;
 }
 
 }  // namespace nimbrel::tools::cf

@@ -9,11 +9,12 @@ int main(int argc, char** argv) {
     Arguments arguments;
     switch (parseArguments(argc, argv, arguments)) {
         case ParseResult::InvalidSyntax:
-            std::cerr << "ERROR: Invalid syntax.\n" << usageText();
-            return 1;
+            std::cerr << "ERROR: Invalid syntax" << (arguments.rejected.empty() ? "" : " at " + arguments.rejected)
+                      << ". Type \"nimbrel-reg --help\" for usage.\n";
+            return 2;
         case ParseResult::InvalidKey:
-            std::cerr << "ERROR: Invalid key name.\n" << usageText();
-            return 1;
+            std::cerr << "ERROR: Invalid key name " << argv[2] << ". Type \"nimbrel-reg --help\" for usage.\n";
+            return 2;
         case ParseResult::Ok:
             break;
     }

@@ -36,7 +36,8 @@ std::optional<Operation> parseOperation(const std::wstring& word) {
     if (folded == L"QUERY") return Operation::Query;
     if (folded == L"ADD") return Operation::Add;
     if (folded == L"DELETE") return Operation::Delete;
-    if (folded == L"/?" || folded == L"-?" || folded == L"/HELP" || folded == L"--HELP") return Operation::Help;
+    if (folded == L"/?" || folded == L"-?" || folded == L"/HELP" || folded == L"--HELP" || folded == L"-H")
+        return Operation::Help;
     return std::nullopt;
 }
 
@@ -61,7 +62,10 @@ ParseResult parseArguments(int argc, char** argv, Arguments& arguments) {
     for (int i = 1; i < argc; ++i) words.push_back(platform::fromUtf8(argv[i]));
     if (words.empty()) return ParseResult::InvalidSyntax;
     auto operation = parseOperation(words[0]);
-    if (!operation) return ParseResult::InvalidSyntax;
+    if (!operation) {
+        arguments.rejected = argv[1];
+        return ParseResult::InvalidSyntax;
+    }
     arguments.operation = *operation;
     if (*operation == Operation::Help) return words.size() == 1 ? ParseResult::Ok : ParseResult::InvalidSyntax;
     if (words.size() < 2) return ParseResult::InvalidSyntax;
@@ -86,7 +90,10 @@ ParseResult parseArguments(int argc, char** argv, Arguments& arguments) {
             arguments.force = true;
         } else if (option == L"/T" && isAdd && hasNext) {
             auto type = parseTypeName(words[++i]);
-            if (!type) return ParseResult::InvalidSyntax;
+            if (!type) {
+                arguments.rejected = argv[i + 1];
+                return ParseResult::InvalidSyntax;
+            }
             arguments.type = *type;
         } else if (option == L"/D" && isAdd && hasNext) {
             arguments.data = words[++i];
@@ -95,6 +102,7 @@ ParseResult parseArguments(int argc, char** argv, Arguments& arguments) {
         } else if (option == L"/REG:64" && !arguments.view) {
             arguments.view = KEY_WOW64_64KEY;
         } else {
+            arguments.rejected = argv[i + 1];
             return ParseResult::InvalidSyntax;
         }
     }
@@ -104,6 +112,7 @@ ParseResult parseArguments(int argc, char** argv, Arguments& arguments) {
 
 const char* usageText() {
     return "Usage:\n"
+           "  nimbrel-reg --help | -h | /?\n"
            "  nimbrel-reg query KEY [/v NAME | /ve] [/s] [/reg:32 | /reg:64]\n"
            "  nimbrel-reg add KEY [/v NAME | /ve] [/t TYPE] [/d DATA] [/f] [/reg:32 | /reg:64]\n"
            "  nimbrel-reg delete KEY [/v NAME | /ve | /va] [/f] [/reg:32 | /reg:64]\n"

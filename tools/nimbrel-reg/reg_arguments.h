@@ -24,6 +24,7 @@ struct Arguments {
     DWORD type = REG_SZ;                // /t
     std::optional<std::wstring> data;   // /d
     REGSAM view = 0;                    // /reg:32, /reg:64
+    std::string rejected;               // the word that made the command line invalid, if one did
 };
 
 enum class ParseResult { Ok, InvalidSyntax, InvalidKey };

@@ -194,8 +194,9 @@ int runQuery(const Arguments& arguments) {
 int runAdd(const Arguments& arguments) {
     std::vector<BYTE> data;
     if (arguments.value && !parseData(arguments.type, arguments.data.value_or(L""), data)) {
-        std::cerr << "ERROR: Invalid syntax.\n" << usageText();
-        return 1;
+        std::cerr << "ERROR: Invalid syntax at " << toUtf8(arguments.data.value_or(L"")) << ", not data of type "
+                  << toUtf8(typeName(arguments.type)) << ". Type \"nimbrel-reg --help\" for usage.\n";
+        return 2;
     }
     KeyHandle key;
     LONG status =
@@ -242,7 +243,8 @@ int runDelete(const Arguments& arguments) {
         return succeed();
     }
     if (arguments.subKey.empty()) {
-        std::cerr << "ERROR: Invalid key name.\n" << usageText();
+        std::cerr << "ERROR: Invalid key name " << toUtf8(displayPath(arguments))
+                  << ": a root key cannot be deleted.\n";
         return 1;
     }
     if (!arguments.force && !confirm(L"Permanently delete the registry key " + displayPath(arguments))) return 1;

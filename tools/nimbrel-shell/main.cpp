@@ -25,30 +25,35 @@ struct Arguments {
     std::string path;
 };
 
-int usage() {
-    std::fprintf(stderr,
-                 "usage: nimbrel-shell watch [--since-start] [--json] [PATH]\n"
-                 "       nimbrel-shell log [--json] [PATH]\n");
-    return 2;
-}
+const char kUsage[] =
+    "usage: nimbrel-shell watch [--since-start] [--json] [PATH]   prints notifications as they arrive, until\n"
+    "                                                             Ctrl-C; --since-start from the journal's start\n"
+    "       nimbrel-shell log [--json] [PATH]                     prints what the journal holds\n"
+    "       nimbrel-shell --help | -h\n"
+    "PATH keeps the notifications about PATH and what is below it; --json prints one JSON object a line.\n";
 
-bool parse(int argc, char** argv, Arguments& arguments) {
-    if (argc < 2) return false;
+// An empty problem: the command line is usable.
+std::string parse(int argc, char** argv, Arguments& arguments) {
+    if (argc < 2) return "missing command";
     arguments.command = argv[1];
-    if (arguments.command != "watch" && arguments.command != "log") return false;
+    if (arguments.command != "watch" && arguments.command != "log") {
+        return (arguments.command[0] == '-' ? "unknown option " : "unknown command ") + arguments.command;
+    }
     for (int i = 2; i < argc; ++i) {
         const std::string word = argv[i];
         if (word == "--json") {
             arguments.json = true;
         } else if (word == "--since-start" && arguments.command == "watch") {
             arguments.sinceStart = true;
-        } else if (word.rfind("--", 0) == 0 || !arguments.path.empty()) {
-            return false;
+        } else if (word[0] == '-') {
+            return "unknown option " + word;
+        } else if (!arguments.path.empty()) {
+            return arguments.command + " takes one path";
         } else {
             arguments.path = word;
         }
     }
-    return true;
+    return std::string();
 }
 
 void print(const std::vector<nimbrel::platform::ShellJournalRecord>& records, const JournalFilter& filter, bool json) {
@@ -75,8 +80,17 @@ int watch(const Arguments& arguments, const JournalFilter& filter) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+            std::fputs(kUsage, stdout);
+            return 0;
+        }
+    }
     Arguments arguments;
-    if (!parse(argc, argv, arguments)) return usage();
+    if (const std::string problem = parse(argc, argv, arguments); !problem.empty()) {
+        std::fprintf(stderr, "nimbrel-shell: %s (see nimbrel-shell --help)\n", problem.c_str());
+        return 2;
+    }
     const JournalFilter filter(arguments.path);
     if (arguments.command == "watch") return watch(arguments, filter);
     print(nimbrel::platform::readShellJournal(), filter, arguments.json);

@@ -103,7 +103,9 @@ TEST_F(CloudFilesProcesses, InfoShowsOrdinaryFilesAndPlaceholdersAsExplorerWould
     writeFile(root + "/plain.txt", "plain");
     cloudFile("cloud.bin", 8192);
     auto result = runCommand(tool(), {"info", root + "/plain.txt", root + "/cloud.bin", root + "/missing"});
-    ASSERT_EQ(result.exitCode, 0);
+    // A missing item fails the command, and the message names it; the others are still described.
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_EQ(result.err, "nimbrel-cf: " + root + "/missing: no such file or folder\n");
     rapidjson::Document document;
     document.Parse(result.out.c_str());
     ASSERT_TRUE(document.IsArray() && document.Size() == 3) << result.out;

@@ -70,7 +70,7 @@ TEST(NimbrelReg, MissingKeysAndValuesFailWithRegExeText) {
     EXPECT_EQ(reg({"delete", "HKCU\\Software\\Nothing", "/f"}).exitCode, 1);
 }
 
-TEST(NimbrelReg, BadArgumentsPrintUsage) {
+TEST(NimbrelReg, BadArgumentsFailWithOneLine) {
     for (const auto& args :
          std::vector<std::vector<std::string>>{{},
                                                {"frobnicate", "HKCU\\x"},
@@ -79,12 +79,13 @@ TEST(NimbrelReg, BadArgumentsPrintUsage) {
                                                {"add", "HKCU\\x", "/v", "n", "/t", "REG_DWORD", "/d", "twelve"},
                                                {"query", "HKCU\\x", "/d", "1"}}) {
         auto result = reg(args);
-        EXPECT_EQ(result.exitCode, 1);
-        EXPECT_EQ(result.err.rfind("ERROR: Invalid syntax.\nUsage:", 0), 0u) << result.err;
+        EXPECT_EQ(result.exitCode, 2);
+        EXPECT_EQ(result.err.rfind("ERROR: Invalid syntax", 0), 0u) << result.err;
+        EXPECT_EQ(result.err.find('\n'), result.err.size() - 1) << result.err;
     }
     auto badRoot = reg({"query", "HKXY\\Software"});
-    EXPECT_EQ(badRoot.exitCode, 1);
-    EXPECT_EQ(badRoot.err.rfind("ERROR: Invalid key name.\n", 0), 0u);
+    EXPECT_EQ(badRoot.exitCode, 2);
+    EXPECT_EQ(badRoot.err, "ERROR: Invalid key name HKXY\\Software. Type \"nimbrel-reg --help\" for usage.\n");
     EXPECT_FALSE(nimbrel::test::keyExists(HKEY_CURRENT_USER, L"x"));
 }
 
