@@ -56,6 +56,8 @@ void* init(fuse_conn_info* conn, fuse_config* config) {
     config->negative_timeout = 0;
     config->auto_cache = 1;
     conn->want |= FUSE_CAP_SPLICE_WRITE | FUSE_CAP_SPLICE_MOVE;
+    // Every listing brings the attributes along, not only the first one of a folder.
+    conn->want &= ~FUSE_CAP_READDIRPLUS_AUTO;
     return fuse_get_context()->private_data;
 }
 
@@ -243,6 +245,21 @@ int removexattr(const char* path, const char* name) {
     return result(::lremovexattr(procPath(path).c_str(), name));
 }
 
+// A listing goes out a kernel buffer at a time. The entry that did not fit waits here for the next
+// request, which asks for the position right before it: seeking there would make the file system
+// read the folder again from its start for every buffer.
+struct OpenDir {
+    DIR* dir = nullptr;
+    off_t next = 0;  // the position the stream (with `waiting`) is at
+    bool hasWaiting = false;
+    std::string waitingName;
+    ino_t waitingInode = 0;
+    unsigned char waitingType = DT_UNKNOWN;
+    off_t waitingEnd = 0;
+};
+
+OpenDir& dirOf(fuse_file_info* fi) { return *reinterpret_cast<OpenDir*>(fi->fh); }
+
 int opendir(const char* path, fuse_file_info* fi) {
     int fd = ::openat(mounted().covered(), relativeOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) return -errno;
@@ -251,24 +268,65 @@ int opendir(const char* path, fuse_file_info* fi) {
         ::close(fd);
         return -errno;
     }
-    fi->fh = reinterpret_cast<std::uint64_t>(dir);
+    auto* open = new OpenDir;
+    open->dir = dir;
+    fi->fh = reinterpret_cast<std::uint64_t>(open);
     return 0;
 }
 
-int readdir(const char*, void* buffer, fuse_fill_dir_t fill, off_t, fuse_file_info* fi, fuse_readdir_flags) {
-    DIR* dir = reinterpret_cast<DIR*>(fi->fh);
-    ::rewinddir(dir);
-    while (dirent* entry = ::readdir(dir)) {
+// With `plus` every entry comes with its attributes, so a listing that looks at sizes or types (ls -l,
+// find) costs the kernel no lookup per entry. Entries carry their positions: only then does the
+// library pass those attributes on.
+int readdir(const char* path, void* buffer, fuse_fill_dir_t fill, off_t offset, fuse_file_info* fi,
+            fuse_readdir_flags flags) {
+    OpenDir& open = dirOf(fi);
+    if (offset != open.next) {
+        if (offset == 0) {
+            ::rewinddir(open.dir);
+        } else {
+            ::seekdir(open.dir, offset);
+        }
+        open.hasWaiting = false;
+        open.next = offset;
+    }
+    const bool plus = flags & FUSE_READDIR_PLUS;
+    const std::string folder = procPath(path);
+    for (;;) {
+        if (!open.hasWaiting) {
+            const dirent* entry = ::readdir(open.dir);
+            if (!entry) break;
+            open.waitingName = entry->d_name;
+            open.waitingInode = entry->d_ino;
+            open.waitingType = entry->d_type;
+            open.waitingEnd = entry->d_off;
+            open.hasWaiting = true;
+        }
+        const std::string& name = open.waitingName;
         struct stat st {};
-        st.st_ino = entry->d_ino;
-        st.st_mode = static_cast<mode_t>(DTTOIF(entry->d_type));
-        if (fill(buffer, entry->d_name, &st, 0, static_cast<fuse_fill_dir_flags>(0)) != 0) break;
+        bool described = false;
+        if (plus && name != "." && name != "..") {
+            described = ::fstatat(::dirfd(open.dir), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
+            if (described && S_ISREG(st.st_mode) && st.st_blocks > 0 &&
+                mounted().gate().isDehydrated(folder + "/" + name)) {
+                st.st_blocks = 0;
+            }
+        }
+        if (!described) {
+            st.st_ino = open.waitingInode;
+            st.st_mode = static_cast<mode_t>(DTTOIF(open.waitingType));
+        }
+        const auto fillFlags = static_cast<fuse_fill_dir_flags>(described ? FUSE_FILL_DIR_PLUS : 0);
+        if (fill(buffer, name.c_str(), &st, open.waitingEnd, fillFlags) != 0) break;
+        open.hasWaiting = false;
+        open.next = open.waitingEnd;
     }
     return 0;
 }
 
 int releasedir(const char*, fuse_file_info* fi) {
-    ::closedir(reinterpret_cast<DIR*>(fi->fh));
+    auto* open = &dirOf(fi);
+    ::closedir(open->dir);
+    delete open;
     return 0;
 }
 
