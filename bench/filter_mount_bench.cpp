@@ -1,0 +1,233 @@
+// The file-system filter as programs meet it, in a release build, with the reference main client as
+// the cloud and the mode 1 server as the provider. Three figures, each beside an anchor measured in
+// the same run:
+//   cold cat of a dehydrated 256 MiB placeholder through the mount against curl of its URL;
+//   warm cat of the hydrated file through the mount against cat of the covered file;
+//   find over 100 000 placeholders through the mount against the same find on the covered folder.
+// Usage: filter_mount_bench [MiB] [placeholders]   (256 and 100000 by default)
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <functional>
+#include <random>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "cf_filter_service.h"
+#include "platform/cfapi.h"
+#include "platform/platform_paths.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+std::string appDir() {
+    char buffer[4096];
+    ssize_t n = ::readlink("/proc/self/exe", buffer, sizeof(buffer) - 1);
+    std::string self(buffer, n > 0 ? static_cast<std::size_t>(n) : 0);
+    return self.substr(0, self.rfind('/'));
+}
+
+// Runs a shell command; the seconds it took, or a negative value when it failed.
+double timed(const std::string& command) {
+    const auto start = Clock::now();
+    const int status = std::system(command.c_str());
+    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    return status == 0 ? seconds : -1;
+}
+
+std::string output(const std::string& command) {
+    std::string text;
+    if (FILE* pipe = ::popen(command.c_str(), "r")) {
+        char buffer[4096];
+        while (std::size_t n = std::fread(buffer, 1, sizeof(buffer), pipe)) text.append(buffer, n);
+        ::pclose(pipe);
+    }
+    return text;
+}
+
+pid_t startLogged(const std::string& command, const std::string& log) {
+    pid_t child = ::fork();
+    if (child == 0) {
+        int fd = ::open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+        ::dup2(fd, 1);
+        ::dup2(fd, 2);
+        ::execl("/bin/sh", "sh", "-c", ("exec " + command).c_str(), static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    return child;
+}
+
+bool waitFor(const std::function<bool()>& condition, std::chrono::seconds limit = std::chrono::seconds(120)) {
+    for (const auto end = Clock::now() + limit; Clock::now() < end;) {
+        if (condition()) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return false;
+}
+
+std::string readAll(const std::string& path) {
+    std::ifstream in(path);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+void writeRandom(const std::string& path, std::size_t mib) {
+    std::ofstream out(path, std::ios::binary);
+    std::mt19937_64 random(mib);
+    std::vector<std::uint64_t> block((1u << 20) / 8);
+    for (std::size_t i = 0; i < mib; ++i) {
+        for (auto& word : block) word = random();
+        out.write(reinterpret_cast<const char*>(block.data()), 1 << 20);
+    }
+}
+
+std::wstring wide(const std::string& text) { return std::wstring(text.begin(), text.end()); }
+
+void report(const char* what, double figure, double anchor, const char* unit, const std::string& commands) {
+    std::printf("%s: %.3f %s; anchor %.3f %s; ratio %.2f\n  %s\n", what, figure, unit, anchor, unit, figure / anchor,
+                commands.c_str());
+}
+
+// The folder under the filter mount at `root`, as a /proc path other processes can use.
+std::string coveredPath(const std::string& root) {
+    int fd = -1;
+    if (!nimbrel::platform::cf::filterServiceCommand("covered " + root, &fd) || fd < 0) return {};
+    return "/proc/" + std::to_string(::getpid()) + "/fd/" + std::to_string(fd);
+}
+
+bool measureCat(const std::string& work, std::size_t mib) {
+    const std::string app = appDir(), cloud = work + "/cloud", drive = work + "/drive";
+    ::mkdir(cloud.c_str(), 0700);
+    ::mkdir(drive.c_str(), 0700);
+    writeRandom(cloud + "/big.bin", mib);
+    const std::string client = app + "/nimbrel-mainclient --mode 1 ";
+    const pid_t clientPid = startLogged(client + "serve --cloud " + cloud + " --mount " + drive, work + "/client.log");
+    std::string url;
+    waitFor([&] {
+        const std::string log = readAll(work + "/client.log");
+        const auto at = log.find("content server on ");
+        if (at != std::string::npos) url = log.substr(at + 18, log.find('\n', at) - at - 18);
+        return !url.empty();
+    });
+    const pid_t serverPid = startLogged(app + "/RoziDavidoVodido", work + "/server.log");
+    const bool mounted = waitFor([&] {
+        return output(client + "send mountMirror '{\"mountPath\":\"" + drive + "\"}'").find("S_OK") !=
+               std::string::npos;
+    });
+    const std::string record =
+        "{\"fileInfo\":[{\"id\":\"big.bin\",\"filePath\":\"" + drive +
+        "\",\"fileName\":\"big.bin\",\"type\":1,\"isVirtual\":1,\"size\":" + std::to_string(mib << 20) +
+        ",\"lCreateTime\":1600000000,\"lUpdateTime\":1600000100,\"lAccessTime\":1600000200}]}";
+    const bool pushed =
+        mounted && output(client + "send pushFileSystem '" + record + "'").find("S_OK") != std::string::npos;
+    const std::string covered = pushed ? coveredPath(drive) : std::string();
+    bool ok = !url.empty() && !covered.empty();
+    if (ok) {
+        const double curl = timed("curl -sf -o " + work + "/curl.out " + url + "big.bin");
+        const double cold = timed("cat " + drive + "/big.bin > " + work + "/cat.out");
+        ok = curl > 0 && cold > 0 && timed("cmp -s " + work + "/cat.out " + cloud + "/big.bin") >= 0;
+        if (ok) {
+            const double mb = static_cast<double>(mib) * 1.048576;
+            report("cold cat through the mount (MB/s)", mb / cold, mb / curl, "MB/s",
+                   "cat DRIVE/big.bin > FILE, anchor: curl -sf -o FILE URL (run just before)");
+            timed("cat " + drive + "/big.bin > /dev/null");
+            timed("cat " + covered + "/big.bin > /dev/null");
+            const double warm = timed("cat " + drive + "/big.bin > /dev/null");
+            const double direct = timed("cat " + covered + "/big.bin > /dev/null");
+            ok = warm > 0 && direct > 0;
+            if (ok) {
+                report("warm cat through the mount (MB/s)", mb / warm, mb / direct, "MB/s",
+                       "cat DRIVE/big.bin > /dev/null, anchor: cat COVERED/big.bin > /dev/null (second runs)");
+            }
+        }
+    } else {
+        std::fprintf(stderr, "filter_mount_bench: the server did not project the file (see %s)\n", work.c_str());
+    }
+    ::kill(serverPid, SIGTERM);
+    ::kill(clientPid, SIGTERM);
+    ::waitpid(serverPid, nullptr, 0);
+    ::waitpid(clientPid, nullptr, 0);
+    return ok;
+}
+
+bool measureFind(const std::string& work, int count) {
+    const std::string root = work + "/many";
+    ::mkdir(root.c_str(), 0700);
+    CF_SYNC_REGISTRATION registration{};
+    registration.StructSize = sizeof(registration);
+    registration.ProviderName = L"FilterBench";
+    registration.ProviderVersion = L"1.0";
+    CF_SYNC_POLICIES policies{};
+    policies.StructSize = sizeof(policies);
+    policies.Hydration.Primary = CF_HYDRATION_POLICY_FULL;
+    policies.Population.Primary = CF_POPULATION_POLICY_ALWAYS_FULL;
+    if (FAILED(CfRegisterSyncRoot(wide(root).c_str(), &registration, &policies, CF_REGISTER_FLAG_NONE))) return false;
+    constexpr int kPerFolder = 1000;
+    const std::string identity = "bench";
+    for (int folder = 0; folder * kPerFolder < count; ++folder) {
+        const std::string path = root + "/d" + std::to_string(folder);
+        ::mkdir(path.c_str(), 0700);
+        std::vector<std::wstring> names;
+        std::vector<CF_PLACEHOLDER_CREATE_INFO> entries(static_cast<std::size_t>(kPerFolder));
+        for (int i = 0; i < kPerFolder; ++i) names.push_back(L"f" + std::to_wstring(i) + L".bin");
+        for (int i = 0; i < kPerFolder; ++i) {
+            auto& entry = entries[static_cast<std::size_t>(i)];
+            entry.RelativeFileName = names[static_cast<std::size_t>(i)].c_str();
+            entry.FsMetadata.FileSize.QuadPart = 5000;
+            entry.FsMetadata.BasicInfo.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+            entry.FileIdentity = identity.data();
+            entry.FileIdentityLength = static_cast<DWORD>(identity.size());
+        }
+        if (FAILED(CfCreatePlaceholders(wide(path).c_str(), entries.data(), kPerFolder, CF_CREATE_FLAG_NONE, nullptr)))
+            return false;
+    }
+    const std::string covered = coveredPath(root);
+    if (covered.empty()) return false;
+    const std::string find = "find %s -type f -size +1k | wc -l > /dev/null";
+    auto command = [&](const std::string& folder) {
+        std::string text = find;
+        return text.replace(text.find("%s"), 2, folder);
+    };
+    timed(command(root));
+    timed(command(covered));
+    const double mounted = timed(command(root));
+    const double direct = timed(command(covered));
+    if (mounted <= 0 || direct <= 0) return false;
+    report(("find over " + std::to_string(count) + " placeholders (entries/s)").c_str(), count / mounted,
+           count / direct, "entries/s", "find DRIVE -type f -size +1k, anchor: the same on COVERED (second runs)");
+    return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const std::size_t mib = argc > 1 ? std::strtoul(argv[1], nullptr, 10) : 256;
+    const int count = argc > 2 ? std::atoi(argv[2]) : 100000;
+    char pattern[] = "/tmp/nimbrel-filter-bench-XXXXXX";
+    if (::access("/dev/fuse", R_OK | W_OK) != 0 || !::mkdtemp(pattern)) {
+        std::fprintf(stderr, "filter_mount_bench: needs /dev/fuse and a temporary folder\n");
+        return 1;
+    }
+    const std::string work = pattern;
+    ::mkdir((work + "/home").c_str(), 0700);
+    ::mkdir((work + "/run").c_str(), 0700);
+    ::setenv("NIMBREL_PLATFORM_HOME", (work + "/home").c_str(), 1);
+    ::setenv("NIMBREL_RUNTIME_DIR", (work + "/run").c_str(), 1);
+    // The service ends with this process, whatever happens to it.
+    ::setenv("NIMBREL_CFD_OWNER", std::to_string(::getpid()).c_str(), 1);
+    const bool ok = measureCat(work, mib) && measureFind(work, count);
+    nimbrel::platform::cf::filterServiceCommand("stop");
+    if (ok) std::system(("rm -rf " + work).c_str());
+    return ok ? 0 : 1;
+}
