@@ -1,5 +1,6 @@
 // Folder listing: FindFirstFileW / FindNextFileW / FindClose.
 #include <dirent.h>
+#include <fcntl.h>
 #include <fnmatch.h>
 #include <sys/stat.h>
 
@@ -77,6 +78,24 @@ bool fillNext(FindObject& find, WIN32_FIND_DATAW* data) {
     return false;
 }
 
+// The names of `find.folder` that match `pattern`, in the order Windows lists them.
+DWORD listMatches(FindObject& find, const std::wstring& pattern) {
+    DIR* dir = ::opendir(find.folder.c_str());
+    if (!dir) return errno == ENOTDIR || errno == ENOENT ? ERROR_PATH_NOT_FOUND : p::win32ErrorFromErrno(errno);
+    while (dirent* entry = ::readdir(dir)) {
+        std::string name = entry->d_name;
+        if (find.folder == "/" && (name == "." || name == "..")) continue;  // a root folder has neither
+        if (matches(pattern, p::fromUtf8(name))) find.names.push_back(name);
+    }
+    ::closedir(dir);
+    // "." and ".." come first, as the file system lists them on Windows; the rest in name order.
+    std::stable_sort(find.names.begin(), find.names.end(), [](const std::string& a, const std::string& b) {
+        auto rank = [](const std::string& n) { return n == "." ? 0 : n == ".." ? 1 : 2; };
+        return rank(a) != rank(b) ? rank(a) < rank(b) : a < b;
+    });
+    return ERROR_SUCCESS;
+}
+
 }  // namespace
 
 extern "C" HANDLE FindFirstFileW(LPCWSTR fileName, LPWIN32_FIND_DATAW findFileData) {
@@ -93,24 +112,20 @@ extern "C" HANDLE FindFirstFileW(LPCWSTR fileName, LPWIN32_FIND_DATAW findFileDa
         SetLastError(ERROR_FILE_NOT_FOUND);
         return INVALID_HANDLE_VALUE;
     }
-    DIR* dir = ::opendir(folder.c_str());
-    if (!dir) {
-        SetLastError(errno == ENOTDIR || errno == ENOENT ? ERROR_PATH_NOT_FOUND : p::win32ErrorFromErrno(errno));
-        return INVALID_HANDLE_VALUE;
-    }
     auto find = std::make_shared<FindObject>();
     find->folder = folder;
-    while (dirent* entry = ::readdir(dir)) {
-        std::string name = entry->d_name;
-        if (folder == "/" && (name == "." || name == "..")) continue;  // a root folder has neither
-        if (matches(pattern, p::fromUtf8(name))) find->names.push_back(name);
+    // A name without wildcards that exists as written is the one entry found, without reading the
+    // whole folder (which costs one request per entry under a filter mount); other spellings of it
+    // are looked for in the listing, as the comparison there ignores case.
+    const std::string exact = slash == std::string::npos ? host : host.substr(slash + 1);
+    struct stat st {};
+    if (pattern.find_first_of(L"*?") == std::wstring::npos && exact != "." && exact != ".." &&
+        ::fstatat(AT_FDCWD, (folder + "/" + exact).c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
+        find->names.push_back(exact);
+    } else if (DWORD error = listMatches(*find, pattern); error != ERROR_SUCCESS) {
+        SetLastError(error);
+        return INVALID_HANDLE_VALUE;
     }
-    ::closedir(dir);
-    // "." and ".." come first, as the file system lists them on Windows; the rest in name order.
-    std::stable_sort(find->names.begin(), find->names.end(), [](const std::string& a, const std::string& b) {
-        auto rank = [](const std::string& n) { return n == "." ? 0 : n == ".." ? 1 : 2; };
-        return rank(a) != rank(b) ? rank(a) < rank(b) : a < b;
-    });
     if (!fillNext(*find, findFileData)) {
         SetLastError(ERROR_FILE_NOT_FOUND);
         return INVALID_HANDLE_VALUE;
