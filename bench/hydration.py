@@ -58,6 +58,8 @@ def main():
     env = dict(os.environ)
     env["NIMBREL_PLATFORM_HOME"] = os.path.join(scratch, "home")
     env["NIMBREL_RUNTIME_DIR"] = os.path.join(scratch, "run")
+    # The filter service the server starts ends with this script, and unmounts the root then.
+    env["NIMBREL_CFD_OWNER"] = str(os.getpid())
     cloud = os.path.join(scratch, "cloud")
     mount = os.path.join(scratch, "mount")
     for folder in (cloud, mount, os.path.join(cloud, "small")):
