@@ -113,6 +113,8 @@ int main(int argc, char** argv) {
     setenv("NIMBREL_PLATFORM_HOME", makeDir(scratch + "/home").c_str(), 1);
     setenv("NIMBREL_RUNTIME_DIR", makeDir(scratch + "/run").c_str(), 1);
     setenv("NIMBREL_IPC_TIMEOUT_MS", "600000", 1);
+    // The filter service started for the mount ends with this process, never outliving it.
+    setenv("NIMBREL_CFD_OWNER", std::to_string(getpid()).c_str(), 1);
     CSyncVirtualConfig* config = createSyncConfig(1);
     prctl(PR_SET_NAME, config->clientAppName(false).toUtf8().constData(), 0, 0, 0);
 
