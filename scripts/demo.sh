@@ -61,7 +61,7 @@ targets=(nimbrel ipcmodule "${tools[@]}")
 if [ -z "$build" ]; then
   build="$repo/build-release"
   say "Building what is missing (release build into build-release/)..."
-  bash "$repo/scripts/build.sh" release "${targets[@]}" >/dev/null
+  bash "$repo/scripts/build.sh" release "${targets[@]}"
 fi
 build=$(cd "$build" && pwd)
 for tool in "${tools[@]}" libnimbrel.so libipcmodule.so; do

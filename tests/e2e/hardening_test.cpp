@@ -44,7 +44,8 @@ TEST_F(HardeningTest, ABodyNestedTooDeeplyIsRefusedAndTheServerGoesOn) {
 TEST_F(HardeningTest, ALongBodyIsLoggedShortenedWithItsFullLength) {
     const std::string body(100000, 'x');
     session_.send("getMessage", body);
-    EXPECT_EQ(0, session_.send("noSuchCommand", body).exitCode);
+    // Answered, with a refusal: the tool fails with 1, not with a lost request.
+    EXPECT_EQ(1, session_.send("noSuchCommand", body).exitCode);
     const std::string log = session_.serverLog();
     EXPECT_TRUE(contains(log, " body =" + std::string(4096, 'x') + "... (100000 bytes), error =")) << log.size();
     EXPECT_TRUE(contains(

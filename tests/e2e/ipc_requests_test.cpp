@@ -34,9 +34,29 @@ TEST_F(IpcRequestsTest, TheServerAnnouncesItselfWithCheckOnlineThenPushOnline) {
 
 TEST_F(IpcRequestsTest, UnknownAndMalformedRequestsGetTheirFailureEnvelopes) {
     auto unknown = session_.send("bogus", "{}");
-    EXPECT_EQ(0, unknown.exitCode);
+    // A refusal is the tool's failure too, so that scripts see it.
+    EXPECT_EQ(1, unknown.exitCode);
+    EXPECT_EQ("nimbrel-mainclient: bogus failed: unkown cmd, not found ipc_command: bogus\r\n{} (errorCode -1)\n",
+              unknown.err);
     EXPECT_EQ(R"({"code":"S_FAIL","errorCode":"-1","summary":"unkown cmd, not found ipc_command: bogus\r\n{}"})",
               firstLine(unknown.out));
+    // A body too long for one argument comes from a file or from standard input; the refusal echoes it.
+    const std::string body = R"({"large":")" + std::string(200 * 1024, 'x') + "\"}";
+    const std::string file = makeScratchDir("body") + "/body.json";
+    writeFile(file, body);
+    const std::string echoed = R"(bogus\r\n{\"large\":\"xxxx)";
+    ChildProcess::Options fromInput;
+    fromInput.stdinText = body;
+    for (const auto& [argument, options] :
+         {std::pair{"@" + file, ChildProcess::Options{}}, std::pair{std::string("-"), fromInput}}) {
+        const auto result = runCommand(session_.tool(), {"--mode", "1", "send", "bogus", argument}, options);
+        EXPECT_EQ(1, result.exitCode) << argument;
+        EXPECT_TRUE(contains(result.out, echoed)) << argument << ": " << result.out.substr(0, 200);
+        EXPECT_GT(result.out.size(), body.size()) << argument;
+    }
+    const auto missing = runCommand(session_.tool(), {"--mode", "1", "send", "bogus", "@" + file + ".missing"});
+    EXPECT_EQ(2, missing.exitCode);
+    EXPECT_TRUE(contains(missing.err, file + ".missing")) << missing.err;
     auto empty = session_.send("", "{}");
     EXPECT_EQ(R"({"code":"S_FAIL","errorCode":"-1","summary":"unkown cmd, cmd isEmpty: \r\n{}"})",
               firstLine(empty.out));

@@ -106,8 +106,9 @@ TEST_F(SocketServerTest, BothModesPublishTheirOwnLoopbackPortAndAnswerCheckOnlin
         EXPECT_EQ(reply.exitCode, 0) << reply.err;
         EXPECT_EQ(reply.out, "{\"code\":\"S_OK\"}\n");
 
+        // The server's refusal is printed, and the tool fails with "refused".
         auto unknown = menu(mode, {"getcontextmenu", "{}"});
-        EXPECT_EQ(unknown.exitCode, 0) << unknown.err;
+        EXPECT_EQ(unknown.exitCode, 5) << unknown.err;
         EXPECT_EQ(unknown.out,
                   "{\"code\":\"S_FAIL\",\"errorCode\":\"-1\",\"summary\":\"unkown cmd, not found ipc_command: "
                   "getcontextmenu\\r\\n{}\"}\n");

@@ -22,6 +22,8 @@ const std::vector<Tool> kTools = {
     {"nimbrel-reg", {"query", "add", "delete"}, {"frob"}, {"query", "HKCU\\x", "/frob"}},
     {"nimbrel-shell", {"watch", "log"}, {"frob"}, {"log", "--frob"}},
     {"nimbrel-cfd", {"nimbrel-cfd"}, {"frob"}, {"--frob"}},
+    {"nimbrel-mainclient", {"send", "mount", "unmount", "serve", "@FILE"}, {"--mode", "0", "frob"}, {"--frob"}},
+    {"nimbrel-menu", {"port", "show", "run", "@FILE"}, {"frob"}, {"--mode", "0", "--frob"}},
 };
 
 std::size_t lineCount(const std::string& text) {

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <vector>
 
+#include "body_argument.h"
 #include "mount_command.h"
 
 namespace {
@@ -31,7 +32,7 @@ bool parseInt(const std::string& text, int& value) {
 }  // namespace
 
 const char* clientUsage() {
-    return "usage: nimbrel-mainclient --mode N send CMD [JSON]\n"
+    return "usage: nimbrel-mainclient --mode N send CMD [JSON | @FILE | -]\n"
            "       nimbrel-mainclient --mode N mount|unmount PATH [--logged-out] [--no-context-menu]\n"
            "                          [--status N] [--reason N] [--no-runtime-state]\n"
            "       nimbrel-mainclient --mode N serve [--logged-out] [--no-context-menu] [--status N]\n"
@@ -40,6 +41,9 @@ const char* clientUsage() {
            "                           [--fail-after BYTES] [--wrong-size] [--refuse-metadata] [--answer-delay MS]]\n"
            "  With --cloud the client serves DIR's files; with --mount too it mounts PATH and pushes DIR's\n"
            "  tree into it, then every change it sees (polled every N ms, 1000 by default).\n"
+           "       nimbrel-mainclient --help | -h\n"
+           "  send sends one request and prints the reply; the body is the argument, the content of FILE,\n"
+           "  or standard input for -. A reply whose code is S_FAIL makes send, mount and unmount exit 1.\n"
            "  N is 0 (mounted cloud space) or 1 (sync disk).\n";
 }
 
@@ -115,8 +119,7 @@ bool parseClientOptions(int argc, char** argv, ClientOptions& options, std::stri
             return false;
         }
         options.command = positional[1];
-        if (positional.size() == 3) options.body = positional[2];
-        return true;
+        return positional.size() < 3 || readBodyArgument(positional[2], options.body, error);
     }
     if (options.action == "mount" || options.action == "unmount") return parseMountAction(positional, options, error);
     if (options.action == "serve" && positional.size() == 1) {

@@ -10,6 +10,7 @@ struct ClientOptions {
     std::string action;   // "send" or "serve"
     std::string command;  // send: the command name
     std::string body;     // send: the JSON body (may be empty)
+    std::string subject;  // send: the folder a mount or unmount is about, named when it fails
 
     // serve: the runtime state answered to "checkOnline".
     bool withRuntimeState = true;

@@ -3,6 +3,7 @@
 // check finds it.
 #include <sys/prctl.h>
 
+#include <cstring>
 #include <iostream>
 
 #include "client_options.h"
@@ -11,10 +12,16 @@
 #include "serve_command.h"
 
 int main(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+            std::cout << clientUsage();
+            return 0;
+        }
+    }
     ClientOptions options;
     std::string error;
     if (!parseClientOptions(argc, argv, options, error)) {
-        std::cerr << "nimbrel-mainclient: " << error << "\n" << clientUsage();
+        std::cerr << "nimbrel-mainclient: " << error << " (see nimbrel-mainclient --help)\n";
         return 2;
     }
     CSyncVirtualConfig* config = createSyncConfig(options.mode);

@@ -38,6 +38,7 @@ bool parseMountAction(const std::vector<std::string>& positional, ClientOptions&
     // The server runs in another folder: a relative path means the user's own.
     const std::string path = QFileInfo(QString::fromStdString(positional[1])).absoluteFilePath().toStdString();
     options.body = mountBody(path, options);
+    options.subject = path;
     options.action = "send";
     return true;
 }

@@ -1,5 +1,7 @@
 #include "send_command.h"
 
+#include <rapidjson/document.h>
+
 #include <QString>
 #include <iostream>
 
@@ -28,6 +30,22 @@ std::string describeFailure(int result, const std::string& channel, int mode) {
     }
 }
 
+// The reason a reply gives when its code is S_FAIL; nothing for any other reply.
+std::string failureOf(const std::string& reply) {
+    rapidjson::Document document;
+    document.Parse(reply.c_str(), reply.size());
+    if (!document.IsObject()) return std::string();
+    auto text = [&](const char* name) {
+        auto found = document.FindMember(name);
+        return found != document.MemberEnd() && found->value.IsString() ? std::string(found->value.GetString())
+                                                                        : std::string();
+    };
+    if (text("code") != "S_FAIL") return std::string();
+    const std::string summary = text("summary");
+    return (summary.empty() ? std::string("the server refused it") : summary) + " (errorCode " + text("errorCode") +
+           ")";
+}
+
 }  // namespace
 
 int runSend(const ClientOptions& options, CSyncVirtualConfig& config) {
@@ -44,11 +62,16 @@ int runSend(const ClientOptions& options, CSyncVirtualConfig& config) {
     const std::wstring text = QString::fromStdString(options.command + "\r\n" + options.body).toStdWString();
     std::wstring reply;
     int result = channel->request(text, reply);
+    const std::string request = options.command + (options.subject.empty() ? "" : " " + options.subject);
     if (result != kIpcRequestOk) {
-        std::cerr << "nimbrel-mainclient: no reply to " << options.command << ": "
+        std::cerr << "nimbrel-mainclient: no reply to " << request << ": "
                   << describeFailure(result, serverChannel, options.mode) << std::endl;
         return 1;
     }
-    std::cout << QString::fromStdWString(reply).toStdString() << std::endl;
-    return 0;
+    const std::string answer = QString::fromStdWString(reply).toStdString();
+    std::cout << answer << std::endl;
+    const std::string failure = failureOf(answer);
+    if (failure.empty()) return 0;
+    std::cerr << "nimbrel-mainclient: " << request << " failed: " << failure << std::endl;
+    return 1;
 }

@@ -3,7 +3,7 @@
 //   nimbrel-menu --mode N port                      the port the server of mode N published
 //   nimbrel-menu --mode N [--json] show PATH...     the menu Explorer would show for the selection
 //   nimbrel-menu --mode N [--json] run CMD PATH...  runs the entry CMD on the selection
-//   nimbrel-menu --mode N CMD [JSON]                one request; prints the reply body on one line
+//   nimbrel-menu --mode N CMD [JSON | @FILE | -]   one request; prints the reply body on one line
 //
 // The port is read from the mode's shared-memory block as the extension reads it (open by name,
 // map, stop at the first NUL); the request is one frame on a connection of its own. Selected
@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "body_argument.h"
 #include "host/sync_virtual_config.h"
 #include "ipc/untrusted_json.h"
 #include "menu_view.h"
@@ -32,15 +33,29 @@ namespace {
 
 constexpr std::size_t kSectionSize = 1000;
 
-enum ExitCode { kOk = 0, kUsage = 1, kNoServer = 2, kUnreachable = 3, kNoReply = 4, kRefused = 5 };
+// 2 is a command line the tool cannot use, as for every tool of the suite.
+enum ExitCode { kOk = 0, kNoServer = 1, kUsage = 2, kUnreachable = 3, kNoReply = 4, kRefused = 5 };
 
-int usage() {
-    std::cerr << "usage: nimbrel-menu --mode N port\n"
-                 "       nimbrel-menu --mode N [--json] show PATH...\n"
-                 "       nimbrel-menu --mode N [--json] run COMMAND PATH...\n"
-                 "       nimbrel-menu --mode N CMD [JSON]\n"
-                 "N is 0 (ZedoziZevoro) or 1 (RoziDavidoVodido).\n";
+const char kUsageText[] =
+    "usage: nimbrel-menu --mode N port                       the port the server of mode N published\n"
+    "       nimbrel-menu --mode N [--json] show PATH...      the menu Explorer would show for the selection\n"
+    "       nimbrel-menu --mode N [--json] run COMMAND PATH...  runs the entry COMMAND on the selection\n"
+    "       nimbrel-menu --mode N CMD [JSON | @FILE | -]     one request, its body the argument, FILE's content\n"
+    "                                                        or standard input; prints the reply\n"
+    "       nimbrel-menu --help | -h\n"
+    "N is 0 (ZedoziZevoro) or 1 (RoziDavidoVodido). Exit codes: 1 no server published a port, 2 usage,\n"
+    "3 the server cannot be reached, 4 no reply, 5 the server refused (code S_FAIL).\n";
+
+int usageError(const std::string& problem) {
+    std::cerr << "nimbrel-menu: " << problem << " (see nimbrel-menu --help)\n";
     return kUsage;
+}
+
+bool refused(const std::string& reply) {
+    rapidjson::Document document;
+    if (parseUntrustedJson(document, reply.c_str(), reply.size()).IsError() || !document.IsObject()) return false;
+    auto code = document.FindMember("code");
+    return code != document.MemberEnd() && code->value.IsString() && std::string(code->value.GetString()) == "S_FAIL";
 }
 
 // {"menuCommand":..., "files":[...]} with each path absolute and in Windows form.
@@ -110,6 +125,12 @@ int sendRequest(int mode, int port, const std::string& body, std::string& reply)
 
 int main(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);
+    for (const auto& arg : args) {
+        if (arg == "--help" || arg == "-h") {
+            std::cout << kUsageText;
+            return kOk;
+        }
+    }
     bool json = false;
     for (auto arg = args.begin(); arg != args.end(); ++arg) {
         if (*arg == "--json") {
@@ -118,14 +139,24 @@ int main(int argc, char** argv) {
             break;
         }
     }
-    if (args.size() < 3 || args[0] != "--mode") return usage();
+    if (args.empty()) return usageError("missing --mode N");
+    if (args[0] != "--mode") return usageError("expected --mode N, not " + args[0]);
+    if (args.size() < 3) return usageError("missing command");
     char* end = nullptr;
     const long mode = std::strtol(args[1].c_str(), &end, 10);
     CSyncVirtualConfig* config = *end == '\0' ? createSyncConfig(static_cast<int>(mode)) : nullptr;
+    if (!config) return usageError("--mode must be 0 or 1");
     const std::string command = args[2];
-    const std::vector<std::string> rest(args.begin() + 3, args.end());
+    std::vector<std::string> rest(args.begin() + 3, args.end());
     const bool menuAction = command == "show" || (command == "run" && !rest.empty());
-    if (!config || (!menuAction && rest.size() > 1)) return usage();
+    if (command[0] == '-') return usageError("unknown option " + command);
+    if (!menuAction && rest.size() > 1) return usageError(command + " takes one body");
+    if (!menuAction && rest.size() == 1) {
+        std::string body;
+        std::string error;
+        if (!readBodyArgument(rest[0], body, error)) return usageError(error);
+        rest[0] = body;
+    }
 
     const std::string shareName = config->socketShareName().toStdString();
     const std::optional<std::string> record = readSection(shareName);
@@ -148,7 +179,7 @@ int main(int argc, char** argv) {
     if (const int failed = sendRequest(static_cast<int>(mode), port, body, reply); failed != kOk) return failed;
     if (json || !menuAction) {
         std::cout << reply << std::endl;
-        return kOk;
+        return refused(reply) ? kRefused : kOk;
     }
     bool accepted = false;
     std::cout << (command == "show" ? menuView(reply, accepted) : runView(reply, rest[0], paths.size(), accepted));
