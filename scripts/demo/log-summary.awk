@@ -73,7 +73,12 @@ function show(line, text) {
     show($0, "context menu: " command " (" after($0, "file count =") " selected)")
     next
 }
-/KeepOnDevice \| sourcePath =/ { show($0, "keep on device: " after($0, "destPath =")); next }
+/KeepOnDevice \| sourcePath =/ {
+    text = "keep on device: " after($0, "destPath =")
+    if (match($0, /size =[0-9]+/)) text = text " (" human(substr($0, RSTART + 6, RLENGTH - 6)) ")"
+    show($0, text)
+    next
+}
 /FreeUpSpace \| localPath =/ { show($0, "free up space: " after($0, "localPath =")); next }
 /Mount mirror server leave ,mountPath:/ { show($0, "mounted: " after($0, "mountPath:")); next }
 /UnMount mirror server done, mountPath:/ { show($0, "unmounted: " after($0, "mountPath:")); next }
