@@ -12,6 +12,7 @@
 #include "ipc/logged_text.h"
 #include "socket/detached_thread.h"
 #include "socket/socket_frame.h"
+#include "socket/socket_peer.h"
 #include "suite/logbridge/spdlog_bridge.h"
 
 namespace {
@@ -90,6 +91,13 @@ void SocketApi::acceptLoop() {
 }
 
 void SocketApi::serveConnection(TcpSocket client) {
+    // The loopback port is open to every local user; only this user's processes are served.
+    if (!peerIsSameUser(client)) {
+        LOG_WARN << "onchannel = " << static_cast<unsigned long long>(client.handle()) << ":" << client.peerPort()
+                 << ", closed: the peer process runs as another user";
+        client.close();
+        return;
+    }
     // A connection that sends nothing must not hold its thread for ever.
     const DWORD idleLimit = idleLimitMs();
     client.setReceiveTimeout(idleLimit);

@@ -3,12 +3,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <iostream>
 #include <map>
 #include <optional>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "e2e_processes.h"
 #include "ipc_session.h"
@@ -52,6 +54,46 @@ TEST_F(HardeningTest, ALongBodyIsLoggedShortenedWithItsFullLength) {
         log, "unkown cmd, not found ipc_command: noSuchCommand\r\n" + std::string(4046, 'x') + "... (100050 bytes)"));
     std::istringstream lines(log);
     for (std::string line; std::getline(lines, line);) EXPECT_LT(line.size(), 8192u);
+}
+
+// Asks the context-menu server on `port` for "checkOnline" as a plain local process would, run as
+// `command` (python3 itself, or python3 under another user): prints the reply's body, nothing when
+// the server closed the connection without one.
+CommandResult askCheckOnline(const std::vector<std::string>& command, int port) {
+    static const char* const kAsk = R"(
+import socket, struct, sys
+connection = socket.create_connection(("127.0.0.1", int(sys.argv[1])))
+body = b"checkOnline\r\n{}"
+connection.sendall(b"\xff\xff\xff\xff" + struct.pack("<i", len(body)) + body)
+reply = b""
+try:
+    while chunk := connection.recv(65536):
+        reply += chunk
+except ConnectionResetError:
+    pass
+sys.stdout.write(reply[8:].decode())
+)";
+    std::vector<std::string> args(command.begin() + 1, command.end());
+    args.insert(args.end(), {"-c", kAsk, std::to_string(port)});
+    return runCommand(command[0], args);
+}
+
+TEST_F(HardeningTest, TheContextMenuSocketServesOnlyProcessesOfItsOwnUser) {
+    if (geteuid() != 0 || !std::filesystem::exists("/usr/bin/setpriv")) {
+        GTEST_SKIP() << "playing another local user needs root and setpriv";
+    }
+    const std::string app = session_.tool().substr(0, session_.tool().rfind('/'));
+    const int port = std::atoi(runCommand(app + "/nimbrel-menu", {"--mode", "1", "port"}).out.c_str());
+    ASSERT_GT(port, 0);
+    EXPECT_TRUE(contains(askCheckOnline({"/usr/bin/python3"}, port).out, R"("code":"S_OK")"));
+    const CommandResult stranger = askCheckOnline(
+        {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "/usr/bin/python3"}, port);
+    EXPECT_EQ(0, stranger.exitCode) << stranger.err;
+    EXPECT_EQ("", stranger.out);
+    const std::string log = session_.serverLog();
+    const std::size_t refused = log.find("closed: the peer process runs as another user");
+    EXPECT_NE(std::string::npos, refused);
+    EXPECT_EQ(std::string::npos, log.find("closed: the peer process runs as another user", refused + 1));
 }
 
 mode_t permissions(const std::string& path) {

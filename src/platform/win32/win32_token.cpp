@@ -1,3 +1,4 @@
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -7,7 +8,9 @@
 #include <vector>
 
 #include "platform/fault_injection.h"
+#include "platform/kernel_object.h"
 #include "platform/win_error.h"
+#include "platform/win_process.h"
 #include "platform/win_token.h"
 
 namespace {
@@ -35,11 +38,11 @@ std::vector<DWORD> machineNumbers() {
     return numbers;
 }
 
-// The binary SID of the calling user: revision, count, authority, sub-authorities.
-std::vector<BYTE> userSid() {
+// The binary SID of a user: revision, count, authority, sub-authorities.
+std::vector<BYTE> userSid(uid_t uid) {
     std::vector<DWORD> subAuthorities{kNonUniqueAuthority};
     for (DWORD n : machineNumbers()) subAuthorities.push_back(n);
-    subAuthorities.push_back(static_cast<DWORD>(::getuid()));
+    subAuthorities.push_back(static_cast<DWORD>(uid));
     std::vector<BYTE> sid(8 + 4 * subAuthorities.size());
     sid[0] = kSidRevision;
     sid[1] = static_cast<BYTE>(subAuthorities.size());
@@ -57,6 +60,14 @@ bool isPseudoToken(HANDLE token) {
     return value == -4 || value == -5 || value == -6;  // process, thread and effective-thread tokens
 }
 
+// A token of another process: the user that process ran as when the token was opened.
+class TokenObject : public nimbrel::platform::KernelObject {
+public:
+    uid_t uid = 0;
+};
+
+std::size_t sidLength(const BYTE* sid) { return 8 + 4 * static_cast<std::size_t>(sid[1]); }
+
 }  // namespace
 
 extern "C" BOOL GetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS infoClass, LPVOID info, DWORD length,
@@ -70,15 +81,20 @@ extern "C" BOOL GetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS infoCl
         SetLastError(ERROR_NOACCESS);
         return FALSE;
     }
+    uid_t uid = ::getuid();
     if (!isPseudoToken(token)) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
+        auto opened = nimbrel::platform::handleAs<TokenObject>(token);
+        if (!opened) {
+            SetLastError(ERROR_INVALID_HANDLE);
+            return FALSE;
+        }
+        uid = opened->uid;
     }
     if (infoClass != TokenUser) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
-    auto sid = userSid();
+    auto sid = userSid(uid);
     DWORD needed = static_cast<DWORD>(sizeof(TOKEN_USER) + sid.size());
     *returnLength = needed;
     if (!info || length < needed) {
@@ -91,6 +107,36 @@ extern "C" BOOL GetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS infoCl
     user->User.Sid = sidBytes;
     user->User.Attributes = 0;
     return TRUE;
+}
+
+extern "C" BOOL OpenProcessToken(HANDLE process, DWORD, PHANDLE token) {
+    if (!token) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    const DWORD pid = GetProcessId(process);
+    if (pid == 0) return FALSE;
+    // The owner of a process's /proc folder is the user it runs as.
+    struct stat status {};
+    if (::stat(("/proc/" + std::to_string(pid)).c_str(), &status) != 0) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    auto object = std::make_shared<TokenObject>();
+    object->uid = status.st_uid;
+    *token = nimbrel::platform::registerHandle(std::move(object));
+    return TRUE;
+}
+
+extern "C" BOOL EqualSid(PSID sid1, PSID sid2) {
+    if (!sid1 || !sid2) {
+        SetLastError(ERROR_INVALID_SID);
+        return FALSE;
+    }
+    const auto* a = static_cast<const BYTE*>(sid1);
+    const auto* b = static_cast<const BYTE*>(sid2);
+    SetLastError(ERROR_SUCCESS);
+    return sidLength(a) == sidLength(b) && std::memcmp(a, b, sidLength(a)) == 0;
 }
 
 extern "C" BOOL ConvertSidToStringSidW(PSID sid, LPWSTR* stringSid) {

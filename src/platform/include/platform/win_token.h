@@ -1,5 +1,5 @@
 #pragma once
-// Access tokens: the user SID of the caller. A Linux account has no Windows SID, so the stand-in
+// Access tokens: the user SID of the caller or of another process. A Linux account has no Windows SID, so the stand-in
 // gives each account a stable one in the local-account form "S-1-5-21-<a>-<b>-<c>-<uid>": the three
 // machine numbers come from /etc/machine-id (the same on every run of one machine) and the relative
 // id is the Unix user id.
@@ -25,8 +25,13 @@ struct TOKEN_USER {
 inline HANDLE GetCurrentThreadEffectiveToken() { return reinterpret_cast<HANDLE>(static_cast<LONG_PTR>(-6)); }
 
 extern "C" {
-// TokenUser only; a buffer too small (or none) fails with ERROR_INSUFFICIENT_BUFFER and the size
-// needed in *returnLength. The SID lives inside the caller's buffer.
+// The token of a process (PROCESS_QUERY_LIMITED_INFORMATION is enough): the user it runs as. Closed
+// with CloseHandle.
+BOOL OpenProcessToken(HANDLE process, DWORD desiredAccess, PHANDLE token);
+// Whether two SIDs are equal, revision, authority and every sub-authority.
+BOOL EqualSid(PSID sid1, PSID sid2);
+// TokenUser only, of a pseudo-handle or of a token from OpenProcessToken; a buffer too small (or none) fails with
+// ERROR_INSUFFICIENT_BUFFER and the size needed in *returnLength. The SID lives inside the caller's buffer.
 BOOL GetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS infoClass, LPVOID info, DWORD length,
                          PDWORD returnLength);
 // The "S-1-..." text of a SID, allocated for LocalFree.
