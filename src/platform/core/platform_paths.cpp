@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <set>
 
 namespace nimbrel::platform {
 
@@ -23,6 +24,10 @@ constexpr int kUnsafeFolderExitCode = 78;
 // folder is created 0700, and an existing one that belongs to another user or that others may
 // write into ends the process with the reason on standard error.
 std::string ensurePrivateDir(const char* variable, const std::string& dir) {
+    // Every store, lock and section call asks for its folder, several times per placeholder: each
+    // thread checks a folder once instead of creating and inspecting it again on every call.
+    thread_local std::set<std::string> verified;
+    if (verified.count(dir)) return dir;
     std::error_code ignored;
     std::filesystem::create_directories(std::filesystem::path(dir).parent_path(), ignored);
     ::mkdir(dir.c_str(), 0700);
@@ -36,7 +41,10 @@ std::string ensurePrivateDir(const char* variable, const std::string& dir) {
         std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(status.st_mode & 07777));
         problem = std::string("other users may write into it (mode ") + mode + ")";
     }
-    if (problem.empty()) return dir;
+    if (problem.empty()) {
+        verified.insert(dir);
+        return dir;
+    }
     std::fprintf(stderr, "nimbrel: refusing the %s folder %s: %s\n", variable, dir.c_str(), problem.c_str());
     std::fflush(stderr);
     std::_Exit(kUnsafeFolderExitCode);
