@@ -11,6 +11,7 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
+constexpr long kReceiveBufferBytes = 512 * 1024;
 
 struct Transfer {
     const FileHttp::DataCallback* onData;
@@ -99,6 +100,9 @@ qint64 FileHttp::getFile(const std::map<QString, QString>& headers, const DataCa
     curl_easy_setopt(curl.get(), CURLOPT_URL, url.constData());
     curl_easy_setopt(curl.get(), CURLOPT_HTTPHEADER, headerList);
     curl_easy_setopt(curl.get(), CURLOPT_WRITEFUNCTION, &writeBlock);
+    // Each delivered piece costs the caller one hand-off (one Cloud Files transfer while hydrating):
+    // let curl gather up to this much of what has arrived, instead of its 16 KiB default.
+    curl_easy_setopt(curl.get(), CURLOPT_BUFFERSIZE, kReceiveBufferBytes);
     curl_easy_setopt(curl.get(), CURLOPT_WRITEDATA, &transfer);
     curl_easy_setopt(curl.get(), CURLOPT_ERRORBUFFER, errorBuffer);
     curl_easy_setopt(curl.get(), CURLOPT_NOSIGNAL, 1L);
