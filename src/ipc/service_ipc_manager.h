@@ -139,6 +139,10 @@ private:
                        rapidjson::Document& parsed, const char* summary);
     // Answers a parsed body whose members have the wrong types as one that does not parse; 301.
     int refuseItemBody(const char* handler, const std::string& ipcName, const std::wstring& body, const char* summary);
+    // The "sourcePath", "destPath" and "id" of a keep or update request: 0 when they are usable,
+    // otherwise the handler's result, the refusal already answered.
+    int parseMoveRequest(const char* handler, const std::string& ipcName, const std::wstring& body, QString& source,
+                         QString& destination, QString& id);
 
     // Projection commands.
     int onIpcpushFileSystem(const std::string& ipcName, const std::wstring& body, const std::wstring& request);

@@ -63,15 +63,21 @@ bool CServiceIpcManager::parseItemBody(const char* handler, const std::string& i
     return false;
 }
 
+int CServiceIpcManager::parseMoveRequest(const char* handler, const std::string& ipcName, const std::wstring& body,
+                                         QString& source, QString& destination, QString& id) {
+    rapidjson::Document parsed;
+    if (!parseItemBody(handler, ipcName, body, parsed, kParseFailedSummary)) return 301;
+    if (readText(parsed, "sourcePath", source) && readText(parsed, "destPath", destination) &&
+        readText(parsed, "id", id)) {
+        return 0;
+    }
+    return refuseItemBody(handler, ipcName, body, kParseFailedSummary);
+}
+
 int CServiceIpcManager::onIpcKeepOnDevice(const std::string& ipcName, const std::wstring& body, const std::wstring&) {
     const char* handler = "CServiceIpcManager::onIpcKeepOnDevice";
-    rapidjson::Document parsed;
     QString source, destination, id;
-    const bool valid = parseItemBody(handler, ipcName, body, parsed, kParseFailedSummary);
-    if (!valid || !readText(parsed, "sourcePath", source) || !readText(parsed, "destPath", destination) ||
-        !readText(parsed, "id", id)) {
-        return valid ? refuseItemBody(handler, ipcName, body, kParseFailedSummary) : 301;
-    }
+    if (const int refused = parseMoveRequest(handler, ipcName, body, source, destination, id)) return refused;
     if (isTransient(source) || isTransient(destination)) {
         replyPushResults(ipcName, "pushKeepOnDevice", destination, 0, false);
         return 0;
@@ -104,13 +110,8 @@ int CServiceIpcManager::onIpcKeepOnDevice(const std::string& ipcName, const std:
 
 int CServiceIpcManager::onIpcUpdateFile(const std::string& ipcName, const std::wstring& body, const std::wstring&) {
     const char* handler = "CServiceIpcManager::onIpcUpdateFile";
-    rapidjson::Document parsed;
     QString source, destination, id;
-    const bool valid = parseItemBody(handler, ipcName, body, parsed, kParseFailedSummary);
-    if (!valid || !readText(parsed, "sourcePath", source) || !readText(parsed, "destPath", destination) ||
-        !readText(parsed, "id", id)) {
-        return valid ? refuseItemBody(handler, ipcName, body, kParseFailedSummary) : 301;
-    }
+    if (const int refused = parseMoveRequest(handler, ipcName, body, source, destination, id)) return refused;
     if (isTransient(source) || isTransient(destination)) {
         replyPushResults(ipcName, "pushUpdateFile", destination, 0, false);
         return 0;
