@@ -21,7 +21,7 @@ const std::vector<Tool> kTools = {
     {"nimbrel-cf", {"info", "open", "roots"}, {"frob"}, {"open", "x", "--frob"}},
     {"nimbrel-reg", {"query", "add", "delete"}, {"frob"}, {"query", "HKCU\\x", "/frob"}},
     {"nimbrel-shell", {"watch", "log"}, {"frob"}, {"log", "--frob"}},
-    {"nimbrel-cfd", {"nimbrel-cfd"}, {"frob"}, {"--frob"}},
+    {"nimbrel-cfd", {"nimbrel-cfd", "stop"}, {"frob"}, {"--frob"}},
     {"nimbrel-mainclient", {"send", "mount", "unmount", "serve", "@FILE"}, {"--mode", "0", "frob"}, {"--frob"}},
     {"nimbrel-menu", {"port", "show", "run", "@FILE"}, {"frob"}, {"--mode", "0", "--frob"}},
 };
