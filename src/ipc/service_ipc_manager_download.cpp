@@ -9,7 +9,7 @@
 
 #include "cfapi/cf_api_wrapper.h"
 #include "download/download_task_table.h"
-#include "ipc/client_reply.h"
+#include "ipc/download_metadata_reply.h"
 #include "ipc/download_stream.h"
 #include "ipc/ipc_text.h"
 #include "ipc/service_ipc_manager.h"
@@ -101,24 +101,7 @@ int CServiceIpcManager::getDownloadMetadata(const std::string& taskId, const QSt
     std::wstring text;
     request(requestText("getDownloadMetadata", body), text);
     LOG_INFO << "call getDownloadMetadata, res =" << text;
-    ClientReply reply;
-    if (!parseClientReply(text, reply) || !reply.succeeded()) return -1;
-    if (taskExists) *taskExists = false;
-    if (!reply.var.IsObject()) return 0;
-    const auto& var = reply.var;
-    if (metadata) {
-        if (var.HasMember("url") && var["url"].IsString()) metadata->strUrl = stringOf(var, "url");
-        if (var.HasMember("contentHashAlgorithm") && var["contentHashAlgorithm"].IsString()) {
-            metadata->strHashAlgorithmType = stringOf(var, "contentHashAlgorithm");
-        }
-        if (var.HasMember("contentHash") && var["contentHash"].IsString()) {
-            metadata->strHashValue = stringOf(var, "contentHash");
-        }
-        if (var.HasMember("size") && var["size"].IsInt64()) metadata->iFileSize = var["size"].GetInt64();
-    }
-    if (taskExists) *taskExists = boolOf(var, "taskExists");
-    if (newLsid && var.HasMember("newLsid") && var["newLsid"].IsString()) *newLsid = stringOf(var, "newLsid");
-    return 0;
+    return readDownloadMetadataReply(text, taskExists, metadata, newLsid);
 }
 
 int CServiceIpcManager::downloadByUrl(const std::string& taskId, const QString& localPath,
