@@ -17,6 +17,9 @@ void useFreshPlatformFolders() {
     setenv("NIMBREL_PLATFORM_HOME", (pattern + "/home").c_str(), 1);
     setenv("NIMBREL_RUNTIME_DIR", (pattern + "/run").c_str(), 1);
     setenv("TMPDIR", (pattern + "/tmp").c_str(), 1);
+    // No target mounts anything; without this every file call would first look for the filter
+    // service, which the fuzz build does not have.
+    setenv("NIMBREL_CFD", "off", 1);
 }
 
 }  // namespace nimbrel::fuzz

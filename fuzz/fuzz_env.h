@@ -8,7 +8,8 @@
 namespace nimbrel::fuzz {
 
 // Points NIMBREL_PLATFORM_HOME, NIMBREL_RUNTIME_DIR and TMPDIR at fresh folders of this process,
-// so that a run never touches the user's own registry, stores or sockets.
+// so that a run never touches the user's own registry, stores or sockets, and turns the filter
+// service off.
 void useFreshPlatformFolders();
 
 inline std::string text(const std::uint8_t* data, std::size_t size) {
