@@ -15,6 +15,7 @@
 #include <unistd.h>
 
 #include <QString>
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <fstream>
@@ -30,10 +31,12 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
-constexpr int kFolders = 1000;
-constexpr int kFilesPerFolder = 100;
+// The full size by default; smaller runs (for profiling) pass: scratch folder, folders, files per
+// folder, pushFileAdd items.
+int folderCount = 1000;
+int filesPerFolder = 100;
 constexpr int kBatch = 1000;
-constexpr int kAddItems = 8192;
+int addItems = 8192;
 const char* const kMutatingCalls[] = {"CfCreatePlaceholders", "CfConvertToPlaceholder", "CfUpdatePlaceholder",
                                       "CfSetPinState", "CfSetInSyncState"};
 
@@ -55,9 +58,9 @@ std::string makeDir(const std::string& path) {
 
 double sparseFilesPerSecond(const std::string& folder) {
     const auto start = Clock::now();
-    for (int d = 0; d < kFolders; ++d) {
+    for (int d = 0; d < folderCount; ++d) {
         const std::string dir = makeDir(folder + "/d" + std::to_string(d));
-        for (int f = 0; f < kFilesPerFolder; ++f) {
+        for (int f = 0; f < filesPerFolder; ++f) {
             const std::string path = dir + "/f" + std::to_string(f) + ".bin";
             int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
             if (fd < 0 || ftruncate(fd, 70000) != 0 || fsetxattr(fd, "user.bench", "0123456789abcdef", 16, 0) != 0) {
@@ -67,7 +70,7 @@ double sparseFilesPerSecond(const std::string& folder) {
             close(fd);
         }
     }
-    return kFolders * kFilesPerFolder / secondsSince(start);
+    return folderCount * filesPerFolder / secondsSince(start);
 }
 
 std::string record(const std::string& folder, const std::string& name, const std::string& id, int type, long size) {
@@ -109,7 +112,12 @@ long residentKiB() {
 
 int main(int argc, char** argv) {
     char scratchTemplate[] = "/tmp/nimbrel-projection-bench-XXXXXX";
-    const std::string scratch = argc > 1 ? makeDir(argv[1]) : mkdtemp(scratchTemplate);
+    const std::string scratch = argc > 1 && *argv[1] ? makeDir(argv[1]) : mkdtemp(scratchTemplate);
+    if (argc > 4) {
+        folderCount = std::atoi(argv[2]);
+        filesPerFolder = std::atoi(argv[3]);
+        addItems = std::atoi(argv[4]);
+    }
     setenv("NIMBREL_PLATFORM_HOME", makeDir(scratch + "/home").c_str(), 1);
     setenv("NIMBREL_RUNTIME_DIR", makeDir(scratch + "/run").c_str(), 1);
     setenv("NIMBREL_IPC_TIMEOUT_MS", "600000", 1);
@@ -138,33 +146,33 @@ int main(int argc, char** argv) {
     manager.startIpcService();
 
     const double floor = sparseFilesPerSecond(makeDir(scratch + "/floor"));
-    std::printf("floor: %d sparse files with one small extended attribute: %.0f files/s\n", kFolders * kFilesPerFolder,
-                floor);
+    std::printf("floor: %d sparse files with one small extended attribute: %.0f files/s\n",
+                folderCount * filesPerFolder, floor);
 
     const std::string root = makeDir(scratch + "/root");
     if (!send(client.channel, "mountMirror", "{\"mountPath\":\"" + root + "\"}")) return 1;
     std::string folders;
-    for (int d = 0; d < kFolders; ++d) {
+    for (int d = 0; d < folderCount; ++d) {
         folders += (d ? "," : "") + record(root, "d" + std::to_string(d), "d" + std::to_string(d), 2, 0);
     }
     if (!send(client.channel, "pushFileSystem", "{\"fileInfo\":[" + folders + "]}")) return 1;
     const auto pushStart = Clock::now();
-    for (int first = 0; first < kFolders * kFilesPerFolder; first += kBatch) {
+    for (int first = 0; first < folderCount * filesPerFolder; first += kBatch) {
         std::string body = "{\"fileInfo\":[";
-        for (int i = first; i < first + kBatch; ++i) {
-            const int d = i / kFilesPerFolder;
+        for (int i = first; i < std::min(first + kBatch, folderCount * filesPerFolder); ++i) {
+            const int d = i / filesPerFolder;
             body += (i > first ? "," : "") + record(root + "/d" + std::to_string(d), "f" + std::to_string(i) + ".bin",
                                                     "f" + std::to_string(i), 1, 70000);
         }
         if (!send(client.channel, "pushFileSystem", body + "]}")) return 1;
     }
-    const double pushRate = kFolders * kFilesPerFolder / secondsSince(pushStart);
+    const double pushRate = folderCount * filesPerFolder / secondsSince(pushStart);
     std::printf("pushFileSystem: %d new files in batches of %d: %.0f files/s; floor %.0f files/s; ratio %.3f\n",
-                kFolders * kFilesPerFolder, kBatch, pushRate, floor, pushRate / floor);
+                folderCount * filesPerFolder, kBatch, pushRate, floor, pushRate / floor);
 
     const std::string local = makeDir(root + "/local");
     std::vector<std::string> adds;
-    for (int i = 0; i < kAddItems; ++i) {
+    for (int i = 0; i < addItems; ++i) {
         const std::string path = local + "/l" + std::to_string(i) + ".txt";
         std::ofstream(path) << "local content " << i;
         struct stat st {};
@@ -177,28 +185,28 @@ int main(int argc, char** argv) {
     for (const auto& body : adds) {
         if (!send(client.channel, "pushFileAdd", body)) return 1;
     }
-    const double firstRate = kAddItems / secondsSince(start);
+    const double firstRate = addItems / secondsSince(start);
     nimbrel::platform::faults::resetCallCounts();
     const std::uint64_t skippedBefore = manager.pushFileAddSkipped();
     start = Clock::now();
     for (const auto& body : adds) {
         if (!send(client.channel, "pushFileAdd", body)) return 1;
     }
-    const double secondRate = kAddItems / secondsSince(start);
+    const double secondRate = addItems / secondsSince(start);
     const int calls = mutatingCalls();
     const int reads = nimbrel::platform::faults::callCount("CfGetPlaceholderInfo");
     // The handler alone, without the channel: its reply goes to a request nobody waits for.
     start = Clock::now();
     for (const auto& body : adds) manager.OnRequest("bench#handler", request("pushFileAdd", body));
-    const double handlerUs = secondsSince(start) * 1e6 / kAddItems;
+    const double handlerUs = secondsSince(start) * 1e6 / addItems;
     std::printf(
         "pushFileAdd: %d complete items, first pass %.0f items/s, second pass %.0f items/s, ratio %.2f; "
         "second pass: %d Cloud Files changes, %d placeholder reads, %llu answered as duplicates; handler time "
         "per duplicate %.1f us\n",
-        kAddItems, firstRate, secondRate, secondRate / firstRate, calls, reads,
+        addItems, firstRate, secondRate, secondRate / firstRate, calls, reads,
         static_cast<unsigned long long>(manager.pushFileAddSkipped() - skippedBefore), handlerUs);
     std::printf("memory: %.1f MiB resident after %d projected items and %zu guard entries; bound 64 MiB; ratio %.2f\n",
-                residentKiB() / 1024.0, kFolders * (kFilesPerFolder + 1) + kAddItems,
+                residentKiB() / 1024.0, folderCount * (filesPerFolder + 1) + addItems,
                 MirrorDedupGuard::instance().size(), residentKiB() / 1024.0 / 64);
     std::fflush(stdout);
     _exit(0);

@@ -71,6 +71,15 @@ std::shared_ptr<FilterCore> filterCoreFor(const std::string& rootPath) {
     return nullptr;
 }
 
+std::string connectedRootOf(const std::string& path) {
+    auto& c = connections();
+    std::lock_guard lock(c.mutex);
+    for (auto& [key, connection] : c.byKey) {
+        if (isSameOrBelow(path, connection->rootPath)) return connection->rootPath;
+    }
+    return {};
+}
+
 bool isRootConnected(const std::string& rootPath) {
     int fd = lockRoot(rootPath);
     if (fd < 0) return errno == EWOULDBLOCK;

@@ -23,6 +23,8 @@ struct ConnectedRoot {
 std::shared_ptr<ConnectedRoot> findConnection(CF_CONNECTION_KEY key);
 // The filter core of a root connected in this process, for other request sources (mounts, tests).
 std::shared_ptr<FilterCore> filterCoreFor(const std::string& rootPath);
+// The root connected in this process that is `path` or one of its ancestors, empty for none.
+std::string connectedRootOf(const std::string& path);
 // Whether any process holds the connection of the root.
 bool isRootConnected(const std::string& rootPath);
 

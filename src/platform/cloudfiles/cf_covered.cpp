@@ -5,12 +5,15 @@
 #include <sys/vfs.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <climits>
 #include <map>
 #include <mutex>
 
+#include "cf_connection.h"
 #include "cf_filter_service.h"
 #include "cf_store.h"
+#include "platform/file_filter_hooks.h"
 
 namespace nimbrel::platform::cf {
 
@@ -67,9 +70,44 @@ std::string currentPathOf(int fd) {
     return n > 0 ? std::string(buffer, static_cast<std::size_t>(n)) : std::string();
 }
 
+// True when `rest` (what follows a root in a path) names its items plainly: no "." or ".." and no
+// empty step, so it means the same below the covered folder as below the root's path.
+bool plainRest(const std::string& rest) {
+    std::size_t start = 0;
+    while (start < rest.size()) {
+        if (rest[start] != '/') return false;
+        const std::size_t end = std::min(rest.find('/', start + 1), rest.size());
+        const std::size_t length = end - start - 1;
+        if (length == 0 || (length == 1 && rest[start + 1] == '.') ||
+            (length == 2 && rest.compare(start + 1, 2, "..") == 0)) {
+            return false;
+        }
+        start = end;
+    }
+    return true;
+}
+
+// The covered-folder path of `path` when it lies under a root this process is connected to. The
+// covered folder is right whether or not a mount is over the root now, so the provider's own
+// accesses ask neither the mount nor the store; empty otherwise.
+std::string providerDirectPath(const std::string& path) {
+    int fd = -1;
+    std::string rest;
+    if (!providerCovered(path, fd, rest)) return {};
+    return kProcFd + std::to_string(fd) + rest;
+}
+
+std::string accessPath(const std::string& hostPath) {
+    std::string direct = providerDirectPath(hostPath);
+    return direct.empty() ? hostPath : direct;
+}
+
+const bool registered = (setAccessPathSource(&accessPath), true);
+
 }  // namespace
 
 std::string directPath(const std::string& path) {
+    if (std::string direct = providerDirectPath(path); !direct.empty()) return direct;
     // Most paths lie on no filter mount; they cost one statfs and no store query.
     if (path.rfind(kProcFd, 0) == 0 || !onFilterMount(path, -1)) return path;
     auto store = CfStore::current();
@@ -86,6 +124,16 @@ std::string directPath(const std::string& path, int fd) {
     if (!isFilterMount(fd)) return kProcFd + std::to_string(fd);
     const std::string current = currentPathOf(fd);
     return directPath(current.empty() ? path : current);
+}
+
+bool providerCovered(const std::string& path, int& coveredFd, std::string& rest) {
+    if (path.rfind(kProcFd, 0) == 0) return false;
+    const std::string root = connectedRootOf(path);
+    if (root.empty()) return false;
+    rest = path.substr(root == "/" ? 0 : root.size());
+    if (!plainRest(rest)) return false;
+    coveredFd = coveredDescriptor(root);
+    return coveredFd >= 0;
 }
 
 bool onFilterMount(const std::string& path, int fd) {

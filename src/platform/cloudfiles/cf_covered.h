@@ -13,6 +13,10 @@ namespace nimbrel::platform::cf {
 std::string directPath(const std::string& path);
 // The same for a descriptor: its /proc link unless it was opened through a filter mount.
 std::string directPath(const std::string& path, int fd);
+// For a path below a root this process is connected to, named plainly (no "." or ".." and no empty
+// step): the descriptor of the root's covered folder and the rest of the path after the root ("" for
+// the root itself, else "/a/b"). False for any other path.
+bool providerCovered(const std::string& path, int& coveredFd, std::string& rest);
 // Whether the descriptor (or path, when fd < 0) lies on a filter mount.
 bool onFilterMount(const std::string& path, int fd);
 

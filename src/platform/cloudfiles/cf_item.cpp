@@ -1,6 +1,8 @@
 #include "cf_item.h"
 
 #include <fcntl.h>
+#include <linux/openat2.h>
+#include <sys/syscall.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
@@ -38,6 +40,35 @@ std::string currentPathOf(int fd) {
     return std::string(buffer, static_cast<std::size_t>(n));
 }
 
+// The provider's own path below a root it is connected to, looked up below the covered folder in
+// one step. Without a symbolic link on its way the path as given is canonical already (the root's
+// path is); answers false when it cannot tell, and an empty item when nothing is there.
+bool resolvePlain(const std::string& hostPath, std::optional<Item>& item) {
+    int covered = -1;
+    std::string rest;
+    if (!providerCovered(hostPath, covered, rest)) return false;
+    struct open_how how {};
+    how.flags = O_PATH | O_CLOEXEC;
+    how.resolve = RESOLVE_NO_SYMLINKS;
+    const int fd =
+        static_cast<int>(::syscall(SYS_openat2, covered, rest.empty() ? "." : rest.c_str() + 1, &how, sizeof(how)));
+    if (fd < 0) {
+        if (errno != ENOENT && errno != ENOTDIR) return false;
+        item.reset();
+        return true;
+    }
+    item.emplace();
+    const bool found = ::fstat(fd, &item->st) == 0;
+    ::close(fd);
+    if (!found) {
+        item.reset();
+        return true;
+    }
+    item->path = hostPath;
+    item->access = fdLink(covered) + rest;
+    return true;
+}
+
 }  // namespace
 
 std::string canonicalPath(const std::string& hostPath) {
@@ -61,19 +92,25 @@ std::string canonicalPath(const std::string& hostPath) {
 }
 
 std::optional<Item> resolveItem(CfStore& store, const std::string& hostPath, int fd) {
-    Item item;
-    if (fd >= 0) {
-        item.path = currentPathOf(fd);
-        if (item.path.empty()) item.path = canonicalPath(hostPath);
-    } else {
-        item.path = canonicalPath(hostPath);
+    std::optional<Item> found;
+    if (fd >= 0 || !resolvePlain(hostPath, found)) {
+        found.emplace();
+        Item& item = *found;
+        if (fd >= 0) {
+            item.path = currentPathOf(fd);
+            if (item.path.empty()) item.path = canonicalPath(hostPath);
+        } else {
+            item.path = canonicalPath(hostPath);
+        }
+        // Under a filter mount the item is reached in the covered folder, where its token and its
+        // own device and inode are.
+        item.access = directPath(item.path, fd);
+        if (::stat(item.access.c_str(), &item.st) != 0) return std::nullopt;
     }
-    // Under a filter mount the item is reached in the covered folder, where its token and its
-    // own device and inode are.
-    item.access = directPath(item.path, fd);
-    if (::stat(item.access.c_str(), &item.st) != 0) return std::nullopt;
+    if (!found) return std::nullopt;
+    Item& item = *found;
     item.root = store.rootContaining(item.path);
-    if (!item.root) return item;
+    if (!item.root) return found;
     if (auto token = readToken(item.access)) {
         auto record = store.placeholder(*token);
         if (record && record->root == item.root->path && record->inode == item.st.st_ino &&
@@ -81,7 +118,7 @@ std::optional<Item> resolveItem(CfStore& store, const std::string& hostPath, int
             item.record = std::move(record);
         }
     }
-    return item;
+    return found;
 }
 
 std::optional<Item> resolveHandle(CfStore& store, HANDLE handle, HRESULT* error) {

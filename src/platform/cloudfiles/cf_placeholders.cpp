@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <vector>
 
 #include "cf_covered.h"
 #include "cf_dehydrate.h"
@@ -51,10 +52,22 @@ HRESULT applyBasicInfo(const std::string& accessPath, const std::string& hostPat
     return S_OK;
 }
 
-// `folder` is where `base` is reached directly: under a filter mount, the covered folder, where the
-// new item gets its own device and inode and its token.
-HRESULT createOne(cf::CfStore& store, const cf::SyncRootRecord& root, const std::string& base,
-                  const std::string& folder, CF_PLACEHOLDER_CREATE_INFO& entry) {
+// A placeholder built under a hidden name, with its record, waiting to be renamed into place.
+struct Built {
+    CF_PLACEHOLDER_CREATE_INFO* entry = nullptr;
+    std::string temporary;
+    std::string target;
+    cf::PlaceholderRecord record;
+
+    void discard() const { record.isDirectory ? ::rmdir(temporary.c_str()) : ::unlink(temporary.c_str()); }
+};
+
+// `folder` is where the base folder is reached directly: under a filter mount, the covered folder,
+// where the new item gets its own device and inode and its token. The item is built under a hidden
+// name, so the name never shows an item that is not yet a placeholder; its record is made from what
+// is known here, as the item is new and nothing about it needs to be looked up again.
+HRESULT buildOne(const cf::SyncRootRecord& root, const std::string& folder, CF_PLACEHOLDER_CREATE_INFO& entry,
+                 Built& built) {
     if (!entry.RelativeFileName || !*entry.RelativeFileName) return cf::hrWin32(ERROR_INVALID_NAME);
     const std::wstring name(entry.RelativeFileName);
     if (name.find_first_of(L"\\/") != std::wstring::npos || name == L"." || name == L"..") {
@@ -65,52 +78,49 @@ HRESULT createOne(cf::CfStore& store, const cf::SyncRootRecord& root, const std:
         (!isDirectory && entry.FileIdentityLength == 0) || entry.FsMetadata.FileSize.QuadPart < 0) {
         return E_INVALIDARG;
     }
-    const std::string target = folder + "/" + toUtf8(name);
+    built.entry = &entry;
+    built.target = folder + "/" + toUtf8(name);
     struct stat existing {};
-    if (::lstat(target.c_str(), &existing) == 0) return cf::hrWin32(ERROR_ALREADY_EXISTS);
+    if (::lstat(built.target.c_str(), &existing) == 0) return cf::hrWin32(ERROR_ALREADY_EXISTS);
 
-    // Built under a hidden name and renamed into place, so the name never shows an item that is
-    // not yet a placeholder. The record is made from what is known here: the item is new, so
-    // nothing about it needs to be looked up again.
     const std::string token = cf::newToken();
-    const std::string temporary = folder + "/.~cf-" + token;
+    built.temporary = folder + "/.~cf-" + token;
     struct stat created {};
     if (isDirectory) {
-        if (::mkdir(temporary.c_str(), 0777) != 0) return cf::hrFromErrno(errno);
-        if (::stat(temporary.c_str(), &created) != 0) {
+        if (::mkdir(built.temporary.c_str(), 0777) != 0) return cf::hrFromErrno(errno);
+        if (::stat(built.temporary.c_str(), &created) != 0) {
             const int error = errno;
-            ::rmdir(temporary.c_str());
+            ::rmdir(built.temporary.c_str());
             return cf::hrFromErrno(error);
         }
     } else {
-        int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        int fd = ::open(built.temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd < 0) return cf::hrFromErrno(errno);
         int rc = ::ftruncate(fd, entry.FsMetadata.FileSize.QuadPart);
         if (rc == 0) rc = ::fstat(fd, &created);
         int error = errno;
         ::close(fd);
         if (rc != 0) {
-            ::unlink(temporary.c_str());
+            ::unlink(built.temporary.c_str());
             return cf::hrFromErrno(error);
         }
     }
-    auto discard = [&] { isDirectory ? ::rmdir(temporary.c_str()) : ::unlink(temporary.c_str()); };
-    if (!cf::writeToken(temporary, token)) {
-        discard();
+    cf::PlaceholderRecord& record = built.record;
+    record.isDirectory = isDirectory;
+    if (!cf::writeToken(built.temporary, token)) {
+        built.discard();
         return E_FAIL;
     }
     FILE_BASIC_INFO times = entry.FsMetadata.BasicInfo;
     times.FileAttributes = 0;
-    if (HRESULT hr = applyBasicInfo(temporary, temporary, times, true); FAILED(hr)) {
-        discard();
+    if (HRESULT hr = applyBasicInfo(built.temporary, built.temporary, times, true); FAILED(hr)) {
+        built.discard();
         return hr;
     }
-    cf::PlaceholderRecord record;
     record.token = token;
     record.root = root.path;
     record.device = created.st_dev;
     record.inode = created.st_ino;
-    record.isDirectory = isDirectory;
     record.identity.assign(static_cast<const char*>(entry.FileIdentity), entry.FileIdentityLength);
     record.hydrated = isDirectory;
     record.inSync =
@@ -121,21 +131,20 @@ HRESULT createOne(cf::CfStore& store, const cf::SyncRootRecord& root, const std:
                               ? entry.FsMetadata.BasicInfo.CreationTime.QuadPart
                               : cf::fileTimeNow();
     record.usn = 1;
-    if (!store.putPlaceholder(record)) {
-        discard();
-        return E_FAIL;
-    }
-    if (::renameat2(AT_FDCWD, temporary.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) != 0) {
+    return S_OK;
+}
+
+// Gives a built placeholder its name; its record is already stored.
+HRESULT placeOne(const std::string& base, const Built& built) {
+    if (::renameat2(AT_FDCWD, built.temporary.c_str(), AT_FDCWD, built.target.c_str(), RENAME_NOREPLACE) != 0) {
         const int error = errno;
-        store.removePlaceholder(token);
-        discard();
         return error == EEXIST ? cf::hrWin32(ERROR_ALREADY_EXISTS) : cf::hrFromErrno(error);
     }
+    const auto& entry = *built.entry;
     if (entry.FsMetadata.BasicInfo.FileAttributes & kStoredAttributes) {
-        const std::wstring windowsPath = toWindowsPath(base + "/" + toUtf8(name));
+        const std::wstring windowsPath = toWindowsPath(base + "/" + toUtf8(std::wstring(entry.RelativeFileName)));
         SetFileAttributesW(windowsPath.c_str(), entry.FsMetadata.BasicInfo.FileAttributes & kStoredAttributes);
     }
-    entry.CreateUsn = record.usn;
     return S_OK;
 }
 
@@ -156,26 +165,70 @@ extern "C" HRESULT CfCreatePlaceholders(LPCWSTR BaseDirectoryPath, CF_PLACEHOLDE
     if (!store) return E_FAIL;
     auto root = store->rootContaining(base);
     if (!root) return cf::hrWin32(ERROR_CLOUD_FILE_NOT_UNDER_SYNC_ROOT);
+    const std::string folder = cf::directPath(base);
     struct stat st {};
-    if (::stat(base.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return cf::hrWin32(ERROR_PATH_NOT_FOUND);
+    if (::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return cf::hrWin32(ERROR_PATH_NOT_FOUND);
     if (root->hydration.Primary == CF_HYDRATION_POLICY_ALWAYS_FULL) return cf::hrWin32(ERROR_CLOUD_FILE_NOT_SUPPORTED);
 
+    const bool stopOnError = CreateFlags & CF_CREATE_FLAG_STOP_ON_ERROR;
     HRESULT first = S_OK;
-    const std::string folder = cf::directPath(base);
-    // One commit for the whole batch; an entry that fails has already undone its own record.
-    const bool stored = store->inTransaction([&] {
-        for (DWORD i = 0; i < PlaceholderCount; ++i) {
-            auto& entry = PlaceholderArray[i];
-            entry.Result = createOne(*store, *root, base, folder, entry);
-            if (EntriesProcessed) *EntriesProcessed = i + 1;
-            if (FAILED(entry.Result)) {
-                if (SUCCEEDED(first)) first = entry.Result;
-                if (CreateFlags & CF_CREATE_FLAG_STOP_ON_ERROR) break;
-            }
+    DWORD processed = 0;
+    auto fail = [&](CF_PLACEHOLDER_CREATE_INFO& entry, HRESULT hr) {
+        entry.Result = hr;
+        if (SUCCEEDED(first)) first = hr;
+    };
+    std::vector<Built> built;
+    built.reserve(PlaceholderCount);
+    while (processed < PlaceholderCount && !(stopOnError && FAILED(first))) {
+        auto& entry = PlaceholderArray[processed++];
+        Built one;
+        if (HRESULT hr = buildOne(*root, folder, entry, one); FAILED(hr)) {
+            fail(entry, hr);
+        } else {
+            built.push_back(std::move(one));
         }
-        return true;
-    });
-    return stored ? first : E_FAIL;
+    }
+    // Every record is stored, in one durable commit, before the first name appears: a name with no
+    // record would be an ordinary file showing zeros where the cloud's data belongs.
+    const bool stored = store->inTransaction(
+        [&] {
+            for (const auto& one : built) {
+                if (!store->putPlaceholder(one.record)) return false;
+            }
+            return true;
+        },
+        cf::CfStore::Durability::Synced);
+    if (!stored) {
+        for (const auto& one : built) {
+            one.discard();
+            one.entry->Result = E_FAIL;
+        }
+        if (EntriesProcessed) *EntriesProcessed = processed;
+        return E_FAIL;
+    }
+    std::vector<std::string> unplaced;
+    for (auto one = built.begin(); one != built.end(); ++one) {
+        // Entries after a failure are not processed when the caller asked to stop at the first.
+        const HRESULT hr = stopOnError && FAILED(first) ? E_ABORT : placeOne(base, *one);
+        if (SUCCEEDED(hr)) {
+            one->entry->Result = S_OK;
+            one->entry->CreateUsn = one->record.usn;
+            continue;
+        }
+        one->discard();
+        unplaced.push_back(one->record.token);
+        if (hr == E_ABORT) continue;
+        fail(*one->entry, hr);
+        if (stopOnError) processed = static_cast<DWORD>(one->entry - PlaceholderArray) + 1;
+    }
+    if (!unplaced.empty()) {
+        store->inTransaction([&] {
+            for (const auto& token : unplaced) store->removePlaceholder(token);
+            return true;
+        });
+    }
+    if (EntriesProcessed) *EntriesProcessed = processed;
+    return first;
 }
 
 extern "C" HRESULT CfConvertToPlaceholder(HANDLE FileHandle, LPCVOID FileIdentity, DWORD FileIdentityLength,

@@ -21,11 +21,38 @@ constexpr const char* kSchema =
     " usn INTEGER);"
     "CREATE INDEX IF NOT EXISTS placeholders_root ON placeholders(root);";
 
-// A prepared statement that finalizes itself.
+}  // namespace
+
+// A statement of the store, prepared on its first use and kept for the next ones: parsing the
+// SQL again for every query cost more than running it. One that is already lent out (a nested
+// use of the same text) is prepared afresh and finalized after its use.
 class Statement {
 public:
-    Statement(sqlite3* db, const char* sql) { sqlite3_prepare_v2(db, sql, -1, &stmt_, nullptr); }
-    ~Statement() { sqlite3_finalize(stmt_); }
+    Statement(CfStore& store, const std::string& sql) {
+        auto& prepared = store.prepared_[sql];
+        if (!prepared.stmt && sqlite3_prepare_v3(store.db_, sql.c_str(), -1, SQLITE_PREPARE_PERSISTENT, &prepared.stmt,
+                                                 nullptr) != SQLITE_OK) {
+            sqlite3_finalize(prepared.stmt);
+            prepared.stmt = nullptr;
+            return;
+        }
+        if (prepared.lent) {
+            sqlite3_prepare_v2(store.db_, sql.c_str(), -1, &stmt_, nullptr);
+            return;
+        }
+        prepared.lent = true;
+        lent_ = &prepared;
+        stmt_ = prepared.stmt;
+    }
+    ~Statement() {
+        if (!lent_) {
+            sqlite3_finalize(stmt_);
+            return;
+        }
+        sqlite3_reset(stmt_);
+        sqlite3_clear_bindings(stmt_);
+        lent_->lent = false;
+    }
     Statement(const Statement&) = delete;
     Statement& operator=(const Statement&) = delete;
 
@@ -50,7 +77,10 @@ public:
 
 private:
     sqlite3_stmt* stmt_ = nullptr;
+    CfStore::Prepared* lent_ = nullptr;
 };
+
+namespace {
 
 constexpr const char* kRootColumns =
     "path, provider_name, provider_version, identity, provider_id, hydration_primary, hydration_modifier,"
@@ -143,7 +173,10 @@ std::shared_ptr<CfStore> CfStore::current() {
 
 CfStore::CfStore(sqlite3* db) : db_(db) {}
 
-CfStore::~CfStore() { sqlite3_close(db_); }
+CfStore::~CfStore() {
+    for (auto& [sql, prepared] : prepared_) sqlite3_finalize(prepared.stmt);
+    sqlite3_close(db_);
+}
 
 bool CfStore::exec(const char* sql) { return sqlite3_exec(db_, sql, nullptr, nullptr, nullptr) == SQLITE_OK; }
 
@@ -157,24 +190,39 @@ bool CfStore::end(bool started, bool ok) {
     return exec(ok ? "COMMIT" : "ROLLBACK") && ok;
 }
 
-bool CfStore::inTransaction(const std::function<bool()>& work) {
+bool CfStore::inTransaction(const std::function<bool()>& work, Durability durability) {
     std::lock_guard lock(mutex_);
+    const bool synced = durability == Durability::Synced && sqlite3_get_autocommit(db_) != 0;
+    if (synced && !exec("PRAGMA synchronous=FULL;")) return false;
     bool started = false;
-    if (!begin(started)) return false;
-    return end(started, work());
+    bool ok = begin(started) && end(started, work());
+    if (synced && !exec("PRAGMA synchronous=NORMAL;")) ok = false;
+    return ok;
 }
 
 std::vector<SyncRootRecord> CfStore::roots() {
     std::lock_guard lock(mutex_);
+    // Inside a transaction the registrations may be changes not yet committed: read, never kept.
+    const bool keep = sqlite3_get_autocommit(db_) != 0;
+    std::int64_t version = -1;
+    if (keep) {
+        Statement s(*this, "PRAGMA data_version");
+        if (s.ok() && s.step() == SQLITE_ROW) version = s.integer(0);
+        if (roots_ && version == rootsVersion_) return *roots_;
+    }
     std::vector<SyncRootRecord> result;
-    Statement s(db_, (std::string("SELECT ") + kRootColumns + " FROM roots ORDER BY path").c_str());
+    Statement s(*this, std::string("SELECT ") + kRootColumns + " FROM roots ORDER BY path");
     while (s.ok() && s.step() == SQLITE_ROW) result.push_back(readRoot(s));
+    if (keep && version >= 0) {
+        roots_ = result;
+        rootsVersion_ = version;
+    }
     return result;
 }
 
 std::optional<SyncRootRecord> CfStore::root(const std::string& path) {
     std::lock_guard lock(mutex_);
-    Statement s(db_, (std::string("SELECT ") + kRootColumns + " FROM roots WHERE path = ?1").c_str());
+    Statement s(*this, std::string("SELECT ") + kRootColumns + " FROM roots WHERE path = ?1");
     if (!s.ok()) return std::nullopt;
     s.bind(1, path);
     if (s.step() != SQLITE_ROW) return std::nullopt;
@@ -190,9 +238,9 @@ std::optional<SyncRootRecord> CfStore::rootContaining(const std::string& path) {
 
 bool CfStore::putRoot(const SyncRootRecord& r) {
     std::lock_guard lock(mutex_);
-    Statement s(db_, (std::string("INSERT OR REPLACE INTO roots (") + kRootColumns +
-                      ") VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12)")
-                         .c_str());
+    roots_.reset();
+    Statement s(*this, (std::string("INSERT OR REPLACE INTO roots (") + kRootColumns +
+                        ") VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12)"));
     if (!s.ok()) return false;
     s.bind(1, r.path);
     s.bind(2, toUtf8(r.providerName));
@@ -211,10 +259,11 @@ bool CfStore::putRoot(const SyncRootRecord& r) {
 
 bool CfStore::removeRoot(const std::string& path) {
     std::lock_guard lock(mutex_);
+    roots_.reset();
     bool started = false;
     if (!begin(started)) return false;
-    Statement records(db_, "DELETE FROM placeholders WHERE root = ?1");
-    Statement root(db_, "DELETE FROM roots WHERE path = ?1");
+    Statement records(*this, "DELETE FROM placeholders WHERE root = ?1");
+    Statement root(*this, "DELETE FROM roots WHERE path = ?1");
     bool ok = records.ok() && root.ok();
     if (ok) {
         records.bind(1, path);
@@ -225,7 +274,7 @@ bool CfStore::removeRoot(const std::string& path) {
 }
 
 std::optional<PlaceholderRecord> CfStore::readPlaceholder(const std::string& token) {
-    Statement s(db_, (std::string("SELECT ") + kPlaceholderColumns + " FROM placeholders WHERE token = ?1").c_str());
+    Statement s(*this, std::string("SELECT ") + kPlaceholderColumns + " FROM placeholders WHERE token = ?1");
     if (!s.ok()) return std::nullopt;
     s.bind(1, token);
     if (s.step() != SQLITE_ROW) return std::nullopt;
@@ -233,9 +282,8 @@ std::optional<PlaceholderRecord> CfStore::readPlaceholder(const std::string& tok
 }
 
 bool CfStore::writePlaceholder(const PlaceholderRecord& r) {
-    Statement s(db_, (std::string("INSERT OR REPLACE INTO placeholders (") + kPlaceholderColumns +
-                      ") VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12)")
-                         .c_str());
+    Statement s(*this, (std::string("INSERT OR REPLACE INTO placeholders (") + kPlaceholderColumns +
+                        ") VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12)"));
     if (!s.ok()) return false;
     s.bind(1, r.token);
     s.bind(2, r.root);
@@ -264,7 +312,7 @@ bool CfStore::putPlaceholder(const PlaceholderRecord& record) {
 
 bool CfStore::removePlaceholder(const std::string& token) {
     std::lock_guard lock(mutex_);
-    Statement s(db_, "DELETE FROM placeholders WHERE token = ?1");
+    Statement s(*this, "DELETE FROM placeholders WHERE token = ?1");
     if (!s.ok()) return false;
     s.bind(1, token);
     return s.step() == SQLITE_DONE;

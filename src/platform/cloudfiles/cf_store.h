@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -14,6 +15,7 @@
 #include "platform/cfapi.h"
 
 struct sqlite3;
+struct sqlite3_stmt;
 
 namespace nimbrel::platform::cf {
 
@@ -71,11 +73,23 @@ public:
     // to write. False when the record does not exist or the database fails.
     bool updatePlaceholder(const std::string& token, const std::function<bool(PlaceholderRecord&)>& change);
 
+    // How far a commit goes before it returns. Logged: into the write-ahead log, which survives the
+    // process but may lose its last commits when the machine stops (the store stays whole). Synced:
+    // onto the disk, for changes that a file made visible next relies on.
+    enum class Durability { Logged, Synced };
+
     // Runs `work` in one write transaction (or in the one already open on this store), so that a
     // batch of changes costs one commit; rolled back when `work` answers false.
-    bool inTransaction(const std::function<bool()>& work);
+    bool inTransaction(const std::function<bool()>& work, Durability durability = Durability::Logged);
 
 private:
+    // A statement lent out by `prepare`: prepared once per store, reset when handed back.
+    struct Prepared {
+        sqlite3_stmt* stmt = nullptr;
+        bool lent = false;
+    };
+    friend class Statement;
+
     bool exec(const char* sql);
     // Opens a write transaction unless one is open already (`started` tells which); `end` commits
     // or rolls back only one that `begin` opened.
@@ -86,6 +100,12 @@ private:
 
     sqlite3* db_;
     std::recursive_mutex mutex_;
+    std::map<std::string, Prepared> prepared_;
+    // The registrations as last read, and the database's data version then: every item lookup needs
+    // them, and they change rarely. Another connection's commit changes the data version; this
+    // store's own root changes drop them.
+    std::optional<std::vector<SyncRootRecord>> roots_;
+    std::int64_t rootsVersion_ = 0;
 };
 
 // True when `path` is `ancestor` or lies below it (host paths, no trailing "/").

@@ -18,6 +18,10 @@ PlaceholderAttributes noPlaceholder(const std::string&, int) { return {}; }
 
 std::atomic<PlaceholderAttributeSource> currentSource{&noPlaceholder};
 
+std::string sameAccessPath(const std::string& hostPath) { return hostPath; }
+
+std::atomic<AccessPathSource> currentAccessSource{&sameAccessPath};
+
 void letOpenThrough(int) {}
 DWORD letReadThrough(int) { return ERROR_SUCCESS; }
 
@@ -39,6 +43,10 @@ void setPlaceholderAttributeSource(PlaceholderAttributeSource source) {
 PlaceholderAttributes placeholderAttributesFor(const std::string& hostPath, int fd) {
     return currentSource.load()(hostPath, fd);
 }
+
+void setAccessPathSource(AccessPathSource source) { currentAccessSource.store(source ? source : &sameAccessPath); }
+
+std::string accessPathFor(const std::string& hostPath) { return currentAccessSource.load()(hostPath); }
 
 void setApplicationAccessFilter(ApplicationAccessFilter filter) {
     openedFilter.store(filter.opened ? filter.opened : &letOpenThrough);

@@ -73,9 +73,11 @@ LONGLONG storedCreationTime(const std::string& hostPath, int fd) {
 }  // namespace
 
 bool describeFile(const std::string& hostPath, int fd, FileFacts& facts) {
-    int rc = fd >= 0 ? ::fstat(fd, &facts.st) : ::lstat(hostPath.c_str(), &facts.st);
+    // The placeholder source is asked with the path as given: it finds its own way to the file.
+    const std::string access = accessPathFor(hostPath);
+    int rc = fd >= 0 ? ::fstat(fd, &facts.st) : ::lstat(access.c_str(), &facts.st);
     if (rc != 0) {
-        setLastErrorForPath(errno, hostPath);
+        setLastErrorForPath(errno, access);
         return false;
     }
     facts.lastAccessTime = fileTimeFromTimespec(facts.st.st_atim);
@@ -84,19 +86,19 @@ bool describeFile(const std::string& hostPath, int fd, FileFacts& facts) {
     // A symbolic link is never a placeholder itself, whatever its target is.
     const PlaceholderAttributes placeholder =
         S_ISLNK(facts.st.st_mode) ? PlaceholderAttributes{} : placeholderAttributesFor(hostPath, fd);
-    facts.creationTime = storedCreationTime(hostPath, fd);
+    facts.creationTime = storedCreationTime(access, fd);
     if (facts.creationTime == 0) facts.creationTime = placeholder.creationTime;
-    if (facts.creationTime == 0) facts.creationTime = birthTime(hostPath, fd);
+    if (facts.creationTime == 0) facts.creationTime = birthTime(access, fd);
     if (facts.creationTime == 0) facts.creationTime = facts.lastWriteTime;
-    facts.allocationSize = dataAllocationBytes(hostPath, fd, facts.st);
+    facts.allocationSize = dataAllocationBytes(access, fd, facts.st);
     if (S_ISLNK(facts.st.st_mode)) {
         struct stat target {};
-        bool toFolder = ::stat(hostPath.c_str(), &target) == 0 && S_ISDIR(target.st_mode);
+        bool toFolder = ::stat(access.c_str(), &target) == 0 && S_ISDIR(target.st_mode);
         facts.attributes = FILE_ATTRIBUTE_REPARSE_POINT | (toFolder ? FILE_ATTRIBUTE_DIRECTORY : 0);
         facts.reparseTag = IO_REPARSE_TAG_SYMLINK;
         return true;
     }
-    facts.attributes = combinedAttributes(facts.st, hostPath, placeholder, &facts.reparseTag);
+    facts.attributes = combinedAttributes(facts.st, access, placeholder, &facts.reparseTag);
     return true;
 }
 

@@ -85,8 +85,14 @@ extern "C" HANDLE CreateFileW(LPCWSTR fileName, DWORD desiredAccess, DWORD share
     std::string path = p::toHostPath(std::wstring(fileName));
     if (path.empty()) return fail(ERROR_PATH_NOT_FOUND);
 
+    // An open that can change nothing may take the file functions' own way to the file.
+    const bool inspectOnly = creationDisposition == OPEN_EXISTING &&
+                             !(flagsAndAttributes & FILE_FLAG_DELETE_ON_CLOSE) && !p::hasWriteAccess(desiredAccess) &&
+                             !p::hasAttributeWriteAccess(desiredAccess) &&
+                             !(desiredAccess & (DELETE | WRITE_DAC | WRITE_OWNER));
+    const std::string access = inspectOnly ? p::accessPathFor(path) : path;
     struct stat st {};
-    bool exists = ::stat(path.c_str(), &st) == 0;
+    bool exists = ::stat(access.c_str(), &st) == 0;
     if (!exists && errno != ENOENT) return fail(p::setLastErrorForPath(errno, path));
     bool folder = exists && S_ISDIR(st.st_mode);
     if (folder) {
@@ -112,7 +118,8 @@ extern "C" HANDLE CreateFileW(LPCWSTR fileName, DWORD desiredAccess, DWORD share
         if (!folder && (creationDisposition == CREATE_ALWAYS || creationDisposition == TRUNCATE_EXISTING)) {
             flags |= O_TRUNC;
         }
-        fd = openExisting(path, flags, desiredAccess);
+        // Data opens go through the filter as an application's do; it lets the provider's own through.
+        fd = openExisting(folder || !p::hasDataAccess(desiredAccess) ? access : path, flags, desiredAccess);
     } else {
         mode_t mode = (flagsAndAttributes & FILE_ATTRIBUTE_READONLY) ? 0444 : 0666;
         fd = ::open(path.c_str(), flags | O_CREAT | O_EXCL, mode);

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/file_filter_hooks.h"
 #include "platform/kernel_object.h"
 #include "platform/platform_paths.h"
 #include "platform/win32_file_support.h"
@@ -120,7 +121,7 @@ extern "C" HANDLE FindFirstFileW(LPCWSTR fileName, LPWIN32_FIND_DATAW findFileDa
     const std::string exact = slash == std::string::npos ? host : host.substr(slash + 1);
     struct stat st {};
     if (pattern.find_first_of(L"*?") == std::wstring::npos && exact != "." && exact != ".." &&
-        ::fstatat(AT_FDCWD, (folder + "/" + exact).c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
+        ::fstatat(AT_FDCWD, p::accessPathFor(folder + "/" + exact).c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
         find->names.push_back(exact);
     } else if (DWORD error = listMatches(*find, pattern); error != ERROR_SUCCESS) {
         SetLastError(error);

@@ -11,11 +11,7 @@ namespace {
 constexpr qint64 kFileTimeTicksPerMSec = 10000;
 constexpr qint64 kMSecsFrom1601To1970 = 11644473600000LL;
 
-QDateTime fromFileTime(const FILETIME& time) {
-    const qint64 ticks = (static_cast<qint64>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
-    if (ticks == 0) return QDateTime();
-    return QDateTime::fromMSecsSinceEpoch(ticks / kFileTimeTicksPerMSec - kMSecsFrom1601To1970);
-}
+qint64 ticksOf(const FILETIME& time) { return (static_cast<qint64>(time.dwHighDateTime) << 32) | time.dwLowDateTime; }
 
 // The reparse tag of a reparse point, as a directory listing reports it.
 DWORD reparseTagOf(const std::wstring& path) {
@@ -38,7 +34,12 @@ CXFileInfo::CXFileInfo(const QString& path) : path_(path) {
     isSymLink_ = (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 &&
                  reparseTagOf(windowsPath) == IO_REPARSE_TAG_SYMLINK;
     size_ = isDir_ ? 0 : static_cast<qint64>((static_cast<quint64>(data.nFileSizeHigh) << 32) | data.nFileSizeLow);
-    created_ = fromFileTime(data.ftCreationTime);
-    lastModified_ = fromFileTime(data.ftLastWriteTime);
-    lastRead_ = fromFileTime(data.ftLastAccessTime);
+    created_ = ticksOf(data.ftCreationTime);
+    lastModified_ = ticksOf(data.ftLastWriteTime);
+    lastRead_ = ticksOf(data.ftLastAccessTime);
+}
+
+QDateTime CXFileInfo::fromFileTime(qint64 ticks) {
+    if (ticks == 0) return QDateTime();
+    return QDateTime::fromMSecsSinceEpoch(ticks / kFileTimeTicksPerMSec - kMSecsFrom1601To1970);
 }

@@ -17,10 +17,11 @@ public:
     bool isSymLink() const { return isSymLink_; }
     bool isHidden() const { return isHidden_; }
     qint64 size() const { return size_; }
-    // Invalid date-times when the item does not exist.
-    QDateTime created() const { return created_; }
-    QDateTime lastModified() const { return lastModified_; }
-    QDateTime lastRead() const { return lastRead_; }
+    // Invalid date-times when the item does not exist. Made when asked for: a local date-time costs
+    // a time-zone lookup, and most snapshots are taken only to see whether the item is there.
+    QDateTime created() const { return fromFileTime(created_); }
+    QDateTime lastModified() const { return fromFileTime(lastModified_); }
+    QDateTime lastRead() const { return fromFileTime(lastRead_); }
 
 private:
     QString path_;
@@ -29,7 +30,10 @@ private:
     bool isSymLink_ = false;
     bool isHidden_ = false;
     qint64 size_ = 0;
-    QDateTime created_;
-    QDateTime lastModified_;
-    QDateTime lastRead_;
+    // FILETIME ticks (100 ns since 1601), 0 for none.
+    qint64 created_ = 0;
+    qint64 lastModified_ = 0;
+    qint64 lastRead_ = 0;
+
+    static QDateTime fromFileTime(qint64 ticks);
 };

@@ -1,11 +1,14 @@
 // Registration, connection and sync-root information, with the error codes Windows documents.
 
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include <vector>
 
+#include "cf_store.h"
 #include "cf_test_support.h"
 #include "platform/fault_injection.h"
+#include "platform/platform_paths.h"
 #include "support/test_env.h"
 
 namespace nimbrel::test::cf {
@@ -168,6 +171,23 @@ TEST(CloudFilesSyncRoot, InjectedFaultsAnswerInsteadOfTheCall) {
     EXPECT_EQ(CfDisconnectSyncRoot(key), E_FAIL);
     EXPECT_EQ(CfDisconnectSyncRoot(key), S_OK);
     nimbrel::platform::faults::clear();
+}
+
+TEST(CloudFilesSyncRoot, RegistrationsChangedThroughAnotherConnectionAreSeenAtOnce) {
+    namespace pcf = nimbrel::platform::cf;
+    auto store = pcf::CfStore::current();
+    ASSERT_TRUE(store);
+    const std::string root = makeScratchDir("root");
+    EXPECT_FALSE(store->rootContaining(root + "/a"));
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open((nimbrel::platform::platformHome() + "/cloudfiles.db").c_str(), &db), SQLITE_OK);
+    pcf::CfStore other(db);
+    pcf::SyncRootRecord record;
+    record.path = root;
+    ASSERT_TRUE(other.putRoot(record));
+    EXPECT_TRUE(store->rootContaining(root + "/a"));
+    ASSERT_TRUE(other.removeRoot(root));
+    EXPECT_FALSE(store->rootContaining(root + "/a"));
 }
 
 }  // namespace

@@ -43,6 +43,15 @@ void setApplicationAccessFilter(ApplicationAccessFilter filter);
 void applicationOpenedHandle(int fd);
 DWORD applicationReadHandle(int fd);
 
+// Where the file functions reach `hostPath` for their own metadata queries and attribute-only opens.
+// The connected provider reaches the folders under its sync roots directly, below any filter mount,
+// as the filter lets its own requests through untouched anyway; for everyone else it is `hostPath`.
+using AccessPathSource = std::string (*)(const std::string& hostPath);
+
+// Replaces the source (nullptr restores the default, which answers `hostPath`). Thread-safe.
+void setAccessPathSource(AccessPathSource source);
+std::string accessPathFor(const std::string& hostPath);
+
 // The attribute word of a file without placeholder bits: DIRECTORY, READONLY when a file has no
 // write bit (for a folder: as stored by SetFileAttributesW), HIDDEN/SYSTEM/ARCHIVE as stored by
 // SetFileAttributesW, NORMAL only when nothing else applies.
