@@ -25,13 +25,6 @@ void report(const std::string& line) {
     std::fflush(stdout);
 }
 
-TEST(Win32ChildRole, DISABLED_HoldMutex) {
-    role::joinParentFolders();
-    HANDLE mutex = CreateMutexW(nullptr, FALSE, L"RoziDavidoVodido");
-    report("created " + std::to_string(GetLastError()) + (mutex ? "" : " null"));
-    role::waitForRelease();
-}
-
 TEST(Win32ChildRole, DISABLED_OwnMutex) {
     role::joinParentFolders();
     HANDLE mutex = CreateMutexW(nullptr, TRUE, L"owned");

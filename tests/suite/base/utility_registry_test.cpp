@@ -63,22 +63,6 @@ TEST(UtilityRegistry, AbsentOrUnconvertibleValuesAnswerInvalidAndWriteNothing) {
     EXPECT_FALSE(get("text").isValid());
 }
 
-TEST(UtilityRegistry, ViewsSeparateMachineSoftwareButShareTheUserHive) {
-    const QString machineKey = "SOFTWARE\\Tellwick\\ViewTest";
-    ASSERT_TRUE(Utility::registrySetKeyValue(HKEY_LOCAL_MACHINE, machineKey, "bits", REG_DWORD, 32, false));
-    ASSERT_TRUE(Utility::registrySetKeyValue(HKEY_LOCAL_MACHINE, machineKey, "bits", REG_DWORD, 64, true));
-    EXPECT_EQ(Utility::registryGetKeyValue(HKEY_LOCAL_MACHINE, machineKey, "bits", false).toUInt(), 32u);
-    EXPECT_EQ(Utility::registryGetKeyValue(HKEY_LOCAL_MACHINE, machineKey, "bits", true).toUInt(), 64u);
-    EXPECT_TRUE(Utility::registryKeyExists(HKEY_LOCAL_MACHINE, "SOFTWARE\\WOW6432Node\\Tellwick\\ViewTest", true));
-
-    ASSERT_TRUE(Utility::registryDeleteKeyTree(HKEY_LOCAL_MACHINE, machineKey, false));
-    EXPECT_FALSE(Utility::registryKeyExists(HKEY_LOCAL_MACHINE, machineKey, false));
-    EXPECT_TRUE(Utility::registryKeyExists(HKEY_LOCAL_MACHINE, machineKey, true));
-
-    ASSERT_TRUE(set(kKey, "shared", REG_SZ, "both", false));
-    EXPECT_EQ(get("shared", true).toString(), "both");
-}
-
 TEST(UtilityRegistry, DeleteKeyTreeRemovesTheKeyAndEverythingBelowOnly) {
     for (const QString& key : {kKey + "\\a\\b", kKey + "\\c", kKey + "Sibling", QString("TopLevel\\x")}) {
         ASSERT_TRUE(set(key, "v", REG_SZ, "x"));
