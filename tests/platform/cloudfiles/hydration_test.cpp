@@ -6,7 +6,6 @@
 
 #include <atomic>
 #include <future>
-#include <set>
 
 #include "cf_application.h"
 #include "cf_connection.h"
@@ -111,36 +110,6 @@ TEST_F(CloudFilesHydration, SilentProviderIsCancelledWithATimeoutAndTheRequester
     EXPECT_EQ(cancel.identity, identityOf(u"slow"));
 }
 
-TEST_F(CloudFilesHydration, EightRequestsForDifferentFilesAreDeliveredAtOnce) {
-    constexpr int kFiles = 8;
-    for (int i = 0; i < kFiles; ++i) {
-        ASSERT_EQ(
-            createPlaceholder(root, "f" + std::to_string(i), 4096 + i, identityOf(u"f" + std::u16string(1, u'0' + i))),
-            S_OK);
-    }
-    std::mutex mutex;
-    std::condition_variable allArrived;
-    int arrived = 0;
-    // Every callback holds its thread until all eight are in: a filter that ran them one by one
-    // would never get there.
-    RecordingProvider provider(root, [&](const CallbackRecord& fetch) {
-        std::unique_lock lock(mutex);
-        ++arrived;
-        allArrived.notify_all();
-        const bool together = allArrived.wait_for(lock, std::chrono::seconds(30), [&] { return arrived == kFiles; });
-        lock.unlock();
-        if (!together) return;
-        const std::string data(static_cast<std::size_t>(fetch.fileSize), 'x');
-        transfer(fetch, 0, fetch.fileSize, data.data());
-    });
-    std::vector<std::future<NTSTATUS>> results;
-    for (int i = 0; i < kFiles; ++i) results.push_back(request(root + "/f" + std::to_string(i)));
-    for (auto& result : results) EXPECT_EQ(result.get(), STATUS_SUCCESS);
-    std::set<LONGLONG> keys;
-    for (const auto& fetch : provider.records(CF_CALLBACK_TYPE_FETCH_DATA)) keys.insert(fetch.transferKey.QuadPart);
-    EXPECT_EQ(keys.size(), static_cast<std::size_t>(kFiles));
-}
-
 TEST_F(CloudFilesHydration, ASecondReaderWaitsForTheSameFetchAndHearsItsProgress) {
     ASSERT_EQ(createPlaceholder(root, "shared", 8192, identityOf(u"shared")), S_OK);
     RecordingProvider provider(root);
@@ -239,17 +208,6 @@ TEST_F(CloudFilesHydration, MalformedOperationsAreRefusedAndTheOlderOperationLay
     EXPECT_EQ(CfExecute(&op, &params), S_OK);
     EXPECT_EQ(done.get(), STATUS_SUCCESS);
     EXPECT_EQ(readFile(root + "/m"), data);
-}
-
-TEST_F(CloudFilesHydration, OpeningAPlaceholderNotifiesTheProvider) {
-    ASSERT_EQ(createPlaceholder(root, "empty", 0, identityOf(u"empty")), S_OK);
-    RecordingProvider provider(root);
-    pcf::filterCoreFor(root)->notifyOpen(root + "/empty", kViewer);
-    ASSERT_TRUE(provider.waitFor(CF_CALLBACK_TYPE_NOTIFY_FILE_OPEN_COMPLETION, 1));
-    const auto open = provider.records(CF_CALLBACK_TYPE_NOTIFY_FILE_OPEN_COMPLETION).front();
-    EXPECT_EQ(open.fileSize, 0);
-    EXPECT_EQ(open.normalizedPath, wide(root + "/empty"));
-    EXPECT_EQ(open.processId, 4242u);
 }
 
 }  // namespace

@@ -7,7 +7,6 @@
 
 #include "cf_store.h"
 #include "cf_test_support.h"
-#include "platform/fault_injection.h"
 #include "platform/platform_paths.h"
 #include "support/test_env.h"
 
@@ -153,41 +152,6 @@ TEST(CloudFilesSyncRoot, UnregisterKeepsHydratedContentAndDeletesWhatOnlyTheClou
     // A new registration of the same folder starts from nothing.
     ASSERT_EQ(registerRoot(root), S_OK);
     EXPECT_EQ(placeholderInfo(root + "/local.txt").hr, static_cast<HRESULT>(0x80070178));
-}
-
-TEST(CloudFilesSyncRoot, InjectedFaultsAnswerInsteadOfTheCall) {
-    const std::string root = registeredRoot("root");
-    nimbrel::platform::faults::Rule rule;
-    rule.function = "CfConnectSyncRoot";
-    rule.path = root;
-    rule.count = 1;
-    rule.result = static_cast<HRESULT>(0x8007016A);
-    nimbrel::platform::faults::add(rule);
-    CF_CONNECTION_KEY key{};
-    EXPECT_EQ(CfConnectSyncRoot(wide(root).c_str(), kTable, nullptr, CF_CONNECT_FLAG_NONE, &key),
-              static_cast<HRESULT>(0x8007016A));
-    ASSERT_EQ(CfConnectSyncRoot(wide(root).c_str(), kTable, nullptr, CF_CONNECT_FLAG_NONE, &key), S_OK);
-    ASSERT_TRUE(nimbrel::platform::faults::addFromText("CfDisconnectSyncRoot=0x80004005*1"));
-    EXPECT_EQ(CfDisconnectSyncRoot(key), E_FAIL);
-    EXPECT_EQ(CfDisconnectSyncRoot(key), S_OK);
-    nimbrel::platform::faults::clear();
-}
-
-TEST(CloudFilesSyncRoot, RegistrationsChangedThroughAnotherConnectionAreSeenAtOnce) {
-    namespace pcf = nimbrel::platform::cf;
-    auto store = pcf::CfStore::current();
-    ASSERT_TRUE(store);
-    const std::string root = makeScratchDir("root");
-    EXPECT_FALSE(store->rootContaining(root + "/a"));
-    sqlite3* db = nullptr;
-    ASSERT_EQ(sqlite3_open((nimbrel::platform::platformHome() + "/cloudfiles.db").c_str(), &db), SQLITE_OK);
-    pcf::CfStore other(db);
-    pcf::SyncRootRecord record;
-    record.path = root;
-    ASSERT_TRUE(other.putRoot(record));
-    EXPECT_TRUE(store->rootContaining(root + "/a"));
-    ASSERT_TRUE(other.removeRoot(root));
-    EXPECT_FALSE(store->rootContaining(root + "/a"));
 }
 
 }  // namespace

@@ -3,11 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <QString>
-#include <filesystem>
 #include <regex>
 
 #include "suite/logbridge/log_capture.h"
-#include "support/test_env.h"
 
 namespace {
 
@@ -33,18 +31,6 @@ TEST(SpdlogBridgeTest, DebugIsBelowTheInfoThreshold) {
     LOG_INFO << "shown";
     EXPECT_FALSE(capture.contains("hidden"));
     EXPECT_TRUE(capture.contains("shown"));
-}
-
-TEST(SpdlogBridgeTest, InitializeWritesThePatternIntoTheDatedFileAndAPidAlias) {
-    auto dir = nimbrel::test::makeScratchDir("log") + "/RoziDavidoVodido/";
-    ASSERT_TRUE(SpdlogBridge::getInstance().initialize(dir, "RoziDavidoVodido-20261205", 10485760, 40,
-                                                       "[%Y%m%d,%H:%M:%S.%e][%l][%t]%v", 2, true));
-    LOG_INFO << "hello";
-    auto text = nimbrel::test::readFile(dir + "RoziDavidoVodido-20261205.log");
-    std::regex line(R"(\[\d{8},\d{2}:\d{2}:\d{2}\.\d{3}\]\[info\]\[\d+\]\[spdlog_bridge_test\.cpp:\d+\] .*hello\n)");
-    EXPECT_TRUE(std::regex_search(text, line)) << text;
-    auto alias = dir + "RoziDavidoVodido-" + std::to_string(getpid()) + ".log";
-    EXPECT_EQ(nimbrel::test::readFile(alias), text);
 }
 
 }  // namespace
