@@ -68,8 +68,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (size == 0) return 0;
     const std::uint8_t flags = data[0];
     const std::vector<std::wstring> parts = lines(nimbrel::fuzz::text(data + 1, size - 1), 3);
-    const std::wstring& path = parts[0];
-    const std::wstring& name = parts[1];
+    // The functions take C strings: what follows a NUL is not part of the name.
+    const std::wstring path = parts[0].c_str();
+    const std::wstring name = parts[1].c_str();
     const HKEY root = flags & kLocalMachine ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER;
     const REGSAM view = flags & kView32 ? KEY_WOW64_32KEY : 0;
     const DWORD type = flags & kExpandable ? REG_EXPAND_SZ : REG_SZ;
