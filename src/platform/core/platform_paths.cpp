@@ -70,12 +70,17 @@ void appendUtf8(std::string& out, char32_t cp) {
 
 constexpr char32_t kReplacement = 0xFFFD;
 
-// Decodes one code point starting at text[i]; advances i. Malformed input yields U+FFFD.
+bool isScalarValue(char32_t cp) { return cp <= 0x10FFFF && (cp < 0xD800 || cp > 0xDFFF); }
+
+// Decodes one code point starting at text[i]; advances i. Malformed input yields U+FFFD, as
+// MultiByteToWideChar does: overlong forms, surrogates and anything beyond U+10FFFF included,
+// since such a value has no UTF-16 form and would not come back from storage as it went in.
 char32_t decodeUtf8(const std::string& text, std::size_t& i) {
+    constexpr char32_t kSmallest[] = {0, 0x80, 0x800, 0x10000};
     auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
     unsigned char lead = byte(i++);
     if (lead < 0x80) return lead;
-    int extra = lead >= 0xF0 ? 3 : lead >= 0xE0 ? 2 : lead >= 0xC0 ? 1 : -1;
+    int extra = lead >= 0xF8 ? -1 : lead >= 0xF0 ? 3 : lead >= 0xE0 ? 2 : lead >= 0xC0 ? 1 : -1;
     if (extra < 0 || i + extra > text.size()) return kReplacement;
     char32_t cp = lead & (0x3F >> extra);
     for (int k = 0; k < extra; ++k) {
@@ -84,7 +89,7 @@ char32_t decodeUtf8(const std::string& text, std::size_t& i) {
         cp = (cp << 6) | (next & 0x3F);
         ++i;
     }
-    return cp;
+    return cp >= kSmallest[extra] && isScalarValue(cp) ? cp : kReplacement;
 }
 
 }  // namespace
@@ -157,6 +162,7 @@ std::u16string toUtf16(const std::wstring& text) {
     out.reserve(text.size());
     for (wchar_t wc : text) {
         auto cp = static_cast<char32_t>(wc);
+        if (cp > 0x10FFFF) cp = kReplacement;
         if (cp >= 0x10000) {
             cp -= 0x10000;
             out += static_cast<char16_t>(0xD800 + (cp >> 10));
