@@ -10,6 +10,7 @@
 #include <set>
 
 #include "cf_errors.h"
+#include "cf_filter_service.h"
 #include "cf_item.h"
 #include "platform/platform_paths.h"
 #include "platform/win32_file_support.h"
@@ -19,6 +20,9 @@ namespace nimbrel::platform::cf {
 namespace {
 
 constexpr std::int64_t kTransferAlignment = 4096;
+// Written data is handed to the disk in steps of this size while the transfers go on, so the flush
+// that must precede the hydrated mark finds little left to write.
+constexpr std::int64_t kWritebackStep = 8 << 20;
 constexpr std::size_t kFinishedRequestsKept = 4096;
 constexpr std::chrono::milliseconds kDefaultFetchTimeout{60000};
 
@@ -76,7 +80,11 @@ void setFetchTimeout(std::chrono::milliseconds timeout) { configuredTimeoutMs = 
 
 struct FilterCore::FileState {
     ~FileState() {
-        if (fd >= 0) ::close(fd);
+        if (fd < 0) return;
+        // Data coming from the cloud is no change of the file: it keeps the times it had, even
+        // when the hydration stops half-way.
+        ::futimens(fd, times);
+        ::close(fd);
     }
     std::string token;
     std::string path;
@@ -84,6 +92,7 @@ struct FilterCore::FileState {
     std::int64_t size = 0;
     struct timespec times[2] = {};  // access and write time the placeholder had before its data came
     int fd = -1;
+    std::int64_t unflushed = 0;  // bytes written since writeback was last started
     RangeSet received;
     std::set<std::int64_t> pending;  // transfer keys of the unfinished requests for this file
     bool complete = false;
@@ -260,7 +269,7 @@ NTSTATUS FilterCore::requestData(const std::string& hostPath, std::int64_t offse
     params.FetchData.OptionalLength.QuadPart = size - begin;
     params.FetchData.LastDehydrationReason = CF_CALLBACK_DEHYDRATION_REASON_NONE;
     post(CF_CALLBACK_TYPE_FETCH_DATA, request->data, request->key, params);
-    changed_.notify_all();
+    timerChanged_.notify_all();
     changed_.wait(lock, [&] { return request->state != Request::State::Pending; });
     return request->status;
 }
@@ -297,6 +306,7 @@ void FilterCore::finishLocked(Request& request, NTSTATUS status) {
 }
 
 void FilterCore::markHydrated(FileState& file) {
+    ::futimens(file.fd, file.times);
     // The data must be on the disk before the record says so; a crash in between leaves a
     // placeholder that is fetched again, never one that claims bytes it does not have.
     ::fdatasync(file.fd);
@@ -337,11 +347,8 @@ HRESULT FilterCore::transferData(CF_TRANSFER_KEY transferKey, NTSTATUS completio
     if (completionStatus == STATUS_SUCCESS && !buffer) return E_INVALIDARG;
 
     // Any valid operation of the provider shows it is alive: every pending request gets a new timer.
-    const auto deadline = std::chrono::steady_clock::now() + fetchTimeout();
-    for (auto& [key, pending] : requests_) {
-        if (pending->state == Request::State::Pending) pending->deadline = deadline;
-    }
-    changed_.notify_all();
+    // Timers only move later here, so the watcher need not be woken.
+    providerDeadline_ = std::chrono::steady_clock::now() + fetchTimeout();
 
     if (completionStatus != STATUS_SUCCESS) {
         finishLocked(*request, normalizeCompletionStatus(completionStatus));
@@ -360,11 +367,23 @@ HRESULT FilterCore::transferData(CF_TRANSFER_KEY transferKey, NTSTATUS completio
         if (n <= 0) return hrFromErrno(n < 0 ? errno : ENOSPC);
         written += n;
     }
-    // Data coming from the cloud is no change of the file: it keeps the times it had.
-    ::futimens(file->fd, file->times);
     lock.lock();
+    const bool wasComplete = file->complete;
     file->received.add(offset, offset + count);
     completeCoveredLocked(*file);
+    if (file->complete) {
+        if (wasComplete) return S_OK;
+        lock.unlock();
+        // Programs that look through the filter mount see the blocks the file now takes.
+        filterServiceCommand("changed " + file->path);
+        return S_OK;
+    }
+    file->unflushed += count;
+    if (file->unflushed < kWritebackStep) return S_OK;
+    file->unflushed = 0;
+    lock.unlock();
+    // Only starts the writing: the transfer returns while the disk works.
+    ::sync_file_range(file->fd, 0, 0, SYNC_FILE_RANGE_WRITE);
     return S_OK;
 }
 
@@ -378,7 +397,6 @@ HRESULT FilterCore::reportProgress(CF_TRANSFER_KEY transferKey, std::int64_t tot
         if (request.state != Request::State::Pending) return S_OK;
         request.deadline = std::chrono::steady_clock::now() + fetchTimeout();
         sinks = request.progress;
-        changed_.notify_all();
     }
     for (auto& sink : sinks) sink(total, completed);
     return S_OK;
@@ -390,22 +408,26 @@ std::string FilterCore::pathOf(CF_TRANSFER_KEY transferKey) {
     return found == requests_.end() ? std::string() : found->second->path;
 }
 
+std::chrono::steady_clock::time_point FilterCore::deadlineOf(const Request& request) const {
+    return std::max(request.deadline, providerDeadline_);
+}
+
 void FilterCore::watchTimeouts() {
     std::unique_lock lock(mutex_);
     while (!stopping_) {
         auto next = std::chrono::steady_clock::time_point::max();
         for (auto& [key, request] : requests_) {
-            if (request->state == Request::State::Pending) next = std::min(next, request->deadline);
+            if (request->state == Request::State::Pending) next = std::min(next, deadlineOf(*request));
         }
         if (next == std::chrono::steady_clock::time_point::max()) {
-            changed_.wait(lock);
+            timerChanged_.wait(lock);
             continue;
         }
-        if (changed_.wait_until(lock, next) != std::cv_status::timeout) continue;
+        if (timerChanged_.wait_until(lock, next) != std::cv_status::timeout) continue;
         const auto now = std::chrono::steady_clock::now();
         std::vector<std::shared_ptr<Request>> expired;
         for (auto& [key, request] : requests_) {
-            if (request->state == Request::State::Pending && request->deadline <= now) expired.push_back(request);
+            if (request->state == Request::State::Pending && deadlineOf(*request) <= now) expired.push_back(request);
         }
         for (auto& request : expired) {
             auto data = request->data;
@@ -431,6 +453,7 @@ void FilterCore::shutdown(NTSTATUS status) {
             }
             for (auto& request : pending) finishLocked(*request, status);
             changed_.notify_all();
+            timerChanged_.notify_all();
         }
     }
     if (timeoutThread_.joinable()) timeoutThread_.join();

@@ -87,14 +87,19 @@ private:
     void completeCoveredLocked(FileState& file);
     void markHydrated(FileState& file);
     void watchTimeouts();
+    std::chrono::steady_clock::time_point deadlineOf(const Request& request) const;
 
     Connection connection_;
     CallbackPool pool_;
     std::mutex mutex_;
-    std::condition_variable changed_;
+    std::condition_variable changed_;                            // a request finished
+    std::condition_variable timerChanged_;                       // a request may now expire sooner, or the core stops
     std::map<std::int64_t, std::shared_ptr<Request>> requests_;  // by transfer key, finished ones kept
     std::map<std::string, std::shared_ptr<FileState>> files_;    // by placeholder token
     std::int64_t nextTransferKey_;
+    // Any valid operation of the provider renews every pending request's timer; keeping when it
+    // last happened spares each transfer a walk over all requests.
+    std::chrono::steady_clock::time_point providerDeadline_{};
     bool stopping_ = false;
     std::thread timeoutThread_;
 };

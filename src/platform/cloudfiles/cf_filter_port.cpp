@@ -1,6 +1,7 @@
 #include "cf_filter_port.h"
 
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -33,6 +34,10 @@ struct ReplyFrame {
 };
 
 constexpr std::uint32_t kMaxPathBytes = 16 * 1024;
+// The port answers an open as soon as it has queued the notification. A provider killed while one
+// of its own threads opens a file through the filter mount keeps its sockets until that open ends,
+// so without a limit the mount's open and the provider's would wait for each other for ever.
+constexpr timeval kOpenReplyLimit{5, 0};
 
 std::string rootHash(const std::string& rootPath) {
     std::uint64_t hash = 1469598103934665603ULL;
@@ -226,6 +231,9 @@ NTSTATUS sendRequest(const std::string& rootPath, PortOperation operation, const
     if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0) {
         ::close(fd);
         return STATUS_CLOUD_FILE_PROVIDER_NOT_RUNNING;
+    }
+    if (operation == PortOperation::Open || operation == PortOperation::OpenFor) {
+        ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &kOpenReplyLimit, sizeof(kOpenReplyLimit));
     }
     RequestFrame request{static_cast<std::uint32_t>(operation), static_cast<std::uint32_t>(hostPath.size()), offset,
                          length};

@@ -18,21 +18,35 @@ struct Transfer {
     std::chrono::milliseconds stallLimit;
     Clock::time_point lastData = Clock::now();
     qint64 received = 0;
+    // curl hands what one read of the socket brought in pieces of at most 16 KiB; they are joined
+    // again here and go to the caller as one block.
+    QByteArray gathered;
+    bool refused = false;  // the caller's callback asked to stop
     bool stalled = false;
 };
+
+bool deliver(Transfer& transfer) {
+    if (transfer.gathered.isEmpty() || transfer.refused) return !transfer.refused;
+    transfer.refused = (*transfer.onData)(transfer.gathered) != 0;
+    transfer.gathered.truncate(0);
+    return !transfer.refused;
+}
 
 size_t writeBlock(char* data, size_t size, size_t count, void* user) {
     auto* transfer = static_cast<Transfer*>(user);
     const size_t length = size * count;
     transfer->received += static_cast<qint64>(length);
     transfer->lastData = Clock::now();
-    if (*transfer->onData && (*transfer->onData)(QByteArray(data, static_cast<int>(length))) != 0) return 0;
+    if (!*transfer->onData) return length;
+    transfer->gathered.append(data, static_cast<int>(length));
+    if (transfer->gathered.size() >= kReceiveBufferBytes && !deliver(*transfer)) return 0;
     return length;
 }
 
-// Called by curl about once a second even while nothing arrives.
+// Called by curl after each read of the socket, and about once a second even while nothing arrives.
 int checkStall(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
     auto* transfer = static_cast<Transfer*>(user);
+    if (!deliver(*transfer)) return 1;
     if (transfer->stallLimit.count() <= 0 || Clock::now() - transfer->lastData < transfer->stallLimit) return 0;
     transfer->stalled = true;
     return 1;
@@ -115,7 +129,12 @@ qint64 FileHttp::getFile(const std::map<QString, QString>& headers, const DataCa
     curl_easy_setopt(curl.get(), CURLOPT_XFERINFODATA, &transfer);
     applyProxy(curl.get());
 
-    const CURLcode code = curl_easy_perform(curl.get());
+    CURLcode code = curl_easy_perform(curl.get());
+    if (!deliver(transfer)) {
+        // Whether the caller refused a block inside a write or after a read, it is the same failure.
+        code = CURLE_WRITE_ERROR;
+        errorBuffer[0] = '\0';
+    }
     curl_easy_getinfo(curl.get(), CURLINFO_RESPONSE_CODE, &httpStatus_);
     bytesReceived_ = transfer.received;
     if (transfer.stalled) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <httplib.h>
 
+#include <algorithm>
 #include <condition_variable>
 #include <mutex>
 #include <string>
@@ -51,6 +52,7 @@ struct Fetch {
     qint64 result = 0;
     std::string body;
     int blocks = 0;
+    int largest = 0;
 };
 
 Fetch fetch(FileHttp& http, int callbackResult = 0, int timeoutMs = 30000,
@@ -60,6 +62,7 @@ Fetch fetch(FileHttp& http, int callbackResult = 0, int timeoutMs = 30000,
         headers,
         [&](const QByteArray& block) {
             ++fetched.blocks;
+            fetched.largest = std::max(fetched.largest, block.size());
             fetched.body.append(block.constData(), static_cast<std::size_t>(block.size()));
             return callbackResult;
         },
@@ -93,6 +96,9 @@ TEST_F(FileHttpTest, DeliversTheWholeBodyInBlocksAndSendsTheHeaders) {
     EXPECT_EQ(200, http.httpStatus());
     EXPECT_TRUE(fetched.body == content);
     EXPECT_GT(fetched.blocks, 1);
+    // A block is what one read of the socket brought, not curl's 16 KiB pieces of it: each block
+    // of a hydration costs a transfer to the filter.
+    EXPECT_GT(fetched.largest, 16 * 1024);
     EXPECT_EQ(static_cast<qint64>(content.size()), http.bytesReceived());
     std::lock_guard<std::mutex> lock(mutex);
     ASSERT_EQ(1u, seen.count("X-Trace"));
