@@ -8,9 +8,12 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
+#include <map>
 #include <mutex>
 #include <string>
+#include <utility>
 
 #include "root_mount.h"
 
@@ -19,6 +22,7 @@ namespace nimbrel::platform::cf {
 namespace {
 
 constexpr const char* kTokenAttribute = "user.nimbrel.cf";
+constexpr double kCacheSeconds = 60;
 
 struct OpenFile {
     int fd = -1;
@@ -51,10 +55,16 @@ bool fetched(NTSTATUS status) { return status == STATUS_SUCCESS || status == STA
 void* init(fuse_conn_info* conn, fuse_config* config) {
     config->use_ino = 1;
     config->readdir_ino = 1;
-    config->entry_timeout = 1;
-    config->attr_timeout = 1;
+    // Names and attributes stay in the kernel: what changes them either goes through this mount
+    // (the kernel updates its cache itself) or is a Cloud Files operation on the covered folder,
+    // which tells the service (see "changed"). A name made there is found at once, as misses are
+    // not kept. Whether a page of data is still good is asked again after a second, as before.
+    config->entry_timeout = kCacheSeconds;
+    config->attr_timeout = kCacheSeconds;
     config->negative_timeout = 0;
     config->auto_cache = 1;
+    config->ac_attr_timeout_set = 1;
+    config->ac_attr_timeout = 1;
     conn->want |= FUSE_CAP_SPLICE_WRITE | FUSE_CAP_SPLICE_MOVE;
     // Every listing brings the attributes along, not only the first one of a folder.
     conn->want &= ~FUSE_CAP_READDIRPLUS_AUTO;
@@ -245,6 +255,24 @@ int removexattr(const char* path, const char* name) {
     return result(::lremovexattr(procPath(path).c_str(), name));
 }
 
+// A complete listing that described every entry: the kernel keeps those names and attributes for
+// the cache time, and whatever changes them either changes the folder (its ctime) or goes through
+// the kernel, or is a Cloud Files change that makes the kernel forget the attributes it touched.
+struct Listing {
+    struct timespec changed {};  // the folder's ctime when the listing began
+    std::chrono::steady_clock::time_point at;
+};
+
+// A margin below the kernel's entry time: its timers start when the listing reaches it.
+constexpr auto kListingReuse = std::chrono::seconds(static_cast<int>(kCacheSeconds) - 10);
+
+std::mutex listingsMutex;
+std::map<std::pair<dev_t, ino_t>, Listing> listings;
+
+bool sameTime(const struct timespec& a, const struct timespec& b) {
+    return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+}
+
 // A listing goes out a kernel buffer at a time. The entry that did not fit waits here for the next
 // request, which asks for the position right before it: seeking there would make the file system
 // read the folder again from its start for every buffer.
@@ -256,6 +284,10 @@ struct OpenDir {
     ino_t waitingInode = 0;
     unsigned char waitingType = DT_UNKNOWN;
     off_t waitingEnd = 0;
+    std::pair<dev_t, ino_t> folder{};
+    bool plain = false;       // names only: the kernel holds the rest
+    bool describing = false;  // every entry goes out with its attributes
+    Listing listing;
 };
 
 OpenDir& dirOf(fuse_file_info* fi) { return *reinterpret_cast<OpenDir*>(fi->fh); }
@@ -274,6 +306,32 @@ int opendir(const char* path, fuse_file_info* fi) {
     return 0;
 }
 
+// Starts a listing: it describes its entries again unless the kernel still holds what the last
+// complete listing of the unchanged folder gave it.
+void beginListing(OpenDir& open, bool plus) {
+    struct stat folder {};
+    open.plain = false;
+    open.describing = false;
+    if (::fstat(::dirfd(open.dir), &folder) != 0) return;
+    open.folder = {folder.st_dev, folder.st_ino};
+    const auto now = std::chrono::steady_clock::now();
+    std::lock_guard lock(listingsMutex);
+    auto found = listings.find(open.folder);
+    if (found != listings.end() && sameTime(found->second.changed, folder.st_ctim) &&
+        now - found->second.at < kListingReuse) {
+        open.plain = true;
+        return;
+    }
+    open.describing = plus;
+    open.listing = {folder.st_ctim, now};
+}
+
+void endListing(const OpenDir& open) {
+    if (!open.describing) return;
+    std::lock_guard lock(listingsMutex);
+    listings[open.folder] = open.listing;
+}
+
 // With `plus` every entry comes with its attributes, so a listing that looks at sizes or types (ls -l,
 // find) costs the kernel no lookup per entry. Entries carry their positions: only then does the
 // library pass those attributes on.
@@ -289,12 +347,17 @@ int readdir(const char* path, void* buffer, fuse_fill_dir_t fill, off_t offset, 
         open.hasWaiting = false;
         open.next = offset;
     }
-    const bool plus = flags & FUSE_READDIR_PLUS;
+    const bool asked = flags & FUSE_READDIR_PLUS;
+    if (offset == 0) beginListing(open, asked);
+    const bool plus = asked && !open.plain;
     const std::string folder = procPath(path);
     for (;;) {
         if (!open.hasWaiting) {
             const dirent* entry = ::readdir(open.dir);
-            if (!entry) break;
+            if (!entry) {
+                endListing(open);
+                break;
+            }
             open.waitingName = entry->d_name;
             open.waitingInode = entry->d_ino;
             open.waitingType = entry->d_type;

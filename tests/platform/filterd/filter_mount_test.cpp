@@ -137,6 +137,34 @@ TEST_F(FilterMount, ReadersSeeTheProvidersChangesAtOnce) {
     EXPECT_EQ(shell("stat -c '%s %Y' " + root + "/d.bin").out, "30000 1655526400\n");
 }
 
+TEST_F(FilterMount, AListingAfterAFullOneShowsWhatChangedUnderTheKernel) {
+    cloudFile("kept.bin", 5000);
+    cloudFile("resized.bin", 5000);
+    auto provider = startProvider("serve", "65536");
+    int covered = -1;
+    ASSERT_TRUE(nimbrel::platform::cf::filterServiceCommand("covered " + root, &covered));
+    const std::string folder = "/proc/self/fd/" + std::to_string(covered);
+    const std::string list = "find " + root + " -type f -printf '%f %s\\n' | sort";
+    ASSERT_EQ(shell(list).out, "kept.bin 5000\nresized.bin 5000\n");
+    // Each change is made beside the kernel: a new placeholder, a file swapped in the covered
+    // folder, new metadata from the cloud.
+    ASSERT_EQ(createPlaceholder(root, "new.bin", 3000, identityOf(u"new.bin")), S_OK);
+    EXPECT_EQ(shell(list).out, "kept.bin 5000\nnew.bin 3000\nresized.bin 5000\n");
+    writeFile(folder + "/swap.tmp", "swapped");
+    ASSERT_EQ(::rename((folder + "/swap.tmp").c_str(), (folder + "/kept.bin").c_str()), 0);
+    EXPECT_EQ(shell(list).out, "kept.bin 7\nnew.bin 3000\nresized.bin 5000\n");
+    CF_FS_METADATA metadata{};
+    metadata.FileSize.QuadPart = 1234;
+    {
+        Handle handle(root + "/resized.bin", GENERIC_READ | GENERIC_WRITE);
+        ASSERT_EQ(
+            CfUpdatePlaceholder(handle.get(), &metadata, nullptr, 0, nullptr, 0, CF_UPDATE_FLAG_NONE, nullptr, nullptr),
+            S_OK);
+    }
+    EXPECT_EQ(shell(list).out, "kept.bin 7\nnew.bin 3000\nresized.bin 1234\n");
+    ::close(covered);
+}
+
 TEST_F(FilterMount, WithoutProviderReadsFailAndDehydratedFilesStayDehydrated) {
     cloudFile("cloud.bin", 20000);
     ASSERT_EQ(localPlaceholder(root + "/local.txt", "here"), S_OK);
