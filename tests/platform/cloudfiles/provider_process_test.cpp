@@ -84,21 +84,6 @@ TEST_F(CloudFilesProcesses, SilentProviderTimesOutAndTheApplicationFails) {
     EXPECT_TRUE(waitUntil([&] { return silent->out().find("cancel flags=1") != std::string::npos; }));
 }
 
-TEST_F(CloudFilesProcesses, RootsListsRegistrationsAndConnections) {
-    auto before = runCommand(tool(), {"roots"});
-    rapidjson::Document document;
-    document.Parse(before.out.c_str());
-    ASSERT_TRUE(document.IsArray() && document.Size() == 1) << before.out;
-    EXPECT_EQ(document[0]["path"].GetString(), root);
-    EXPECT_EQ(document[0]["providerName"].GetString(), std::string("TestProvider"));
-    EXPECT_FALSE(document[0]["connected"].GetBool());
-    auto provider = startProvider("serve", "4096");
-    auto after = runCommand(tool(), {"roots"});
-    document.Parse(after.out.c_str());
-    ASSERT_TRUE(document.IsArray() && document.Size() == 1) << after.out;
-    EXPECT_TRUE(document[0]["connected"].GetBool());
-}
-
 TEST_F(CloudFilesProcesses, InfoShowsOrdinaryFilesAndPlaceholdersAsExplorerWould) {
     writeFile(root + "/plain.txt", "plain");
     cloudFile("cloud.bin", 8192);
