@@ -180,14 +180,19 @@ CfStore::~CfStore() {
 
 bool CfStore::exec(const char* sql) { return sqlite3_exec(db_, sql, nullptr, nullptr, nullptr) == SQLITE_OK; }
 
+bool CfStore::run(const char* sql) {
+    Statement s(*this, sql);
+    return s.ok() && s.step() == SQLITE_DONE;
+}
+
 bool CfStore::begin(bool& started) {
     started = sqlite3_get_autocommit(db_) != 0;
-    return !started || exec("BEGIN IMMEDIATE");
+    return !started || run("BEGIN IMMEDIATE");
 }
 
 bool CfStore::end(bool started, bool ok) {
     if (!started) return ok;
-    return exec(ok ? "COMMIT" : "ROLLBACK") && ok;
+    return run(ok ? "COMMIT" : "ROLLBACK") && ok;
 }
 
 bool CfStore::inTransaction(const std::function<bool()>& work, Durability durability) {

@@ -91,6 +91,9 @@ private:
     friend class Statement;
 
     bool exec(const char* sql);
+    // A statement that changes no setting, through the prepared ones (a pragma acts when it is
+    // prepared): transaction control runs several times per call.
+    bool run(const char* sql);
     // Opens a write transaction unless one is open already (`started` tells which); `end` commits
     // or rolls back only one that `begin` opened.
     bool begin(bool& started);
