@@ -4,6 +4,8 @@
 #include <rapidjson/memorystream.h>
 #include <rapidjson/reader.h>
 
+#include <cmath>
+
 namespace {
 
 // Forwards the parser's events to the document and stops the parse at the first container that
@@ -18,7 +20,9 @@ public:
     bool Uint(unsigned value) { return document_.Uint(value); }
     bool Int64(int64_t value) { return document_.Int64(value); }
     bool Uint64(uint64_t value) { return document_.Uint64(value); }
-    bool Double(double value) { return document_.Double(value); }
+    // RapidJSON turns some numbers beyond the range of a double (9992.59e310) into infinity instead
+    // of refusing them; no JSON writer can put that back, so such a text is refused here.
+    bool Double(double value) { return std::isfinite(value) && document_.Double(value); }
     bool RawNumber(const char* text, rapidjson::SizeType length, bool copy) {
         return document_.RawNumber(text, length, copy);
     }
