@@ -232,6 +232,14 @@ NTSTATUS sendRequest(const std::string& rootPath, PortOperation operation, const
         ::close(fd);
         return STATUS_CLOUD_FILE_PROVIDER_NOT_RUNNING;
     }
+    // The provider's own file-system requests never reach its callbacks, so the filter service
+    // answers them without asking it: a provider killed while one of its threads waits in such a
+    // request could not answer, and the thread, and with it the dead process, would wait forever.
+    if (onBehalf(static_cast<std::uint32_t>(operation)) && requester != 0 &&
+        peerOf(fd) == static_cast<pid_t>(requester)) {
+        ::close(fd);
+        return operation == PortOperation::OpenFor ? STATUS_SUCCESS : STATUS_CLOUD_FILE_ACCESS_DENIED;
+    }
     if (operation == PortOperation::Open || operation == PortOperation::OpenFor) {
         ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &kOpenReplyLimit, sizeof(kOpenReplyLimit));
     }

@@ -1,0 +1,64 @@
+// The filter service's requests on behalf of a process, against a port that hangs up unanswered, as
+// the port of a provider that is being killed does.
+
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <thread>
+
+#include "cf_filter_port.h"
+
+namespace nimbrel::test::cf {
+namespace {
+
+using platform::cf::PortOperation;
+
+int connectedOrListening(const std::string& path, bool listen) {
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, path.c_str(), sizeof(address.sun_path) - 1);
+    int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    auto* raw = reinterpret_cast<sockaddr*>(&address);
+    const bool ok = listen ? ::bind(fd, raw, sizeof(address)) == 0 && ::listen(fd, 8) == 0
+                           : ::connect(fd, raw, sizeof(address)) == 0;
+    EXPECT_TRUE(ok) << std::strerror(errno);
+    return fd;
+}
+
+TEST(FilterPortOnBehalf, TheProvidersOwnRequestsAreAnsweredWithoutAskingIt) {
+    struct Case {
+        PortOperation operation;
+        bool providersOwn;
+        NTSTATUS expected;
+    };
+    const Case cases[] = {
+        {PortOperation::OpenFor, true, STATUS_SUCCESS},
+        {PortOperation::ReadFor, true, STATUS_CLOUD_FILE_ACCESS_DENIED},
+        {PortOperation::OpenFor, false, STATUS_CLOUD_FILE_PROVIDER_TERMINATED},
+        {PortOperation::ReadFor, false, STATUS_CLOUD_FILE_PROVIDER_TERMINATED},
+    };
+    const std::string root = "/nowhere/root";
+    for (const Case& c : cases) {
+        const std::string socketPath = platform::cf::portSocketPath(root);
+        ::unlink(socketPath.c_str());
+        // This process listens, so it is the provider the port's peer credentials name.
+        const int listener = connectedOrListening(socketPath, true);
+        std::thread port([listener] {
+            const int client = ::accept(listener, nullptr, nullptr);
+            if (client >= 0) ::close(client);
+        });
+        const std::uint32_t requester = c.providersOwn ? ::getpid() : ::getppid();
+        EXPECT_EQ(c.expected, platform::cf::requestThroughPortFor(root, c.operation, root + "/file", 0, 0, requester))
+            << static_cast<int>(c.operation) << " own " << c.providersOwn;
+        // A request answered without the port leaves it waiting: one more connection releases it.
+        if (c.providersOwn) ::close(connectedOrListening(socketPath, false));
+        port.join();
+        ::close(listener);
+    }
+}
+
+}  // namespace
+}  // namespace nimbrel::test::cf
