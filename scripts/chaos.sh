@@ -1,0 +1,352 @@
+#!/usr/bin/env bash
+# The kill-anywhere campaign: the reference main client serves a small cloud into a mounted folder
+# that also holds files of the user's own; in each round a server is killed with SIGKILL at a random
+# moment of one phase's work (projection, hydration, dehydration, keep/free, hard-link repair),
+# started again, and the whole tree is checked: every file that claims to be hydrated has the
+# cloud's bytes, no file of the user's is lost or changed, the stores open cleanly, no repair copy
+# is projected, and the next operation on every path succeeds. Prints a table and exits 1 when
+# anything was violated.
+set -euo pipefail
+repo=$(cd "$(dirname "$0")/.." && pwd)
+
+usage() {
+  cat <<'EOF'
+usage: scripts/chaos.sh [ROUNDS]
+
+  ROUNDS  rounds to run (default 20); the phases take turns, so 5 rounds kill each phase once
+
+Environment: NIMBREL_BUILD_DIR the build folder whose bin/ is used (default build), CHAOS_SEED the
+random seed (default: the time; printed), CHAOS_STATE the private folder (default: a new one under
+TMPDIR, removed at the end unless a violation was found).
+EOF
+}
+case "${1:-}" in -h | --help) usage; exit 0 ;; esac
+rounds=${1:-20}
+[[ "$rounds" =~ ^[1-9][0-9]*$ ]] || { echo "chaos.sh: ROUNDS must be a positive number (see --help)" >&2; exit 2; }
+
+build=${NIMBREL_BUILD_DIR:-$repo/build}
+build=$(cd "$build" && pwd)
+server=ZedoziZevoro
+mode=0
+for tool in nimbrel-mainclient nimbrel-cf nimbrel-menu nimbrel-reg nimbrel-cfd "$server" libnimbrel.so libipcmodule.so; do
+  [ -e "$build/bin/$tool" ] || { echo "chaos.sh: $build/bin/$tool is missing; build it first" >&2; exit 2; }
+done
+seed=${CHAOS_SEED:-$(date +%s)}
+RANDOM=$seed
+tree="python3 $repo/scripts/chaos/tree.py"
+
+state=${CHAOS_STATE:-$(mktemp -d "${TMPDIR:-/tmp}/nimbrel-chaos.XXXXXX")}
+mkdir -p "$state"
+state=$(cd "$state" && pwd)
+[ -z "$(ls -A "$state")" ] || { echo "chaos.sh: $state is not empty" >&2; exit 2; }
+chmod 0700 "$state"
+mkdir -m 0700 "$state/home" "$state/run" "$state/app" "$state/cloud" "$state/mount"
+app=$state/app
+cloud=$state/cloud
+mount=$state/mount
+# The second names of hard-linked files: a folder of the user's in the mount, which the cloud has not.
+archive=$state/mount/Archive
+owned=$state/owned.json
+# The server keeps its configuration and logs beside its executable: a private application folder.
+for file in "$build"/bin/*; do
+  [ -f "$file" ] || continue
+  ln "$file" "$app/" 2>/dev/null || cp "$file" "$app/"
+done
+export NIMBREL_PLATFORM_HOME=$state/home NIMBREL_RUNTIME_DIR=$state/run
+# The filter service ends with this script, however it ends.
+export NIMBREL_CFD_OWNER=$$
+
+client_pid=""
+server_pid=""
+work_pids=()
+violations=0
+
+stopped() { ! kill -0 "$1" 2>/dev/null; }
+# Ended for good: gone, or a zombie none of whose threads still runs (a thread stuck in a
+# file-system request keeps a killed process from ending).
+ended() {
+  [ -e "/proc/$1" ] || return 0
+  [ "$(awk '/^State:/ { print $2 }' "/proc/$1/status" 2>/dev/null)" = Z ] &&
+    [ "$(awk '/^Threads:/ { print $2 }' "/proc/$1/status" 2>/dev/null)" = 1 ]
+}
+# wait_ended PID SECONDS: reaps PID once it ended; 1 when it did not within SECONDS.
+wait_ended() {
+  local waited=0
+  until ended "$1"; do
+    [ $waited -lt $(($2 * 10)) ] || return 1
+    sleep 0.1
+    waited=$((waited + 1))
+  done
+  wait "$1" 2>/dev/null || true
+}
+stop_pid() {
+  local pid=$1
+  [ -n "$pid" ] && kill -0 "$pid" 2>/dev/null || return 0
+  kill -TERM "$pid" 2>/dev/null || true
+  wait_ended "$pid" 10 && return 0
+  kill -KILL "$pid" 2>/dev/null || true
+  wait_ended "$pid" 10 || echo "chaos.sh: process $pid does not end" >&2
+}
+filter_service_pids() {
+  local lock pid
+  for lock in "$state"/run/cfd-*.lock; do
+    [ -e "$lock" ] || continue
+    pid=$(cat "$lock" 2>/dev/null || true)
+    [ -n "$pid" ] && [ "$(cat "/proc/$pid/comm" 2>/dev/null)" = nimbrel-cfd ] && echo "$pid"
+  done
+  return 0
+}
+is_mounted() { findmnt -rn --mountpoint "$mount" >/dev/null 2>&1; }
+cleanup() {
+  local status=$?
+  trap - EXIT INT TERM
+  set +e
+  for pid in "${work_pids[@]}"; do stop_pid "$pid"; done
+  stop_pid "$client_pid"
+  stop_pid "$server_pid"
+  for pid in $(filter_service_pids); do stop_pid "$pid"; done
+  # A server stuck in a request of the filter service ends with it.
+  [ -z "$server_pid" ] || wait_ended "$server_pid" 10 || true
+  if is_mounted; then fusermount3 -u "$mount" 2>/dev/null || fusermount3 -uz "$mount" 2>/dev/null; fi
+  if [ "$status" -eq 0 ] && [ -z "${CHAOS_STATE:-}" ] && ! is_mounted; then
+    rm -rf "$state"
+  else
+    echo "chaos.sh: logs and state kept in $state" >&2
+  fi
+  exit "$status"
+}
+trap cleanup EXIT
+trap 'exit 130' INT
+trap 'exit 143' TERM
+
+# --- the cloud and the user's own files ---------------------------------------------------------
+random_file() { head -c "$2" /dev/urandom >"$1"; }
+mkdir -p "$cloud/Documents/Old" "$cloud/Media/Deep"
+for i in 1 2 3 4 5 6; do random_file "$cloud/Documents/note-$i.txt" $((i * 1500 + 7)); done
+random_file "$cloud/Documents/Old/report.pdf" 70001
+random_file "$cloud/Media/clip.bin" $((2 << 20))
+random_file "$cloud/Media/photo.jpg" $((512 << 10 | 1))
+random_file "$cloud/Media/Deep/raw.bin" $((768 << 10))
+random_file "$cloud/Media/Deep/thumb.png" 4096
+random_file "$cloud/README.txt" 300
+: >"$cloud/empty.txt"
+# Ordinary files of the user's, beside the placeholders and in a folder the cloud has too.
+mkdir -p "$mount/Documents" "$archive"
+random_file "$mount/mine.txt" 2000
+random_file "$mount/Documents/mine-draft.doc" 30000
+random_file "$archive/unrelated.bin" 1000
+$tree manifest "$owned" "$mount/mine.txt" "$mount/Documents/mine-draft.doc" "$archive/unrelated.bin"
+
+# --- the processes ------------------------------------------------------------------------------
+client_log=$state/client.log
+mounts() { grep -c '^mounted .*"S_OK"' "$client_log" || true; }
+fail() { echo "chaos.sh: $*" >&2; exit 1; }
+# wait_for SECONDS COMMAND...: 0 once COMMAND succeeds, 1 after SECONDS.
+wait_for() {
+  local limit=$1 waited=0
+  shift
+  until "$@"; do
+    [ $waited -lt $((limit * 10)) ] || return 1
+    stopped "$client_pid" && fail "the main client ended; see $client_log"
+    sleep 0.1
+    waited=$((waited + 1))
+  done
+}
+mounted_more_than() { [ "$(mounts)" -gt "$1" ]; }
+start_server() {
+  setsid "$app/$server" >>"$state/server.out" 2>&1 &
+  server_pid=$!
+  # Killed on purpose: bash need not report it.
+  disown "$server_pid"
+}
+
+setsid "$app/nimbrel-mainclient" --mode $mode serve --cloud "$cloud" --mount "$mount" --poll-ms 200 \
+  >"$client_log" 2>&1 &
+client_pid=$!
+wait_for 30 grep -q '^serving mode' "$client_log" || fail "the main client did not start; see $client_log"
+start_server
+wait_for 120 grep -q '^pushed ' "$client_log" || fail "the cloud was not projected; see $client_log"
+echo "chaos: seed $seed, $rounds rounds, build $build, state $state"
+
+# --- the phases ---------------------------------------------------------------------------------
+phases=(projection hydration dehydration keep-free hard-link-repair)
+declare -A window_ms=([projection]=1500 [hydration]=1500 [dehydration]=600 [keep-free]=1500 [hard-link-repair]=7000)
+declare -A kills mid_work
+for phase in "${phases[@]}"; do kills[$phase]=0; mid_work[$phase]=0; done
+declare -A broken
+invariants=(hydrated-bytes user-files stores repair-temp projection next-operation restart)
+for invariant in "${invariants[@]}"; do broken[$invariant]=0; done
+
+files_of_cloud() { (cd "$cloud" && find . -type f -printf '%P\n' | sort); }
+pick() { shuf -n "$1" --random-source=<(yes "$RANDOM"); }
+# Files start every round freed (the previous round's last operation frees everything).
+read_files() {
+  local path
+  for path in "$@"; do cat "$mount/$path" >/dev/null || note next-operation "reading $path failed"; done
+}
+
+projection_folder=""
+repair_names=()
+repairs=0
+keep_targets=()
+
+start_projection() {
+  if [ -n "$projection_folder" ]; then
+    rm -rf "${cloud:?}/$projection_folder"
+    # The client removes the folder from the mount at its next poll.
+    wait_for 30 test ! -e "$mount/$projection_folder" || true
+  fi
+  projection_folder=Batch-$round
+  mkdir -p "$cloud/$projection_folder/a" "$cloud/$projection_folder/b"
+  local i sub
+  for i in $(seq 1 9); do
+    sub=("" a/ b/)
+    random_file "$cloud/$projection_folder/${sub[$((i % 3))]}f$i.dat" $((RANDOM % 20000))
+  done
+  $tree records "$cloud" "$mount" "$projection_folder" >"$state/push.json"
+  "$app/nimbrel-mainclient" --mode $mode send pushFileSystem "@$state/push.json" >/dev/null 2>&1 &
+  work_pids=($!)
+  mapfile -t busy_check < <(cd "$cloud" && find "$projection_folder")
+  busy_check=(placeholder "${busy_check[@]}")
+}
+# The client pushes the whole tree only once; a server that starts again hears the batch again, as
+# from a client that retries what was not answered.
+redo_projection() {
+  "$app/nimbrel-mainclient" --mode $mode send pushFileSystem "@$state/push.json" >/dev/null 2>&1 ||
+    note projection "pushFileSystem after the restart failed"
+}
+
+start_hydration() {
+  mapfile -t targets < <(files_of_cloud | pick 3)
+  "$app/nimbrel-cf" open "$mount/Media/clip.bin" --read --quiet >/dev/null 2>&1 &
+  work_pids=($!)
+  # An application's reads: those the kill cuts short fail, which is theirs to retry.
+  (cd "$mount" && cat "${targets[@]}" >/dev/null 2>&1) &
+  work_pids+=($!)
+  busy_check=(hydrated Media/clip.bin "${targets[@]}")
+}
+redo_hydration() { :; }
+
+start_dehydration() {
+  mapfile -t targets < <(files_of_cloud | pick 4)
+  read_files "${targets[@]}"
+  menu_run FreeUpSpace "${targets[@]}" &
+  work_pids=($!)
+  busy_check=(freed "${targets[@]}")
+}
+redo_dehydration() { :; }
+
+start_keep-free() {
+  mapfile -t targets < <(files_of_cloud | pick 4)
+  read_files "${targets[@]:2}"
+  menu_run AlwaysKeepDevice "${targets[@]:0:2}" &
+  work_pids=($!)
+  menu_run FreeUpSpace "${targets[@]:2}" &
+  work_pids+=($!)
+  busy_check=(hydrated "${targets[@]:0:2}")
+}
+redo_keep-free() { :; }
+menu_run() {
+  local command=$1
+  shift
+  (cd "$mount" && "$app/nimbrel-menu" --mode $mode run "$command" "$@") >/dev/null 2>&1
+}
+
+# A file of the user's with a second name in a folder of theirs, then the same file in the cloud: its
+# push finds the hard link and the server repairs it in the background.
+start_hard-link-repair() {
+  local name
+  if [ ${#repair_names[@]} -gt 0 ]; then
+    for name in "${repair_names[@]}"; do rm -f "$cloud/$name" "$archive/$name"; done
+    wait_for 30 test ! -e "$mount/${repair_names[-1]}" || true
+    $tree forget "$owned" "${repair_names[@]/#/$mount/}" "${repair_names[@]/#/$archive/}"
+  fi
+  repair_names=()
+  for i in 1 2 3 4; do
+    name=linked-$round-$i.bin
+    random_file "$mount/$name" $((RANDOM * 4 + 1))
+    ln "$mount/$name" "$archive/$name"
+    repair_names+=("$name")
+  done
+  $tree manifest "$owned" "${repair_names[@]/#/$mount/}" "${repair_names[@]/#/$archive/}"
+  for name in "${repair_names[@]}"; do cp "$mount/$name" "$cloud/$name"; done
+  repairs=$((repairs + ${#repair_names[@]}))
+  work_pids=()
+  busy_check=(placeholder "${repair_names[@]}")
+}
+# A repair the server had queued is gone with it; a client that pushes the files again (as after
+# any restart) starts it anew.
+redo_hard-link-repair() {
+  $tree records "$cloud" "$mount" "${repair_names[@]}" >"$state/push.json"
+  "$app/nimbrel-mainclient" --mode $mode send pushFileSystem "@$state/push.json" >/dev/null 2>&1 || true
+  wait_for 60 idle placeholder "${repair_names[@]}" ||
+    note projection "the hard-linked files were not repaired after the restart: ${repair_names[*]}"
+}
+idle() { ! $tree busy "$app" "$1" "$mount" "${@:2}"; }
+
+round_log=$state/violations.log
+: >"$round_log"
+note() {
+  printf 'round %d (%s): %s: %s\n' "$round" "$phase" "$1" "$2" | tee -a "$round_log" >&2
+  broken[$1]=$((broken[$1] + 1))
+  violations=$((violations + 1))
+}
+sleep_ms() { sleep "$(printf '%d.%03d' $(($1 / 1000)) $(($1 % 1000)))"; }
+# Waits for the work the round started, which either finished or failed with the server.
+reap_work() {
+  local pid waited
+  for pid in "${work_pids[@]}"; do
+    waited=0
+    while ! stopped "$pid" && [ $waited -lt 1200 ]; do sleep 0.1; waited=$((waited + 1)); done
+    stopped "$pid" || { note restart "work process $pid still runs 120 s after the restart"; kill -KILL "$pid"; }
+    wait "$pid" 2>/dev/null || true
+  done
+  work_pids=()
+}
+
+# --- the rounds ---------------------------------------------------------------------------------
+started=$(date +%s)
+for ((round = 1; round <= rounds; round++)); do
+  round_started=$SECONDS
+  phase=${phases[$(((round - 1) % ${#phases[@]}))]}
+  mounted_before=$(mounts)
+  "start_$phase"
+  sleep_ms $((RANDOM * window_ms[$phase] / 32768))
+  if stopped "$server_pid"; then
+    note restart "the server had ended by itself before the kill"
+  else
+    kill -KILL "$server_pid"
+  fi
+  kills[$phase]=$((kills[$phase] + 1))
+  if ! wait_ended "$server_pid" 30; then
+    note restart "the killed server has not ended 30 s later: a thread of it is stuck"
+    break
+  fi
+  # Whether the kill cut the work short: the server is gone, so what the tree shows now is final.
+  if $tree busy "$app" "${busy_check[0]}" "$mount" "${busy_check[@]:1}" 2>/dev/null; then
+    mid_work[$phase]=$((mid_work[$phase] + 1))
+  fi
+  start_server
+  if ! wait_for 60 mounted_more_than "$mounted_before"; then
+    note restart "the client did not mount again within 60 s"
+    continue
+  fi
+  reap_work
+  "redo_$phase"
+  while IFS=$'\t' read -r invariant detail; do
+    note "$invariant" "$detail"
+  done < <($tree check "$app" "$state/home" "$cloud" "$mount" "$owned"; $tree next "$app" "$cloud" "$mount" "$(files_of_cloud | pick 1)")
+  printf 'chaos: round %d/%d %s done in %d s, %d violation(s) so far\n' "$round" "$rounds" "$phase" \
+    $((SECONDS - round_started)) "$violations"
+done
+
+# --- the summary --------------------------------------------------------------------------------
+echo
+printf 'rounds %d in %d s (seed %d), hard-linked files repaired under fire %d\n' \
+  "$rounds" $(($(date +%s) - started)) "$seed" "$repairs"
+printf '%-18s %6s %9s\n' phase kills mid-work
+for phase in "${phases[@]}"; do printf '%-18s %6d %9d\n' "$phase" "${kills[$phase]}" "${mid_work[$phase]}"; done
+printf '%-18s %6s\n' invariant violations
+for invariant in "${invariants[@]}"; do printf '%-18s %6d\n' "$invariant" "${broken[$invariant]}"; done
+printf 'total violations %d\n' "$violations"
+[ "$violations" -eq 0 ]
