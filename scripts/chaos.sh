@@ -160,8 +160,9 @@ start_server() {
   disown "$server_pid"
 }
 
+# Downloads at 4 MiB/s, so that a hydration lasts long enough to be cut short.
 setsid "$app/nimbrel-mainclient" --mode $mode serve --cloud "$cloud" --mount "$mount" --poll-ms 200 \
-  >"$client_log" 2>&1 &
+  --rate $((4 << 20)) >"$client_log" 2>&1 &
 client_pid=$!
 wait_for 30 grep -q '^serving mode' "$client_log" || fail "the main client did not start; see $client_log"
 start_server
@@ -170,7 +171,7 @@ echo "chaos: seed $seed, $rounds rounds, build $build, state $state"
 
 # --- the phases ---------------------------------------------------------------------------------
 phases=(projection hydration dehydration keep-free hard-link-repair)
-declare -A window_ms=([projection]=1500 [hydration]=1500 [dehydration]=600 [keep-free]=1500 [hard-link-repair]=7000)
+declare -A window_ms=([projection]=1500 [hydration]=1000 [dehydration]=600 [keep-free]=1500 [hard-link-repair]=7000)
 declare -A kills mid_work
 for phase in "${phases[@]}"; do kills[$phase]=0; mid_work[$phase]=0; done
 declare -A broken

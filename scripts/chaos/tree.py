@@ -107,16 +107,10 @@ def records(cloud, mount, paths):
 
 def busy(app, check, mount, paths):
     """Whether the work of a phase was still going on: some path is not yet what it will be."""
-    if check == "placeholder":
-        states = info(app, [os.path.join(mount, path) for path in paths]) or {}
-        return 0 if any(not state.get("placeholder") for state in states.values()) or not states else 1
-    for path in paths:
-        full = os.path.join(mount, path)
-        if check == "freed" and os.stat(full).st_blocks != 0:
-            return 0
-        if check == "hydrated" and os.stat(full).st_blocks == 0 and os.stat(full).st_size != 0:
-            return 0
-    return 1
+    if check == "freed":
+        return 0 if any(os.stat(os.path.join(mount, path)).st_blocks != 0 for path in paths) else 1
+    states = info(app, [os.path.join(mount, path) for path in paths]) or {}
+    return 0 if not states or any(not state.get(check) for state in states.values()) else 1
 
 
 def check_stores(app, home, mount):
