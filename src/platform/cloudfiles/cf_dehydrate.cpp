@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <optional>
 
+#include "cf_connection.h"
 #include "cf_errors.h"
 #include "cf_filter_service.h"
 
@@ -15,6 +16,25 @@ namespace nimbrel::platform::cf {
 namespace {
 
 constexpr std::int64_t kBlock = 4096;
+
+// Cancels the fetches of a placeholder's data and holds new ones off while it is dehydrated, in
+// the process that serves them (the connected provider); elsewhere no fetch of this process can
+// be on its way.
+class DehydrationGuard {
+public:
+    explicit DehydrationGuard(const Item& item) : core_(filterCoreFor(item.root->path)), token_(item.record->token) {
+        if (core_) core_->beginDehydration(token_);
+    }
+    ~DehydrationGuard() {
+        if (core_) core_->endDehydration(token_);
+    }
+    DehydrationGuard(const DehydrationGuard&) = delete;
+    DehydrationGuard& operator=(const DehydrationGuard&) = delete;
+
+private:
+    std::shared_ptr<FilterCore> core_;
+    std::string token_;
+};
 
 }  // namespace
 
@@ -30,6 +50,7 @@ HRESULT checkDehydration(const Item& item, CF_IN_SYNC_STATE inSyncAfter, bool al
 
 HRESULT dehydrate(CfStore& store, const Item& item, const std::vector<CF_FILE_RANGE>& ranges,
                   const std::function<void(PlaceholderRecord&)>& change) {
+    DehydrationGuard guard(item);
     int fd = openForWriting(item.access);
     if (fd < 0) return hrFromErrno(errno);
     // The record says dehydrated before the first byte goes, so no reader takes a hole for data.

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <set>
+#include <vector>
 
 #include "cf_errors.h"
 #include "cf_filter_service.h"
@@ -211,6 +212,7 @@ NTSTATUS FilterCore::requestData(const std::string& hostPath, std::int64_t offse
     if (begin >= end) return STATUS_SUCCESS;
 
     std::unique_lock lock(mutex_);
+    changed_.wait(lock, [&] { return stopping_ || !dehydrating_.count(item->record->token); });
     if (stopping_) return STATUS_CLOUD_FILE_PROVIDER_NOT_RUNNING;
     auto& file = files_[item->record->token];
     if (!file) {
@@ -368,6 +370,8 @@ HRESULT FilterCore::transferData(CF_TRANSFER_KEY transferKey, NTSTATUS completio
         written += n;
     }
     lock.lock();
+    // A dehydration that cancelled the request meanwhile may have punched these bytes already.
+    if (request->state == Request::State::Failed) return hrWin32(ERROR_CLOUD_FILE_REQUEST_CANCELED);
     const bool wasComplete = file->complete;
     file->received.add(offset, offset + count);
     completeCoveredLocked(*file);
@@ -400,6 +404,31 @@ HRESULT FilterCore::reportProgress(CF_TRANSFER_KEY transferKey, std::int64_t tot
     }
     for (auto& sink : sinks) sink(total, completed);
     return S_OK;
+}
+
+void FilterCore::beginDehydration(const std::string& token) {
+    std::lock_guard lock(mutex_);
+    dehydrating_.insert(token);
+    auto file = files_.find(token);
+    if (file == files_.end()) return;
+    std::vector<std::shared_ptr<Request>> fetching;
+    for (auto key : file->second->pending) fetching.push_back(requests_[key]);
+    for (auto& request : fetching) {
+        auto data = request->data;
+        finishLocked(*request, STATUS_CLOUD_FILE_REQUEST_ABORTED);
+        CF_CALLBACK_PARAMETERS params{};
+        params.ParamSize = sizeof(params.Cancel.FetchData) + 2 * sizeof(ULONG);
+        params.Cancel.Flags = CF_CALLBACK_CANCEL_FLAG_NONE;
+        params.Cancel.FetchData.FileOffset.QuadPart = request->begin;
+        params.Cancel.FetchData.Length.QuadPart = request->end - request->begin;
+        post(CF_CALLBACK_TYPE_CANCEL_FETCH_DATA, data, request->key, params);
+    }
+}
+
+void FilterCore::endDehydration(const std::string& token) {
+    std::lock_guard lock(mutex_);
+    dehydrating_.erase(token);
+    changed_.notify_all();
 }
 
 std::string FilterCore::pathOf(CF_TRANSFER_KEY transferKey) {

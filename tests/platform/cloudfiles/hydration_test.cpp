@@ -140,6 +140,25 @@ TEST_F(CloudFilesHydration, ASecondReaderWaitsForTheSameFetchAndHearsItsProgress
     EXPECT_EQ(provider.records(CF_CALLBACK_TYPE_FETCH_DATA).size(), 1u);
 }
 
+TEST_F(CloudFilesHydration, ADehydrationCancelsTheFetchOnItsWaySoThatItsLatePiecesNeverCompleteTheFile) {
+    ASSERT_EQ(createPlaceholder(root, "busy.bin", 8192, identityOf(u"busy")), S_OK);
+    const std::string path = root + "/busy.bin";
+    RecordingProvider provider(root);
+    auto done = request(path);
+    ASSERT_TRUE(provider.waitFor(CF_CALLBACK_TYPE_FETCH_DATA, 1));
+    const auto fetch = provider.records(CF_CALLBACK_TYPE_FETCH_DATA).front();
+    const std::string content(8192, 'b');
+    ASSERT_EQ(transfer(fetch, 0, 4096, content.data()), S_OK);
+    {
+        Handle handle(path);
+        ASSERT_EQ(updateFlags(handle.get(), CF_UPDATE_FLAG_MARK_IN_SYNC | CF_UPDATE_FLAG_DEHYDRATE), S_OK);
+    }
+    EXPECT_EQ(done.get(), STATUS_CLOUD_FILE_REQUEST_ABORTED);
+    EXPECT_TRUE(provider.waitFor(CF_CALLBACK_TYPE_CANCEL_FETCH_DATA, 1));
+    EXPECT_EQ(transfer(fetch, 4096, 4096, content.data() + 4096), static_cast<HRESULT>(0x8007018E));
+    EXPECT_TRUE(attributesOf(path) & FILE_ATTRIBUTE_OFFLINE);
+}
+
 TEST_F(CloudFilesHydration, TheProvidersOwnReadsNeverHydrate) {
     ASSERT_EQ(createPlaceholder(root, "own", 100, identityOf(u"own")), S_OK);
     writeFile(root + "/plain.txt", "plain");
