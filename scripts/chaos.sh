@@ -16,7 +16,8 @@ usage: scripts/chaos.sh [ROUNDS]
   ROUNDS  rounds to run (default 20); the phases take turns, so 5 rounds kill each phase once
 
 Environment: NIMBREL_BUILD_DIR the build folder whose bin/ is used (default build), CHAOS_SEED the
-random seed (default: the time; printed), CHAOS_STATE the private folder (default: a new one under
+random seed (default: the time; printed), CHAOS_PHASES the phases that take turns (default: all
+five), CHAOS_STATE the private folder (default: a new one under
 TMPDIR, removed at the end unless a violation was found).
 EOF
 }
@@ -170,7 +171,7 @@ wait_for 120 grep -q '^pushed ' "$client_log" || fail "the cloud was not project
 echo "chaos: seed $seed, $rounds rounds, build $build, state $state"
 
 # --- the phases ---------------------------------------------------------------------------------
-phases=(projection hydration dehydration keep-free hard-link-repair)
+read -r -a phases <<<"${CHAOS_PHASES:-projection hydration dehydration keep-free hard-link-repair}"
 declare -A window_ms=([projection]=1500 [hydration]=1000 [dehydration]=600 [keep-free]=1500 [hard-link-repair]=7000)
 declare -A kills mid_work
 for phase in "${phases[@]}"; do kills[$phase]=0; mid_work[$phase]=0; done

@@ -39,6 +39,47 @@ def digest(path):
     return sha.hexdigest()
 
 
+def first_difference(path, expected_path):
+    with open(path, "rb") as actual, open(expected_path, "rb") as expected:
+        offset = 0
+        while True:
+            got, want = actual.read(1 << 16), expected.read(1 << 16)
+            if got != want:
+                at = next((i for i, (a, b) in enumerate(zip(got, want)) if a != b), min(len(got), len(want)))
+                return offset + at, not any(got[at:])
+            if not got:
+                return None, False
+            offset += len(got)
+
+
+def covered_copy(mount, path):
+    """The same file in the folder below the filter mount, as the filter service holds it."""
+    for lock in os.listdir(os.environ.get("NIMBREL_RUNTIME_DIR", "/nonexistent")):
+        if not (lock.startswith("cfd-") and lock.endswith(".lock")):
+            continue
+        with open(os.path.join(os.environ["NIMBREL_RUNTIME_DIR"], lock)) as source:
+            pid = source.read().strip()
+        for fd in os.listdir(f"/proc/{pid}/fd"):
+            link = f"/proc/{pid}/fd/{fd}"
+            if os.readlink(link) == mount and os.path.isdir(link):
+                return os.path.join(link, os.path.relpath(path, mount))
+    return None
+
+
+def difference(mount, path, expected_path):
+    """Where PATH first differs from the cloud's copy, through the mount and on the disk below it."""
+    shown, zeros = first_difference(path, expected_path)
+    text = f"first difference through the mount at byte {shown}{' (zeros from there)' if zeros else ''}"
+    try:
+        below = covered_copy(mount, path)
+        if below:
+            disk, zeros = first_difference(below, expected_path)
+            text += f"; on the disk below it: {'the same as the cloud' if disk is None else f'at byte {disk}'}"
+    except OSError as error:
+        text += f"; the disk below it not readable: {error}"
+    return text
+
+
 def violation(invariant, detail):
     print(f"{invariant}\t{detail}", flush=True)
 
@@ -153,7 +194,8 @@ def check(app, home, cloud, mount, manifest_path):
         elif not is_folder and state.get("size") != os.path.getsize(os.path.join(cloud, relative)):
             violation("projection", f"{relative} has size {state.get('size')}")
         elif not is_folder and state.get("hydrated") and digest(path) != digest(os.path.join(cloud, relative)):
-            violation("hydrated-bytes", f"{relative} claims to be hydrated and differs from the cloud")
+            violation("hydrated-bytes", f"{relative} claims to be hydrated and differs from the cloud: "
+                      f"{difference(mount, path, os.path.join(cloud, relative))}")
     for temp in temps:
         if states.get(temp, {}).get("placeholder"):
             violation("repair-temp", f"{temp} was projected as a placeholder")
@@ -197,7 +239,8 @@ def next_operation(app, cloud, mount, keep):
     for relative in files:
         try:
             if digest(os.path.join(mount, relative)) != digest(os.path.join(cloud, relative)):
-                violation("next-operation", f"reading {relative} gave other bytes than the cloud's")
+                violation("next-operation", f"reading {relative} gave other bytes than the cloud's: "
+                          f"{difference(mount, os.path.join(mount, relative), os.path.join(cloud, relative))}")
         except OSError as error:
             violation("next-operation", f"reading {relative}: {error}")
     paths = [os.path.join(mount, relative) for relative in files]
