@@ -413,16 +413,19 @@ void FilterCore::beginDehydration(const std::string& token) {
     if (file == files_.end()) return;
     std::vector<std::shared_ptr<Request>> fetching;
     for (auto key : file->second->pending) fetching.push_back(requests_[key]);
-    for (auto& request : fetching) {
-        auto data = request->data;
-        finishLocked(*request, STATUS_CLOUD_FILE_REQUEST_ABORTED);
-        CF_CALLBACK_PARAMETERS params{};
-        params.ParamSize = sizeof(params.Cancel.FetchData) + 2 * sizeof(ULONG);
-        params.Cancel.Flags = CF_CALLBACK_CANCEL_FLAG_NONE;
-        params.Cancel.FetchData.FileOffset.QuadPart = request->begin;
-        params.Cancel.FetchData.Length.QuadPart = request->end - request->begin;
-        post(CF_CALLBACK_TYPE_CANCEL_FETCH_DATA, data, request->key, params);
-    }
+    for (auto& request : fetching)
+        cancelLocked(*request, STATUS_CLOUD_FILE_REQUEST_ABORTED, CF_CALLBACK_CANCEL_FLAG_NONE);
+}
+
+void FilterCore::cancelLocked(Request& request, NTSTATUS status, CF_CALLBACK_CANCEL_FLAGS flags) {
+    auto data = request.data;
+    finishLocked(request, status);
+    CF_CALLBACK_PARAMETERS params{};
+    params.ParamSize = sizeof(params.Cancel.FetchData) + 2 * sizeof(ULONG);
+    params.Cancel.Flags = flags;
+    params.Cancel.FetchData.FileOffset.QuadPart = request.begin;
+    params.Cancel.FetchData.Length.QuadPart = request.end - request.begin;
+    post(CF_CALLBACK_TYPE_CANCEL_FETCH_DATA, data, request.key, params);
 }
 
 void FilterCore::endDehydration(const std::string& token) {
@@ -459,14 +462,7 @@ void FilterCore::watchTimeouts() {
             if (request->state == Request::State::Pending && deadlineOf(*request) <= now) expired.push_back(request);
         }
         for (auto& request : expired) {
-            auto data = request->data;
-            finishLocked(*request, STATUS_CLOUD_FILE_REQUEST_TIMEOUT);
-            CF_CALLBACK_PARAMETERS params{};
-            params.ParamSize = sizeof(params.Cancel.FetchData) + 2 * sizeof(ULONG);
-            params.Cancel.Flags = CF_CALLBACK_CANCEL_FLAG_IO_TIMEOUT;
-            params.Cancel.FetchData.FileOffset.QuadPart = request->begin;
-            params.Cancel.FetchData.Length.QuadPart = request->end - request->begin;
-            post(CF_CALLBACK_TYPE_CANCEL_FETCH_DATA, data, request->key, params);
+            cancelLocked(*request, STATUS_CLOUD_FILE_REQUEST_TIMEOUT, CF_CALLBACK_CANCEL_FLAG_IO_TIMEOUT);
         }
     }
 }

@@ -91,6 +91,8 @@ private:
     void post(CF_CALLBACK_TYPE type, std::shared_ptr<CallbackData> data, std::int64_t transferKey,
               const CF_CALLBACK_PARAMETERS& params);
     void finishLocked(Request& request, NTSTATUS status);
+    // Finishes a pending fetch with `status` and tells the provider it is cancelled.
+    void cancelLocked(Request& request, NTSTATUS status, CF_CALLBACK_CANCEL_FLAGS flags);
     void completeCoveredLocked(FileState& file);
     void markHydrated(FileState& file);
     void watchTimeouts();
