@@ -6,35 +6,19 @@
 // on the machine that runs the fuzzer.
 #include <rapidjson/stringbuffer.h>
 #include <rapidjson/writer.h>
-#include <sys/prctl.h>
-#include <unistd.h>
 
 #include <QString>
 #include <cstdlib>
 #include <filesystem>
 #include <set>
 
+#include "fuzz_client_process.h"
 #include "fuzz_env.h"
-#include "host/sync_virtual_config.h"
 #include "ipc/ipc_text.h"
 #include "ipc/service_ipc_manager.h"
 #include "ipc/untrusted_json.h"
 
 namespace {
-
-const char kRuntimeDirSet[] = "NIMBREL_FUZZ_FOLDERS";
-
-std::string processName() { return "nf" + std::to_string(getpid()) + ".exe"; }
-
-// Without a channel every request to the client fails, so the liveness watch looks for the
-// client's process: this process plays it, under a client name of its own.
-class FuzzConfig : public CMountDiskConfig {
-public:
-    QString clientAppName(bool bare) override {
-        const QString name = QString::fromStdString(processName());
-        return bare ? name.left(name.size() - 4) : name;
-    }
-};
 
 std::string projectionFolder() { return std::string(std::getenv("TMPDIR")) + "/projection"; }
 
@@ -77,16 +61,7 @@ bool confineBody(std::wstring& body) {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char*** argv) {
-    // The liveness watch only counts processes started with this runtime folder, so the folders
-    // must be in the environment the process starts with: set them and start again.
-    if (!std::getenv(kRuntimeDirSet)) {
-        nimbrel::fuzz::useFreshPlatformFolders();
-        setenv(kRuntimeDirSet, "1", 1);
-        execv("/proc/self/exe", *argv);
-        std::abort();
-    }
-    g_syncConfig = std::make_shared<FuzzConfig>();
-    prctl(PR_SET_NAME, processName().c_str(), 0, 0, 0);
+    becomeOwnMainClient(*argv);
     std::filesystem::create_directory(projectionFolder());
     CServiceIpcManager::instance();
     return 0;
