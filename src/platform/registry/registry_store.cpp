@@ -43,10 +43,26 @@ INSERT OR IGNORE INTO keys(id, parent, path, name, written) VALUES
     (3, 0, 'HKEY_LOCAL_MACHINE', 'HKEY_LOCAL_MACHINE', 0);
 )sql";
 
+// A statement of the connection's cache, prepared on its first use. A statement in use is out of
+// the cache, so nested uses of the same text each get their own; it goes back reset when done.
 class Statement {
 public:
-    Statement(sqlite3* db, const char* sql) { ok_ = sqlite3_prepare_v2(db, sql, -1, &stmt_, nullptr) == SQLITE_OK; }
-    ~Statement() { sqlite3_finalize(stmt_); }
+    Statement(sqlite3* db, StatementCache& cache, const char* sql) : cache_(cache), sql_(sql) {
+        auto kept = cache_.find(sql_);
+        if (kept != cache_.end()) {
+            stmt_ = kept->second;
+            cache_.erase(kept);
+            ok_ = true;
+        } else {
+            ok_ = sqlite3_prepare_v3(db, sql, -1, SQLITE_PREPARE_PERSISTENT, &stmt_, nullptr) == SQLITE_OK;
+        }
+    }
+    ~Statement() {
+        if (!stmt_) return;
+        sqlite3_reset(stmt_);
+        sqlite3_clear_bindings(stmt_);
+        if (!cache_.emplace(sql_, stmt_).second) sqlite3_finalize(stmt_);
+    }
     Statement(const Statement&) = delete;
     Statement& operator=(const Statement&) = delete;
 
@@ -83,6 +99,8 @@ public:
     }
 
 private:
+    StatementCache& cache_;
+    std::string sql_;
     sqlite3_stmt* stmt_ = nullptr;
     bool ok_ = false;
 };
@@ -91,11 +109,11 @@ private:
 // when one of them upgrades a read lock.
 class Transaction {
 public:
-    explicit Transaction(sqlite3* db, const char* begin = "BEGIN IMMEDIATE") : db_(db) {
-        active_ = sqlite3_exec(db_, begin, nullptr, nullptr, nullptr) == SQLITE_OK;
+    Transaction(sqlite3* db, StatementCache& cache, const char* begin = "BEGIN IMMEDIATE") : db_(db), cache_(cache) {
+        active_ = Statement(db_, cache_, begin).run();
     }
     ~Transaction() {
-        if (active_) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+        if (active_) Statement(db_, cache_, "ROLLBACK").run();
     }
     Transaction(const Transaction&) = delete;
     Transaction& operator=(const Transaction&) = delete;
@@ -104,13 +122,14 @@ public:
     LONG commit() {
         if (!active_) return ERROR_REGISTRY_IO_FAILED;
         active_ = false;
-        if (sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr) == SQLITE_OK) return ERROR_SUCCESS;
-        sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+        if (Statement(db_, cache_, "COMMIT").run()) return ERROR_SUCCESS;
+        Statement(db_, cache_, "ROLLBACK").run();
         return ERROR_REGISTRY_IO_FAILED;
     }
 
 private:
     sqlite3* db_;
+    StatementCache& cache_;
     bool active_ = false;
 };
 
@@ -162,31 +181,33 @@ LONG RegistryStore::open(const std::string& path, std::shared_ptr<RegistryStore>
     sqlite3* db = nullptr;
     createPrivateFile(path);
     int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX;
-    if (sqlite3_open_v2(path.c_str(), &db, flags, nullptr) != SQLITE_OK) {
-        sqlite3_close(db);
-        return ERROR_REGISTRY_IO_FAILED;
-    }
-    sqlite3_busy_timeout(db, kBusyTimeoutMs);
-    bool ready =
-        sqlite3_exec(db, "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;", nullptr, nullptr, nullptr) == SQLITE_OK;
-    if (ready) {
-        Transaction transaction(db);
-        ready = transaction.active() && sqlite3_exec(db, kSchema, nullptr, nullptr, nullptr) == SQLITE_OK &&
-                transaction.commit() == ERROR_SUCCESS;
-    }
     struct stat info {};
-    if (!ready || ::stat(path.c_str(), &info) != 0) {
+    if (sqlite3_open_v2(path.c_str(), &db, flags, nullptr) != SQLITE_OK || ::stat(path.c_str(), &info) != 0) {
         sqlite3_close(db);
         return ERROR_REGISTRY_IO_FAILED;
     }
-    store.reset(new RegistryStore(path, db, info.st_dev, info.st_ino));
+    std::shared_ptr<RegistryStore> opened(new RegistryStore(path, db, info.st_dev, info.st_ino));
+    sqlite3_busy_timeout(db, kBusyTimeoutMs);
+    if (sqlite3_exec(db, "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;", nullptr, nullptr, nullptr) !=
+        SQLITE_OK) {
+        return ERROR_REGISTRY_IO_FAILED;
+    }
+    Transaction transaction(db, opened->statements_);
+    if (!transaction.active() || sqlite3_exec(db, kSchema, nullptr, nullptr, nullptr) != SQLITE_OK ||
+        transaction.commit() != ERROR_SUCCESS) {
+        return ERROR_REGISTRY_IO_FAILED;
+    }
+    store = std::move(opened);
     return ERROR_SUCCESS;
 }
 
 RegistryStore::RegistryStore(std::string path, sqlite3* db, dev_t device, ino_t inode)
     : path_(std::move(path)), db_(db), device_(device), inode_(inode) {}
 
-RegistryStore::~RegistryStore() { sqlite3_close(db_); }
+RegistryStore::~RegistryStore() {
+    for (const auto& [sql, statement] : statements_) sqlite3_finalize(statement);
+    sqlite3_close(db_);
+}
 
 bool RegistryStore::stillCurrent() const {
     struct stat info {};
@@ -194,7 +215,7 @@ bool RegistryStore::stillCurrent() const {
 }
 
 LONG RegistryStore::keyPathOf(long long id, std::string& folded, long long& parent) {
-    Statement select(db_, "SELECT path, parent FROM keys WHERE id = ?");
+    Statement select(db_, statements_, "SELECT path, parent FROM keys WHERE id = ?");
     int rc = select.bind(1, id).step();
     if (rc == SQLITE_DONE) return ERROR_KEY_DELETED;
     if (rc != SQLITE_ROW) return ERROR_REGISTRY_IO_FAILED;
@@ -204,25 +225,25 @@ LONG RegistryStore::keyPathOf(long long id, std::string& folded, long long& pare
 }
 
 LONG RegistryStore::recordChange(const std::string& foldedPath, DWORD kind, bool tree) {
-    Statement insert(db_, "INSERT INTO changes(path, kind, tree) VALUES(?, ?, ?)");
+    Statement insert(db_, statements_, "INSERT INTO changes(path, kind, tree) VALUES(?, ?, ?)");
     if (!insert.bind(1, foldedPath).bind(2, kind).bind(3, tree ? 1 : 0).run()) return ERROR_REGISTRY_IO_FAILED;
     auto seq = sqlite3_last_insert_rowid(db_);
     if (seq % 256 == 0) {
-        Statement prune(db_, "DELETE FROM changes WHERE seq <= ?");
+        Statement prune(db_, statements_, "DELETE FROM changes WHERE seq <= ?");
         if (!prune.bind(1, seq - kChangesKept).run()) return ERROR_REGISTRY_IO_FAILED;
     }
     return ERROR_SUCCESS;
 }
 
 LONG RegistryStore::touchKey(long long id) {
-    Statement update(db_, "UPDATE keys SET written = ? WHERE id = ?");
+    Statement update(db_, statements_, "UPDATE keys SET written = ? WHERE id = ?");
     return update.bind(1, static_cast<long long>(fileTimeNow())).bind(2, id).run() ? ERROR_SUCCESS
                                                                                    : ERROR_REGISTRY_IO_FAILED;
 }
 
 LONG RegistryStore::findKey(Root root, const std::vector<std::wstring>& levels, long long& id) {
     std::lock_guard lock(mutex_);
-    Statement select(db_, "SELECT id FROM keys WHERE path = ?");
+    Statement select(db_, statements_, "SELECT id FROM keys WHERE path = ?");
     int rc = select.bind(1, foldedPath(root, levels)).step();
     if (rc == SQLITE_DONE) return ERROR_FILE_NOT_FOUND;
     if (rc != SQLITE_ROW) return ERROR_REGISTRY_IO_FAILED;
@@ -232,7 +253,7 @@ LONG RegistryStore::findKey(Root root, const std::vector<std::wstring>& levels, 
 
 LONG RegistryStore::createKey(Root root, const std::vector<std::wstring>& levels, long long& id, bool& created) {
     std::lock_guard lock(mutex_);
-    Transaction transaction(db_);
+    Transaction transaction(db_, statements_);
     if (!transaction.active()) return ERROR_REGISTRY_IO_FAILED;
     id = rootId(root);
     created = false;
@@ -241,14 +262,14 @@ LONG RegistryStore::createKey(Root root, const std::vector<std::wstring>& levels
     for (const auto& level : levels) {
         prefix.push_back(level);
         auto folded = foldedPath(root, prefix);
-        Statement select(db_, "SELECT id FROM keys WHERE path = ?");
+        Statement select(db_, statements_, "SELECT id FROM keys WHERE path = ?");
         int rc = select.bind(1, folded).step();
         if (rc == SQLITE_ROW) {
             id = select.integer(0);
             created = false;
         } else if (rc == SQLITE_DONE) {
             auto now = static_cast<long long>(fileTimeNow());
-            Statement insert(db_, "INSERT INTO keys(parent, path, name, written) VALUES(?, ?, ?, ?)");
+            Statement insert(db_, statements_, "INSERT INTO keys(parent, path, name, written) VALUES(?, ?, ?, ?)");
             if (!insert.bind(1, id).bind(2, folded).bind(3, toUtf8(level)).bind(4, now).run()) {
                 return ERROR_REGISTRY_IO_FAILED;
             }
@@ -275,13 +296,13 @@ LONG RegistryStore::checkKey(long long id) {
 
 LONG RegistryStore::setValue(long long key, const std::wstring& name, DWORD type, const std::string& bytes) {
     std::lock_guard lock(mutex_);
-    Transaction transaction(db_);
+    Transaction transaction(db_, statements_);
     if (!transaction.active()) return ERROR_REGISTRY_IO_FAILED;
     std::string folded;
     long long parent = 0;
     if (LONG status = keyPathOf(key, folded, parent); status != ERROR_SUCCESS) return status;
     // An existing value keeps its place in the enumeration and the spelling of its name.
-    Statement upsert(db_,
+    Statement upsert(db_, statements_,
                      "INSERT INTO vals(key, fold, name, type, data) VALUES(?, ?, ?, ?, ?) "
                      "ON CONFLICT(key, fold) DO UPDATE SET type = excluded.type, data = excluded.data");
     if (!upsert.bind(1, key)
@@ -299,8 +320,8 @@ LONG RegistryStore::setValue(long long key, const std::wstring& name, DWORD type
 
 LONG RegistryStore::queryValue(long long key, const std::wstring& name, ValueRecord& value) {
     std::lock_guard lock(mutex_);
-    Transaction transaction(db_, "BEGIN");
-    Statement select(db_, "SELECT name, type, data FROM vals WHERE key = ? AND fold = ?");
+    Transaction transaction(db_, statements_, "BEGIN");
+    Statement select(db_, statements_, "SELECT name, type, data FROM vals WHERE key = ? AND fold = ?");
     int rc = select.bind(1, key).bind(2, foldedValueName(name)).step();
     if (rc == SQLITE_ROW) {
         value.name = fromUtf8(select.text(0));
@@ -317,12 +338,12 @@ LONG RegistryStore::queryValue(long long key, const std::wstring& name, ValueRec
 
 LONG RegistryStore::deleteValue(long long key, const std::wstring& name) {
     std::lock_guard lock(mutex_);
-    Transaction transaction(db_);
+    Transaction transaction(db_, statements_);
     if (!transaction.active()) return ERROR_REGISTRY_IO_FAILED;
     std::string folded;
     long long parent = 0;
     if (LONG status = keyPathOf(key, folded, parent); status != ERROR_SUCCESS) return status;
-    Statement remove(db_, "DELETE FROM vals WHERE key = ? AND fold = ?");
+    Statement remove(db_, statements_, "DELETE FROM vals WHERE key = ? AND fold = ?");
     if (!remove.bind(1, key).bind(2, foldedValueName(name)).run()) return ERROR_REGISTRY_IO_FAILED;
     if (sqlite3_changes(db_) == 0) return ERROR_FILE_NOT_FOUND;
     LONG status = touchKey(key);
@@ -332,11 +353,12 @@ LONG RegistryStore::deleteValue(long long key, const std::wstring& name) {
 
 LONG RegistryStore::subKeyAt(long long key, DWORD index, std::wstring& name, ULONGLONG& lastWrite) {
     std::lock_guard lock(mutex_);
-    Transaction transaction(db_, "BEGIN");
+    Transaction transaction(db_, statements_, "BEGIN");
     std::string folded;
     long long parent = 0;
     if (LONG status = keyPathOf(key, folded, parent); status != ERROR_SUCCESS) return status;
-    Statement select(db_, "SELECT name, written FROM keys WHERE parent = ? ORDER BY path LIMIT 1 OFFSET ?");
+    Statement select(db_, statements_,
+                     "SELECT name, written FROM keys WHERE parent = ? ORDER BY path LIMIT 1 OFFSET ?");
     int rc = select.bind(1, key).bind(2, index).step();
     if (rc == SQLITE_DONE) return ERROR_NO_MORE_ITEMS;
     if (rc != SQLITE_ROW) return ERROR_REGISTRY_IO_FAILED;
@@ -347,11 +369,12 @@ LONG RegistryStore::subKeyAt(long long key, DWORD index, std::wstring& name, ULO
 
 LONG RegistryStore::valueAt(long long key, DWORD index, ValueRecord& value) {
     std::lock_guard lock(mutex_);
-    Transaction transaction(db_, "BEGIN");
+    Transaction transaction(db_, statements_, "BEGIN");
     std::string folded;
     long long parent = 0;
     if (LONG status = keyPathOf(key, folded, parent); status != ERROR_SUCCESS) return status;
-    Statement select(db_, "SELECT name, type, data FROM vals WHERE key = ? ORDER BY rowid LIMIT 1 OFFSET ?");
+    Statement select(db_, statements_,
+                     "SELECT name, type, data FROM vals WHERE key = ? ORDER BY rowid LIMIT 1 OFFSET ?");
     int rc = select.bind(1, key).bind(2, index).step();
     if (rc == SQLITE_DONE) return ERROR_NO_MORE_ITEMS;
     if (rc != SQLITE_ROW) return ERROR_REGISTRY_IO_FAILED;
@@ -363,18 +386,18 @@ LONG RegistryStore::valueAt(long long key, DWORD index, ValueRecord& value) {
 
 LONG RegistryStore::keyInfo(long long key, KeyInfoRecord& info) {
     std::lock_guard lock(mutex_);
-    Transaction transaction(db_, "BEGIN");
-    Statement self(db_, "SELECT written FROM keys WHERE id = ?");
+    Transaction transaction(db_, statements_, "BEGIN");
+    Statement self(db_, statements_, "SELECT written FROM keys WHERE id = ?");
     int rc = self.bind(1, key).step();
     if (rc == SQLITE_DONE) return ERROR_KEY_DELETED;
     if (rc != SQLITE_ROW) return ERROR_REGISTRY_IO_FAILED;
     info.lastWrite = static_cast<ULONGLONG>(self.integer(0));
-    Statement keys(db_, "SELECT count(*), coalesce(max(length(name)), 0) FROM keys WHERE parent = ?");
+    Statement keys(db_, statements_, "SELECT count(*), coalesce(max(length(name)), 0) FROM keys WHERE parent = ?");
     if (keys.bind(1, key).step() != SQLITE_ROW) return ERROR_REGISTRY_IO_FAILED;
     info.subKeys = static_cast<DWORD>(keys.integer(0));
     info.maxSubKeyChars = static_cast<DWORD>(keys.integer(1));
     // Text is stored as UTF-16 and handed out as wchar_t, at most twice its stored size.
-    Statement values(db_,
+    Statement values(db_, statements_,
                      "SELECT count(*), coalesce(max(length(name)), 0), "
                      "coalesce(max(CASE WHEN type IN (1, 2, 7) THEN length(data) * 2 ELSE length(data) END), 0) "
                      "FROM vals WHERE key = ?");
@@ -387,18 +410,18 @@ LONG RegistryStore::keyInfo(long long key, KeyInfoRecord& info) {
 
 LONG RegistryStore::deleteKey(long long key) {
     std::lock_guard lock(mutex_);
-    Transaction transaction(db_);
+    Transaction transaction(db_, statements_);
     if (!transaction.active()) return ERROR_REGISTRY_IO_FAILED;
     std::string folded;
     long long parent = 0;
     if (LONG status = keyPathOf(key, folded, parent); status != ERROR_SUCCESS) return status;
     if (parent == 0) return ERROR_ACCESS_DENIED;
-    Statement children(db_, "SELECT 1 FROM keys WHERE parent = ? LIMIT 1");
+    Statement children(db_, statements_, "SELECT 1 FROM keys WHERE parent = ? LIMIT 1");
     int rc = children.bind(1, key).step();
     if (rc == SQLITE_ROW) return ERROR_ACCESS_DENIED;
     if (rc != SQLITE_DONE) return ERROR_REGISTRY_IO_FAILED;
-    Statement values(db_, "DELETE FROM vals WHERE key = ?");
-    Statement self(db_, "DELETE FROM keys WHERE id = ?");
+    Statement values(db_, statements_, "DELETE FROM vals WHERE key = ?");
+    Statement self(db_, statements_, "DELETE FROM keys WHERE id = ?");
     if (!values.bind(1, key).run() || !self.bind(1, key).run()) return ERROR_REGISTRY_IO_FAILED;
     LONG status = touchKey(parent);
     if (status == ERROR_SUCCESS) status = recordChange(parentPath(folded), REG_NOTIFY_CHANGE_NAME, false);
@@ -407,8 +430,9 @@ LONG RegistryStore::deleteKey(long long key) {
 }
 
 LONG RegistryStore::deleteBelow(const std::string& folded) {
-    Statement values(db_, "DELETE FROM vals WHERE key IN (SELECT id FROM keys WHERE path >= ? AND path < ?)");
-    Statement keys(db_, "DELETE FROM keys WHERE path >= ? AND path < ?");
+    Statement values(db_, statements_,
+                     "DELETE FROM vals WHERE key IN (SELECT id FROM keys WHERE path >= ? AND path < ?)");
+    Statement keys(db_, statements_, "DELETE FROM keys WHERE path >= ? AND path < ?");
     bool ok = values.bind(1, subtreeLow(folded)).bind(2, subtreeHigh(folded)).run() &&
               keys.bind(1, subtreeLow(folded)).bind(2, subtreeHigh(folded)).run();
     return ok ? ERROR_SUCCESS : ERROR_REGISTRY_IO_FAILED;
@@ -416,7 +440,7 @@ LONG RegistryStore::deleteBelow(const std::string& folded) {
 
 LONG RegistryStore::deleteTree(long long key, bool keepKey) {
     std::lock_guard lock(mutex_);
-    Transaction transaction(db_);
+    Transaction transaction(db_, statements_);
     if (!transaction.active()) return ERROR_REGISTRY_IO_FAILED;
     std::string folded;
     long long parent = 0;
@@ -424,14 +448,14 @@ LONG RegistryStore::deleteTree(long long key, bool keepKey) {
     if (!keepKey && parent == 0) return ERROR_ACCESS_DENIED;
 
     // Watchers of every direct sub-key (and of anything below it) learn that their key is gone.
-    Statement children(db_, "SELECT path FROM keys WHERE parent = ?");
+    Statement children(db_, statements_, "SELECT path FROM keys WHERE parent = ?");
     std::vector<std::string> childPaths;
     children.bind(1, key);
     int rc;
     while ((rc = children.step()) == SQLITE_ROW) childPaths.push_back(children.text(0));
     if (rc != SQLITE_DONE) return ERROR_REGISTRY_IO_FAILED;
 
-    Statement values(db_, "DELETE FROM vals WHERE key = ?");
+    Statement values(db_, statements_, "DELETE FROM vals WHERE key = ?");
     if (!values.bind(1, key).run()) return ERROR_REGISTRY_IO_FAILED;
     bool hadValues = sqlite3_changes(db_) > 0;
     if (LONG status = deleteBelow(folded); status != ERROR_SUCCESS) return status;
@@ -446,7 +470,7 @@ LONG RegistryStore::deleteTree(long long key, bool keepKey) {
         if (status == ERROR_SUCCESS && hadValues) status = recordChange(folded, REG_NOTIFY_CHANGE_LAST_SET, false);
         if (status == ERROR_SUCCESS && (hadValues || !childPaths.empty())) status = touchKey(key);
     } else {
-        Statement self(db_, "DELETE FROM keys WHERE id = ?");
+        Statement self(db_, statements_, "DELETE FROM keys WHERE id = ?");
         if (!self.bind(1, key).run()) return ERROR_REGISTRY_IO_FAILED;
         status = touchKey(parent);
         if (status == ERROR_SUCCESS) status = recordChange(parentPath(folded), REG_NOTIFY_CHANGE_NAME, false);
@@ -464,7 +488,7 @@ LONG RegistryStore::checkpoint() {
 
 LONG RegistryStore::lastChange(long long& seq) {
     std::lock_guard lock(mutex_);
-    Statement select(db_, "SELECT coalesce(max(seq), 0) FROM changes");
+    Statement select(db_, statements_, "SELECT coalesce(max(seq), 0) FROM changes");
     if (select.step() != SQLITE_ROW) return ERROR_REGISTRY_IO_FAILED;
     seq = select.integer(0);
     return ERROR_SUCCESS;
@@ -472,12 +496,12 @@ LONG RegistryStore::lastChange(long long& seq) {
 
 LONG RegistryStore::changesSince(long long seq, std::vector<ChangeRecord>& changes, long long& oldestKept) {
     std::lock_guard lock(mutex_);
-    Transaction transaction(db_, "BEGIN");
+    Transaction transaction(db_, statements_, "BEGIN");
     changes.clear();
-    Statement oldest(db_, "SELECT coalesce(min(seq), 0) FROM changes");
+    Statement oldest(db_, statements_, "SELECT coalesce(min(seq), 0) FROM changes");
     if (oldest.step() != SQLITE_ROW) return ERROR_REGISTRY_IO_FAILED;
     oldestKept = oldest.integer(0);
-    Statement select(db_, "SELECT seq, path, kind, tree FROM changes WHERE seq > ? ORDER BY seq");
+    Statement select(db_, statements_, "SELECT seq, path, kind, tree FROM changes WHERE seq > ? ORDER BY seq");
     select.bind(1, seq);
     int rc;
     while ((rc = select.step()) == SQLITE_ROW) {

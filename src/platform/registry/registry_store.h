@@ -7,6 +7,7 @@
 
 #include <sys/types.h>
 
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -16,8 +17,12 @@
 #include "registry_path.h"
 
 struct sqlite3;
+struct sqlite3_stmt;
 
 namespace nimbrel::platform::registry {
+
+// Prepared statements by their text.
+using StatementCache = std::map<std::string, sqlite3_stmt*>;
 
 struct ValueRecord {
     std::wstring name;
@@ -95,6 +100,8 @@ private:
     std::mutex mutex_;
     std::string path_;
     sqlite3* db_ = nullptr;
+    // Kept for the connection's life: preparing costs more than running most of the statements.
+    StatementCache statements_;
     dev_t device_ = 0;
     ino_t inode_ = 0;
 };
