@@ -23,12 +23,13 @@ namespace {
 
 constexpr const char* kTokenAttribute = "user.nimbrel.cf";
 constexpr double kCacheSeconds = 60;
+// Reads of a placeholder that keep meeting a dehydration give up with an I/O error.
+constexpr int kReadAttempts = 8;
 
 struct OpenFile {
     int fd = -1;
     std::string relative;
     std::string token;        // set for a placeholder
-    bool needsData = false;   // a placeholder whose data is not local yet
     bool inSyncKept = false;  // no data write yet since the open
     std::mutex mutex;
 };
@@ -151,15 +152,12 @@ int openFile(const char* path, fuse_file_info* fi, int fd) {
         mount.gate().opened(file->relative, requester());
         struct stat st {};
         const bool local = record->hydrated || (::fstat(fd, &st) == 0 && st.st_size == 0);
-        if (!local && (fi->flags & O_ACCMODE) != O_RDONLY) {
-            // Data written into a placeholder lands on the whole file, as Windows fetches it first.
-            if (!fetched(mount.gate().fetch(file->relative, requester()))) {
-                ::close(fd);
-                delete file;
-                return -EIO;
-            }
-        } else {
-            file->needsData = !local;
+        // Data written into a placeholder lands on the whole file, as Windows fetches it first.
+        if (!local && (fi->flags & O_ACCMODE) != O_RDONLY &&
+            !fetched(mount.gate().fetch(file->relative, requester()))) {
+            ::close(fd);
+            delete file;
+            return -EIO;
         }
     }
     fi->fh = reinterpret_cast<std::uint64_t>(file);
@@ -176,25 +174,62 @@ int create(const char* path, mode_t mode, fuse_file_info* fi) {
     return openFile(path, fi, ::openat(mounted().covered(), relativeOf(path).c_str(), fi->flags | O_CLOEXEC, mode));
 }
 
-int readBuffer(const char*, fuse_bufvec** buffers, size_t size, off_t offset, fuse_file_info* fi) {
-    OpenFile& file = fileOf(fi);
-    {
-        std::lock_guard lock(file.mutex);
-        if (file.needsData) {
-            const RootMount& mount = mounted();
-            auto record = mount.gate().placeholderOf(file.fd);
-            if (record && !record->hydrated && !fetched(mount.gate().fetch(file.relative, requester()))) return -EIO;
-            file.needsData = false;
-        }
-    }
+// The descriptor's bytes as they are, handed to the kernel without a copy.
+int bytesOf(int fd, size_t size, off_t offset, fuse_bufvec** buffers) {
     auto* vector = static_cast<fuse_bufvec*>(std::malloc(sizeof(fuse_bufvec)));
     if (!vector) return -ENOMEM;
     *vector = FUSE_BUFVEC_INIT(size);
     vector->buf[0].flags = static_cast<fuse_buf_flags>(FUSE_BUF_IS_FD | FUSE_BUF_FD_SEEK);
-    vector->buf[0].fd = file.fd;
+    vector->buf[0].fd = fd;
     vector->buf[0].pos = offset;
     *buffers = vector;
     return 0;
+}
+
+// The bytes of a placeholder count only when its record says they are local both before and after
+// they were read, unchanged: a dehydration marks the record before its first hole is punched, so a
+// read that met a hole sees the change and fetches again instead of handing zeros to the kernel,
+// which would keep them in its cache for every later reader.
+int placeholderBytes(const OpenFile& file, size_t size, off_t offset, fuse_bufvec** buffers) {
+    const RootMount& mount = mounted();
+    for (int attempt = 0; attempt < kReadAttempts; ++attempt) {
+        auto before = mount.gate().placeholderOf(file.fd);
+        if (!before) return bytesOf(file.fd, size, offset, buffers);
+        if (!before->hydrated) {
+            struct stat st {};
+            if (::fstat(file.fd, &st) == 0 && offset >= st.st_size) return bytesOf(file.fd, size, offset, buffers);
+            const NTSTATUS status = mount.gate().fetch(file.relative, requester());
+            // The provider reading its own placeholder gets the bytes as they are.
+            if (status == STATUS_CLOUD_FILE_ACCESS_DENIED) return bytesOf(file.fd, size, offset, buffers);
+            if (status != STATUS_SUCCESS) return -EIO;
+            continue;
+        }
+        auto* vector = static_cast<fuse_bufvec*>(std::malloc(sizeof(fuse_bufvec)));
+        void* data = std::malloc(size);
+        if (!vector || !data) {
+            std::free(vector);
+            std::free(data);
+            return -ENOMEM;
+        }
+        const ssize_t n = ::pread(file.fd, data, size, offset);
+        const int error = errno;
+        auto after = mount.gate().placeholderOf(file.fd);
+        if (n >= 0 && (!after || (after->hydrated && after->usn == before->usn))) {
+            *vector = FUSE_BUFVEC_INIT(static_cast<size_t>(n));
+            vector->buf[0].mem = data;
+            *buffers = vector;
+            return 0;
+        }
+        std::free(vector);
+        std::free(data);
+        if (n < 0) return -error;
+    }
+    return -EIO;
+}
+
+int readBuffer(const char*, fuse_bufvec** buffers, size_t size, off_t offset, fuse_file_info* fi) {
+    const OpenFile& file = fileOf(fi);
+    return file.token.empty() ? bytesOf(file.fd, size, offset, buffers) : placeholderBytes(file, size, offset, buffers);
 }
 
 int write(const char*, const char* data, size_t size, off_t offset, fuse_file_info* fi) {

@@ -34,6 +34,10 @@ void runFusermount(const std::string& path) {
     if (child > 0) ::waitpid(child, &status, 0);
 }
 
+void detach(const std::string& path) {
+    if (::umount2(path.c_str(), MNT_DETACH) != 0) runFusermount(path);
+}
+
 }  // namespace
 
 void detachStaleMount(const std::string& path) {
@@ -42,7 +46,7 @@ void detachStaleMount(const std::string& path) {
     const bool left = ::statfs(path.c_str(), &fs) == 0 ? fs.f_type == kFuseMagic : errno == ENOTCONN;
     if (!left) return;
     std::fprintf(stderr, "nimbrel-cfd: taking away the mount left over %s\n", path.c_str());
-    if (::umount2(path.c_str(), MNT_DETACH) != 0) runFusermount(path);
+    detach(path);
 }
 
 RootMount::RootMount(std::string rootPath, int covered)
@@ -82,9 +86,13 @@ void RootMount::invalidate(const std::string& hostPath) {
 
 RootMount::~RootMount() {
     if (fuse_) {
+        // Taking the mount away ends the connection, which wakes the loop's threads from their reads
+        // of the session descriptor; that descriptor is closed only once they are gone, so none of
+        // them can read a number that meanwhile names another file.
         fuse_exit(fuse_);
-        fuse_unmount(fuse_);
+        detach(rootPath_);
         if (loop_.joinable()) loop_.join();
+        fuse_unmount(fuse_);
         fuse_destroy(fuse_);
     }
     ::close(covered_);
