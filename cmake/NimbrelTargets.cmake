@@ -48,7 +48,7 @@ function(nimbrel_test name)
   target_link_libraries(${name} PRIVATE nimbrel_test_support ${ARG_DEPS})
   gtest_discover_tests(${name}
     DISCOVERY_TIMEOUT 60
-    PROPERTIES TIMEOUT 120 ENVIRONMENT "NIMBREL_APP_DIR=${NIMBREL_APP_DIR}")
+    PROPERTIES TIMEOUT 120 ENVIRONMENT "NIMBREL_APP_DIR=${NIMBREL_APP_DIR}" LABELS ${name})
 endfunction()
 
 # nimbrel_component(NAME SOURCES ... [DEPS ...])

@@ -70,6 +70,18 @@ ended() {
   [ "$(awk '/^State:/ { print $2 }' "/proc/$1/status" 2>/dev/null)" = Z ] &&
     [ "$(awk '/^Threads:/ { print $2 }' "/proc/$1/status" 2>/dev/null)" = 1 ]
 }
+# stuck_threads PID: where each thread of PID that still runs waits, with its kernel stack where
+# this user may read it.
+stuck_threads() {
+  local task
+  for task in /proc/"$1"/task/*; do
+    [ "$(awk '/^State:/ { print $2 }' "$task/status" 2>/dev/null)" != Z ] || continue
+    printf 'thread %s (%s) state %s wchan %s syscall %s\n' "${task##*/}" "$(cat "$task/comm" 2>/dev/null)" \
+      "$(awk '/^State:/ { print $2 }' "$task/status" 2>/dev/null)" "$(cat "$task/wchan" 2>/dev/null)" \
+      "$(cut -d' ' -f1-3 "$task/syscall" 2>/dev/null)"
+    sed 's/^/    /' "$task/stack" 2>/dev/null || true
+  done
+}
 # wait_ended PID SECONDS: reaps PID once it ended; 1 when it did not within SECONDS.
 wait_ended() {
   local waited=0
@@ -322,6 +334,11 @@ for ((round = 1; round <= rounds; round++)); do
   kills[$phase]=$((kills[$phase] + 1))
   if ! wait_ended "$server_pid" 30; then
     note restart "the killed server has not ended 30 s later: a thread of it is stuck"
+    { stuck_threads "$server_pid"
+      for pid in $(filter_service_pids); do
+        echo "filter service $pid:"
+        gdb -p "$pid" -batch -ex 'thread apply all bt' 2>/dev/null | grep -E '^(Thread|#)' || true
+      done; } | tee -a "$round_log" >&2
     break
   fi
   # Whether the kill cut the work short: the server is gone, so what the tree shows now is final.

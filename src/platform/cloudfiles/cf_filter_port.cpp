@@ -1,13 +1,17 @@
 #include "cf_filter_port.h"
 
+#include <poll.h>
 #include <sys/socket.h>
-#include <sys/time.h>
 #include <sys/un.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <climits>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "cf_filter_service.h"
@@ -37,7 +41,9 @@ constexpr std::uint32_t kMaxPathBytes = 16 * 1024;
 // The port answers an open as soon as it has queued the notification. A provider killed while one
 // of its own threads opens a file through the filter mount keeps its sockets until that open ends,
 // so without a limit the mount's open and the provider's would wait for each other for ever.
-constexpr timeval kOpenReplyLimit{5, 0};
+constexpr std::chrono::seconds kOpenReplyLimit{5};
+// How often a request waiting for its answer looks whether the provider is being killed.
+constexpr int kProviderCheckMs = 500;
 
 std::string rootHash(const std::string& rootPath) {
     std::uint64_t hash = 1469598103934665603ULL;
@@ -60,6 +66,38 @@ bool readAll(int fd, void* buffer, std::size_t size) {
         size -= static_cast<std::size_t>(n);
     }
     return true;
+}
+
+// A process that is being killed: its first thread has ended, or a kill waits for a thread of it.
+bool beingKilled(pid_t pid) {
+    FILE* file = std::fopen(("/proc/" + std::to_string(pid) + "/status").c_str(), "r");
+    if (!file) return true;
+    bool killed = false;
+    char line[256];
+    while (std::fgets(line, sizeof(line), file)) {
+        if (std::strncmp(line, "State:", 6) == 0) {
+            const char* state = line + 6 + std::strspn(line + 6, " \t");
+            killed = killed || *state == 'Z' || *state == 'X';
+        } else if (std::strncmp(line, "SigPnd:", 7) == 0 || std::strncmp(line, "ShdPnd:", 7) == 0) {
+            killed = killed || (std::strtoull(line + 7, nullptr, 16) & (1ULL << (SIGKILL - 1)));
+        }
+    }
+    std::fclose(file);
+    return killed;
+}
+
+// Waits until the next frame of an answer arrives. A provider answers every request in the end, if
+// only when its fetch time-out cancels it; one that is being killed cannot, and while a thread of it
+// waits in the filter mount for a page that a reader waiting on this very request holds, it cannot
+// end and close the port either: so its end is watched for, not only its port.
+bool answerArrives(int fd, pid_t provider, std::chrono::steady_clock::time_point limit) {
+    for (;;) {
+        pollfd port{fd, POLLIN, 0};
+        const int ready = ::poll(&port, 1, kProviderCheckMs);
+        if (ready > 0) return true;
+        if (ready < 0 && errno != EINTR) return false;
+        if (std::chrono::steady_clock::now() >= limit || (provider > 0 && beingKilled(provider))) return false;
+    }
 }
 
 bool writeAll(int fd, const void* buffer, std::size_t size) {
@@ -235,21 +273,22 @@ NTSTATUS sendRequest(const std::string& rootPath, PortOperation operation, const
     // The provider's own file-system requests never reach its callbacks, so the filter service
     // answers them without asking it: a provider killed while one of its threads waits in such a
     // request could not answer, and the thread, and with it the dead process, would wait forever.
+    const pid_t provider = peerOf(fd);
     if (onBehalf(static_cast<std::uint32_t>(operation)) && requester != 0 &&
-        peerOf(fd) == static_cast<pid_t>(requester)) {
+        provider == static_cast<pid_t>(requester)) {
         ::close(fd);
         return operation == PortOperation::OpenFor ? STATUS_SUCCESS : STATUS_CLOUD_FILE_ACCESS_DENIED;
     }
-    if (operation == PortOperation::Open || operation == PortOperation::OpenFor) {
-        ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &kOpenReplyLimit, sizeof(kOpenReplyLimit));
-    }
+    const bool opening = operation == PortOperation::Open || operation == PortOperation::OpenFor;
+    const auto limit =
+        opening ? std::chrono::steady_clock::now() + kOpenReplyLimit : std::chrono::steady_clock::time_point::max();
     RequestFrame request{static_cast<std::uint32_t>(operation), static_cast<std::uint32_t>(hostPath.size()), offset,
                          length};
     NTSTATUS status = STATUS_CLOUD_FILE_PROVIDER_TERMINATED;
     if (writeAll(fd, &request, sizeof(request)) && writeAll(fd, hostPath.data(), hostPath.size()) &&
         (!onBehalf(request.operation) || writeAll(fd, &requester, sizeof(requester)))) {
         ReplyFrame reply{};
-        while (readAll(fd, &reply, sizeof(reply))) {
+        while (answerArrives(fd, provider, limit) && readAll(fd, &reply, sizeof(reply))) {
             if (reply.kind == static_cast<std::uint32_t>(ReplyKind::Result)) {
                 status = reply.status;
                 break;

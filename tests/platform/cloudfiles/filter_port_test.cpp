@@ -3,9 +3,12 @@
 
 #include <gtest/gtest.h>
 #include <sys/socket.h>
+#include <sys/syscall.h>
 #include <sys/un.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstring>
 #include <thread>
 
@@ -58,6 +61,34 @@ TEST(FilterPortOnBehalf, TheProvidersOwnRequestsAreAnsweredWithoutAskingIt) {
         port.join();
         ::close(listener);
     }
+}
+
+// A provider killed while a thread of it waits in the filter mount for a page that the reader of
+// this very request holds cannot end, so its port stays open: its first thread ended is the sign.
+TEST(FilterPortOnBehalf, ARequestEndsWhenTheProviderIsBeingKilledThoughItsPortStaysOpen) {
+    const std::string root = "/nowhere/dying";
+    const std::string socketPath = platform::cf::portSocketPath(root);
+    ::unlink(socketPath.c_str());
+    int ready[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    const pid_t provider = ::fork();
+    if (provider == 0) {
+        const int listener = connectedOrListening(socketPath, true);
+        std::thread([listener] {
+            const int client = ::accept(listener, nullptr, nullptr);
+            ::pause();
+            ::close(client);
+        }).detach();
+        ::write(ready[1], "r", 1);
+        // Only this thread ends, without unwinding into the test framework.
+        ::syscall(SYS_exit, 0);
+    }
+    char byte = 0;
+    ASSERT_EQ(::read(ready[0], &byte, 1), 1);
+    EXPECT_EQ(STATUS_CLOUD_FILE_PROVIDER_TERMINATED,
+              platform::cf::requestThroughPortFor(root, PortOperation::ReadFor, root + "/file", 0, 0, ::getpid()));
+    ::kill(provider, SIGKILL);
+    ::waitpid(provider, nullptr, 0);
 }
 
 }  // namespace
