@@ -70,14 +70,15 @@ ended() {
   [ "$(awk '/^State:/ { print $2 }' "/proc/$1/status" 2>/dev/null)" = Z ] &&
     [ "$(awk '/^Threads:/ { print $2 }' "/proc/$1/status" 2>/dev/null)" = 1 ]
 }
-# stuck_threads PID: where each thread of PID that still runs waits, with its kernel stack where
-# this user may read it.
+# stuck_threads PID [STATE]: where each thread of PID that still runs (or is in STATE) waits, with
+# its kernel stack where this user may read it.
 stuck_threads() {
-  local task
+  local task state
   for task in /proc/"$1"/task/*; do
-    [ "$(awk '/^State:/ { print $2 }' "$task/status" 2>/dev/null)" != Z ] || continue
+    state=$(awk '/^State:/ { print $2 }' "$task/status" 2>/dev/null)
+    [ "$state" != Z ] && [ "$state" = "${2:-$state}" ] || continue
     printf 'thread %s (%s) state %s wchan %s syscall %s\n' "${task##*/}" "$(cat "$task/comm" 2>/dev/null)" \
-      "$(awk '/^State:/ { print $2 }' "$task/status" 2>/dev/null)" "$(cat "$task/wchan" 2>/dev/null)" \
+      "$state" "$(cat "$task/wchan" 2>/dev/null)" \
       "$(cut -d' ' -f1-3 "$task/syscall" 2>/dev/null)"
     sed 's/^/    /' "$task/stack" 2>/dev/null || true
   done
@@ -336,8 +337,8 @@ for ((round = 1; round <= rounds; round++)); do
     note restart "the killed server has not ended 30 s later: a thread of it is stuck"
     { stuck_threads "$server_pid"
       for pid in $(filter_service_pids); do
-        echo "filter service $pid:"
-        gdb -p "$pid" -batch -ex 'thread apply all bt' 2>/dev/null | grep -E '^(Thread|#)' || true
+        echo "filter service $pid, its threads in uninterruptible waits:"
+        stuck_threads "$pid" D
       done; } | tee -a "$round_log" >&2
     break
   fi
