@@ -101,7 +101,7 @@ protected:
 
     std::string root_;
     std::string content_;
-    std::size_t failAfter_ = SIZE_MAX;
+    std::atomic<std::size_t> failAfter_{SIZE_MAX};
     httplib::Server server_;
     int port_ = 0;
     std::thread serverThread_;
