@@ -48,16 +48,6 @@ extern "C" HANDLE CreateEventW(LPSECURITY_ATTRIBUTES, BOOL bManualReset, BOOL bI
     return nimbrel::platform::registerHandle(std::move(event));
 }
 
-extern "C" BOOL SetEvent(HANDLE hEvent) {
-    auto event = nimbrel::platform::handleAs<nimbrel::platform::EventObject>(hEvent);
-    if (!event) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
-    event->set();
-    return TRUE;
-}
-
 extern "C" BOOL ResetEvent(HANDLE hEvent) {
     auto event = nimbrel::platform::handleAs<nimbrel::platform::EventObject>(hEvent);
     if (!event) {

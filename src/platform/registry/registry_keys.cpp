@@ -89,8 +89,6 @@ extern "C" LSTATUS RegDeleteKeyExW(HKEY hKey, LPCWSTR lpSubKey, REGSAM samDesire
     return status;
 }
 
-extern "C" LSTATUS RegDeleteKeyW(HKEY hKey, LPCWSTR lpSubKey) { return RegDeleteKeyExW(hKey, lpSubKey, 0, 0); }
-
 extern "C" LSTATUS RegDeleteTreeW(HKEY hKey, LPCWSTR lpSubKey) {
     KeyRef base;
     std::vector<std::wstring> levels;

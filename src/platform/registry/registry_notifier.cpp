@@ -26,19 +26,6 @@ struct Batch {
 
 }  // namespace
 
-void NotifyWaiter::signal() {
-    {
-        std::lock_guard lock(mutex_);
-        done_ = true;
-    }
-    signalled_.notify_all();
-}
-
-void NotifyWaiter::wait() {
-    std::unique_lock lock(mutex_);
-    signalled_.wait(lock, [this] { return done_; });
-}
-
 bool changeWakes(const Watch& watch, const ChangeRecord& change) {
     if (change.tree && (watch.path == change.path || isBelow(watch.path, change.path))) return true;
     if ((change.kind & watch.filter) == 0) return false;
@@ -80,10 +67,7 @@ void RegistryNotifier::poke() {
     wake_.notify_all();
 }
 
-void RegistryNotifier::signal(Watch& watch) {
-    if (watch.event) watch.event->set();
-    if (watch.waiter) watch.waiter->signal();
-}
+void RegistryNotifier::signal(Watch& watch) { watch.event->set(); }
 
 void RegistryNotifier::run() {
     std::unique_lock lock(mutex_);

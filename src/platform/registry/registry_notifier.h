@@ -19,18 +19,6 @@
 
 namespace nimbrel::platform::registry {
 
-// Where a synchronous RegNotifyChangeKeyValue sleeps.
-class NotifyWaiter {
-public:
-    void signal();
-    void wait();
-
-private:
-    std::mutex mutex_;
-    std::condition_variable signalled_;
-    bool done_ = false;
-};
-
 struct Watch {
     std::string dbPath;
     long long afterSeq = 0;  // the newest change record when the watch was armed
@@ -39,7 +27,6 @@ struct Watch {
     DWORD filter = 0;
     const void* owner = nullptr;  // the key object the watch belongs to; null for a predefined root
     std::shared_ptr<EventObject> event;
-    std::shared_ptr<NotifyWaiter> waiter;
 };
 
 // Whether a change record wakes a watch: a change of a kind in the filter to the watched key or,

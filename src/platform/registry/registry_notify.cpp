@@ -19,14 +19,10 @@ extern "C" LSTATUS RegNotifyChangeKeyValue(HKEY hKey, BOOL bWatchSubtree, DWORD 
         return ERROR_INVALID_PARAMETER;
     }
     if (!key.allows(KEY_NOTIFY)) return ERROR_ACCESS_DENIED;
+    if (!fAsynchronous || !hEvent) return ERROR_INVALID_PARAMETER;
     Watch watch;
-    if (fAsynchronous) {
-        if (!hEvent) return ERROR_INVALID_PARAMETER;
-        watch.event = handleAs<EventObject>(hEvent);
-        if (!watch.event) return ERROR_INVALID_HANDLE;
-    } else {
-        watch.waiter = std::make_shared<NotifyWaiter>();
-    }
+    watch.event = handleAs<EventObject>(hEvent);
+    if (!watch.event) return ERROR_INVALID_HANDLE;
     // The mark is taken before the key is checked, so a deletion racing with this call still wakes.
     if (LONG status = key.store->lastChange(watch.afterSeq); status != ERROR_SUCCESS) return status;
     if (key.object) {
@@ -37,10 +33,6 @@ extern "C" LSTATUS RegNotifyChangeKeyValue(HKEY hKey, BOOL bWatchSubtree, DWORD 
     watch.subtree = bWatchSubtree != FALSE;
     watch.filter = dwNotifyFilter & kChangeKinds;
     watch.owner = key.object.get();
-    auto waiter = watch.waiter;
     RegistryNotifier::instance().add(std::move(watch));
-    // Closing the key from another thread must be able to destroy it and so end this wait.
-    key = KeyRef{};
-    if (waiter) waiter->wait();
     return ERROR_SUCCESS;
 }

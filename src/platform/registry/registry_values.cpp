@@ -64,8 +64,8 @@ std::wstring terminated(std::wstring text, DWORD type) {
 }
 
 LONG getValue(HKEY hkey, LPCWSTR lpValue, DWORD dwFlags, LPDWORD pdwType, PVOID pvData, LPDWORD pcbData) {
-    if ((dwFlags & RRF_RT_ANY) == 0) return ERROR_INVALID_PARAMETER;
-    if ((dwFlags & RRF_RT_REG_EXPAND_SZ) && !(dwFlags & RRF_NOEXPAND)) return ERROR_INVALID_PARAMETER;
+    // Expanded strings are always handed out expanded, so they can never be asked for as they are stored.
+    if ((dwFlags & RRF_RT_ANY) == 0 || (dwFlags & RRF_RT_REG_EXPAND_SZ)) return ERROR_INVALID_PARAMETER;
     if (pvData && !pcbData) return ERROR_INVALID_PARAMETER;
     KeyRef key;
     if (LONG status = resolveKey(hkey, key); status != ERROR_SUCCESS) return status;
@@ -78,7 +78,7 @@ LONG getValue(HKEY hkey, LPCWSTR lpValue, DWORD dwFlags, LPDWORD pdwType, PVOID 
     auto data = toCallerData(type, value.bytes);
     if (isStringType(type)) {
         std::wstring text(reinterpret_cast<const wchar_t*>(data.data()), data.size() / sizeof(wchar_t));
-        if (type == REG_EXPAND_SZ && !(dwFlags & RRF_NOEXPAND)) {
+        if (type == REG_EXPAND_SZ) {
             text = expandEnvironment(text.substr(0, text.find(L'\0')));
             type = REG_SZ;
         }
@@ -119,22 +119,13 @@ extern "C" LSTATUS RegQueryValueExW(HKEY hKey, LPCWSTR lpValueName, LPDWORD, LPD
 
 extern "C" LSTATUS RegGetValueW(HKEY hkey, LPCWSTR lpSubKey, LPCWSTR lpValue, DWORD dwFlags, LPDWORD pdwType,
                                 PVOID pvData, LPDWORD pcbData) {
-    DWORD bufferSize = pcbData ? *pcbData : 0;
-    LONG status;
-    if (lpSubKey && *lpSubKey) {
-        REGSAM view = (dwFlags & RRF_SUBKEY_WOW6432KEY)   ? KEY_WOW64_32KEY
-                      : (dwFlags & RRF_SUBKEY_WOW6464KEY) ? KEY_WOW64_64KEY
-                                                          : 0;
-        HKEY subKey = nullptr;
-        status = RegOpenKeyExW(hkey, lpSubKey, 0, KEY_QUERY_VALUE | view, &subKey);
-        if (status == ERROR_SUCCESS) {
-            status = getValue(subKey, lpValue, dwFlags, pdwType, pvData, pcbData);
-            RegCloseKey(subKey);
-        }
-    } else {
-        status = getValue(hkey, lpValue, dwFlags, pdwType, pvData, pcbData);
+    if (!lpSubKey || !*lpSubKey) return getValue(hkey, lpValue, dwFlags, pdwType, pvData, pcbData);
+    HKEY subKey = nullptr;
+    LONG status = RegOpenKeyExW(hkey, lpSubKey, 0, KEY_QUERY_VALUE, &subKey);
+    if (status == ERROR_SUCCESS) {
+        status = getValue(subKey, lpValue, dwFlags, pdwType, pvData, pcbData);
+        RegCloseKey(subKey);
     }
-    if (status != ERROR_SUCCESS && (dwFlags & RRF_ZEROONFAILURE) && pvData) std::memset(pvData, 0, bufferSize);
     return status;
 }
 

@@ -3,8 +3,6 @@
 #include <sys/random.h>
 
 #include <cerrno>
-#include <cstdio>
-#include <cwchar>
 
 #include "platform/win_com.h"
 #include "platform/win_error.h"
@@ -55,13 +53,4 @@ extern "C" HRESULT CoCreateGuid(GUID* guid) {
     for (int i = 0; i < 8; ++i) guid->Data4[i] = bytes[8 + i];
     guid->Data4[0] = static_cast<std::uint8_t>((guid->Data4[0] & 0x3F) | 0x80);
     return S_OK;
-}
-
-extern "C" int StringFromGUID2(const GUID& guid, LPWSTR text, int size) {
-    constexpr int kLength = 39;  // "{" 8-4-4-4-12 "}" and the NUL
-    if (!text || size < kLength) return 0;
-    std::swprintf(text, static_cast<std::size_t>(size), L"{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}",
-                  guid.Data1, guid.Data2, guid.Data3, guid.Data4[0], guid.Data4[1], guid.Data4[2], guid.Data4[3],
-                  guid.Data4[4], guid.Data4[5], guid.Data4[6], guid.Data4[7]);
-    return kLength;
 }

@@ -1,7 +1,5 @@
 // FormatMessage with FORMAT_MESSAGE_FROM_SYSTEM: the system's English message texts.
-#include <algorithm>
 #include <cstdlib>
-#include <cstring>
 #include <cwchar>
 #include <string>
 
@@ -181,41 +179,19 @@ bool messageText(DWORD flags, DWORD messageId, std::string& text) {
     return true;
 }
 
-template <typename Char>
-DWORD deliver(DWORD flags, const std::basic_string<Char>& text, Char* buffer, DWORD size) {
-    auto length = static_cast<DWORD>(text.size());
-    if (flags & FORMAT_MESSAGE_ALLOCATE_BUFFER) {
-        // The buffer argument is really the address of the pointer that receives the block.
-        DWORD units = std::max<DWORD>(length + 1, size);
-        auto* block = static_cast<Char*>(std::calloc(units, sizeof(Char)));
-        if (!block) {
-            SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-            return 0;
-        }
-        std::memcpy(block, text.c_str(), (length + 1) * sizeof(Char));
-        *reinterpret_cast<Char**>(buffer) = block;
-        return length;
-    }
-    if (!buffer || size < length + 1) {
-        SetLastError(ERROR_INSUFFICIENT_BUFFER);
-        return 0;
-    }
-    std::memcpy(buffer, text.c_str(), (length + 1) * sizeof(Char));
-    return length;
-}
-
 }  // namespace
 
 extern "C" DWORD FormatMessageW(DWORD flags, LPCVOID, DWORD messageId, DWORD, LPWSTR buffer, DWORD size, va_list*) {
     std::string text;
     if (!messageText(flags, messageId, text)) return 0;
-    return deliver<wchar_t>(flags, nimbrel::platform::fromUtf8(text), buffer, size);
-}
-
-extern "C" DWORD FormatMessageA(DWORD flags, LPCVOID, DWORD messageId, DWORD, LPSTR buffer, DWORD size, va_list*) {
-    std::string text;
-    if (!messageText(flags, messageId, text)) return 0;
-    return deliver<char>(flags, text, buffer, size);
+    const std::wstring wide = nimbrel::platform::fromUtf8(text);
+    auto length = static_cast<DWORD>(wide.size());
+    if (!buffer || size < length + 1) {
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return 0;
+    }
+    std::wmemcpy(buffer, wide.c_str(), length + 1);
+    return length;
 }
 
 extern "C" HLOCAL LocalFree(HLOCAL memory) {

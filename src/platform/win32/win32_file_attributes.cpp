@@ -34,7 +34,7 @@ bool factsForHandle(HANDLE file, std::shared_ptr<p::FileObject>& object, p::File
     return object && p::describeFile(object->path, object->fd, facts);
 }
 
-// SetFileTime and FILE_BASIC_INFO leave a time alone when it is 0, and also for -1 (which on
+// SetFileTime leaves a time alone when it is not given (0), and also for -1 (which on
 // Windows stops the system from updating it through this handle).
 bool keepsTime(LONGLONG value) { return value == 0 || value == -1; }
 
@@ -162,21 +162,5 @@ extern "C" BOOL GetFileInformationByHandleEx(HANDLE file, FILE_INFO_BY_HANDLE_CL
             break;
         }
     }
-    return TRUE;
-}
-
-extern "C" BOOL SetFileInformationByHandle(HANDLE file, FILE_INFO_BY_HANDLE_CLASS fileInformationClass,
-                                           LPVOID fileInformation, DWORD bufferSize) {
-    if (fileInformationClass != FileBasicInfo || !fileInformation) return fail(ERROR_INVALID_PARAMETER);
-    if (bufferSize < sizeof(FILE_BASIC_INFO)) return fail(ERROR_BAD_LENGTH);
-    auto object = p::fileForHandle(file);
-    if (!object) return FALSE;
-    if (!p::hasAttributeWriteAccess(object->desiredAccess)) return fail(ERROR_ACCESS_DENIED);
-    const auto* info = static_cast<const FILE_BASIC_INFO*>(fileInformation);
-    if (!setTimes(*object, info->CreationTime.QuadPart, info->LastAccessTime.QuadPart, info->LastWriteTime.QuadPart)) {
-        return FALSE;
-    }
-    // Attributes 0 mean "leave them as they are".
-    if (info->FileAttributes != 0 && !p::applyAttributes(object->path, info->FileAttributes)) return FALSE;
     return TRUE;
 }

@@ -1,5 +1,4 @@
-// Operations on files and folders by name: delete, move, copy, folders, hard links, temp folder,
-// free space and full paths.
+// Operations on files and folders by name: delete, move, copy, folders, temp folder and free space.
 #include <fcntl.h>
 #include <stdio.h>
 #include <sys/stat.h>
@@ -111,33 +110,6 @@ void syncPath(const std::string& path, int flags) {
     }
 }
 
-// Lexical clean-up of "." and ".." on a path in Windows form ("\" separated, rooted at "\").
-std::wstring normalizeWindowsPath(const std::wstring& absolute) {
-    std::vector<std::wstring> parts;
-    std::wstring part;
-    auto flush = [&] {
-        if (part == L"..") {
-            if (!parts.empty()) parts.pop_back();
-        } else if (!part.empty() && part != L".") {
-            parts.push_back(part);
-        }
-        part.clear();
-    };
-    for (wchar_t c : absolute) {
-        if (c == L'\\' || c == L'/') {
-            flush();
-        } else {
-            part += c;
-        }
-    }
-    flush();
-    std::wstring result;
-    for (const auto& piece : parts) result += L"\\" + piece;
-    bool trailing = !absolute.empty() && (absolute.back() == L'\\' || absolute.back() == L'/');
-    if (result.empty() || trailing) result += L"\\";
-    return result;
-}
-
 }  // namespace
 
 extern "C" BOOL DeleteFileW(LPCWSTR fileName) {
@@ -216,39 +188,6 @@ extern "C" BOOL CreateDirectoryW(LPCWSTR pathName, LPSECURITY_ATTRIBUTES) {
     return TRUE;
 }
 
-extern "C" BOOL RemoveDirectoryW(LPCWSTR pathName) {
-    std::string path = hostPathOf(pathName);
-    struct stat st {};
-    if (::lstat(path.c_str(), &st) != 0) return failForPath(errno, path);
-    if (S_ISLNK(st.st_mode)) {
-        // A symbolic link to a folder is removed as the link, like a directory junction.
-        struct stat target {};
-        if (::stat(path.c_str(), &target) != 0 || !S_ISDIR(target.st_mode)) return fail(ERROR_DIRECTORY);
-        if (::unlink(path.c_str()) != 0) return failForPath(errno, path);
-        return TRUE;
-    }
-    if (!S_ISDIR(st.st_mode)) return fail(ERROR_DIRECTORY);
-    if (::rmdir(path.c_str()) != 0) {
-        if (errno == EEXIST) return fail(ERROR_DIR_NOT_EMPTY);
-        return failForPath(errno, path);
-    }
-    return TRUE;
-}
-
-extern "C" BOOL CreateHardLinkW(LPCWSTR fileName, LPCWSTR existingFileName, LPSECURITY_ATTRIBUTES) {
-    if (!fileName || !existingFileName) return fail(ERROR_INVALID_PARAMETER);
-    std::string link = hostPathOf(fileName);
-    std::string existing = hostPathOf(existingFileName);
-    struct stat st {};
-    if (::stat(existing.c_str(), &st) != 0) return failForPath(errno, existing);
-    if (S_ISDIR(st.st_mode)) return fail(ERROR_ACCESS_DENIED);
-    if (::link(existing.c_str(), link.c_str()) != 0) {
-        if (errno == EEXIST) return fail(ERROR_ALREADY_EXISTS);
-        return failForPath(errno, link);
-    }
-    return TRUE;
-}
-
 extern "C" DWORD GetTempPathW(DWORD bufferLength, LPWSTR buffer) {
     const char* tmp = std::getenv("TMPDIR");
     std::string host = tmp && *tmp ? tmp : P_tmpdir;
@@ -278,34 +217,4 @@ extern "C" BOOL GetDiskFreeSpaceExW(LPCWSTR directoryName, PULARGE_INTEGER freeB
     if (totalNumberOfBytes) totalNumberOfBytes->QuadPart = unit * vfs.f_blocks;
     if (totalNumberOfFreeBytes) totalNumberOfFreeBytes->QuadPart = unit * vfs.f_bfree;
     return TRUE;
-}
-
-extern "C" DWORD GetFullPathNameW(LPCWSTR fileName, DWORD bufferLength, LPWSTR buffer, LPWSTR* filePart) {
-    if (!fileName || !*fileName) {
-        SetLastError(ERROR_INVALID_NAME);
-        return 0;
-    }
-    std::wstring name(fileName);
-    std::wstring full;
-    if (name.rfind(L"\\\\?\\", 0) == 0) {
-        full = name;  // long-path names are taken as they stand, as Windows does
-    } else if (name[0] == L'\\' || name[0] == L'/') {
-        full = normalizeWindowsPath(name);
-    } else {
-        char cwd[4096];
-        if (!::getcwd(cwd, sizeof cwd)) {
-            p::setLastErrorFromErrno(errno);
-            return 0;
-        }
-        full = normalizeWindowsPath(p::toWindowsPath(cwd) + L"\\" + name);
-    }
-    auto length = static_cast<DWORD>(full.size());
-    if (!buffer || bufferLength <= length) return length + 1;
-    std::wmemcpy(buffer, full.c_str(), full.size() + 1);
-    if (filePart) {
-        auto separator = full.find_last_of(L"\\/");
-        bool endsInSeparator = separator == full.size() - 1;
-        *filePart = endsInSeparator ? nullptr : buffer + separator + 1;
-    }
-    return length;
 }

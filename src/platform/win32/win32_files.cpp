@@ -56,18 +56,6 @@ int openExisting(const std::string& path, int flags, DWORD access) {
     return fd;
 }
 
-// FILE_FLAG_DELETE_ON_CLOSE: the name goes when the last reference to the handle does.
-class DeleteOnCloseFile : public FileObject {
-public:
-    ~DeleteOnCloseFile() override {
-        if (isDirectory) {
-            ::rmdir(path.c_str());
-        } else {
-            ::unlink(path.c_str());
-        }
-    }
-};
-
 HANDLE fail(DWORD error) {
     SetLastError(error);
     return INVALID_HANDLE_VALUE;
@@ -86,8 +74,7 @@ extern "C" HANDLE CreateFileW(LPCWSTR fileName, DWORD desiredAccess, DWORD share
     if (path.empty()) return fail(ERROR_PATH_NOT_FOUND);
 
     // An open that can change nothing may take the file functions' own way to the file.
-    const bool inspectOnly = creationDisposition == OPEN_EXISTING &&
-                             !(flagsAndAttributes & FILE_FLAG_DELETE_ON_CLOSE) && !p::hasWriteAccess(desiredAccess) &&
+    const bool inspectOnly = creationDisposition == OPEN_EXISTING && !p::hasWriteAccess(desiredAccess) &&
                              !p::hasAttributeWriteAccess(desiredAccess) &&
                              !(desiredAccess & (DELETE | WRITE_DAC | WRITE_OWNER));
     const std::string access = inspectOnly ? p::accessPathFor(path) : path;
@@ -147,9 +134,7 @@ extern "C" HANDLE CreateFileW(LPCWSTR fileName, DWORD desiredAccess, DWORD share
 
     if (!folder && !(shareMode & FILE_SHARE_DELETE)) p::refuseDeleteSharing(fd);
 
-    std::shared_ptr<FileObject> file = (flagsAndAttributes & FILE_FLAG_DELETE_ON_CLOSE)
-                                           ? std::make_shared<DeleteOnCloseFile>()
-                                           : std::make_shared<FileObject>();
+    auto file = std::make_shared<FileObject>();
     file->fd = fd;
     file->path = path;
     file->desiredAccess = desiredAccess;
@@ -246,33 +231,6 @@ extern "C" BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD bytesToWrite, LPDWO
     return TRUE;
 }
 
-extern "C" BOOL SetFilePointerEx(HANDLE file, LARGE_INTEGER distanceToMove, PLARGE_INTEGER newFilePointer,
-                                 DWORD moveMethod) {
-    namespace p = nimbrel::platform;
-    auto object = p::fileForHandle(file);
-    if (!object) return FALSE;
-    int whence = moveMethod == FILE_BEGIN     ? SEEK_SET
-                 : moveMethod == FILE_CURRENT ? SEEK_CUR
-                 : moveMethod == FILE_END     ? SEEK_END
-                                              : -1;
-    if (whence < 0) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
-    off_t base = whence == SEEK_SET ? 0 : ::lseek(object->fd, 0, whence);
-    if (base < 0 || base + distanceToMove.QuadPart < 0) {
-        SetLastError(base < 0 ? p::win32ErrorFromErrno(errno) : ERROR_NEGATIVE_SEEK);
-        return FALSE;
-    }
-    off_t position = ::lseek(object->fd, base + distanceToMove.QuadPart, SEEK_SET);
-    if (position < 0) {
-        p::setLastErrorFromErrno(errno);
-        return FALSE;
-    }
-    if (newFilePointer) newFilePointer->QuadPart = position;
-    return TRUE;
-}
-
 extern "C" BOOL GetFileSizeEx(HANDLE file, PLARGE_INTEGER fileSize) {
     auto object = nimbrel::platform::fileForHandle(file);
     if (!object) return FALSE;
@@ -282,37 +240,5 @@ extern "C" BOOL GetFileSizeEx(HANDLE file, PLARGE_INTEGER fileSize) {
         return FALSE;
     }
     fileSize->QuadPart = S_ISDIR(st.st_mode) ? 0 : st.st_size;
-    return TRUE;
-}
-
-extern "C" BOOL SetEndOfFile(HANDLE file) {
-    namespace p = nimbrel::platform;
-    auto object = p::fileForHandle(file);
-    if (!object) return FALSE;
-    if (object->isDirectory || !p::hasWriteAccess(object->desiredAccess)) {
-        SetLastError(ERROR_ACCESS_DENIED);
-        return FALSE;
-    }
-    off_t position = ::lseek(object->fd, 0, SEEK_CUR);
-    if (position < 0 || ::ftruncate(object->fd, position) != 0) {
-        p::setLastErrorFromErrno(errno);
-        return FALSE;
-    }
-    return TRUE;
-}
-
-extern "C" BOOL FlushFileBuffers(HANDLE file) {
-    namespace p = nimbrel::platform;
-    auto object = p::fileForHandle(file);
-    if (!object) return FALSE;
-    // Windows flushes only through a handle that may write.
-    if (!object->isDirectory && !p::hasWriteAccess(object->desiredAccess)) {
-        SetLastError(ERROR_ACCESS_DENIED);
-        return FALSE;
-    }
-    if (::fsync(object->fd) != 0) {
-        p::setLastErrorFromErrno(errno);
-        return FALSE;
-    }
     return TRUE;
 }

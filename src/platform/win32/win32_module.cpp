@@ -57,8 +57,7 @@ std::string libraryFileFor(const std::string& hostPath) {
     return folder + "/lib" + file.substr(0, file.size() - 4) + ".so";
 }
 
-template <typename Char>
-DWORD copyTruncated(const std::basic_string<Char>& text, Char* buffer, DWORD size) {
+DWORD copyTruncated(const std::wstring& text, wchar_t* buffer, DWORD size) {
     if (!buffer || size == 0) {
         SetLastError(ERROR_INSUFFICIENT_BUFFER);
         return 0;
@@ -66,13 +65,13 @@ DWORD copyTruncated(const std::basic_string<Char>& text, Char* buffer, DWORD siz
     auto length = static_cast<DWORD>(text.size());
     if (length < size) {
         std::copy(text.begin(), text.end(), buffer);
-        buffer[length] = Char(0);
+        buffer[length] = L'\0';
         SetLastError(ERROR_SUCCESS);
         return length;
     }
     // Too small: as much as fits, NUL-terminated, and the buffer size as the answer.
     std::copy(text.begin(), text.begin() + (size - 1), buffer);
-    buffer[size - 1] = Char(0);
+    buffer[size - 1] = L'\0';
     SetLastError(ERROR_INSUFFICIENT_BUFFER);
     return size;
 }
@@ -85,37 +84,7 @@ extern "C" DWORD GetModuleFileNameW(HMODULE module, LPWSTR fileName, DWORD size)
         SetLastError(ERROR_MOD_NOT_FOUND);
         return 0;
     }
-    return copyTruncated<wchar_t>(p::toWindowsPath(path), fileName, size);
-}
-
-extern "C" DWORD GetModuleFileNameA(HMODULE module, LPSTR fileName, DWORD size) {
-    std::string path = modulePath(module);
-    if (path.empty()) {
-        SetLastError(ERROR_MOD_NOT_FOUND);
-        return 0;
-    }
-    std::replace(path.begin(), path.end(), '/', '\\');
-    return copyTruncated<char>(path, fileName, size);
-}
-
-extern "C" HMODULE GetModuleHandleW(LPCWSTR moduleName) {
-    void* handle = nullptr;
-    if (!moduleName) {
-        handle = ::dlopen(nullptr, RTLD_NOW | RTLD_NOLOAD);
-    } else {
-        std::string file = libraryFileFor(p::toHostPath(std::wstring(moduleName)));
-        handle = ::dlopen(file.c_str(), RTLD_NOW | RTLD_NOLOAD);
-        if (!handle && file.find('/') != std::string::npos) {
-            handle = ::dlopen(file.substr(file.find_last_of('/') + 1).c_str(), RTLD_NOW | RTLD_NOLOAD);
-        }
-    }
-    // GetModuleHandle does not add a reference; dlopen with RTLD_NOLOAD did.
-    if (handle) {
-        ::dlclose(handle);
-    } else {
-        SetLastError(ERROR_MOD_NOT_FOUND);
-    }
-    return static_cast<HMODULE>(handle);
+    return copyTruncated(p::toWindowsPath(path), fileName, size);
 }
 
 extern "C" HMODULE LoadLibraryW(LPCWSTR fileName) {

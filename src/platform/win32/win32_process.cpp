@@ -215,8 +215,6 @@ extern "C" HANDLE GetCurrentProcess() { return kCurrentProcess; }
 
 extern "C" DWORD GetCurrentProcessId() { return static_cast<DWORD>(::getpid()); }
 
-extern "C" DWORD GetCurrentThreadId() { return static_cast<DWORD>(::syscall(SYS_gettid)); }
-
 extern "C" DWORD GetProcessId(HANDLE process) { return static_cast<DWORD>(pidFor(process)); }
 
 extern "C" BOOL TerminateProcess(HANDLE process, UINT exitCode) {

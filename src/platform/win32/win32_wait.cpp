@@ -35,5 +35,3 @@ extern "C" ULONGLONG GetTickCount64() {
     ::clock_gettime(CLOCK_BOOTTIME, &now);  // since boot, including suspend, like Windows' tick count
     return static_cast<ULONGLONG>(now.tv_sec) * 1000u + static_cast<ULONGLONG>(now.tv_nsec) / 1000000u;
 }
-
-extern "C" DWORD GetTickCount() { return static_cast<DWORD>(GetTickCount64()); }

@@ -206,8 +206,6 @@ u_long htonl(u_long value) {
     return __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__ ? __builtin_bswap32(low) : low;
 }
 
-u_long ntohl(u_long value) { return htonl(value); }
-
 int inet_pton(int family, const char* text, void* address) {
     if (family != AF_INET) return fail(WSAEAFNOSUPPORT);
     if (!text || !address) return fail(WSAEFAULT);

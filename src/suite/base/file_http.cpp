@@ -17,7 +17,6 @@ struct Transfer {
     const FileHttp::DataCallback* onData;
     std::chrono::milliseconds stallLimit;
     Clock::time_point lastData = Clock::now();
-    qint64 received = 0;
     // curl hands what one read of the socket brought in pieces of at most 16 KiB; they are joined
     // again here and go to the caller as one block.
     QByteArray gathered;
@@ -35,7 +34,6 @@ bool deliver(Transfer& transfer) {
 size_t writeBlock(char* data, size_t size, size_t count, void* user) {
     auto* transfer = static_cast<Transfer*>(user);
     const size_t length = size * count;
-    transfer->received += static_cast<qint64>(length);
     transfer->lastData = Clock::now();
     if (!*transfer->onData) return length;
     transfer->gathered.append(data, static_cast<int>(length));
@@ -92,7 +90,6 @@ FileHttp::FileHttp(const QString& url, bool verbose) : url_(url), verbose_(verbo
 qint64 FileHttp::getFile(const std::map<QString, QString>& headers, const DataCallback& onData, int timeoutMs,
                          bool followRedirects) {
     httpStatus_ = 0;
-    bytesReceived_ = 0;
     errorText_.clear();
     std::unique_ptr<CURL, decltype(&curl_easy_cleanup)> curl(curl_easy_init(), &curl_easy_cleanup);
     if (!curl) {
@@ -136,7 +133,6 @@ qint64 FileHttp::getFile(const std::map<QString, QString>& headers, const DataCa
         errorBuffer[0] = '\0';
     }
     curl_easy_getinfo(curl.get(), CURLINFO_RESPONSE_CODE, &httpStatus_);
-    bytesReceived_ = transfer.received;
     if (transfer.stalled) {
         errorText_ = QStringLiteral("no data for %1 ms").arg(timeoutMs);
         return kTimedOut;

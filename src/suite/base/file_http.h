@@ -26,13 +26,11 @@ public:
                    bool followRedirects);
 
     long httpStatus() const { return httpStatus_; }
-    qint64 bytesReceived() const { return bytesReceived_; }
     QString errorText() const { return errorText_; }
 
 private:
     QString url_;
     bool verbose_;
     long httpStatus_ = 0;
-    qint64 bytesReceived_ = 0;
     QString errorText_;
 };

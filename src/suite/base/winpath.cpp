@@ -48,19 +48,8 @@ QString cleanPath(const QString& path) {
     return cleaned == QLatin1String(".") ? root : root + cleaned;
 }
 
-int compare(const QString& a, const QString& b) {
-    return QString::compare(cleanPath(a), cleanPath(b), Qt::CaseInsensitive);
-}
-
-bool equals(const QString& a, const QString& b) { return compare(a, b) == 0; }
-
-bool startsWith(const QString& path, const QString& folder) {
-    const QString cleanFolder = cleanPath(folder);
-    if (cleanFolder.isEmpty()) return false;
-    const QString cleanedPath = cleanPath(path);
-    if (!cleanedPath.startsWith(cleanFolder, Qt::CaseInsensitive)) return false;
-    if (cleanedPath.size() == cleanFolder.size()) return true;
-    return cleanFolder.endsWith(QLatin1Char('/')) || cleanedPath.at(cleanFolder.size()) == QLatin1Char('/');
+bool equals(const QString& a, const QString& b) {
+    return QString::compare(cleanPath(a), cleanPath(b), Qt::CaseInsensitive) == 0;
 }
 
 }  // namespace winpath

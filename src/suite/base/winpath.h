@@ -19,11 +19,5 @@ QString cleanPath(const QString& path);
 
 // Case-insensitive comparison of the cleaned paths (so "C:\A\" equals "c:/a").
 bool equals(const QString& a, const QString& b);
-// <0, 0, >0 like QString::compare, on the cleaned paths and ignoring case.
-int compare(const QString& a, const QString& b);
-
-// True when `path` is `folder` itself or lies below it. Whole segments only: "C:\a\bc" is not
-// inside "C:\a\b". An empty folder contains nothing.
-bool startsWith(const QString& path, const QString& folder);
 
 }  // namespace winpath

@@ -125,7 +125,7 @@ std::int64_t allocatedBytes(const std::string& path) {
     return info.AllocationSize.QuadPart;
 }
 
-RecordingProvider::RecordingProvider(const std::string& root, Handler onFetch, CF_CONNECT_FLAGS flags) {
+RecordingProvider::RecordingProvider(const std::string& root, Handler onFetch) {
     {
         std::lock_guard lock(state().mutex);
         state().records.clear();
@@ -136,9 +136,11 @@ RecordingProvider::RecordingProvider(const std::string& root, Handler onFetch, C
         {CF_CALLBACK_TYPE_CANCEL_FETCH_DATA, onCallback<CF_CALLBACK_TYPE_CANCEL_FETCH_DATA>},
         {CF_CALLBACK_TYPE_NOTIFY_FILE_OPEN_COMPLETION, onCallback<CF_CALLBACK_TYPE_NOTIFY_FILE_OPEN_COMPLETION>},
         CF_CALLBACK_REGISTRATION_END};
-    connectResult_ = CfConnectSyncRoot(wide(root).c_str(), table, nullptr, flags, &key_);
-    connected_ = SUCCEEDED(connectResult_);
-    EXPECT_EQ(connectResult_, S_OK) << root;
+    const HRESULT hr =
+        CfConnectSyncRoot(wide(root).c_str(), table, nullptr,
+                          CF_CONNECT_FLAG_REQUIRE_PROCESS_INFO | CF_CONNECT_FLAG_REQUIRE_FULL_FILE_PATH, &key_);
+    connected_ = SUCCEEDED(hr);
+    EXPECT_EQ(hr, S_OK) << root;
 }
 
 RecordingProvider::~RecordingProvider() { disconnect(); }
@@ -245,6 +247,15 @@ std::string ProviderProcessTest::cloudFile(const std::string& name, std::size_t 
                                 identityOf(std::u16string(name.begin(), name.end()))),
               S_OK);
     return content;
+}
+
+rapidjson::Document ProviderProcessTest::info(const std::string& path) {
+    auto result = runCommand(tool(), {"info", path});
+    rapidjson::Document document;
+    document.Parse(result.out.c_str());
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_TRUE(document.IsArray() && document.Size() == 1) << result.out;
+    return document;
 }
 
 }  // namespace nimbrel::test::cf

@@ -3,6 +3,7 @@
 // provider whose callbacks record what the filter delivers.
 
 #include <gtest/gtest.h>
+#include <rapidjson/document.h>
 
 #include <condition_variable>
 #include <cstdint>
@@ -80,16 +81,13 @@ struct CallbackRecord {
     std::int64_t cancelLength = 0;
 };
 
-// Connects a root with every callback recorded; a handler may answer FETCH_DATA on the callback thread.
+// Connects a root (a failed connect fails the test) with every callback recorded; a handler may answer
+// FETCH_DATA on the callback thread.
 class RecordingProvider {
 public:
     using Handler = std::function<void(const CallbackRecord&)>;
-    explicit RecordingProvider(const std::string& root, Handler onFetch = {},
-                               CF_CONNECT_FLAGS flags = CF_CONNECT_FLAG_REQUIRE_PROCESS_INFO |
-                                                        CF_CONNECT_FLAG_REQUIRE_FULL_FILE_PATH);
+    explicit RecordingProvider(const std::string& root, Handler onFetch = {});
     ~RecordingProvider();
-    // A failed connect fails the test.
-    HRESULT connectResult() const { return connectResult_; }
     CF_CONNECTION_KEY key() const { return key_; }
     HRESULT disconnect();
     // Waits (bounded) until `count` callbacks of `type` arrived; answers whether they did.
@@ -99,7 +97,6 @@ public:
     static void record(const CF_CALLBACK_INFO* info, const CF_CALLBACK_PARAMETERS* params, CF_CALLBACK_TYPE type);
 
 private:
-    HRESULT connectResult_;
     CF_CONNECTION_KEY key_{};
     bool connected_ = false;
 };
@@ -125,6 +122,9 @@ protected:
                                                 const ChildProcess::Options& options = {});
     // A dehydrated placeholder whose cloud copy holds `size` pseudo-random bytes; answers those bytes.
     std::string cloudFile(const std::string& name, std::size_t size);
+    std::string tool() const { return appDir() + "/nimbrel-cf"; }
+    // What `nimbrel-cf info` says of one item (a failure of the tool fails the test).
+    rapidjson::Document info(const std::string& path);
 
     std::string cloud = makeScratchDir("cloud");
 };

@@ -1,7 +1,6 @@
 // Provider and application in separate processes: cf_test_provider serves, nimbrel-cf reads.
 
 #include <gtest/gtest.h>
-#include <rapidjson/document.h>
 
 #include <csignal>
 #include <cstring>
@@ -12,19 +11,7 @@
 namespace nimbrel::test::cf {
 namespace {
 
-class CloudFilesProcesses : public ProviderProcessTest {
-protected:
-    std::string tool() const { return appDir() + "/nimbrel-cf"; }
-
-    rapidjson::Document info(const std::string& path) {
-        auto result = runCommand(tool(), {"info", path});
-        rapidjson::Document document;
-        document.Parse(result.out.c_str());
-        EXPECT_EQ(result.exitCode, 0) << result.err;
-        EXPECT_TRUE(document.IsArray() && document.Size() == 1) << result.out;
-        return document;
-    }
-};
+class CloudFilesProcesses : public ProviderProcessTest {};
 
 TEST_F(CloudFilesProcesses, SixtyFourMebibytesArriveByteIdentical) {
     const std::string content = cloudFile("large.bin", 64u << 20);

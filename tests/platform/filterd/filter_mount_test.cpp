@@ -1,7 +1,6 @@
 // Real programs against a sync root covered by nimbrel-cfd, with cf_test_provider as the provider.
 
 #include <gtest/gtest.h>
-#include <rapidjson/document.h>
 #include <sys/mount.h>
 #include <unistd.h>
 
@@ -46,13 +45,6 @@ protected:
         EXPECT_FALSE(isMounted(root));
     }
 
-    rapidjson::Document info(const std::string& path) {
-        auto result = runCommand(appDir() + "/nimbrel-cf", {"info", path});
-        rapidjson::Document document;
-        document.Parse(result.out.c_str());
-        EXPECT_TRUE(document.IsArray() && document.Size() == 1) << result.out << result.err;
-        return document;
-    }
     bool hydrated(const std::string& name) { return info(root + "/" + name)[0]["hydrated"].GetBool(); }
 };
 

@@ -36,14 +36,6 @@ TEST(WinResourceTest, IntegerAndNamedResourcesOfTheExecutableAreFound) {
     EXPECT_EQ(resourceBytes(L"SETTINGS", L"DATA"), std::string("\x00\x01\xFF\x00\x7F", 5));
 }
 
-TEST(WinResourceTest, TheExecutablesModuleHandleNamesTheSameResources) {
-    HMODULE executable = GetModuleHandleW(nullptr);
-    ASSERT_NE(executable, nullptr);
-    HRSRC resource = FindResourceW(executable, MAKEINTRESOURCE(102), L"DATA");
-    EXPECT_EQ(resource, FindResourceW(nullptr, MAKEINTRESOURCE(102), L"DATA"));
-    EXPECT_EQ(SizeofResource(executable, resource), sizeof kCertificate - 1);
-}
-
 TEST(WinResourceTest, MissingNameAndMissingTypeFailWithTheirOwnErrors) {
     SetLastError(0);
     EXPECT_EQ(FindResourceW(nullptr, MAKEINTRESOURCE(103), L"DATA"), nullptr);

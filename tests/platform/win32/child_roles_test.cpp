@@ -32,19 +32,6 @@ TEST(Win32ChildRole, DISABLED_OwnMutex) {
     role::waitForRelease();
 }
 
-TEST(Win32ChildRole, DISABLED_ReadSection) {
-    role::joinParentFolders();
-    HANDLE section = OpenFileMappingA(FILE_MAP_ALL_ACCESS, TRUE, kSectionName);
-    if (!section) {
-        report("open failed " + std::to_string(GetLastError()));
-        return;
-    }
-    void* view = MapViewOfFile(section, FILE_MAP_READ, 0, 0, 0);
-    report("read " + std::string(static_cast<const char*>(view), strnlen(static_cast<const char*>(view), 1000)));
-    UnmapViewOfFile(view);
-    CloseHandle(section);
-}
-
 TEST(Win32ChildRole, DISABLED_HoldSection) {
     role::joinParentFolders();
     role::EveryoneDescriptor everyone;

@@ -39,20 +39,6 @@ TEST(Win32ErrorText, UnknownCodeFailsWithMessageNotFound) {
     EXPECT_EQ(FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM, nullptr, 0x00070002u, 0, buffer, 64, nullptr), 0u);
 }
 
-TEST(Win32ErrorText, AllocatedBufferAndNarrowVariant) {
-    LPWSTR allocated = nullptr;
-    DWORD length =
-        FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS,
-                       nullptr, ERROR_INVALID_HANDLE, 0, reinterpret_cast<LPWSTR>(&allocated), 0, nullptr);
-    ASSERT_NE(allocated, nullptr);
-    EXPECT_EQ(std::wstring(allocated, length), L"The handle is invalid.\r\n");
-    EXPECT_EQ(LocalFree(allocated), nullptr);
-
-    char narrow[64] = {};
-    EXPECT_EQ(FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM, nullptr, ERROR_SUCCESS, 0, narrow, 64, nullptr), 39u);
-    EXPECT_STREQ(narrow, "The operation completed successfully.\r\n");
-}
-
 TEST(Win32ErrorText, SmallBufferAndInsertsWithoutArguments) {
     wchar_t buffer[8] = {};
     EXPECT_EQ(FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM, nullptr, ERROR_ACCESS_DENIED, 0, buffer, 8, nullptr), 0u);

@@ -1,4 +1,3 @@
-#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -8,7 +7,6 @@
 #include <string>
 
 #include "platform/win32/child_role.h"
-#include "platform/win32/everyone_descriptor.h"
 #include "platform/windows.h"
 
 namespace {
@@ -75,24 +73,6 @@ TEST(Win32Mapping, ViewKeepsTheSectionAfterItsHandleCloses) {
     CloseHandle(again);
     UnmapViewOfFile(view);
     EXPECT_EQ(OpenFileMappingW(FILE_MAP_READ, FALSE, L"view-test"), nullptr);
-}
-
-TEST(Win32Mapping, WrittenInOneProcessReadInAnotherAndGoneWithTheLastHandle) {
-    role::EveryoneDescriptor everyone;
-    HANDLE section = CreateFileMappingA(INVALID_HANDLE_VALUE, everyone.attributes(), PAGE_READWRITE, 0, 1000, kName);
-    ASSERT_NE(section, nullptr);
-    void* view = MapViewOfFile(section, FILE_MAP_ALL_ACCESS, 0, 0, 0);
-    std::strcpy(static_cast<char*>(view), "{\"port\":5123}");
-    UnmapViewOfFile(view);
-
-    auto reader = role::startRole("ReadSection");
-    EXPECT_EQ(reader->wait(), 0) << reader->err();
-    EXPECT_THAT(reader->out(), testing::HasSubstr("\nread {\"port\":5123}\n"));
-
-    CloseHandle(section);
-    auto late = role::startRole("ReadSection");
-    EXPECT_EQ(late->wait(), 0) << late->err();
-    EXPECT_THAT(late->out(), testing::HasSubstr("\nopen failed 2\n"));
 }
 
 TEST(Win32Mapping, SectionOfAnotherProcessLivesAsLongAsThatProcess) {

@@ -108,7 +108,6 @@ TEST(Win32Module, ModuleFileNameIsTheExecutableInWindowsForm) {
     EXPECT_EQ(GetModuleFileNameW(nullptr, tiny, 4), 4u);
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
     EXPECT_EQ(tiny[3], L'\0');
-    EXPECT_NE(GetModuleHandleW(nullptr), nullptr);
 }
 
 TEST(Win32Module, DllNamesLoadTheSharedLibraryBesideThem) {

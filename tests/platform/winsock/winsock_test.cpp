@@ -163,7 +163,6 @@ TEST_F(WinsockTest, OnlyIpv4StreamSocketsAndAddressesAreAccepted) {
     std::memcpy(bytes, &port, 2);
     EXPECT_EQ(bytes[0], 0x12);
     EXPECT_EQ(bytes[1], 0x34);
-    EXPECT_EQ(ntohl(htonl(0x01020304u)), 0x01020304u);
 
     SOCKET s = socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in tooShort = loopback(0);

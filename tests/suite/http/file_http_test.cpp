@@ -99,7 +99,6 @@ TEST_F(FileHttpTest, DeliversTheWholeBodyInBlocksAndSendsTheHeaders) {
     // A block is what one read of the socket brought, not curl's 16 KiB pieces of it: each block
     // of a hydration costs a transfer to the filter.
     EXPECT_GT(fetched.largest, 16 * 1024);
-    EXPECT_EQ(static_cast<qint64>(content.size()), http.bytesReceived());
     std::lock_guard<std::mutex> lock(mutex);
     ASSERT_EQ(1u, seen.count("X-Trace"));
     EXPECT_EQ("t-1", seen.find("X-Trace")->second);
@@ -117,7 +116,6 @@ TEST_F(FileHttpTest, AnAbortingCallbackHttpErrorsAndUnreachableServersAreFailure
     const Fetch fetched = fetch(aborted, 1);
     EXPECT_EQ(FileHttp::kAbortedByCallback, fetched.result);
     EXPECT_EQ(1, fetched.blocks);
-    EXPECT_LT(aborted.bytesReceived(), static_cast<qint64>(content.size()));
 
     FileHttp missing(server.url("/missing"), false);
     EXPECT_EQ(404, fetch(missing).result);

@@ -12,5 +12,4 @@ HRESULT CoInitialize(LPVOID reserved);
 HRESULT CoInitializeEx(LPVOID reserved, DWORD coInit);
 void CoUninitialize();
 HRESULT CoCreateGuid(GUID* guid);
-int StringFromGUID2(const GUID& guid, LPWSTR text, int size);
 }

@@ -4,5 +4,4 @@
 
 extern "C" {
 BOOL SetConsoleOutputCP(UINT codePage);
-UINT GetConsoleOutputCP();
 }

@@ -4,7 +4,6 @@
 
 #include "platform/win_types.h"
 
-#define FORMAT_MESSAGE_ALLOCATE_BUFFER 0x00000100u
 #define FORMAT_MESSAGE_IGNORE_INSERTS 0x00000200u
 #define FORMAT_MESSAGE_FROM_STRING 0x00000400u
 #define FORMAT_MESSAGE_FROM_HMODULE 0x00000800u
@@ -23,8 +22,6 @@ void SetLastError(DWORD error);
 // FORMAT_MESSAGE_FROM_SYSTEM: the system's text for a Win32 error code or an HRESULT, ending in
 // "\r\n" like Windows' own; 0 with ERROR_MR_MID_NOT_FOUND (317) for an unknown code.
 DWORD FormatMessageW(DWORD flags, LPCVOID source, DWORD messageId, DWORD languageId, LPWSTR buffer, DWORD size,
-                     va_list* arguments);
-DWORD FormatMessageA(DWORD flags, LPCVOID source, DWORD messageId, DWORD languageId, LPSTR buffer, DWORD size,
                      va_list* arguments);
 HLOCAL LocalFree(HLOCAL memory);
 }

@@ -58,15 +58,10 @@ using PULARGE_INTEGER = ULARGE_INTEGER*;
 #define FILE_FLAG_NO_BUFFERING 0x20000000u
 #define FILE_FLAG_RANDOM_ACCESS 0x10000000u
 #define FILE_FLAG_SEQUENTIAL_SCAN 0x08000000u
-#define FILE_FLAG_DELETE_ON_CLOSE 0x04000000u
 #define FILE_FLAG_BACKUP_SEMANTICS 0x02000000u
 #define FILE_FLAG_POSIX_SEMANTICS 0x01000000u
 #define FILE_FLAG_OPEN_REPARSE_POINT 0x00200000u
 #define FILE_FLAG_OPEN_NO_RECALL 0x00100000u
-
-#define FILE_BEGIN 0u
-#define FILE_CURRENT 1u
-#define FILE_END 2u
 
 #define MOVEFILE_REPLACE_EXISTING 0x00000001u
 #define MOVEFILE_COPY_ALLOWED 0x00000002u
@@ -171,10 +166,7 @@ HANDLE CreateFileW(LPCWSTR fileName, DWORD desiredAccess, DWORD shareMode, LPSEC
                    DWORD creationDisposition, DWORD flagsAndAttributes, HANDLE templateFile);
 BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD bytesToRead, LPDWORD bytesRead, LPOVERLAPPED overlapped);
 BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD bytesToWrite, LPDWORD bytesWritten, LPOVERLAPPED overlapped);
-BOOL SetFilePointerEx(HANDLE file, LARGE_INTEGER distanceToMove, PLARGE_INTEGER newFilePointer, DWORD moveMethod);
 BOOL GetFileSizeEx(HANDLE file, PLARGE_INTEGER fileSize);
-BOOL SetEndOfFile(HANDLE file);
-BOOL FlushFileBuffers(HANDLE file);
 
 BOOL DeleteFileW(LPCWSTR fileName);
 // One rename on one file system (replacing atomically); across file systems a copy and delete when
@@ -182,8 +174,6 @@ BOOL DeleteFileW(LPCWSTR fileName);
 BOOL MoveFileExW(LPCWSTR existingFileName, LPCWSTR newFileName, DWORD flags);
 BOOL CopyFileW(LPCWSTR existingFileName, LPCWSTR newFileName, BOOL failIfExists);
 BOOL CreateDirectoryW(LPCWSTR pathName, LPSECURITY_ATTRIBUTES securityAttributes);
-BOOL RemoveDirectoryW(LPCWSTR pathName);
-BOOL CreateHardLinkW(LPCWSTR fileName, LPCWSTR existingFileName, LPSECURITY_ATTRIBUTES securityAttributes);
 
 // "." and ".." are listed for a pattern that matches them, as on Windows.
 HANDLE FindFirstFileW(LPCWSTR fileName, LPWIN32_FIND_DATAW findFileData);
@@ -201,8 +191,6 @@ BOOL GetFileAttributesExW(LPCWSTR fileName, GET_FILEEX_INFO_LEVELS infoLevelId, 
 BOOL GetFileInformationByHandle(HANDLE file, LPBY_HANDLE_FILE_INFORMATION fileInformation);
 BOOL GetFileInformationByHandleEx(HANDLE file, FILE_INFO_BY_HANDLE_CLASS fileInformationClass, LPVOID fileInformation,
                                   DWORD bufferSize);
-BOOL SetFileInformationByHandle(HANDLE file, FILE_INFO_BY_HANDLE_CLASS fileInformationClass, LPVOID fileInformation,
-                                DWORD bufferSize);
 
 // The host's temporary folder in Windows form, ending in "\".
 DWORD GetTempPathW(DWORD bufferLength, LPWSTR buffer);
@@ -210,5 +198,4 @@ DWORD GetTempPathW(DWORD bufferLength, LPWSTR buffer);
 // code (ERROR_DISK_FULL, ERROR_HANDLE_DISK_FULL) and no free space is reported.
 BOOL GetDiskFreeSpaceExW(LPCWSTR directoryName, PULARGE_INTEGER freeBytesAvailableToCaller,
                          PULARGE_INTEGER totalNumberOfBytes, PULARGE_INTEGER totalNumberOfFreeBytes);
-DWORD GetFullPathNameW(LPCWSTR fileName, DWORD bufferLength, LPWSTR buffer, LPWSTR* filePart);
 }

@@ -10,8 +10,6 @@
 extern "C" {
 // hModule null: the path of the host executable (/proc/self/exe) in Windows form ("\" separators).
 DWORD GetModuleFileNameW(HMODULE module, LPWSTR fileName, DWORD size);
-DWORD GetModuleFileNameA(HMODULE module, LPSTR fileName, DWORD size);
-HMODULE GetModuleHandleW(LPCWSTR moduleName);
 // A name ending in ".dll" is looked up as the shared library "lib<stem>.so" in the same folder
 // (so "<appdir>\ipcmodule.dll" loads "<appdir>/libipcmodule.so"); a bare name is looked for
 // beside the host executable, then in the folders of LD_LIBRARY_PATH (where Windows uses PATH).

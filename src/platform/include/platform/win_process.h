@@ -44,7 +44,6 @@ HANDLE OpenProcess(DWORD desiredAccess, BOOL inheritHandle, DWORD processId);
 // The pseudo-handle of the calling process; TerminateProcess on it ends this process.
 HANDLE GetCurrentProcess();
 DWORD GetCurrentProcessId();
-DWORD GetCurrentThreadId();
 DWORD GetProcessId(HANDLE process);
 BOOL TerminateProcess(HANDLE process, UINT exitCode);
 BOOL GetProcessMemoryInfo(HANDLE process, PROCESS_MEMORY_COUNTERS* counters, DWORD size);

@@ -86,10 +86,6 @@ using PFILETIME = FILETIME*;
 #define RRF_RT_DWORD (RRF_RT_REG_BINARY | RRF_RT_REG_DWORD)
 #define RRF_RT_QWORD (RRF_RT_REG_BINARY | RRF_RT_REG_QWORD)
 #define RRF_RT_ANY 0x0000FFFFu
-#define RRF_SUBKEY_WOW6464KEY 0x00010000u
-#define RRF_SUBKEY_WOW6432KEY 0x00020000u
-#define RRF_NOEXPAND 0x10000000u
-#define RRF_ZEROONFAILURE 0x20000000u
 
 // Registry error codes not in the base set.
 #define ERROR_BADDB 1009L
@@ -108,13 +104,12 @@ LSTATUS RegFlushKey(HKEY hKey);
 LSTATUS RegSetValueExW(HKEY hKey, LPCWSTR lpValueName, DWORD Reserved, DWORD dwType, const BYTE* lpData, DWORD cbData);
 LSTATUS RegQueryValueExW(HKEY hKey, LPCWSTR lpValueName, LPDWORD lpReserved, LPDWORD lpType, LPBYTE lpData,
                          LPDWORD lpcbData);
-// REG_EXPAND_SZ data is expanded from the process environment unless RRF_NOEXPAND is given.
+// REG_EXPAND_SZ data is always expanded from the process environment (RRF_NOEXPAND does not exist here).
 LSTATUS RegGetValueW(HKEY hkey, LPCWSTR lpSubKey, LPCWSTR lpValue, DWORD dwFlags, LPDWORD pdwType, PVOID pvData,
                      LPDWORD pcbData);
 LSTATUS RegDeleteValueW(HKEY hKey, LPCWSTR lpValueName);
 
 LSTATUS RegDeleteKeyExW(HKEY hKey, LPCWSTR lpSubKey, REGSAM samDesired, DWORD Reserved);
-LSTATUS RegDeleteKeyW(HKEY hKey, LPCWSTR lpSubKey);
 LSTATUS RegDeleteTreeW(HKEY hKey, LPCWSTR lpSubKey);
 
 // Sub-keys enumerate in case-insensitive name order, values in the order they were first set.
@@ -130,6 +125,7 @@ LSTATUS RegQueryInfoKeyW(HKEY hKey, LPWSTR lpClass, LPDWORD lpcchClass, LPDWORD 
 // Changes made by any process wake the watch. A watch is one-shot, as on Windows: it is signalled
 // once (a change of a kind in the filter to the key, or below it with bWatchSubtree; the deletion
 // of the key; the closing of its handle) and must be armed again. Watches outlive the thread that
-// armed them, as if REG_NOTIFY_THREAD_AGNOSTIC were always given.
+// armed them, as if REG_NOTIFY_THREAD_AGNOSTIC were always given. Only asynchronous watches with an
+// event exist here (the way Nimbrel watches); a synchronous call fails with ERROR_INVALID_PARAMETER.
 LSTATUS RegNotifyChangeKeyValue(HKEY hKey, BOOL bWatchSubtree, DWORD dwNotifyFilter, HANDLE hEvent, BOOL fAsynchronous);
 }

@@ -9,6 +9,5 @@ HANDLE CreateMutexW(LPSECURITY_ATTRIBUTES attributes, BOOL initialOwner, LPCWSTR
 BOOL ReleaseMutex(HANDLE mutex);
 DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds);
 void Sleep(DWORD milliseconds);
-DWORD GetTickCount();
 ULONGLONG GetTickCount64();
 }

@@ -14,7 +14,7 @@ using u_char = unsigned char;
 using u_short = unsigned short;
 using u_int = unsigned int;
 // The same type as the C library's BSD u_long, which most files see as well; 32 bits wide on
-// Windows, so only the low 32 bits carry meaning (htonl, ntohl).
+// Windows, so only the low 32 bits carry meaning (htonl).
 using u_long = unsigned long;
 
 #define INVALID_SOCKET (static_cast<SOCKET>(~static_cast<SOCKET>(0)))
@@ -157,7 +157,6 @@ int getpeername(SOCKET s, sockaddr* name, int* nameLength);
 u_short htons(u_short value);
 u_short ntohs(u_short value);
 u_long htonl(u_long value);
-u_long ntohl(u_long value);
 // AF_INET only: 1 for a dotted IPv4 address, 0 for any other text, -1 (WSAEAFNOSUPPORT) for
 // another family.
 int inet_pton(int family, const char* text, void* address);
