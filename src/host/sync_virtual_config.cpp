@@ -19,7 +19,9 @@ constexpr int kLogLevelInfo = 2;
 
 }  // namespace
 
-std::shared_ptr<CSyncVirtualConfig> g_syncConfig;
+// Detached threads of the server read the record until the process is gone, so it outlives the
+// static destructors that run at exit: it is never destroyed.
+std::shared_ptr<CSyncVirtualConfig>& g_syncConfig = *new std::shared_ptr<CSyncVirtualConfig>();
 
 CSyncVirtualConfig* syncConfig() { return g_syncConfig.get(); }
 

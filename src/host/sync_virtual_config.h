@@ -79,7 +79,7 @@ public:
 
 // The process-wide record, created by start-up and never replaced. Tests create one with
 // createSyncConfig(mode) without calling init, so no log or settings file is opened.
-extern std::shared_ptr<CSyncVirtualConfig> g_syncConfig;
+extern std::shared_ptr<CSyncVirtualConfig>& g_syncConfig;
 CSyncVirtualConfig* syncConfig();
 // Creates the record for `mode` (0 or 1) into g_syncConfig; null for any other mode.
 CSyncVirtualConfig* createSyncConfig(int mode);

@@ -62,7 +62,11 @@ protected:
     }
     // A placeholder of `size` bytes; the client names the served content, with `metaSize` as its size.
     void serve(const std::vector<std::string>& names, std::size_t size, long long metaSize, bool taskExists = false) {
-        content_ = pattern(size);
+        {
+            // A body of the last test step may still be on its way.
+            std::lock_guard<std::mutex> lock(gateMutex_);
+            content_ = pattern(size);
+        }
         PlaceholderItemInfo item;
         item.type = 1;
         for (const auto& name : names) {

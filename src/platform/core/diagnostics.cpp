@@ -7,7 +7,8 @@ namespace nimbrel::platform {
 
 namespace {
 std::mutex g_sinkMutex;
-std::function<void(const std::string&)> g_sink;
+// Threads that still run while the process exits may report, so the sink is never destroyed.
+std::function<void(const std::string&)>& g_sink = *new std::function<void(const std::string&)>();
 }  // namespace
 
 void setDiagnosticSink(std::function<void(const std::string&)> sink) {
