@@ -56,8 +56,6 @@ protected:
             << session_.client().out();
     }
 
-    std::string app() const { return session_.tool().substr(0, session_.tool().rfind('/')); }
-
     IpcSession session_;
     std::string cloud_ = makeScratchDir("cloud");
     std::string mount_ = makeScratchDir("mount");
@@ -86,7 +84,7 @@ TEST_F(CloudProjectionTest, TheCloudTreeArrivesOnlineOnlyAndFollowsTheCloud) {
         blocks += entry.blocks;
     }
     EXPECT_EQ(0, blocks);
-    const CommandResult info = runCommand(app() + "/nimbrel-cf", [&] {
+    const CommandResult info = runCommand(session_.app() + "/nimbrel-cf", [&] {
         std::vector<std::string> args{"info"};
         args.insert(args.end(), files.begin(), files.end());
         return args;
@@ -111,18 +109,18 @@ TEST_F(CloudProjectionTest, TheCloudTreeArrivesOnlineOnlyAndFollowsTheCloud) {
 
 TEST_F(CloudProjectionTest, TheSyncDiskClientRecordsItsLoginAndClearsItWhenItStops) {
     const std::string userKey = "HKCU\\Software\\Tellwick\\Orvane\\13800138000";
-    const CommandResult open = runCommand(app() + "/nimbrel-reg", {"query", userKey});
+    const CommandResult open = runCommand(session_.app() + "/nimbrel-reg", {"query", userKey});
     EXPECT_NE(std::string::npos, open.out.find("bLogin    REG_SZ    1")) << open.out;
     EXPECT_NE(std::string::npos, open.out.find("bOpenSync    REG_SZ    1"));
 
     session_.client().signal(SIGTERM);
     EXPECT_EQ(0, session_.client().wait());
     EXPECT_NE(std::string::npos,
-              runCommand(app() + "/nimbrel-reg", {"query", userKey}).out.find("bLogin    REG_SZ    0"));
+              runCommand(session_.app() + "/nimbrel-reg", {"query", userKey}).out.find("bLogin    REG_SZ    0"));
     // Without its client the server ends; uninstall then finds the recorded root and unregisters it.
     EXPECT_EQ(0, session_.server().wait());
-    EXPECT_EQ(0, runCommand(app() + "/RoziDavidoVodido", {"uninstall"}).exitCode);
-    EXPECT_EQ(std::string::npos, runCommand(app() + "/nimbrel-cf", {"roots"}).out.find(mount_));
+    EXPECT_EQ(0, runCommand(session_.app() + "/RoziDavidoVodido", {"uninstall"}).exitCode);
+    EXPECT_EQ(std::string::npos, runCommand(session_.app() + "/nimbrel-cf", {"roots"}).out.find(mount_));
 }
 
 }  // namespace

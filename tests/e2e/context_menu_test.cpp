@@ -16,8 +16,6 @@
 namespace nimbrel::test {
 namespace {
 
-bool contains(const std::string& text, const std::string& fragment) { return text.find(fragment) != std::string::npos; }
-
 const std::vector<std::string> kFiles = {"docs/a.txt", "docs/b.bin", "docs/sub/c.md"};
 
 class ContextMenuTest : public testing::Test {
@@ -37,15 +35,14 @@ protected:
             << session_->client().out();
         mode_ = mode;
     }
-    std::string app() const { return session_->tool().substr(0, session_->tool().rfind('/')); }
     CommandResult menu(std::vector<std::string> args) {
         args.insert(args.begin(), {"--mode", std::to_string(mode_)});
-        return runCommand(app() + "/nimbrel-menu", args);
+        return runCommand(session_->app() + "/nimbrel-menu", args);
     }
     // Whether every file's nimbrel-cf record holds all of `facts`.
     bool allFiles(const std::vector<std::string>& facts) {
         for (const auto& file : kFiles) {
-            const std::string info = runCommand(app() + "/nimbrel-cf", {"info", mount_ + "/" + file}).out;
+            const std::string info = runCommand(session_->app() + "/nimbrel-cf", {"info", mount_ + "/" + file}).out;
             for (const auto& fact : facts) {
                 if (!contains(info, fact)) return false;
             }
@@ -54,7 +51,7 @@ protected:
     }
     // The journal's records of `event` for `folder` written at or after `sinceMs`.
     int notifications(const std::string& event, const std::string& folder, long long sinceMs) {
-        std::istringstream lines(runCommand(app() + "/nimbrel-shell", {"log", "--json"}).out);
+        std::istringstream lines(runCommand(session_->app() + "/nimbrel-shell", {"log", "--json"}).out);
         int count = 0;
         for (std::string line; std::getline(lines, line);) {
             rapidjson::Document record;

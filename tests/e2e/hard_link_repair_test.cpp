@@ -19,8 +19,6 @@ namespace {
 // The worker pauses 5 s between rounds; repairs of many files take several rounds.
 constexpr std::chrono::seconds kRepairWait{120};
 
-bool contains(const std::string& text, const std::string& fragment) { return text.find(fragment) != std::string::npos; }
-
 // The size is the local file's: a pushed size is what the placeholder is updated to.
 std::string record(const std::string& folder, const std::string& name, const std::string& id, long long size) {
     return "{\"id\":\"" + id + "\",\"filePath\":\"" + folder + "\",\"fileName\":\"" + name +
@@ -43,13 +41,12 @@ protected:
         session_.send("pushFileSystem", body + "]}");
     }
     std::string info(const std::string& name) {
-        return runCommand(app() + "/nimbrel-cf", {"info", root_ + "/" + name}).out;
+        return runCommand(session_.app() + "/nimbrel-cf", {"info", root_ + "/" + name}).out;
     }
     bool isPlaceholder(const std::string& name) {
         std::string text = info(name);
         return contains(text, "\"placeholder\":true") && contains(text, "\"identity\":\"id-" + name + "\"");
     }
-    std::string app() const { return session_.tool().substr(0, session_.tool().rfind('/')); }
     std::string path(const std::string& name) const { return root_ + "/" + name; }
     bool anyTempFile() const {
         for (const auto& entry : std::filesystem::directory_iterator(root_)) {
@@ -117,7 +114,7 @@ TEST_F(HardLinkRepairE2e, KillingTheServerDuringRepairsNeverLosesOrCorruptsAFile
     auto repaired = [&] {
         std::vector<std::string> args{"info"};
         for (const auto& name : names) args.push_back(path(name));
-        std::string text = runCommand(app() + "/nimbrel-cf", args).out;
+        std::string text = runCommand(session_.app() + "/nimbrel-cf", args).out;
         int count = 0;
         for (const auto& name : names) count += contains(text, "\"identity\":\"id-" + name + "\"") ? 1 : 0;
         return count;

@@ -18,8 +18,6 @@
 namespace nimbrel::test {
 namespace {
 
-bool contains(const std::string& text, const std::string& fragment) { return text.find(fragment) != std::string::npos; }
-
 std::string firstLine(const std::string& text) { return text.substr(0, text.find('\n')); }
 
 class HardeningTest : public testing::Test {
@@ -82,8 +80,7 @@ TEST_F(HardeningTest, TheContextMenuSocketServesOnlyProcessesOfItsOwnUser) {
     if (geteuid() != 0 || !std::filesystem::exists("/usr/bin/setpriv")) {
         GTEST_SKIP() << "playing another local user needs root and setpriv";
     }
-    const std::string app = session_.tool().substr(0, session_.tool().rfind('/'));
-    const int port = std::atoi(runCommand(app + "/nimbrel-menu", {"--mode", "1", "port"}).out.c_str());
+    const int port = std::atoi(runCommand(session_.app() + "/nimbrel-menu", {"--mode", "1", "port"}).out.c_str());
     ASSERT_GT(port, 0);
     EXPECT_TRUE(contains(askCheckOnline({"/usr/bin/python3"}, port).out, R"("code":"S_OK")"));
     const CommandResult stranger = askCheckOnline(

@@ -15,13 +15,12 @@ namespace {
 
 namespace fs = std::filesystem;
 using nimbrel::test::ChildProcess;
+using nimbrel::test::contains;
 using nimbrel::test::readFile;
 using nimbrel::test::runCommand;
 using nimbrel::test::ServerWithClient;
 using nimbrel::test::waitUntil;
 using nimbrel::test::writeFile;
-
-bool contains(const std::string& text, const std::string& fragment) { return text.find(fragment) != std::string::npos; }
 
 // The value of `key` in the settings file's text, empty when absent.
 std::string settingsValue(const std::string& text, const std::string& key) {

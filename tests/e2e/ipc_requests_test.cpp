@@ -10,8 +10,6 @@
 namespace nimbrel::test {
 namespace {
 
-bool contains(const std::string& text, const std::string& fragment) { return text.find(fragment) != std::string::npos; }
-
 class IpcRequestsTest : public testing::Test {
 protected:
     void SetUp() override {

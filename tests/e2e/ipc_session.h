@@ -29,6 +29,8 @@ public:
     ChildProcess& server() { return *server_; }
     void dropClient() { client_.reset(); }
     std::string serverLog() const;
+    // The installation folder, and the main client's executable in it.
+    std::string app() const { return app_; }
     std::string tool() const;
     // The client's log lines that start with `prefix`, in order.
     std::vector<std::string> clientLines(const std::string& prefix) const;

@@ -13,8 +13,6 @@
 namespace nimbrel::test {
 namespace {
 
-bool contains(const std::string& text, const std::string& fragment) { return text.find(fragment) != std::string::npos; }
-
 class KeepDeviceTest : public testing::Test {
 protected:
     void SetUp() override {

@@ -19,8 +19,6 @@ const std::string kSyncRootKey =
     "ROZIDAVIDOVODIDO!S-1-5-21-1481072562-3264209077-2825855657-1005!Account";
 const std::string kClsidKey = "HKCU\\Software\\Classes\\CLSID\\{CBDE6239-084A-416F-826F-D7C264868D75}";
 
-bool contains(const std::string& text, const std::string& fragment) { return text.find(fragment) != std::string::npos; }
-
 std::string windowsPath(std::string path) {
     for (char& c : path) {
         if (c == '/') c = '\\';
@@ -41,8 +39,6 @@ protected:
         ASSERT_TRUE(session_.startAnnounced(faults)) << session_.client().out() << session_.server().err();
     }
 
-    std::string app() const { return session_.tool().substr(0, session_.tool().rfind('/')); }
-
     std::string mount(const std::string& path) {
         return session_.send("mountMirror", "{\"mountPath\":\"" + path + "\"}").out;
     }
@@ -51,7 +47,7 @@ protected:
     }
 
     std::vector<Root> roots() {
-        CommandResult result = runCommand(app() + "/nimbrel-cf", {"roots"});
+        CommandResult result = runCommand(session_.app() + "/nimbrel-cf", {"roots"});
         EXPECT_EQ(0, result.exitCode) << result.err;
         rapidjson::Document document;
         document.Parse(result.out.c_str());
@@ -70,7 +66,9 @@ protected:
         return std::nullopt;
     }
 
-    CommandResult reg(const std::vector<std::string>& args) { return runCommand(app() + "/nimbrel-reg", args); }
+    CommandResult reg(const std::vector<std::string>& args) {
+        return runCommand(session_.app() + "/nimbrel-reg", args);
+    }
 
     // Position of the last log line containing `fragment`, or npos.
     std::size_t lastInLog(const std::string& fragment) { return session_.serverLog().rfind(fragment); }
@@ -119,7 +117,7 @@ TEST_F(MountMirrorTest, StaleAndCorruptRootsWalkTheRecoveryLadder) {
 TEST_F(MountMirrorTest, AFolderConnectedByAnotherServerCannotBeMounted) {
     // The mounted-space server of the same machine holds the folder.
     ChildProcess otherClient(session_.tool(), {"--mode", "0", "serve"});
-    ChildProcess otherServer(app() + "/ZedoziZevoro", {});
+    ChildProcess otherServer(session_.app() + "/ZedoziZevoro", {});
     ASSERT_TRUE(waitUntil([&] { return contains(otherClient.out(), "answered pushOnline"); })) << otherServer.err();
     CommandResult taken =
         runCommand(session_.tool(), {"--mode", "0", "send", "mountMirror", "{\"mountPath\":\"" + folder_ + "\"}"});
@@ -153,23 +151,24 @@ TEST_F(MountMirrorTest, ASlowUnregisterProtectsTheRootUntilItEnds) {
     EXPECT_TRUE(mounted->connected);
 }
 
-TEST_F(MountMirrorTest, UnmountingOneOfTwoRootsKeepsTheOther) {
-    const std::string second = makeScratchDir("second");
+TEST_F(MountMirrorTest, UnmountingTheLatestOfTwoRootsGivesTheShellIntegrationBackToTheOther) {
+    const std::string latest = makeScratchDir("latest");
     start();
     ASSERT_EQ(kOk, mount(folder_));
-    ASSERT_EQ(kOk, mount(second));
-    CommandResult unmounted = runCommand(session_.tool(), {"--mode", "1", "unmount", folder_});
+    ASSERT_EQ(kOk, mount(latest));
+    CommandResult unmounted = runCommand(session_.tool(), {"--mode", "1", "unmount", latest});
     EXPECT_EQ(kOk, unmounted.out) << unmounted.err;
-    ASSERT_TRUE(waitUntil([&] { return !root(folder_).has_value(); }));
+    ASSERT_TRUE(waitUntil([&] { return !root(latest).has_value(); }));
 
     EXPECT_TRUE(waitUntil([&] {
         return contains(session_.serverLog(),
-                        " Re-registered shell extensions after unmount for: " + windowsPath(second));
+                        " Re-registered shell extensions after unmount for: " + windowsPath(folder_));
     }));
-    // The shared shell integration stayed: only the last root's unmount removes it.
+    // The shared shell integration stayed: only the last root's unmount removes it. The latest
+    // root's entries went with it, and the root still mounted has its own back.
     EXPECT_TRUE(contains(session_.serverLog(), "ms skippedForActiveRoot:true"));
-    EXPECT_TRUE(root(second)->connected);
-    EXPECT_TRUE(contains(reg({"query", kSyncRootKey + "\\UserSyncRoots"}).out, windowsPath(second)));
+    EXPECT_TRUE(root(folder_).has_value());
+    EXPECT_TRUE(contains(reg({"query", kSyncRootKey + "\\UserSyncRoots"}).out, windowsPath(folder_)));
     EXPECT_EQ(0, reg({"query", kClsidKey}).exitCode);
 }
 

@@ -1,6 +1,6 @@
-// The order of mount and unmount tasks: unmounts on the pool, a slow CfUnregisterSyncRoot, waits
-// between tasks of one path, and two roots side by side (the end-to-end mount tests cover a
-// mount that waits for a slow unregistration and the root left mounted beside an unmount).
+// The order of mount and unmount tasks: unmounts on the pool, a slow CfUnregisterSyncRoot and waits
+// between tasks of one path (the end-to-end mount tests cover a mount that waits for a slow
+// unregistration and the root left mounted, with its shell integration, beside an unmount).
 #include <gtest/gtest.h>
 
 #include <future>
@@ -44,7 +44,6 @@ protected:
         return lines.size();
     }
     std::string folder_ = makeScratchDir("root");
-    std::string second_ = makeScratchDir("second");
 };
 
 TEST_F(MountTasksTest, AnUnmountRunsOnThePoolAndTakesTheRootDown) {
@@ -97,20 +96,6 @@ TEST_F(MountTasksTest, AnUnmountWaitsForTheMountOfItsPath) {
     // The first task to leave the map is the mount's.
     EXPECT_LT(lineOf(" Removing task from map, path:"), lineOf("CMountMirrorMgr::_unMount  START"));
     EXPECT_FALSE(viewRoot(folder_).registered);
-}
-
-TEST_F(MountTasksTest, UnmountingTheLatestRootGivesTheIntegrationBackToTheOther) {
-    ASSERT_EQ(S_OK, mount(folder_));
-    ASSERT_EQ(S_OK, mount(second_));
-    // The integration points at the latest root; its unmount removes it, and the re-registration
-    // of the root still mounted restores it.
-    ASSERT_EQ(QString::fromStdWString(native(second_)), shellIntegrationRoot());
-    unmount(second_);
-    ASSERT_TRUE(waitUnmounted(second_));
-    EXPECT_EQ(QString::fromStdWString(native(folder_)), shellIntegrationRoot());
-    EXPECT_TRUE(shellFolderRegistered());
-    EXPECT_TRUE(viewRoot(folder_).registered);
-    EXPECT_FALSE(viewRoot(second_).registered);
 }
 
 TEST_F(MountTasksTest, FailedUnmountStepsAreRecordedAndReleaseTheRoot) {

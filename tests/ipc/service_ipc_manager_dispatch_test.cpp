@@ -2,8 +2,6 @@
 
 #include <regex>
 
-#include "download/download_task_scheduler.h"
-#include "download/download_task_table.h"
 #include "host/sync_virtual_config.h"
 #include "ipc/service_ipc_manager.h"
 #include "manager_fixture.h"
@@ -58,18 +56,6 @@ TEST_F(DispatchTest, BodiesThatAreNotJsonGetNoReplyFromTheEchoAndChannelHandlers
         EXPECT_EQ(L"", send(text, &result)) << text;
         EXPECT_EQ(kIpcRequestNoReply, result) << text;
     }
-}
-
-TEST_F(DispatchTest, CancelTasksMarksRunningDownloadsCancelled) {
-    CF_CALLBACK_INFO context{};
-    context.FileSize.QuadPart = 99;
-    DownloadTaskTable::instance().setTask("item-1", context);
-    CDownloadTaskScheduler::instance().addRunningTask("item-1");
-    CDownloadTaskScheduler::instance().addWaitingTask("item-2");
-
-    EXPECT_EQ(L"{\"code\":\"S_OK\"}", send(L"cancelTasks\r\n"));
-    EXPECT_TRUE(DownloadTaskTable::instance().isCancelled("item-1"));
-    EXPECT_EQ("", CDownloadTaskScheduler::instance().frontWaitingTask());
 }
 
 }  // namespace

@@ -19,13 +19,16 @@ std::string runtimeDir();
 // A fresh folder below the test's scratch space; removed with the scratch space after the test.
 std::string makeScratchDir(const std::string& name);
 
+inline bool contains(const std::string& text, const std::string& fragment) {
+    return text.find(fragment) != std::string::npos;
+}
+
 std::string readFile(const std::string& path);
 void writeFile(const std::string& path, const std::string& content);
 
 // Polls `condition` until it holds or `timeout` passes; answers whether it held. For waiting on
 // another process; never a substitute for a synchronisation point inside one process.
-bool waitUntil(const std::function<bool()>& condition,
-               std::chrono::milliseconds timeout = std::chrono::seconds(20));
+bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout = std::chrono::seconds(20));
 
 // A child process started from a program path with arguments, optional extra environment and
 // working folder. Standard output and error go to files that the test can read at any time.
