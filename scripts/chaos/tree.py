@@ -239,8 +239,10 @@ def next_operation(app, cloud, mount, keep):
     for relative in files:
         try:
             if digest(os.path.join(mount, relative)) != digest(os.path.join(cloud, relative)):
+                path = os.path.join(mount, relative)
                 violation("next-operation", f"reading {relative} gave other bytes than the cloud's: "
-                          f"{difference(mount, os.path.join(mount, relative), os.path.join(cloud, relative))}")
+                          f"{difference(mount, path, os.path.join(cloud, relative))}; "
+                          f"nimbrel-cf info: {json.dumps((info(app, [path]) or {}).get(path))}")
         except OSError as error:
             violation("next-operation", f"reading {relative}: {error}")
     paths = [os.path.join(mount, relative) for relative in files]
