@@ -170,10 +170,15 @@ bool SocketApi::parseMenuArguments(TcpSocket& client, const std::string& argumen
         return false;
     }
     // The extension always sends its selection; anything else is refused rather than guessed at.
-    auto list = parsed.IsObject() ? parsed.FindMember("files") : parsed.MemberEnd();
-    bool valid = parsed.IsObject() && list != parsed.MemberEnd() && list->value.IsArray();
+    // Member lookups are asked of an object only: on an array or a number they abort the process.
+    const rapidjson::Value* list = nullptr;
+    if (parsed.IsObject()) {
+        auto found = parsed.FindMember("files");
+        if (found != parsed.MemberEnd() && found->value.IsArray()) list = &found->value;
+    }
+    bool valid = list != nullptr;
     if (valid) {
-        for (const auto& path : list->value.GetArray()) {
+        for (const auto& path : list->GetArray()) {
             if (!path.IsString()) {
                 valid = false;
                 break;
