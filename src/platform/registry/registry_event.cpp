@@ -12,11 +12,7 @@ void EventObject::set() {
         std::lock_guard lock(mutex_);
         signalled_ = true;
     }
-    if (manualReset_) {
-        changed_.notify_all();
-    } else {
-        changed_.notify_one();
-    }
+    changed_.notify_all();
 }
 
 void EventObject::reset() {
@@ -32,18 +28,17 @@ DWORD EventObject::wait(DWORD milliseconds) {
     } else if (!changed_.wait_for(lock, std::chrono::milliseconds(milliseconds), isSignalled)) {
         return WAIT_TIMEOUT;
     }
-    if (!manualReset_) signalled_ = false;
     return WAIT_OBJECT_0;
 }
 
 }  // namespace nimbrel::platform
 
 extern "C" HANDLE CreateEventW(LPSECURITY_ATTRIBUTES, BOOL bManualReset, BOOL bInitialState, LPCWSTR lpName) {
-    if (lpName && *lpName) {
+    if ((lpName && *lpName) || !bManualReset) {
         SetLastError(ERROR_NOT_SUPPORTED);
         return nullptr;
     }
-    auto event = std::make_shared<nimbrel::platform::EventObject>(bManualReset != FALSE, bInitialState != FALSE);
+    auto event = std::make_shared<nimbrel::platform::EventObject>(bInitialState != FALSE);
     SetLastError(ERROR_SUCCESS);
     return nimbrel::platform::registerHandle(std::move(event));
 }

@@ -10,18 +10,16 @@ namespace nimbrel::platform {
 
 class EventObject : public KernelObject {
 public:
-    EventObject(bool manualReset, bool initialState) : manualReset_(manualReset), signalled_(initialState) {}
+    explicit EventObject(bool initialState) : signalled_(initialState) {}
 
     void set();
     void reset();
-    // A manual-reset event stays signalled for every waiter; an auto-reset one releases one waiter
-    // and is reset by that wait.
+    // The event stays signalled for every waiter until it is reset.
     DWORD wait(DWORD milliseconds) override;
 
 private:
     std::mutex mutex_;
     std::condition_variable changed_;
-    const bool manualReset_;
     bool signalled_;
 };
 

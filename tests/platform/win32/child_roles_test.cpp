@@ -25,10 +25,10 @@ void report(const std::string& line) {
     std::fflush(stdout);
 }
 
-TEST(Win32ChildRole, DISABLED_OwnMutex) {
+TEST(Win32ChildRole, DISABLED_HoldMutex) {
     role::joinParentFolders();
-    HANDLE mutex = CreateMutexW(nullptr, TRUE, L"owned");
-    report("owner " + std::to_string(GetLastError()) + (mutex ? "" : " null"));
+    HANDLE mutex = CreateMutexW(nullptr, FALSE, L"held");
+    report(mutex && GetLastError() == ERROR_SUCCESS ? "holding" : "not created");
     role::waitForRelease();
 }
 
