@@ -8,14 +8,13 @@
 #include "cf_item.h"
 #include "platform/fault_injection.h"
 #include "platform/kernel_object.h"
-#include "platform/win32_file_support.h"
 
 using namespace nimbrel::platform;
 
 namespace {
 
-template <typename Info>
-std::vector<char> layout(const cf::Item& item, Info& fixed) {
+std::vector<char> layout(const cf::Item& item) {
+    CF_PLACEHOLDER_BASIC_INFO fixed{};
     const auto& record = *item.record;
     fixed.PinState = record.pin;
     fixed.InSyncState = record.inSync;
@@ -24,7 +23,7 @@ std::vector<char> layout(const cf::Item& item, Info& fixed) {
     ::stat(item.root->path.c_str(), &rootStat);
     fixed.SyncRootFileId.QuadPart = static_cast<LONGLONG>(rootStat.st_ino);
     fixed.FileIdentityLength = static_cast<ULONG>(record.identity.size());
-    const std::size_t head = offsetof(Info, FileIdentity);
+    const std::size_t head = offsetof(CF_PLACEHOLDER_BASIC_INFO, FileIdentity);
     std::vector<char> bytes(head + record.identity.size());
     std::memcpy(bytes.data(), &fixed, head);
     std::memcpy(bytes.data() + head, record.identity.data(), record.identity.size());
@@ -43,19 +42,8 @@ extern "C" HRESULT CfGetPlaceholderInfo(HANDLE FileHandle, CF_PLACEHOLDER_INFO_C
     std::optional<cf::Item> item;
     if (HRESULT hr = cf::itemForCall(FileHandle, cf::ItemNeed::Placeholder, store, item); FAILED(hr)) return hr;
 
-    std::vector<char> bytes;
-    if (InfoClass == CF_PLACEHOLDER_INFO_BASIC) {
-        CF_PLACEHOLDER_BASIC_INFO info{};
-        bytes = layout(*item, info);
-    } else if (InfoClass == CF_PLACEHOLDER_INFO_STANDARD) {
-        CF_PLACEHOLDER_STANDARD_INFO info{};
-        const std::int64_t size = item->isDirectory() ? 0 : item->st.st_size;
-        info.OnDiskDataSize.QuadPart = std::min<std::int64_t>(size, dataAllocationBytes(item->access, -1, item->st));
-        info.ValidatedDataSize.QuadPart = item->record->hydrated ? size : 0;
-        bytes = layout(*item, info);
-    } else {
-        return E_INVALIDARG;
-    }
+    if (InfoClass != CF_PLACEHOLDER_INFO_BASIC) return E_INVALIDARG;
+    const std::vector<char> bytes = layout(*item);
     const DWORD copied = static_cast<DWORD>(std::min<std::size_t>(bytes.size(), InfoBufferLength));
     if (copied) std::memcpy(InfoBuffer, bytes.data(), copied);
     if (ReturnedLength) *ReturnedLength = copied;

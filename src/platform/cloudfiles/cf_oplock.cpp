@@ -1,6 +1,6 @@
 // CfOpenFileWithOplock over file leases: the open fails while another process has the file open
-// (exclusive or writing) or open for writing (shared read), and when another process opens it
-// later, the lease is given up at once so that open proceeds, as the oplock break does on Windows.
+// (exclusive) or open for writing (shared), and when another process opens it later, the lease is given up at once so
+// that open proceeds, as the oplock break does on Windows.
 
 #include <fcntl.h>
 #include <signal.h>
@@ -49,11 +49,10 @@ extern "C" HRESULT CfOpenFileWithOplock(LPCWSTR FilePath, CF_OPEN_FILE_FLAGS Fla
     struct stat st {};
     if (::stat(hostPath.c_str(), &st) != 0) return cf::hrFromErrno(errno);
     const bool isDirectory = S_ISDIR(st.st_mode);
-    const bool writing = (Flags & CF_OPEN_FILE_FLAG_WRITE_ACCESS) && !isDirectory;
-    int fd = ::open(hostPath.c_str(), (writing ? O_RDWR : O_RDONLY) | O_CLOEXEC | (isDirectory ? O_DIRECTORY : 0));
+    const bool exclusive = Flags & CF_OPEN_FILE_FLAG_EXCLUSIVE;
+    int fd = ::open(hostPath.c_str(), O_RDONLY | O_CLOEXEC | (isDirectory ? O_DIRECTORY : 0));
     if (fd < 0) return cf::hrFromErrno(errno);
-    if (!isDirectory && !(Flags & CF_OPEN_FILE_FLAG_FOREGROUND)) {
-        const bool exclusive = (Flags & CF_OPEN_FILE_FLAG_EXCLUSIVE) || writing;
+    if (!isDirectory) {
         if (::fcntl(fd, F_SETSIG, leaseBreakSignal()) != 0 ||
             ::fcntl(fd, F_SETLEASE, exclusive ? F_WRLCK : F_RDLCK) != 0) {
             const int error = errno;
@@ -65,9 +64,8 @@ extern "C" HRESULT CfOpenFileWithOplock(LPCWSTR FilePath, CF_OPEN_FILE_FLAGS Fla
     auto file = std::make_shared<FileObject>();
     file->fd = fd;
     file->path = hostPath;
-    file->desiredAccess =
-        GENERIC_READ | (writing ? GENERIC_WRITE : 0) | (Flags & CF_OPEN_FILE_FLAG_DELETE_ACCESS ? DELETE : 0);
-    file->shareMode = Flags & CF_OPEN_FILE_FLAG_EXCLUSIVE ? 0 : 7;
+    file->desiredAccess = GENERIC_READ;
+    file->shareMode = exclusive ? 0 : 7;
     file->isDirectory = isDirectory;
     *ProtectedHandle = registerHandle(std::move(file));
     return S_OK;

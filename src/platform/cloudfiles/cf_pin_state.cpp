@@ -34,8 +34,7 @@ std::string parentOf(const std::string& path) {
 
 class PinWalk {
 public:
-    PinWalk(cf::CfStore& store, CF_PIN_STATE state, bool stopOnError)
-        : store_(store), state_(state), stopOnError_(stopOnError) {}
+    PinWalk(cf::CfStore& store, CF_PIN_STATE state) : store_(store), state_(state) {}
 
     // Sets the item's own state; answers the failure for an item that cannot carry one.
     HRESULT apply(const cf::Item& item, CF_PIN_STATE parentPin) {
@@ -50,7 +49,8 @@ public:
         return ok ? S_OK : E_FAIL;
     }
 
-    // Everything below `directory`, parents before children so inheritance sees the new states.
+    // Everything below `directory`, parents before children so inheritance sees the new states. An
+    // item that cannot take the state is passed over, as Windows does without a flag to stop.
     HRESULT below(const std::string& directory, CF_PIN_STATE directoryPin) {
         DIR* dir = ::opendir(directory.c_str());
         if (!dir) return cf::hrFromErrno(errno);
@@ -66,14 +66,8 @@ public:
             if (::lstat(path.c_str(), &st) != 0 || S_ISLNK(st.st_mode)) continue;
             auto item = cf::resolveItem(store_, path);
             if (!item) continue;
-            HRESULT hr = apply(*item, directoryPin);
-            if (FAILED(hr)) {
-                if (stopOnError_) return hr;
-            }
-            if (item->isDirectory()) {
-                hr = below(path, pinOf(store_, path));
-                if (FAILED(hr) && stopOnError_) return hr;
-            }
+            apply(*item, directoryPin);
+            if (item->isDirectory()) below(path, pinOf(store_, path));
         }
         return S_OK;
     }
@@ -81,7 +75,6 @@ public:
 private:
     cf::CfStore& store_;
     CF_PIN_STATE state_;
-    bool stopOnError_;
 };
 
 }  // namespace
@@ -99,7 +92,7 @@ extern "C" HRESULT CfSetPinState(HANDLE FileHandle, CF_PIN_STATE PinState, CF_SE
     const bool recurse = (PinFlags & CF_SET_PIN_FLAG_RECURSE) || recurseOnly;
     if (!item->record && !(recurseOnly && item->isDirectory())) return cf::hrWin32(ERROR_NOT_A_CLOUD_FILE);
 
-    PinWalk walk(*store, PinState, PinFlags & CF_SET_PIN_FLAG_RECURSE_STOP_ON_ERROR);
+    PinWalk walk(*store, PinState);
     if (!recurseOnly) {
         const CF_PIN_STATE parentPin =
             item->path == item->root->path ? CF_PIN_STATE_UNSPECIFIED : pinOf(*store, parentOf(item->path));

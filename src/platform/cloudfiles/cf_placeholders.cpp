@@ -33,17 +33,14 @@ bool validIdentity(LPCVOID identity, DWORD length) {
 }
 
 // Applies times (0 = unchanged) and the DOS attributes the file stand-in keeps.
-HRESULT applyBasicInfo(const std::string& accessPath, const std::string& hostPath, const FILE_BASIC_INFO& info,
-                       bool zeroMeansUnchanged) {
+HRESULT applyBasicInfo(const std::string& accessPath, const std::string& hostPath, const FILE_BASIC_INFO& info) {
     struct timespec times[2];
-    times[0] = info.LastAccessTime.QuadPart || !zeroMeansUnchanged
-                   ? cf::timespecFromFileTime(info.LastAccessTime.QuadPart)
-                   : timespec{0, UTIME_OMIT};
-    times[1] = info.LastWriteTime.QuadPart || !zeroMeansUnchanged
-                   ? cf::timespecFromFileTime(info.LastWriteTime.QuadPart)
-                   : timespec{0, UTIME_OMIT};
+    times[0] =
+        info.LastAccessTime.QuadPart ? cf::timespecFromFileTime(info.LastAccessTime.QuadPart) : timespec{0, UTIME_OMIT};
+    times[1] =
+        info.LastWriteTime.QuadPart ? cf::timespecFromFileTime(info.LastWriteTime.QuadPart) : timespec{0, UTIME_OMIT};
     if (::utimensat(AT_FDCWD, accessPath.c_str(), times, 0) != 0) return cf::hrFromErrno(errno);
-    if (info.FileAttributes || !zeroMeansUnchanged) {
+    if (info.FileAttributes) {
         const std::wstring windowsPath = toWindowsPath(hostPath);
         if (!SetFileAttributesW(windowsPath.c_str(), info.FileAttributes & kStoredAttributes)) {
             return HRESULT_FROM_WIN32(GetLastError());
@@ -113,7 +110,7 @@ HRESULT buildOne(const cf::SyncRootRecord& root, const std::string& folder, CF_P
     }
     FILE_BASIC_INFO times = entry.FsMetadata.BasicInfo;
     times.FileAttributes = 0;
-    if (HRESULT hr = applyBasicInfo(built.temporary, built.temporary, times, true); FAILED(hr)) {
+    if (HRESULT hr = applyBasicInfo(built.temporary, built.temporary, times); FAILED(hr)) {
         built.discard();
         return hr;
     }
@@ -156,7 +153,7 @@ bool aligned(const CF_FILE_RANGE& range) {
 }  // namespace
 
 extern "C" HRESULT CfCreatePlaceholders(LPCWSTR BaseDirectoryPath, CF_PLACEHOLDER_CREATE_INFO* PlaceholderArray,
-                                        DWORD PlaceholderCount, CF_CREATE_FLAGS CreateFlags, PDWORD EntriesProcessed) {
+                                        DWORD PlaceholderCount, CF_CREATE_FLAGS, PDWORD EntriesProcessed) {
     const std::string base = BaseDirectoryPath ? cf::canonicalPath(toHostPath(std::wstring(BaseDirectoryPath))) : "";
     if (EntriesProcessed) *EntriesProcessed = 0;
     if (auto fault = faults::check("CfCreatePlaceholders", base)) return *fault;
@@ -170,7 +167,6 @@ extern "C" HRESULT CfCreatePlaceholders(LPCWSTR BaseDirectoryPath, CF_PLACEHOLDE
     if (::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return cf::hrWin32(ERROR_PATH_NOT_FOUND);
     if (root->hydration.Primary == CF_HYDRATION_POLICY_ALWAYS_FULL) return cf::hrWin32(ERROR_CLOUD_FILE_NOT_SUPPORTED);
 
-    const bool stopOnError = CreateFlags & CF_CREATE_FLAG_STOP_ON_ERROR;
     HRESULT first = S_OK;
     DWORD processed = 0;
     auto fail = [&](CF_PLACEHOLDER_CREATE_INFO& entry, HRESULT hr) {
@@ -179,7 +175,7 @@ extern "C" HRESULT CfCreatePlaceholders(LPCWSTR BaseDirectoryPath, CF_PLACEHOLDE
     };
     std::vector<Built> built;
     built.reserve(PlaceholderCount);
-    while (processed < PlaceholderCount && !(stopOnError && FAILED(first))) {
+    while (processed < PlaceholderCount) {
         auto& entry = PlaceholderArray[processed++];
         Built one;
         if (HRESULT hr = buildOne(*root, folder, entry, one); FAILED(hr)) {
@@ -208,8 +204,7 @@ extern "C" HRESULT CfCreatePlaceholders(LPCWSTR BaseDirectoryPath, CF_PLACEHOLDE
     }
     std::vector<std::string> unplaced;
     for (auto one = built.begin(); one != built.end(); ++one) {
-        // Entries after a failure are not processed when the caller asked to stop at the first.
-        const HRESULT hr = stopOnError && FAILED(first) ? E_ABORT : placeOne(base, *one);
+        const HRESULT hr = placeOne(base, *one);
         if (SUCCEEDED(hr)) {
             one->entry->Result = S_OK;
             one->entry->CreateUsn = one->record.usn;
@@ -217,9 +212,7 @@ extern "C" HRESULT CfCreatePlaceholders(LPCWSTR BaseDirectoryPath, CF_PLACEHOLDE
         }
         one->discard();
         unplaced.push_back(one->record.token);
-        if (hr == E_ABORT) continue;
         fail(*one->entry, hr);
-        if (stopOnError) processed = static_cast<DWORD>(one->entry - PlaceholderArray) + 1;
     }
     if (!unplaced.empty()) {
         store->inTransaction([&] {
@@ -247,11 +240,6 @@ extern "C" HRESULT CfConvertToPlaceholder(HANDLE FileHandle, LPCVOID FileIdentit
     const auto inSync = ConvertFlags & CF_CONVERT_FLAG_MARK_IN_SYNC
                             ? CF_IN_SYNC_STATE_IN_SYNC
                             : (item->record ? item->record->inSync : CF_IN_SYNC_STATE_NOT_IN_SYNC);
-    const bool alwaysFull = (ConvertFlags & CF_CONVERT_FLAG_ALWAYS_FULL) || (item->record && item->record->alwaysFull);
-    const bool dehydrating = (ConvertFlags & CF_CONVERT_FLAG_DEHYDRATE) && !item->isDirectory();
-    if (dehydrating) {
-        if (HRESULT hr = cf::checkDehydration(*item, inSync, alwaysFull); FAILED(hr)) return hr;
-    }
 
     cf::PlaceholderRecord record;
     if (item->record) {
@@ -262,14 +250,8 @@ extern "C" HRESULT CfConvertToPlaceholder(HANDLE FileHandle, LPCVOID FileIdentit
     }
     record.identity.assign(static_cast<const char*>(FileIdentity), FileIdentityLength);
     record.inSync = inSync;
-    record.alwaysFull = alwaysFull;
     record.usn += 1;
     if (!store->putPlaceholder(record)) return E_FAIL;
-    item->record = record;
-    if (dehydrating) {
-        if (HRESULT hr = cf::dehydrate(*store, *item, {}, {}); FAILED(hr)) return hr;
-        record.usn += 1;
-    }
     if (ConvertUsn) *ConvertUsn = record.usn;
     return S_OK;
 }
@@ -292,13 +274,9 @@ extern "C" HRESULT CfUpdatePlaceholder(HANDLE FileHandle, const CF_FS_METADATA* 
     }
     auto& record = *item->record;
     if (UpdateUsn && *UpdateUsn && *UpdateUsn != record.usn) return cf::hrWin32(ERROR_CLOUD_FILE_NOT_IN_SYNC);
-    if ((UpdateFlags & CF_UPDATE_FLAG_VERIFY_IN_SYNC) && record.inSync != CF_IN_SYNC_STATE_IN_SYNC) {
-        return cf::hrWin32(ERROR_CLOUD_FILE_NOT_IN_SYNC);
-    }
 
     auto inSync = record.inSync;
     if (UpdateFlags & CF_UPDATE_FLAG_MARK_IN_SYNC) inSync = CF_IN_SYNC_STATE_IN_SYNC;
-    if (UpdateFlags & CF_UPDATE_FLAG_CLEAR_IN_SYNC) inSync = CF_IN_SYNC_STATE_NOT_IN_SYNC;
     bool alwaysFull = record.alwaysFull;
     if (UpdateFlags & CF_UPDATE_FLAG_ALWAYS_FULL) alwaysFull = true;
     if (UpdateFlags & CF_UPDATE_FLAG_ALLOW_PARTIAL) alwaysFull = false;
@@ -321,14 +299,12 @@ extern "C" HRESULT CfUpdatePlaceholder(HANDLE FileHandle, const CF_FS_METADATA* 
         if (HRESULT hr = cf::checkDehydration(*item, inSync, alwaysFull); FAILED(hr)) return hr;
     }
 
-    const bool passthrough = UpdateFlags & CF_UPDATE_FLAG_PASSTHROUGH_FS_METADATA;
     std::int64_t newSize = item->st.st_size;
     if (FsMetadata && !item->isDirectory()) newSize = FsMetadata->FileSize.QuadPart;
     if (newSize < 0) return E_INVALIDARG;
     auto change = [&](cf::PlaceholderRecord& r) {
         if (FileIdentity) r.identity.assign(static_cast<const char*>(FileIdentity), FileIdentityLength);
-        if (UpdateFlags & CF_UPDATE_FLAG_REMOVE_FILE_IDENTITY) r.identity.clear();
-        if (FsMetadata && (FsMetadata->BasicInfo.CreationTime.QuadPart || passthrough)) {
+        if (FsMetadata && FsMetadata->BasicInfo.CreationTime.QuadPart) {
             r.creationTime = FsMetadata->BasicInfo.CreationTime.QuadPart;
         }
         // Growing the file adds bytes that only the cloud has.
@@ -352,7 +328,7 @@ extern "C" HRESULT CfUpdatePlaceholder(HANDLE FileHandle, const CF_FS_METADATA* 
     }
     // Times last: resizing the file would overwrite them.
     if (FsMetadata) {
-        if (HRESULT hr = applyBasicInfo(item->access, item->path, FsMetadata->BasicInfo, !passthrough); FAILED(hr)) {
+        if (HRESULT hr = applyBasicInfo(item->access, item->path, FsMetadata->BasicInfo); FAILED(hr)) {
             return hr;
         }
         // The record now holds the creation time; one stored on the file earlier would hide it.

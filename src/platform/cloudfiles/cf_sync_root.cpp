@@ -37,8 +37,7 @@ bool validPolicies(const CF_SYNC_POLICIES& p) {
 }
 
 // Makes the root folder itself a placeholder, as registration does on Windows.
-HRESULT markRootPlaceholder(cf::CfStore& store, const std::string& rootPath, const CF_SYNC_REGISTRATION& registration,
-                            CF_REGISTER_FLAGS flags) {
+HRESULT markRootPlaceholder(cf::CfStore& store, const std::string& rootPath, const CF_SYNC_REGISTRATION& registration) {
     auto item = cf::resolveItem(store, rootPath);
     if (!item) return cf::hrWin32(ERROR_PATH_NOT_FOUND);
     cf::PlaceholderRecord record;
@@ -49,7 +48,6 @@ HRESULT markRootPlaceholder(cf::CfStore& store, const std::string& rootPath, con
         if (!cf::writeToken(item->access, record.token)) return cf::hrFromErrno(errno);
     }
     record.identity.assign(static_cast<const char*>(registration.FileIdentity), registration.FileIdentityLength);
-    if (flags & CF_REGISTER_FLAG_MARK_IN_SYNC_ON_ROOT) record.inSync = CF_IN_SYNC_STATE_IN_SYNC;
     record.usn += 1;
     return store.putPlaceholder(record) ? S_OK : E_FAIL;
 }
@@ -124,7 +122,7 @@ extern "C" HRESULT CfRegisterSyncRoot(LPCWSTR SyncRootPath, const CF_SYNC_REGIST
     root.hardLink = Policies->HardLink;
     if (Policies->StructSize >= sizeof(CF_SYNC_POLICIES)) root.management = Policies->PlaceholderManagement;
     if (!store->putRoot(root)) return E_FAIL;
-    const HRESULT marked = markRootPlaceholder(*store, hostPath, *Registration, RegisterFlags);
+    const HRESULT marked = markRootPlaceholder(*store, hostPath, *Registration);
     // From now on every other process reaches the root through the filter, as on Windows.
     if (SUCCEEDED(marked) && cf::ensureFilterService()) cf::filterServiceCommand("sync");
     return marked;
@@ -175,23 +173,6 @@ extern "C" HRESULT CfGetSyncRootInfoByPath(LPCWSTR FilePath, CF_SYNC_ROOT_INFO_C
             copyName(info.ProviderName, root->providerName);
             copyName(info.ProviderVersion, root->providerVersion);
             bytes.assign(reinterpret_cast<char*>(&info), reinterpret_cast<char*>(&info) + sizeof(info));
-            break;
-        }
-        case CF_SYNC_ROOT_INFO_STANDARD: {
-            const std::size_t fixed = offsetof(CF_SYNC_ROOT_STANDARD_INFO, SyncRootIdentity);
-            bytes.assign(std::max(sizeof(CF_SYNC_ROOT_STANDARD_INFO), fixed + root->identity.size()), 0);
-            auto* info = reinterpret_cast<CF_SYNC_ROOT_STANDARD_INFO*>(bytes.data());
-            info->SyncRootFileId.QuadPart = static_cast<LONGLONG>(st.st_ino);
-            info->HydrationPolicy = root->hydration;
-            info->PopulationPolicy = root->population;
-            info->InSyncPolicy = root->inSync;
-            info->HardLinkPolicy = root->hardLink;
-            info->ProviderStatus = status;
-            copyName(info->ProviderName, root->providerName);
-            copyName(info->ProviderVersion, root->providerVersion);
-            info->SyncRootIdentityLength = static_cast<ULONG>(root->identity.size());
-            std::memcpy(bytes.data() + fixed, root->identity.data(), root->identity.size());
-            bytes.resize(fixed + root->identity.size());
             break;
         }
         default:

