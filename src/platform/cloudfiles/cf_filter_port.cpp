@@ -273,11 +273,12 @@ NTSTATUS sendRequest(const std::string& rootPath, PortOperation operation, const
     // The provider's own file-system requests never reach its callbacks, so the filter service
     // answers them without asking it: a provider killed while one of its threads waits in such a
     // request could not answer, and the thread, and with it the dead process, would wait forever.
+    // The answer tells the filter service whose request it was.
     const pid_t provider = peerOf(fd);
     if (onBehalf(static_cast<std::uint32_t>(operation)) && requester != 0 &&
         provider == static_cast<pid_t>(requester)) {
         ::close(fd);
-        return operation == PortOperation::OpenFor ? STATUS_SUCCESS : STATUS_CLOUD_FILE_ACCESS_DENIED;
+        return STATUS_CLOUD_FILE_ACCESS_DENIED;
     }
     const bool opening = operation == PortOperation::Open || operation == PortOperation::OpenFor;
     const auto limit =

@@ -56,7 +56,8 @@ private:
 // STATUS_CLOUD_FILE_PROVIDER_TERMINATED when it goes away before answering.
 NTSTATUS requestThroughPort(const std::string& rootPath, PortOperation operation, const std::string& hostPath,
                             std::int64_t offset, std::int64_t length, const ProgressSink& progress = {});
-// The filter service's request on behalf of process `requester` (OpenFor or ReadFor).
+// The filter service's request on behalf of process `requester` (OpenFor or ReadFor);
+// STATUS_CLOUD_FILE_ACCESS_DENIED, without asking, when the requester is the provider itself.
 NTSTATUS requestThroughPortFor(const std::string& rootPath, PortOperation operation, const std::string& hostPath,
                                std::int64_t offset, std::int64_t length, std::uint32_t requester);
 

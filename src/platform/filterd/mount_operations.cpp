@@ -149,7 +149,9 @@ int openFile(const char* path, fuse_file_info* fi, int fd) {
     if (auto record = mount.gate().placeholderOf(fd)) {
         file->token = record->token;
         file->inSyncKept = true;
-        mount.gate().opened(file->relative, requester());
+        // The provider reads its placeholders as they are, holes included. Those bytes must not
+        // land in the pages the kernel keeps for every other reader, who would take them for data.
+        if (mount.gate().opened(file->relative, requester())) fi->direct_io = 1;
         struct stat st {};
         const bool local = record->hydrated || (::fstat(fd, &st) == 0 && st.st_size == 0);
         // Data written into a placeholder lands on the whole file, as Windows fetches it first.

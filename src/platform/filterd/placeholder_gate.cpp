@@ -73,8 +73,9 @@ NTSTATUS PlaceholderGate::fetch(const std::string& relative, pid_t thread) const
     return requestThroughPortFor(rootPath_, PortOperation::ReadFor, hostPath(relative), 0, CF_EOF, processOf(thread));
 }
 
-void PlaceholderGate::opened(const std::string& relative, pid_t thread) const {
-    requestThroughPortFor(rootPath_, PortOperation::OpenFor, hostPath(relative), 0, 0, processOf(thread));
+bool PlaceholderGate::opened(const std::string& relative, pid_t thread) const {
+    return requestThroughPortFor(rootPath_, PortOperation::OpenFor, hostPath(relative), 0, 0, processOf(thread)) ==
+           STATUS_CLOUD_FILE_ACCESS_DENIED;
 }
 
 void PlaceholderGate::written(const std::string& token, bool local) const {

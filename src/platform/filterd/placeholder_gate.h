@@ -24,7 +24,8 @@ public:
     // FETCH_DATA of the whole file at `relative` for the process (thread id as FUSE reports it);
     // the NTSTATUS the read completes with.
     NTSTATUS fetch(const std::string& relative, pid_t thread) const;
-    void opened(const std::string& relative, pid_t thread) const;
+    // OPEN_COMPLETION for the process; whether that process is the connected provider itself.
+    bool opened(const std::string& relative, pid_t thread) const;
     // A data write: the placeholder is no longer in sync; `local` also records that every byte is
     // local (a truncation to nothing needs no fetch).
     void written(const std::string& token, bool local = false) const;

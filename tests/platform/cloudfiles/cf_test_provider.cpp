@@ -1,6 +1,7 @@
 // A provider process for the two-process tests: connects a registered root and answers FETCH_DATA
 // with the content of CLOUD_DIR/<identity text>.
 //   cf_test_provider ROOT CLOUD_DIR serve CHUNK   transfers CHUNK-byte aligned pieces with progress
+//   cf_test_provider ROOT CLOUD_DIR peek CHUNK    serves, and reads every opened file itself
 //   cf_test_provider ROOT CLOUD_DIR stall BYTES   transfers BYTES, prints "stalled", then waits forever
 //   cf_test_provider ROOT CLOUD_DIR fail STATUS   fails every fetch with the NTSTATUS (hex)
 //   cf_test_provider ROOT CLOUD_DIR silent 0      never answers
@@ -20,6 +21,7 @@
 
 namespace {
 
+std::string gRoot;
 std::string gCloudDir;
 std::string gMode;
 long long gArgument = 0;
@@ -72,7 +74,7 @@ void CALLBACK onFetch(const CF_CALLBACK_INFO* info, const CF_CALLBACK_PARAMETERS
         std::fclose(in);
     }
     content.resize(static_cast<std::size_t>(size));
-    const long long chunk = gMode == "serve" ? gArgument : 4096;
+    const long long chunk = gMode == "serve" || gMode == "peek" ? gArgument : 4096;
     for (long long offset = 0; offset < size; offset += chunk) {
         if (gMode == "stall" && offset >= gArgument) {
             say("stalled");
@@ -94,6 +96,15 @@ void CALLBACK onFetch(const CF_CALLBACK_INFO* info, const CF_CALLBACK_PARAMETERS
 
 void CALLBACK onOpen(const CF_CALLBACK_INFO* info, const CF_CALLBACK_PARAMETERS*) {
     say("open " + nameOf(info) + requesterOf(info));
+    if (gMode != "peek") return;
+    // A provider that looks into a file it was told about reads it as it is on the disk.
+    long long bytes = 0;
+    if (FILE* in = std::fopen((gRoot + "/" + nameOf(info)).c_str(), "rb")) {
+        char block[4096];
+        while (std::size_t n = std::fread(block, 1, sizeof(block), in)) bytes += static_cast<long long>(n);
+        std::fclose(in);
+    }
+    say("peeked " + nameOf(info) + " " + std::to_string(bytes));
 }
 
 void CALLBACK onCancel(const CF_CALLBACK_INFO*, const CF_CALLBACK_PARAMETERS* params) {
@@ -104,6 +115,7 @@ void CALLBACK onCancel(const CF_CALLBACK_INFO*, const CF_CALLBACK_PARAMETERS* pa
 
 int main(int argc, char** argv) {
     if (argc != 5) return 2;
+    gRoot = argv[1];
     gCloudDir = argv[2];
     gMode = argv[3];
     gArgument = std::strtoll(argv[4], nullptr, 0);

@@ -38,7 +38,7 @@ TEST(FilterPortOnBehalf, TheProvidersOwnRequestsAreAnsweredWithoutAskingIt) {
         NTSTATUS expected;
     };
     const Case cases[] = {
-        {PortOperation::OpenFor, true, STATUS_SUCCESS},
+        {PortOperation::OpenFor, true, STATUS_CLOUD_FILE_ACCESS_DENIED},
         {PortOperation::ReadFor, true, STATUS_CLOUD_FILE_ACCESS_DENIED},
         {PortOperation::OpenFor, false, STATUS_CLOUD_FILE_PROVIDER_TERMINATED},
         {PortOperation::ReadFor, false, STATUS_CLOUD_FILE_PROVIDER_TERMINATED},

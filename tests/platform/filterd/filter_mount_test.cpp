@@ -129,6 +129,16 @@ TEST_F(FilterMount, ReadersSeeTheProvidersChangesAtOnce) {
     EXPECT_EQ(shell("stat -c '%s %Y' " + root + "/d.bin").out, "30000 1655526400\n");
 }
 
+TEST_F(FilterMount, TheProvidersOwnReadsOfMissingDataNeverReachOtherReaders) {
+    const std::string content = cloudFile("p.bin", 40000);
+    auto provider = startProvider("peek", "65536");
+    // An open tells the provider, which then reads the dehydrated file through the mount itself.
+    shell(": < " + root + "/p.bin");
+    ASSERT_TRUE(waitUntil([&] { return provider->out().find("peeked p.bin") != std::string::npos; }))
+        << provider->out();
+    EXPECT_TRUE(shell("cat " + root + "/p.bin").out == content) << provider->out();
+}
+
 TEST_F(FilterMount, AListingAfterAFullOneShowsWhatChangedUnderTheKernel) {
     cloudFile("kept.bin", 5000);
     cloudFile("resized.bin", 5000);
