@@ -150,8 +150,13 @@ int openFile(const char* path, fuse_file_info* fi, int fd) {
         file->token = record->token;
         file->inSyncKept = true;
         // The provider reads its placeholders as they are, holes included. Those bytes must not
-        // land in the pages the kernel keeps for every other reader, who would take them for data.
-        if (mount.gate().opened(file->relative, requester())) fi->direct_io = 1;
+        // land in the pages the kernel keeps for every other reader, who would take them for data,
+        // and its open must not wait to drop those pages: a reader may hold one while its read
+        // waits for this very provider.
+        if (mount.gate().opened(file->relative, requester())) {
+            fi->direct_io = 1;
+            fi->keep_cache = 1;
+        }
         struct stat st {};
         const bool local = record->hydrated || (::fstat(fd, &st) == 0 && st.st_size == 0);
         // Data written into a placeholder lands on the whole file, as Windows fetches it first.

@@ -105,8 +105,12 @@ extern "C" HANDLE CreateFileW(LPCWSTR fileName, DWORD desiredAccess, DWORD share
         if (!folder && (creationDisposition == CREATE_ALWAYS || creationDisposition == TRUNCATE_EXISTING)) {
             flags |= O_TRUNC;
         }
-        // Data opens go through the filter as an application's do; it lets the provider's own through.
-        fd = openExisting(folder || !p::hasDataAccess(desiredAccess) ? access : path, flags, desiredAccess);
+        // Data opens that may write go through the filter as an application's do; it lets the
+        // provider's own through. Reading takes the file functions' way: the provider's reads
+        // through the mount would share the kernel's pages with a reader whose read waits for
+        // this very provider.
+        fd = openExisting(folder || inspectOnly || !p::hasDataAccess(desiredAccess) ? access : path, flags,
+                          desiredAccess);
     } else {
         mode_t mode = (flagsAndAttributes & FILE_ATTRIBUTE_READONLY) ? 0444 : 0666;
         fd = ::open(path.c_str(), flags | O_CREAT | O_EXCL, mode);
