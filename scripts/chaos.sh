@@ -62,14 +62,7 @@ server_pid=""
 work_pids=()
 violations=0
 
-stopped() { ! kill -0 "$1" 2>/dev/null; }
-# Ended for good: gone, or a zombie none of whose threads still runs (a thread stuck in a
-# file-system request keeps a killed process from ending).
-ended() {
-  [ -e "/proc/$1" ] || return 0
-  [ "$(awk '/^State:/ { print $2 }' "/proc/$1/status" 2>/dev/null)" = Z ] &&
-    [ "$(awk '/^Threads:/ { print $2 }' "/proc/$1/status" 2>/dev/null)" = 1 ]
-}
+source "$repo/scripts/lib/processes.sh"
 # stuck_threads PID [STATE]: where each thread of PID that still runs (or is in STATE) waits, with
 # its kernel stack where this user may read it.
 stuck_threads() {
@@ -83,34 +76,6 @@ stuck_threads() {
     sed 's/^/    /' "$task/stack" 2>/dev/null || true
   done
 }
-# wait_ended PID SECONDS: reaps PID once it ended; 1 when it did not within SECONDS.
-wait_ended() {
-  local waited=0
-  until ended "$1"; do
-    [ $waited -lt $(($2 * 10)) ] || return 1
-    sleep 0.1
-    waited=$((waited + 1))
-  done
-  wait "$1" 2>/dev/null || true
-}
-stop_pid() {
-  local pid=$1
-  [ -n "$pid" ] && kill -0 "$pid" 2>/dev/null || return 0
-  kill -TERM "$pid" 2>/dev/null || true
-  wait_ended "$pid" 10 && return 0
-  kill -KILL "$pid" 2>/dev/null || true
-  wait_ended "$pid" 10 || echo "chaos.sh: process $pid does not end" >&2
-}
-filter_service_pids() {
-  local lock pid
-  for lock in "$state"/run/cfd-*.lock; do
-    [ -e "$lock" ] || continue
-    pid=$(cat "$lock" 2>/dev/null || true)
-    [ -n "$pid" ] && [ "$(cat "/proc/$pid/comm" 2>/dev/null)" = nimbrel-cfd ] && echo "$pid"
-  done
-  return 0
-}
-is_mounted() { findmnt -rn --mountpoint "$mount" >/dev/null 2>&1; }
 cleanup() {
   local status=$?
   trap - EXIT INT TERM
@@ -118,11 +83,11 @@ cleanup() {
   for pid in "${work_pids[@]}"; do stop_pid "$pid"; done
   stop_pid "$client_pid"
   stop_pid "$server_pid"
-  for pid in $(filter_service_pids); do stop_pid "$pid"; done
+  for pid in $(filter_service_pids "$state"); do stop_pid "$pid"; done
   # A server stuck in a request of the filter service ends with it.
   [ -z "$server_pid" ] || wait_ended "$server_pid" 10 || true
-  if is_mounted; then fusermount3 -u "$mount" 2>/dev/null || fusermount3 -uz "$mount" 2>/dev/null; fi
-  if [ "$status" -eq 0 ] && [ -z "${CHAOS_STATE:-}" ] && ! is_mounted; then
+  if is_mounted "$mount"; then fusermount3 -u "$mount" 2>/dev/null || fusermount3 -uz "$mount" 2>/dev/null; fi
+  if [ "$status" -eq 0 ] && [ -z "${CHAOS_STATE:-}" ] && ! is_mounted "$mount"; then
     rm -rf "$state"
   else
     echo "chaos.sh: logs and state kept in $state" >&2
@@ -336,7 +301,7 @@ for ((round = 1; round <= rounds; round++)); do
   if ! wait_ended "$server_pid" 30; then
     note restart "the killed server has not ended 30 s later: a thread of it is stuck"
     { stuck_threads "$server_pid"
-      for pid in $(filter_service_pids); do
+      for pid in $(filter_service_pids "$state"); do
         echo "filter service $pid, its threads in uninterruptible waits:"
         stuck_threads "$pid" D
       done; } | tee -a "$round_log" >&2

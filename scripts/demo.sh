@@ -118,26 +118,7 @@ client_pid=""
 server_pid=""
 follower_pid=""
 mounted=0
-
-stopped() { ! kill -0 "$1" 2>/dev/null; }
-stop_pid() {
-  local pid=$1 waited=0
-  [ -n "$pid" ] && kill -0 "$pid" 2>/dev/null || return 0
-  kill -TERM "$pid" 2>/dev/null || true
-  while ! stopped "$pid" && [ $waited -lt 150 ]; do sleep 0.1; waited=$((waited + 1)); done
-  stopped "$pid" || kill -KILL "$pid" 2>/dev/null || true
-  wait "$pid" 2>/dev/null || true
-}
-filter_service_pid() {
-  local lock pid
-  for lock in "$state"/run/cfd-*.lock; do
-    [ -e "$lock" ] || continue
-    pid=$(cat "$lock" 2>/dev/null || true)
-    [ -n "$pid" ] && [ "$(cat "/proc/$pid/comm" 2>/dev/null)" = nimbrel-cfd ] && echo "$pid"
-  done
-  return 0
-}
-is_mounted() { findmnt -rn --mountpoint "$mount" >/dev/null 2>&1; }
+source "$repo/scripts/lib/processes.sh"
 
 cleanup() {
   local status=$?
@@ -152,16 +133,16 @@ cleanup() {
   stop_pid "$client_pid"
   stop_pid "$server_pid"
   stop_pid "$follower_pid"
-  for pid in $(filter_service_pid); do stop_pid "$pid"; done
-  if is_mounted; then fusermount3 -u "$mount" 2>/dev/null || fusermount3 -uz "$mount" 2>/dev/null; fi
+  for pid in $(filter_service_pids "$state"); do stop_pid "$pid"; done
+  if is_mounted "$mount"; then fusermount3 -u "$mount" 2>/dev/null || fusermount3 -uz "$mount" 2>/dev/null; fi
   # Everything in the mount folder was put there by the demo: it was missing or empty.
-  if ! is_mounted; then
+  if ! is_mounted "$mount"; then
     if [ "$made_mount" -eq 1 ]; then rm -rf "$mount"; else find "$mount" -mindepth 1 -delete; fi
   fi
   rm -rf "$state/run"
   local left=()
-  is_mounted && left+=("a mount on $mount")
-  for pid in "$client_pid" "$server_pid" $(filter_service_pid); do
+  is_mounted "$mount" && left+=("a mount on $mount")
+  for pid in "$client_pid" "$server_pid" $(filter_service_pids "$state"); do
     [ -n "$pid" ] && ! stopped "$pid" && left+=("process $pid")
   done
   if [ ${#left[@]} -eq 0 ]; then
