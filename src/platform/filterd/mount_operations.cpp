@@ -9,11 +9,11 @@
 
 #include <cerrno>
 #include <chrono>
+#include <climits>
 #include <cstring>
-#include <map>
 #include <mutex>
 #include <string>
-#include <utility>
+#include <vector>
 
 #include "root_mount.h"
 
@@ -22,7 +22,13 @@ namespace nimbrel::platform::cf {
 namespace {
 
 constexpr const char* kTokenAttribute = "user.nimbrel.cf";
+// Names and attributes stay in the kernel: what changes them either goes through this mount (the
+// kernel updates its cache itself) or is a Cloud Files operation on the covered folder, which tells
+// the service (see "changed"). A name made there is found at once, as misses are not kept.
 constexpr double kCacheSeconds = 60;
+// A listing the kernel keeps is reused a margin below its entry time, so that the entries of a
+// listing served again come with fresh attributes rather than one lookup each.
+constexpr auto kListingReuse = std::chrono::seconds(static_cast<int>(kCacheSeconds) - 10);
 // Reads of a placeholder that keep meeting a dehydration give up with an I/O error.
 constexpr int kReadAttempts = 8;
 
@@ -33,287 +39,6 @@ struct OpenFile {
     bool inSyncKept = false;  // no data write yet since the open
     std::mutex mutex;
 };
-
-RootMount& mounted() { return *static_cast<RootMount*>(fuse_get_context()->private_data); }
-
-pid_t requester() { return fuse_get_context()->pid; }
-
-// "/a/b" as the mount names it, relative to the covered folder ("." for the root).
-std::string relativeOf(const char* path) { return path[1] == '\0' ? std::string(".") : std::string(path + 1); }
-
-std::string procPath(const char* path) {
-    return "/proc/self/fd/" + std::to_string(mounted().covered()) + (path[1] == '\0' ? "" : path);
-}
-
-OpenFile& fileOf(fuse_file_info* fi) { return *reinterpret_cast<OpenFile*>(fi->fh); }
-
-int result(int rc) { return rc < 0 ? -errno : 0; }
-
-// The provider reading its own placeholders gets the bytes as they are, as through the file
-// functions; for everyone else a failed fetch is an I/O error.
-bool fetched(NTSTATUS status) { return status == STATUS_SUCCESS || status == STATUS_CLOUD_FILE_ACCESS_DENIED; }
-
-void* init(fuse_conn_info* conn, fuse_config* config) {
-    config->use_ino = 1;
-    config->readdir_ino = 1;
-    // Names and attributes stay in the kernel: what changes them either goes through this mount
-    // (the kernel updates its cache itself) or is a Cloud Files operation on the covered folder,
-    // which tells the service (see "changed"). A name made there is found at once, as misses are
-    // not kept. Whether a page of data is still good is asked again after a second, as before.
-    config->entry_timeout = kCacheSeconds;
-    config->attr_timeout = kCacheSeconds;
-    config->negative_timeout = 0;
-    config->auto_cache = 1;
-    config->ac_attr_timeout_set = 1;
-    config->ac_attr_timeout = 1;
-    conn->want |= FUSE_CAP_SPLICE_WRITE | FUSE_CAP_SPLICE_MOVE;
-    // Every listing brings the attributes along, not only the first one of a folder.
-    conn->want &= ~FUSE_CAP_READDIRPLUS_AUTO;
-    return fuse_get_context()->private_data;
-}
-
-int getattr(const char* path, struct stat* st, fuse_file_info* fi) {
-    const RootMount& mount = mounted();
-    int rc =
-        fi ? ::fstat(fileOf(fi).fd, st) : ::fstatat(mount.covered(), relativeOf(path).c_str(), st, AT_SYMLINK_NOFOLLOW);
-    if (rc != 0) return -errno;
-    // The block a file system may count for the token attribute holds no data: a placeholder whose
-    // data is not local takes no space, as Windows reports it.
-    if (S_ISREG(st->st_mode) && st->st_blocks > 0 && mount.gate().isDehydrated(procPath(path))) st->st_blocks = 0;
-    return 0;
-}
-
-int readlink(const char* path, char* buffer, size_t size) {
-    ssize_t n = ::readlinkat(mounted().covered(), relativeOf(path).c_str(), buffer, size - 1);
-    if (n < 0) return -errno;
-    buffer[n] = '\0';
-    return 0;
-}
-
-int mkdir(const char* path, mode_t mode) {
-    return result(::mkdirat(mounted().covered(), relativeOf(path).c_str(), mode));
-}
-
-int unlink(const char* path) { return result(::unlinkat(mounted().covered(), relativeOf(path).c_str(), 0)); }
-
-int rmdir(const char* path) { return result(::unlinkat(mounted().covered(), relativeOf(path).c_str(), AT_REMOVEDIR)); }
-
-int symlink(const char* target, const char* path) {
-    return result(::symlinkat(target, mounted().covered(), relativeOf(path).c_str()));
-}
-
-int rename(const char* from, const char* to, unsigned int flags) {
-    const int covered = mounted().covered();
-    return result(::renameat2(covered, relativeOf(from).c_str(), covered, relativeOf(to).c_str(), flags));
-}
-
-int link(const char* from, const char* to) {
-    const int covered = mounted().covered();
-    return result(::linkat(covered, relativeOf(from).c_str(), covered, relativeOf(to).c_str(), 0));
-}
-
-int chmod(const char* path, mode_t mode, fuse_file_info* fi) {
-    if (fi) return result(::fchmod(fileOf(fi).fd, mode));
-    return result(::fchmodat(mounted().covered(), relativeOf(path).c_str(), mode, 0));
-}
-
-int chown(const char* path, uid_t uid, gid_t gid, fuse_file_info* fi) {
-    if (fi) return result(::fchown(fileOf(fi).fd, uid, gid));
-    return result(::fchownat(mounted().covered(), relativeOf(path).c_str(), uid, gid, AT_SYMLINK_NOFOLLOW));
-}
-
-// Data beyond the new size of a placeholder stays the cloud's until it is fetched.
-int truncate(const char* path, off_t size, fuse_file_info* fi) {
-    const RootMount& mount = mounted();
-    int fd = fi ? fileOf(fi).fd : ::openat(mount.covered(), relativeOf(path).c_str(), O_WRONLY | O_CLOEXEC);
-    if (fd < 0) return -errno;
-    int rc = 0;
-    if (auto record = mount.gate().placeholderOf(fd)) {
-        if (!record->hydrated && size > 0 && !fetched(mount.gate().fetch(relativeOf(path), requester()))) {
-            rc = -EIO;
-        } else {
-            mount.gate().written(record->token, size == 0);
-        }
-    }
-    if (rc == 0) rc = result(::ftruncate(fd, size));
-    if (!fi) ::close(fd);
-    return rc;
-}
-
-int openFile(const char* path, fuse_file_info* fi, int fd) {
-    if (fd < 0) return -errno;
-    const RootMount& mount = mounted();
-    auto* file = new OpenFile;
-    file->fd = fd;
-    file->relative = relativeOf(path);
-    if (auto record = mount.gate().placeholderOf(fd)) {
-        file->token = record->token;
-        file->inSyncKept = true;
-        // The provider reads its placeholders as they are, holes included. Those bytes must not
-        // land in the pages the kernel keeps for every other reader, who would take them for data,
-        // and its open must not wait to drop those pages: a reader may hold one while its read
-        // waits for this very provider.
-        if (mount.gate().opened(file->relative, requester())) {
-            fi->direct_io = 1;
-            fi->keep_cache = 1;
-        }
-        struct stat st {};
-        const bool local = record->hydrated || (::fstat(fd, &st) == 0 && st.st_size == 0);
-        // Data written into a placeholder lands on the whole file, as Windows fetches it first.
-        if (!local && (fi->flags & O_ACCMODE) != O_RDONLY &&
-            !fetched(mount.gate().fetch(file->relative, requester()))) {
-            ::close(fd);
-            delete file;
-            return -EIO;
-        }
-    }
-    fi->fh = reinterpret_cast<std::uint64_t>(file);
-    return 0;
-}
-
-int open(const char* path, fuse_file_info* fi) {
-    return openFile(path, fi,
-                    ::openat(mounted().covered(), relativeOf(path).c_str(),
-                             (fi->flags & ~(O_CREAT | O_EXCL | O_NOCTTY)) | O_CLOEXEC));
-}
-
-int create(const char* path, mode_t mode, fuse_file_info* fi) {
-    return openFile(path, fi, ::openat(mounted().covered(), relativeOf(path).c_str(), fi->flags | O_CLOEXEC, mode));
-}
-
-// The descriptor's bytes as they are, handed to the kernel without a copy.
-int bytesOf(int fd, size_t size, off_t offset, fuse_bufvec** buffers) {
-    auto* vector = static_cast<fuse_bufvec*>(std::malloc(sizeof(fuse_bufvec)));
-    if (!vector) return -ENOMEM;
-    *vector = FUSE_BUFVEC_INIT(size);
-    vector->buf[0].flags = static_cast<fuse_buf_flags>(FUSE_BUF_IS_FD | FUSE_BUF_FD_SEEK);
-    vector->buf[0].fd = fd;
-    vector->buf[0].pos = offset;
-    *buffers = vector;
-    return 0;
-}
-
-// The bytes of a placeholder count only when its record says they are local both before and after
-// they were read, unchanged: a dehydration marks the record before its first hole is punched, so a
-// read that met a hole sees the change and fetches again instead of handing zeros to the kernel,
-// which would keep them in its cache for every later reader.
-int placeholderBytes(const OpenFile& file, size_t size, off_t offset, fuse_bufvec** buffers) {
-    const RootMount& mount = mounted();
-    for (int attempt = 0; attempt < kReadAttempts; ++attempt) {
-        auto before = mount.gate().placeholderOf(file.fd);
-        if (!before) return bytesOf(file.fd, size, offset, buffers);
-        if (!before->hydrated) {
-            struct stat st {};
-            if (::fstat(file.fd, &st) == 0 && offset >= st.st_size) return bytesOf(file.fd, size, offset, buffers);
-            const NTSTATUS status = mount.gate().fetch(file.relative, requester());
-            // The provider reading its own placeholder gets the bytes as they are.
-            if (status == STATUS_CLOUD_FILE_ACCESS_DENIED) return bytesOf(file.fd, size, offset, buffers);
-            if (status != STATUS_SUCCESS) return -EIO;
-            continue;
-        }
-        auto* vector = static_cast<fuse_bufvec*>(std::malloc(sizeof(fuse_bufvec)));
-        void* data = std::malloc(size);
-        if (!vector || !data) {
-            std::free(vector);
-            std::free(data);
-            return -ENOMEM;
-        }
-        const ssize_t n = ::pread(file.fd, data, size, offset);
-        const int error = errno;
-        auto after = mount.gate().placeholderOf(file.fd);
-        if (n >= 0 && (!after || (after->hydrated && after->usn == before->usn))) {
-            *vector = FUSE_BUFVEC_INIT(static_cast<size_t>(n));
-            vector->buf[0].mem = data;
-            *buffers = vector;
-            return 0;
-        }
-        std::free(vector);
-        std::free(data);
-        if (n < 0) return -error;
-    }
-    return -EIO;
-}
-
-int readBuffer(const char*, fuse_bufvec** buffers, size_t size, off_t offset, fuse_file_info* fi) {
-    const OpenFile& file = fileOf(fi);
-    return file.token.empty() ? bytesOf(file.fd, size, offset, buffers) : placeholderBytes(file, size, offset, buffers);
-}
-
-int write(const char*, const char* data, size_t size, off_t offset, fuse_file_info* fi) {
-    OpenFile& file = fileOf(fi);
-    {
-        std::lock_guard lock(file.mutex);
-        if (file.inSyncKept) {
-            mounted().gate().written(file.token);
-            file.inSyncKept = false;
-        }
-    }
-    ssize_t n = ::pwrite(file.fd, data, size, offset);
-    return n < 0 ? -errno : static_cast<int>(n);
-}
-
-int statfs(const char*, struct statvfs* st) { return result(::fstatvfs(mounted().covered(), st)); }
-
-int release(const char*, fuse_file_info* fi) {
-    auto* file = &fileOf(fi);
-    ::close(file->fd);
-    delete file;
-    return 0;
-}
-
-int fsync(const char*, int dataOnly, fuse_file_info* fi) {
-    return result(dataOnly ? ::fdatasync(fileOf(fi).fd) : ::fsync(fileOf(fi).fd));
-}
-
-int setxattr(const char* path, const char* name, const char* value, size_t size, int flags) {
-    if (std::strcmp(name, kTokenAttribute) == 0) return -EPERM;
-    return result(::lsetxattr(procPath(path).c_str(), name, value, size, flags));
-}
-
-int getxattr(const char* path, const char* name, char* value, size_t size) {
-    if (std::strcmp(name, kTokenAttribute) == 0) return -ENODATA;
-    ssize_t n = ::lgetxattr(procPath(path).c_str(), name, value, size);
-    return n < 0 ? -errno : static_cast<int>(n);
-}
-
-int listxattr(const char* path, char* list, size_t size) {
-    std::string names(64 * 1024, '\0');
-    ssize_t n = ::llistxattr(procPath(path).c_str(), names.data(), names.size());
-    if (n < 0) return -errno;
-    std::string shown;
-    for (std::size_t at = 0; at < static_cast<std::size_t>(n);) {
-        const std::string name(names.c_str() + at);
-        if (name != kTokenAttribute) shown += name + '\0';
-        at += name.size() + 1;
-    }
-    if (size == 0) return static_cast<int>(shown.size());
-    if (shown.size() > size) return -ERANGE;
-    std::memcpy(list, shown.data(), shown.size());
-    return static_cast<int>(shown.size());
-}
-
-int removexattr(const char* path, const char* name) {
-    if (std::strcmp(name, kTokenAttribute) == 0) return -EPERM;
-    return result(::lremovexattr(procPath(path).c_str(), name));
-}
-
-// A complete listing that described every entry: the kernel keeps those names and attributes for
-// the cache time, and whatever changes them either changes the folder (its ctime) or goes through
-// the kernel, or is a Cloud Files change that makes the kernel forget the attributes it touched.
-struct Listing {
-    struct timespec changed {};  // the folder's ctime when the listing began
-    std::chrono::steady_clock::time_point at;
-};
-
-// A margin below the kernel's entry time: its timers start when the listing reaches it.
-constexpr auto kListingReuse = std::chrono::seconds(static_cast<int>(kCacheSeconds) - 10);
-
-std::mutex listingsMutex;
-std::map<std::pair<dev_t, ino_t>, Listing> listings;
-
-bool sameTime(const struct timespec& a, const struct timespec& b) {
-    return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
-}
 
 // A listing goes out a kernel buffer at a time. The entry that did not fit waits here for the next
 // request, which asks for the position right before it: seeking there would make the file system
@@ -326,59 +51,612 @@ struct OpenDir {
     ino_t waitingInode = 0;
     unsigned char waitingType = DT_UNKNOWN;
     off_t waitingEnd = 0;
-    std::pair<dev_t, ino_t> folder{};
-    bool plain = false;       // names only: the kernel holds the rest
-    bool describing = false;  // every entry goes out with its attributes
-    Listing listing;
+    bool whole = false;  // read from its start without a seek, with every entry described
+    CacheStamp folder;   // the folder as it was when opened
 };
 
-OpenDir& dirOf(fuse_file_info* fi) { return *reinterpret_cast<OpenDir*>(fi->fh); }
+RootMount& mountOf(fuse_req_t req) { return *static_cast<RootMount*>(fuse_req_userdata(req)); }
 
-int opendir(const char* path, fuse_file_info* fi) {
-    int fd = ::openat(mounted().covered(), relativeOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return -errno;
-    DIR* dir = ::fdopendir(fd);
-    if (!dir) {
-        ::close(fd);
-        return -errno;
+pid_t requester(fuse_req_t req) { return fuse_req_ctx(req)->pid; }
+
+OpenFile& fileOf(const fuse_file_info* fi) { return *reinterpret_cast<OpenFile*>(fi->fh); }
+
+OpenDir& dirOf(const fuse_file_info* fi) { return *reinterpret_cast<OpenDir*>(fi->fh); }
+
+void replyResult(fuse_req_t req, int rc) { fuse_reply_err(req, rc < 0 ? errno : 0); }
+
+// The provider reading its own placeholders gets the bytes as they are, as through the file
+// functions; for everyone else a failed fetch is an I/O error.
+bool fetched(NTSTATUS status) { return status == STATUS_SUCCESS || status == STATUS_CLOUD_FILE_ACCESS_DENIED; }
+
+bool sameTime(const struct timespec& a, const struct timespec& b) {
+    return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+}
+
+CacheStamp stampOf(const struct stat& st) {
+    return {st.st_ctim, st.st_mtim, st.st_size, std::chrono::steady_clock::now()};
+}
+
+bool sameFile(const CacheStamp& a, const CacheStamp& b) {
+    return sameTime(a.changed, b.changed) && sameTime(a.modified, b.modified) && a.size == b.size;
+}
+
+// The block a file system may count for the token attribute holds no data: a placeholder whose
+// data is not local takes no space, as Windows reports it.
+void hideTokenBlocks(const RootMount& mount, const std::string& relative, struct stat& st) {
+    if (S_ISREG(st.st_mode) && st.st_blocks > 0 && mount.gate().isDehydrated(mount.procPath(relative))) {
+        st.st_blocks = 0;
     }
-    auto* open = new OpenDir;
-    open->dir = dir;
-    fi->fh = reinterpret_cast<std::uint64_t>(open);
+}
+
+// Stats `relative` for the kernel; 0 or the errno.
+int statOf(const RootMount& mount, const std::string& relative, struct stat& st) {
+    if (::fstatat(mount.covered(), relative.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return errno;
+    hideTokenBlocks(mount, relative, st);
     return 0;
 }
 
-// Starts a listing: it describes its entries again unless the kernel still holds what the last
-// complete listing of the unchanged folder gave it.
-void beginListing(OpenDir& open, bool plus) {
-    struct stat folder {};
-    open.plain = false;
-    open.describing = false;
-    if (::fstat(::dirfd(open.dir), &folder) != 0) return;
-    open.folder = {folder.st_dev, folder.st_ino};
-    const auto now = std::chrono::steady_clock::now();
-    std::lock_guard lock(listingsMutex);
-    auto found = listings.find(open.folder);
-    if (found != listings.end() && sameTime(found->second.changed, folder.st_ctim) &&
-        now - found->second.at < kListingReuse) {
-        open.plain = true;
+fuse_entry_param entryOf(fuse_ino_t id, const struct stat& st) {
+    fuse_entry_param e{};
+    e.ino = id;
+    e.attr = st;
+    e.attr_timeout = kCacheSeconds;
+    e.entry_timeout = kCacheSeconds;
+    return e;
+}
+
+// Finds `name` below `parent` and counts the kernel's lookup of it; 0 or the errno.
+int findEntry(fuse_req_t req, fuse_ino_t parent, const char* name, fuse_entry_param& e) {
+    RootMount& mount = mountOf(req);
+    auto relative = mount.nodes().relative(parent, name);
+    if (!relative) return ESTALE;
+    struct stat st {};
+    if (int error = statOf(mount, *relative, st)) return error;
+    const fuse_ino_t id = mount.nodes().remember(parent, name, st);
+    if (id == 0) return ESTALE;
+    e = entryOf(id, st);
+    return 0;
+}
+
+void replyEntry(fuse_req_t req, fuse_ino_t parent, const char* name) {
+    fuse_entry_param e{};
+    if (int error = findEntry(req, parent, name, e)) {
+        fuse_reply_err(req, error);
         return;
     }
-    open.describing = plus;
-    open.listing = {folder.st_ctim, now};
+    if (fuse_reply_entry(req, &e) != 0) mountOf(req).nodes().forget(e.ino, 1);
 }
 
-void endListing(const OpenDir& open) {
-    if (!open.describing) return;
-    std::lock_guard lock(listingsMutex);
-    listings[open.folder] = open.listing;
+void init(void*, fuse_conn_info* conn) {
+    conn->want |= FUSE_CAP_SPLICE_WRITE | FUSE_CAP_SPLICE_MOVE;
+    // Every listing brings the attributes along, not only the first one of a folder.
+    conn->want &= ~FUSE_CAP_READDIRPLUS_AUTO;
 }
 
-// With `plus` every entry comes with its attributes, so a listing that looks at sizes or types (ls -l,
-// find) costs the kernel no lookup per entry. Entries carry their positions: only then does the
-// library pass those attributes on.
-int readdir(const char* path, void* buffer, fuse_fill_dir_t fill, off_t offset, fuse_file_info* fi,
-            fuse_readdir_flags flags) {
+void lookup(fuse_req_t req, fuse_ino_t parent, const char* name) { replyEntry(req, parent, name); }
+
+void forget(fuse_req_t req, fuse_ino_t ino, uint64_t lookups) {
+    mountOf(req).nodes().forget(ino, lookups);
+    fuse_reply_none(req);
+}
+
+void forgetMulti(fuse_req_t req, size_t count, fuse_forget_data* forgets) {
+    NodeTable& nodes = mountOf(req).nodes();
+    for (size_t i = 0; i < count; ++i) nodes.forget(forgets[i].ino, forgets[i].nlookup);
+    fuse_reply_none(req);
+}
+
+void getattr(fuse_req_t req, fuse_ino_t ino, fuse_file_info* fi) {
+    RootMount& mount = mountOf(req);
+    struct stat st {};
+    if (fi) {
+        if (::fstat(fileOf(fi).fd, &st) != 0) {
+            fuse_reply_err(req, errno);
+            return;
+        }
+        if (S_ISREG(st.st_mode) && st.st_blocks > 0) {
+            auto record = mount.gate().placeholderOf(fileOf(fi).fd);
+            if (record && !record->hydrated) st.st_blocks = 0;
+        }
+    } else {
+        auto relative = mount.nodes().relative(ino);
+        if (!relative) {
+            fuse_reply_err(req, ESTALE);
+            return;
+        }
+        if (int error = statOf(mount, *relative, st)) {
+            fuse_reply_err(req, error);
+            return;
+        }
+    }
+    fuse_reply_attr(req, &st, kCacheSeconds);
+}
+
+// Data beyond the new size of a placeholder stays the cloud's until it is fetched.
+int truncate(fuse_req_t req, const std::string& relative, off_t size, fuse_file_info* fi) {
+    const RootMount& mount = mountOf(req);
+    int fd = fi ? fileOf(fi).fd : ::openat(mount.covered(), relative.c_str(), O_WRONLY | O_CLOEXEC);
+    if (fd < 0) return errno;
+    int error = 0;
+    if (auto record = mount.gate().placeholderOf(fd)) {
+        if (!record->hydrated && size > 0 && !fetched(mount.gate().fetch(relative, requester(req)))) {
+            error = EIO;
+        } else {
+            mount.gate().written(record->token, size == 0);
+        }
+    }
+    if (error == 0 && ::ftruncate(fd, size) != 0) error = errno;
+    if (!fi) ::close(fd);
+    return error;
+}
+
+int setTimes(const RootMount& mount, const std::string& relative, const struct stat* attr, int valid,
+             fuse_file_info* fi) {
+    struct timespec times[2] = {{0, UTIME_OMIT}, {0, UTIME_OMIT}};
+    if (valid & FUSE_SET_ATTR_ATIME_NOW) {
+        times[0].tv_nsec = UTIME_NOW;
+    } else if (valid & FUSE_SET_ATTR_ATIME) {
+        times[0] = attr->st_atim;
+    }
+    if (valid & FUSE_SET_ATTR_MTIME_NOW) {
+        times[1].tv_nsec = UTIME_NOW;
+    } else if (valid & FUSE_SET_ATTR_MTIME) {
+        times[1] = attr->st_mtim;
+    }
+    const int rc = fi ? ::futimens(fileOf(fi).fd, times)
+                      : ::utimensat(mount.covered(), relative.c_str(), times, AT_SYMLINK_NOFOLLOW);
+    return rc != 0 ? errno : 0;
+}
+
+int changeAttributes(fuse_req_t req, const std::string& relative, const struct stat* attr, int valid,
+                     fuse_file_info* fi) {
+    const RootMount& mount = mountOf(req);
+    const int covered = mount.covered();
+    const char* path = relative.c_str();
+    if (valid & FUSE_SET_ATTR_MODE) {
+        const int rc = fi ? ::fchmod(fileOf(fi).fd, attr->st_mode) : ::fchmodat(covered, path, attr->st_mode, 0);
+        if (rc != 0) return errno;
+    }
+    if (valid & (FUSE_SET_ATTR_UID | FUSE_SET_ATTR_GID)) {
+        const uid_t uid = (valid & FUSE_SET_ATTR_UID) ? attr->st_uid : static_cast<uid_t>(-1);
+        const gid_t gid = (valid & FUSE_SET_ATTR_GID) ? attr->st_gid : static_cast<gid_t>(-1);
+        const int rc =
+            fi ? ::fchown(fileOf(fi).fd, uid, gid) : ::fchownat(covered, path, uid, gid, AT_SYMLINK_NOFOLLOW);
+        if (rc != 0) return errno;
+    }
+    if (valid & FUSE_SET_ATTR_SIZE) {
+        if (int error = truncate(req, relative, attr->st_size, fi)) return error;
+    }
+    if (valid & (FUSE_SET_ATTR_ATIME | FUSE_SET_ATTR_MTIME | FUSE_SET_ATTR_ATIME_NOW | FUSE_SET_ATTR_MTIME_NOW)) {
+        return setTimes(mount, relative, attr, valid, fi);
+    }
+    return 0;
+}
+
+void setattr(fuse_req_t req, fuse_ino_t ino, struct stat* attr, int valid, fuse_file_info* fi) {
+    auto relative = mountOf(req).nodes().relative(ino);
+    if (!relative) {
+        fuse_reply_err(req, ESTALE);
+        return;
+    }
+    if (int error = changeAttributes(req, *relative, attr, valid, fi)) {
+        fuse_reply_err(req, error);
+        return;
+    }
+    getattr(req, ino, fi);
+}
+
+void readlink(fuse_req_t req, fuse_ino_t ino) {
+    RootMount& mount = mountOf(req);
+    auto relative = mount.nodes().relative(ino);
+    char buffer[PATH_MAX + 1];
+    const ssize_t n = relative ? ::readlinkat(mount.covered(), relative->c_str(), buffer, PATH_MAX) : -1;
+    if (n < 0) {
+        fuse_reply_err(req, relative ? errno : ESTALE);
+        return;
+    }
+    buffer[n] = '\0';
+    fuse_reply_readlink(req, buffer);
+}
+
+// Makes `name` below `parent` with `make` (given its path below the covered folder) and answers
+// with its entry.
+template <typename Make>
+void makeEntry(fuse_req_t req, fuse_ino_t parent, const char* name, Make make) {
+    RootMount& mount = mountOf(req);
+    auto relative = mount.nodes().relative(parent, name);
+    if (!relative) {
+        fuse_reply_err(req, ESTALE);
+        return;
+    }
+    if (make(mount.covered(), relative->c_str()) != 0) {
+        fuse_reply_err(req, errno);
+        return;
+    }
+    replyEntry(req, parent, name);
+}
+
+void mkdir(fuse_req_t req, fuse_ino_t parent, const char* name, mode_t mode) {
+    makeEntry(req, parent, name, [mode](int covered, const char* path) { return ::mkdirat(covered, path, mode); });
+}
+
+void symlink(fuse_req_t req, const char* target, fuse_ino_t parent, const char* name) {
+    makeEntry(req, parent, name,
+              [target](int covered, const char* path) { return ::symlinkat(target, covered, path); });
+}
+
+void link(fuse_req_t req, fuse_ino_t ino, fuse_ino_t parent, const char* name) {
+    auto from = mountOf(req).nodes().relative(ino);
+    if (!from) {
+        fuse_reply_err(req, ESTALE);
+        return;
+    }
+    makeEntry(req, parent, name,
+              [&from](int covered, const char* path) { return ::linkat(covered, from->c_str(), covered, path, 0); });
+}
+
+void remove(fuse_req_t req, fuse_ino_t parent, const char* name, int flags) {
+    RootMount& mount = mountOf(req);
+    auto relative = mount.nodes().relative(parent, name);
+    if (!relative) {
+        fuse_reply_err(req, ESTALE);
+        return;
+    }
+    replyResult(req, ::unlinkat(mount.covered(), relative->c_str(), flags));
+}
+
+void unlink(fuse_req_t req, fuse_ino_t parent, const char* name) { remove(req, parent, name, 0); }
+
+void rmdir(fuse_req_t req, fuse_ino_t parent, const char* name) { remove(req, parent, name, AT_REMOVEDIR); }
+
+void rename(fuse_req_t req, fuse_ino_t parent, const char* name, fuse_ino_t newParent, const char* newName,
+            unsigned int flags) {
+    RootMount& mount = mountOf(req);
+    const int covered = mount.covered();
+    auto from = mount.nodes().relative(parent, name);
+    auto to = mount.nodes().relative(newParent, newName);
+    if (!from || !to) {
+        fuse_reply_err(req, ESTALE);
+        return;
+    }
+    if (::renameat2(covered, from->c_str(), covered, to->c_str(), flags) != 0) {
+        fuse_reply_err(req, errno);
+        return;
+    }
+    // The kernel moves its names itself; the nodes must be found under them from now on.
+    struct stat st {};
+    if (::fstatat(covered, to->c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) mount.nodes().moved(newParent, newName, st);
+    if ((flags & RENAME_EXCHANGE) && ::fstatat(covered, from->c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
+        mount.nodes().moved(parent, name, st);
+    }
+    fuse_reply_err(req, 0);
+}
+
+// Opens the file behind `fd` for the kernel; 0 or the errno (the descriptor is closed then).
+int openFile(fuse_req_t req, const std::string& relative, fuse_file_info* fi, int fd) {
+    if (fd < 0) return errno;
+    const RootMount& mount = mountOf(req);
+    auto* file = new OpenFile;
+    file->fd = fd;
+    file->relative = relative;
+    if (auto record = mount.gate().placeholderOf(fd)) {
+        file->token = record->token;
+        file->inSyncKept = true;
+        // The provider reads its placeholders as they are, holes included. Those bytes must not
+        // land in the pages the kernel keeps for every other reader, who would take them for data,
+        // and its open must not wait to drop those pages: a reader may hold one while its read
+        // waits for this very provider.
+        if (mount.gate().opened(file->relative, requester(req))) {
+            fi->direct_io = 1;
+            fi->keep_cache = 1;
+        }
+        struct stat st {};
+        const bool local = record->hydrated || (::fstat(fd, &st) == 0 && st.st_size == 0);
+        // Data written into a placeholder lands on the whole file, as Windows fetches it first.
+        if (!local && (fi->flags & O_ACCMODE) != O_RDONLY &&
+            !fetched(mount.gate().fetch(file->relative, requester(req)))) {
+            ::close(fd);
+            delete file;
+            return EIO;
+        }
+        // Truncated by the open: every byte is local now, and it differs from the cloud's.
+        if (fi->flags & O_TRUNC) {
+            mount.gate().written(file->token, true);
+            file->inSyncKept = false;
+        }
+    }
+    fi->fh = reinterpret_cast<std::uint64_t>(file);
+    return 0;
+}
+
+// The kernel keeps the pages it holds of a file only while the file is as it was when it last
+// began to cache them: anything that changes data changes the ctime, and the Cloud Files changes
+// beside the kernel also drop the pages of open files (see RootMount::invalidate).
+void decideDataCache(RootMount& mount, fuse_ino_t ino, fuse_file_info* fi) {
+    if (fi->direct_io) return;
+    struct stat st {};
+    if (::fstat(fileOf(fi).fd, &st) != 0) return;
+    const CacheStamp now = stampOf(st);
+    auto before = mount.nodes().dataStamp(ino);
+    fi->keep_cache = before && sameFile(*before, now);
+    if (!fi->keep_cache) mount.nodes().setDataStamp(ino, now);
+}
+
+void releaseFile(OpenFile* file) {
+    ::close(file->fd);
+    delete file;
+}
+
+void open(fuse_req_t req, fuse_ino_t ino, fuse_file_info* fi) {
+    RootMount& mount = mountOf(req);
+    auto relative = mount.nodes().relative(ino);
+    if (!relative) {
+        fuse_reply_err(req, ESTALE);
+        return;
+    }
+    const int flags = (fi->flags & ~(O_CREAT | O_EXCL | O_NOCTTY)) | O_CLOEXEC;
+    if (int error = openFile(req, *relative, fi, ::openat(mount.covered(), relative->c_str(), flags))) {
+        fuse_reply_err(req, error);
+        return;
+    }
+    decideDataCache(mount, ino, fi);
+    if (fuse_reply_open(req, fi) != 0) releaseFile(&fileOf(fi));
+}
+
+void create(fuse_req_t req, fuse_ino_t parent, const char* name, mode_t mode, fuse_file_info* fi) {
+    RootMount& mount = mountOf(req);
+    auto relative = mount.nodes().relative(parent, name);
+    if (!relative) {
+        fuse_reply_err(req, ESTALE);
+        return;
+    }
+    const int fd = ::openat(mount.covered(), relative->c_str(), fi->flags | O_CLOEXEC, mode);
+    if (int error = openFile(req, *relative, fi, fd)) {
+        fuse_reply_err(req, error);
+        return;
+    }
+    fuse_entry_param e{};
+    if (int error = findEntry(req, parent, name, e)) {
+        releaseFile(&fileOf(fi));
+        fuse_reply_err(req, error);
+        return;
+    }
+    decideDataCache(mount, e.ino, fi);
+    if (fuse_reply_create(req, &e, fi) != 0) {
+        releaseFile(&fileOf(fi));
+        mount.nodes().forget(e.ino, 1);
+    }
+}
+
+// The descriptor's bytes as they are, handed to the kernel without a copy.
+void replyBytesOf(fuse_req_t req, int fd, size_t size, off_t offset) {
+    fuse_bufvec buffers = FUSE_BUFVEC_INIT(size);
+    buffers.buf[0].flags = static_cast<fuse_buf_flags>(FUSE_BUF_IS_FD | FUSE_BUF_FD_SEEK);
+    buffers.buf[0].fd = fd;
+    buffers.buf[0].pos = offset;
+    fuse_reply_data(req, &buffers, FUSE_BUF_SPLICE_MOVE);
+}
+
+// The bytes of a placeholder count only when its record says they are local both before and after
+// they were read, unchanged: a dehydration marks the record before its first hole is punched, so a
+// read that met a hole sees the change and fetches again instead of handing zeros to the kernel,
+// which would keep them in its cache for every later reader.
+void replyPlaceholderBytes(fuse_req_t req, const OpenFile& file, size_t size, off_t offset) {
+    const RootMount& mount = mountOf(req);
+    thread_local std::vector<char> data;
+    for (int attempt = 0; attempt < kReadAttempts; ++attempt) {
+        auto before = mount.gate().placeholderOf(file.fd);
+        if (!before) return replyBytesOf(req, file.fd, size, offset);
+        if (!before->hydrated) {
+            struct stat st {};
+            if (::fstat(file.fd, &st) == 0 && offset >= st.st_size) return replyBytesOf(req, file.fd, size, offset);
+            const NTSTATUS status = mount.gate().fetch(file.relative, requester(req));
+            // The provider reading its own placeholder gets the bytes as they are.
+            if (status == STATUS_CLOUD_FILE_ACCESS_DENIED) return replyBytesOf(req, file.fd, size, offset);
+            if (status != STATUS_SUCCESS) {
+                fuse_reply_err(req, EIO);
+                return;
+            }
+            continue;
+        }
+        data.resize(size);
+        const ssize_t n = ::pread(file.fd, data.data(), size, offset);
+        const int error = errno;
+        auto after = mount.gate().placeholderOf(file.fd);
+        if (n >= 0 && (!after || (after->hydrated && after->usn == before->usn))) {
+            fuse_reply_buf(req, data.data(), static_cast<size_t>(n));
+            return;
+        }
+        if (n < 0) {
+            fuse_reply_err(req, error);
+            return;
+        }
+    }
+    fuse_reply_err(req, EIO);
+}
+
+void read(fuse_req_t req, fuse_ino_t, size_t size, off_t offset, fuse_file_info* fi) {
+    const OpenFile& file = fileOf(fi);
+    if (file.token.empty()) {
+        replyBytesOf(req, file.fd, size, offset);
+    } else {
+        replyPlaceholderBytes(req, file, size, offset);
+    }
+}
+
+void write(fuse_req_t req, fuse_ino_t, const char* data, size_t size, off_t offset, fuse_file_info* fi) {
+    OpenFile& file = fileOf(fi);
+    {
+        std::lock_guard lock(file.mutex);
+        if (file.inSyncKept) {
+            mountOf(req).gate().written(file.token);
+            file.inSyncKept = false;
+        }
+    }
+    const ssize_t n = ::pwrite(file.fd, data, size, offset);
+    if (n < 0) {
+        fuse_reply_err(req, errno);
+    } else {
+        fuse_reply_write(req, static_cast<size_t>(n));
+    }
+}
+
+void release(fuse_req_t req, fuse_ino_t, fuse_file_info* fi) {
+    releaseFile(&fileOf(fi));
+    fuse_reply_err(req, 0);
+}
+
+void fsync(fuse_req_t req, fuse_ino_t, int dataOnly, fuse_file_info* fi) {
+    replyResult(req, dataOnly ? ::fdatasync(fileOf(fi).fd) : ::fsync(fileOf(fi).fd));
+}
+
+void fallocate(fuse_req_t req, fuse_ino_t, int mode, off_t offset, off_t length, fuse_file_info* fi) {
+    replyResult(req, ::fallocate(fileOf(fi).fd, mode, offset, length));
+}
+
+void statfs(fuse_req_t req, fuse_ino_t) {
+    struct statvfs st {};
+    if (::fstatvfs(mountOf(req).covered(), &st) != 0) {
+        fuse_reply_err(req, errno);
+    } else {
+        fuse_reply_statfs(req, &st);
+    }
+}
+
+// The path the attribute calls reach `ino` by; empty (answered ESTALE) for an unknown node.
+std::string attributePath(fuse_req_t req, fuse_ino_t ino) {
+    RootMount& mount = mountOf(req);
+    auto relative = mount.nodes().relative(ino);
+    if (!relative) {
+        fuse_reply_err(req, ESTALE);
+        return {};
+    }
+    return mount.procPath(*relative);
+}
+
+// Answers a size query or the bytes of an attribute call that produced `n` of them into `data`.
+void replyAttributeBytes(fuse_req_t req, ssize_t n, const char* data, size_t size) {
+    if (n < 0) {
+        fuse_reply_err(req, errno);
+    } else if (size == 0) {
+        fuse_reply_xattr(req, static_cast<size_t>(n));
+    } else {
+        fuse_reply_buf(req, data, static_cast<size_t>(n));
+    }
+}
+
+void setxattr(fuse_req_t req, fuse_ino_t ino, const char* name, const char* value, size_t size, int flags) {
+    if (std::strcmp(name, kTokenAttribute) == 0) {
+        fuse_reply_err(req, EPERM);
+        return;
+    }
+    const std::string path = attributePath(req, ino);
+    if (!path.empty()) replyResult(req, ::lsetxattr(path.c_str(), name, value, size, flags));
+}
+
+void getxattr(fuse_req_t req, fuse_ino_t ino, const char* name, size_t size) {
+    if (std::strcmp(name, kTokenAttribute) == 0) {
+        fuse_reply_err(req, ENODATA);
+        return;
+    }
+    const std::string path = attributePath(req, ino);
+    if (path.empty()) return;
+    std::vector<char> value(size);
+    replyAttributeBytes(req, ::lgetxattr(path.c_str(), name, size ? value.data() : nullptr, size), value.data(), size);
+}
+
+void listxattr(fuse_req_t req, fuse_ino_t ino, size_t size) {
+    const std::string path = attributePath(req, ino);
+    if (path.empty()) return;
+    std::string names(64 * 1024, '\0');
+    const ssize_t n = ::llistxattr(path.c_str(), names.data(), names.size());
+    if (n < 0) {
+        fuse_reply_err(req, errno);
+        return;
+    }
+    std::string shown;
+    for (std::size_t at = 0; at < static_cast<std::size_t>(n);) {
+        const std::string name(names.c_str() + at);
+        if (name != kTokenAttribute) shown += name + '\0';
+        at += name.size() + 1;
+    }
+    if (size != 0 && shown.size() > size) {
+        fuse_reply_err(req, ERANGE);
+        return;
+    }
+    replyAttributeBytes(req, static_cast<ssize_t>(shown.size()), shown.data(), size);
+}
+
+void removexattr(fuse_req_t req, fuse_ino_t ino, const char* name) {
+    if (std::strcmp(name, kTokenAttribute) == 0) {
+        fuse_reply_err(req, EPERM);
+        return;
+    }
+    const std::string path = attributePath(req, ino);
+    if (!path.empty()) replyResult(req, ::lremovexattr(path.c_str(), name));
+}
+
+// The kernel keeps a folder's listing while the folder is as it was when the last whole listing
+// of it began: a name made, removed or swapped beside the kernel changes the folder's ctime.
+void opendir(fuse_req_t req, fuse_ino_t ino, fuse_file_info* fi) {
+    RootMount& mount = mountOf(req);
+    auto relative = mount.nodes().relative(ino);
+    if (!relative) {
+        fuse_reply_err(req, ESTALE);
+        return;
+    }
+    const int fd = ::openat(mount.covered(), relative->c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) {
+        fuse_reply_err(req, errno);
+        return;
+    }
+    struct stat st {};
+    DIR* dir = ::fstat(fd, &st) == 0 ? ::fdopendir(fd) : nullptr;
+    if (!dir) {
+        const int error = errno;
+        ::close(fd);
+        fuse_reply_err(req, error);
+        return;
+    }
+    auto* open = new OpenDir;
+    open->dir = dir;
+    open->folder = stampOf(st);
+    auto listed = mount.nodes().listingStamp(ino);
+    fi->fh = reinterpret_cast<std::uint64_t>(open);
+    fi->cache_readdir = 1;
+    fi->keep_cache = listed && sameFile(*listed, open->folder) && open->folder.at - listed->at < kListingReuse;
+    if (fuse_reply_open(req, fi) != 0) {
+        ::closedir(dir);
+        delete open;
+    }
+}
+
+// Adds the waiting entry to `buffer` (with its attributes for `plus`); the bytes it took, or more
+// than `room` when it did not fit (then nothing is counted).
+size_t addEntry(fuse_req_t req, fuse_ino_t ino, OpenDir& open, bool plus, char* buffer, size_t room) {
+    const std::string& name = open.waitingName;
+    struct stat st {};
+    st.st_ino = open.waitingInode;
+    st.st_mode = static_cast<mode_t>(DTTOIF(open.waitingType));
+    if (!plus) return fuse_add_direntry(req, buffer, room, name.c_str(), &st, open.waitingEnd);
+    fuse_entry_param e{};
+    e.attr = st;
+    // An entry without a node id is a name only: the kernel looks it up when it needs more.
+    if (name != "." && name != "..") {
+        if (::fstatat(::dirfd(open.dir), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
+            RootMount& mount = mountOf(req);
+            if (auto relative = mount.nodes().relative(ino, name)) hideTokenBlocks(mount, *relative, st);
+            e = entryOf(mount.nodes().remember(ino, name, st), st);
+        } else {
+            open.whole = false;
+        }
+    }
+    const size_t used = fuse_add_direntry_plus(req, buffer, room, name.c_str(), &e, open.waitingEnd);
+    if (used > room && e.ino != 0) mountOf(req).nodes().forget(e.ino, 1);
+    return used;
+}
+
+void listFolder(fuse_req_t req, fuse_ino_t ino, size_t size, off_t offset, fuse_file_info* fi, bool plus) {
     OpenDir& open = dirOf(fi);
     if (offset != open.next) {
         if (offset == 0) {
@@ -388,16 +666,21 @@ int readdir(const char* path, void* buffer, fuse_fill_dir_t fill, off_t offset, 
         }
         open.hasWaiting = false;
         open.next = offset;
+        open.whole = false;
     }
-    const bool asked = flags & FUSE_READDIR_PLUS;
-    if (offset == 0) beginListing(open, asked);
-    const bool plus = asked && !open.plain;
-    const std::string folder = procPath(path);
+    if (offset == 0) open.whole = plus;
+    std::vector<char> buffer(size);
+    size_t used = 0;
     for (;;) {
         if (!open.hasWaiting) {
+            errno = 0;
             const dirent* entry = ::readdir(open.dir);
             if (!entry) {
-                endListing(open);
+                if (errno != 0 && used == 0) {
+                    fuse_reply_err(req, errno);
+                    return;
+                }
+                if (errno == 0 && open.whole) mountOf(req).nodes().setListingStamp(ino, open.folder);
                 break;
             }
             open.waitingName = entry->d_name;
@@ -406,81 +689,70 @@ int readdir(const char* path, void* buffer, fuse_fill_dir_t fill, off_t offset, 
             open.waitingEnd = entry->d_off;
             open.hasWaiting = true;
         }
-        const std::string& name = open.waitingName;
-        struct stat st {};
-        bool described = false;
-        if (plus && name != "." && name != "..") {
-            described = ::fstatat(::dirfd(open.dir), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
-            if (described && S_ISREG(st.st_mode) && st.st_blocks > 0 &&
-                mounted().gate().isDehydrated(folder + "/" + name)) {
-                st.st_blocks = 0;
-            }
-        }
-        if (!described) {
-            st.st_ino = open.waitingInode;
-            st.st_mode = static_cast<mode_t>(DTTOIF(open.waitingType));
-        }
-        const auto fillFlags = static_cast<fuse_fill_dir_flags>(described ? FUSE_FILL_DIR_PLUS : 0);
-        if (fill(buffer, name.c_str(), &st, open.waitingEnd, fillFlags) != 0) break;
+        const size_t added = addEntry(req, ino, open, plus, buffer.data() + used, size - used);
+        if (added > size - used) break;
+        used += added;
         open.hasWaiting = false;
         open.next = open.waitingEnd;
     }
-    return 0;
+    fuse_reply_buf(req, buffer.data(), used);
 }
 
-int releasedir(const char*, fuse_file_info* fi) {
+void readdir(fuse_req_t req, fuse_ino_t ino, size_t size, off_t offset, fuse_file_info* fi) {
+    listFolder(req, ino, size, offset, fi, false);
+}
+
+// Every entry comes with its attributes, so a listing that looks at sizes or types (ls -l, find)
+// costs the kernel no lookup per entry.
+void readdirplus(fuse_req_t req, fuse_ino_t ino, size_t size, off_t offset, fuse_file_info* fi) {
+    listFolder(req, ino, size, offset, fi, true);
+}
+
+void releasedir(fuse_req_t req, fuse_ino_t, fuse_file_info* fi) {
     auto* open = &dirOf(fi);
     ::closedir(open->dir);
     delete open;
-    return 0;
+    fuse_reply_err(req, 0);
 }
 
-int utimens(const char* path, const struct timespec times[2], fuse_file_info* fi) {
-    if (fi) return result(::futimens(fileOf(fi).fd, times));
-    return result(::utimensat(mounted().covered(), relativeOf(path).c_str(), times, AT_SYMLINK_NOFOLLOW));
-}
-
-int fallocate(const char*, int mode, off_t offset, off_t length, fuse_file_info* fi) {
-    return result(::fallocate(fileOf(fi).fd, mode, offset, length));
-}
-
-fuse_operations makeOperations() {
-    fuse_operations operations{};
+fuse_lowlevel_ops makeOperations() {
+    fuse_lowlevel_ops operations{};
     operations.init = init;
+    operations.lookup = lookup;
+    operations.forget = forget;
+    operations.forget_multi = forgetMulti;
     operations.getattr = getattr;
+    operations.setattr = setattr;
     operations.readlink = readlink;
     operations.mkdir = mkdir;
+    operations.symlink = symlink;
+    operations.link = link;
     operations.unlink = unlink;
     operations.rmdir = rmdir;
-    operations.symlink = symlink;
     operations.rename = rename;
-    operations.link = link;
-    operations.chmod = chmod;
-    operations.chown = chown;
-    operations.truncate = truncate;
     operations.open = open;
     operations.create = create;
-    operations.read_buf = readBuffer;
+    operations.read = read;
     operations.write = write;
-    operations.statfs = statfs;
     operations.release = release;
     operations.fsync = fsync;
+    operations.fallocate = fallocate;
+    operations.statfs = statfs;
     operations.setxattr = setxattr;
     operations.getxattr = getxattr;
     operations.listxattr = listxattr;
     operations.removexattr = removexattr;
     operations.opendir = opendir;
     operations.readdir = readdir;
+    operations.readdirplus = readdirplus;
     operations.releasedir = releasedir;
-    operations.utimens = utimens;
-    operations.fallocate = fallocate;
     return operations;
 }
 
 }  // namespace
 
-const fuse_operations& mountOperations() {
-    static const fuse_operations operations = makeOperations();
+const fuse_lowlevel_ops& mountOperations() {
+    static const fuse_lowlevel_ops operations = makeOperations();
     return operations;
 }
 

@@ -1,7 +1,7 @@
 #include "root_mount.h"
 
 #include <fcntl.h>
-#include <fuse.h>
+#include <fuse_lowlevel.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/vfs.h>
@@ -49,51 +49,97 @@ void detachStaleMount(const std::string& path) {
     detach(path);
 }
 
-RootMount::RootMount(std::string rootPath, int covered)
-    : rootPath_(std::move(rootPath)), covered_(covered), gate_(rootPath_) {}
+RootMount::RootMount(std::string rootPath, int covered, const struct stat& root)
+    : rootPath_(std::move(rootPath)), covered_(covered), gate_(rootPath_), nodes_(root) {}
 
 std::unique_ptr<RootMount> RootMount::mount(const std::string& rootPath) {
     detachStaleMount(rootPath);
     int covered = ::open(rootPath.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (covered < 0) {
+    struct stat root {};
+    if (covered < 0 || ::fstat(covered, &root) != 0) {
         std::fprintf(stderr, "nimbrel-cfd: cannot open %s: %s\n", rootPath.c_str(), std::strerror(errno));
+        if (covered >= 0) ::close(covered);
         return nullptr;
     }
-    std::unique_ptr<RootMount> mount(new RootMount(rootPath, covered));
+    std::unique_ptr<RootMount> mount(new RootMount(rootPath, covered, root));
     std::vector<const char*> argv{"nimbrel-cfd", "-o", "fsname=nimbrel-cfd,subtype=nimbrel,default_permissions"};
     fuse_args args = FUSE_ARGS_INIT(static_cast<int>(argv.size()), const_cast<char**>(argv.data()));
-    mount->fuse_ = fuse_new(&args, &mountOperations(), sizeof(fuse_operations), mount.get());
+    mount->session_ = fuse_session_new(&args, &mountOperations(), sizeof(fuse_lowlevel_ops), mount.get());
     fuse_opt_free_args(&args);
-    if (!mount->fuse_ || fuse_mount(mount->fuse_, rootPath.c_str()) != 0) {
+    if (!mount->session_ || fuse_session_mount(mount->session_, rootPath.c_str()) != 0) {
         std::fprintf(stderr, "nimbrel-cfd: cannot mount over %s\n", rootPath.c_str());
-        if (mount->fuse_) fuse_destroy(mount->fuse_);
-        mount->fuse_ = nullptr;
+        if (mount->session_) fuse_session_destroy(mount->session_);
+        mount->session_ = nullptr;
         return nullptr;
     }
-    struct fuse* session = mount->fuse_;
+    fuse_session* session = mount->session_;
     mount->loop_ = std::thread([session] {
         fuse_loop_config* config = fuse_loop_cfg_create();
         fuse_loop_cfg_set_max_threads(config, kMaxThreads);
-        fuse_loop_mt(session, config);
+        fuse_session_loop_mt(session, config);
         fuse_loop_cfg_destroy(config);
     });
+    mount->pagesWorker_ = std::thread([raw = mount.get()] { raw->dropPages(); });
     return mount;
 }
 
+std::string RootMount::procPath(const std::string& relative) const {
+    return "/proc/self/fd/" + std::to_string(covered_) + (relative == "." ? "" : "/" + relative);
+}
+
 void RootMount::invalidate(const std::string& hostPath) {
-    if (fuse_) fuse_invalidate_path(fuse_, hostPath == rootPath_ ? "/" : hostPath.substr(rootPath_.size()).c_str());
+    if (!session_) return;
+    const std::string relative = hostPath == rootPath_ ? std::string(".") : hostPath.substr(rootPath_.size() + 1);
+    struct stat st {};
+    if (::fstatat(covered_, relative.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return;
+    const fuse_ino_t id = nodes_.find(st);
+    if (id == 0) return;
+    // Attributes only: this never waits for a page.
+    fuse_lowlevel_notify_inval_inode(session_, id, -1, 0);
+    // Pages read while the data was local are still the file's bytes; those of a file that went
+    // back to the cloud must go, so that its next reader fetches it.
+    if (!S_ISREG(st.st_mode) || !gate_.isDehydrated(procPath(relative))) return;
+    std::lock_guard lock(pagesMutex_);
+    pages_.push_back(id);
+    pagesWanted_.notify_one();
+}
+
+void RootMount::dropPages() {
+    std::unique_lock lock(pagesMutex_);
+    for (;;) {
+        pagesWanted_.wait(lock, [this] { return stopping_ || !pages_.empty(); });
+        if (stopping_) return;
+        const fuse_ino_t id = pages_.front();
+        pages_.pop_front();
+        lock.unlock();
+        // A node the kernel forgot meanwhile has no pages left; its number is never given again.
+        fuse_lowlevel_notify_inval_inode(session_, id, 0, 0);
+        lock.lock();
+    }
+}
+
+void RootMount::stopDroppingPages() {
+    {
+        std::lock_guard lock(pagesMutex_);
+        stopping_ = true;
+        pages_.clear();
+        pagesWanted_.notify_one();
+    }
+    // A drop under way ends while the loop still serves the reads it waits for.
+    if (pagesWorker_.joinable()) pagesWorker_.join();
 }
 
 RootMount::~RootMount() {
-    if (fuse_) {
+    if (session_) {
+        stopDroppingPages();
         // Taking the mount away ends the connection, which wakes the loop's threads from their reads
         // of the session descriptor; that descriptor is closed only once they are gone, so none of
         // them can read a number that meanwhile names another file.
-        fuse_exit(fuse_);
+        fuse_session_exit(session_);
         detach(rootPath_);
         if (loop_.joinable()) loop_.join();
-        fuse_unmount(fuse_);
-        fuse_destroy(fuse_);
+        fuse_session_unmount(session_);
+        fuse_session_destroy(session_);
     }
     ::close(covered_);
 }

@@ -2,13 +2,17 @@
 // The FUSE mount over one sync root. The folder under it is opened before mounting and every
 // request is served from that descriptor, so the mount never reaches itself.
 
+#include <condition_variable>
+#include <deque>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 
+#include "node_table.h"
 #include "placeholder_gate.h"
 
-struct fuse;
+struct fuse_session;
 
 namespace nimbrel::platform::cf {
 
@@ -24,17 +28,31 @@ public:
     const std::string& rootPath() const { return rootPath_; }
     int covered() const { return covered_; }
     const PlaceholderGate& gate() const { return gate_; }
-    // Makes the kernel forget the cached pages and attributes of `hostPath` (below the root).
+    NodeTable& nodes() { return nodes_; }
+    // `relative` (below the covered folder, "." for itself) as a path this process can reach.
+    std::string procPath(const std::string& relative) const;
+    // Makes the kernel forget the attributes of `hostPath` (below the root) at once, and the pages
+    // it caches of a placeholder whose data is no longer local soon after: dropping pages waits for
+    // readers that hold them, and those may wait for a fetch, so that is left to a worker.
     void invalidate(const std::string& hostPath);
 
 private:
-    RootMount(std::string rootPath, int covered);
+    RootMount(std::string rootPath, int covered, const struct stat& root);
+    void dropPages();
+    void stopDroppingPages();
 
     std::string rootPath_;
     int covered_;
     PlaceholderGate gate_;
-    struct fuse* fuse_ = nullptr;
+    NodeTable nodes_;
+    fuse_session* session_ = nullptr;
     std::thread loop_;
+
+    std::mutex pagesMutex_;
+    std::condition_variable pagesWanted_;
+    std::deque<fuse_ino_t> pages_;  // nodes whose pages the worker drops
+    bool stopping_ = false;
+    std::thread pagesWorker_;
 };
 
 // Takes away a FUSE mount left at `path` by a service that is gone (its requests fail ENOTCONN).

@@ -167,6 +167,21 @@ TEST_F(FilterMount, AListingAfterAFullOneShowsWhatChangedUnderTheKernel) {
     ::close(covered);
 }
 
+TEST_F(FilterMount, TheServiceAnswersWhileAReaderWaitsForTheFileItIsToldChanged) {
+    cloudFile("waiting.bin", 20000);
+    // The fetch outlasts the service's answer time: an answer that waited for it would come too late.
+    auto provider = startProvider("silent", "0", {{{"NIMBREL_CF_FETCH_TIMEOUT_MS", "600000"}}, "", ""});
+    ChildProcess reader("/bin/cat", {root + "/waiting.bin"});
+    ASSERT_TRUE(waitUntil([&] { return provider->out().find("fetch waiting.bin") != std::string::npos; }))
+        << provider->out();
+    // The reader's kernel holds the pages it waits for: dropping them has to wait for the fetch.
+    EXPECT_TRUE(nimbrel::platform::cf::filterServiceCommand("changed " + root + "/waiting.bin"));
+    int covered = -1;
+    EXPECT_TRUE(nimbrel::platform::cf::filterServiceCommand("covered " + root, &covered));
+    EXPECT_TRUE(reader.running());
+    ::close(covered);
+}
+
 TEST_F(FilterMount, WithoutProviderReadsFailAndDehydratedFilesStayDehydrated) {
     cloudFile("cloud.bin", 20000);
     ASSERT_EQ(localPlaceholder(root + "/local.txt", "here"), S_OK);
