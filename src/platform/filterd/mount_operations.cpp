@@ -35,8 +35,9 @@ constexpr int kReadAttempts = 8;
 struct OpenFile {
     int fd = -1;
     std::string relative;
-    std::string token;        // set for a placeholder
-    bool inSyncKept = false;  // no data write yet since the open
+    std::string token;           // set for a placeholder
+    bool inSyncKept = false;     // no data write yet since the open
+    std::int64_t localUsn = -1;  // the usn of the record last seen hydrated, or -1
     std::mutex mutex;
 };
 
@@ -440,30 +441,46 @@ void replyBytesOf(fuse_req_t req, int fd, size_t size, off_t offset) {
 // The bytes of a placeholder count only when its record says they are local both before and after
 // they were read, unchanged: a dehydration marks the record before its first hole is punched, so a
 // read that met a hole sees the change and fetches again instead of handing zeros to the kernel,
-// which would keep them in its cache for every later reader.
-void replyPlaceholderBytes(fuse_req_t req, const OpenFile& file, size_t size, off_t offset) {
+// which would keep them in its cache for every later reader. The record one read found after its
+// bytes was also seen before the next read began, so a file read through costs one look per read.
+void replyPlaceholderBytes(fuse_req_t req, OpenFile& file, size_t size, off_t offset) {
     const RootMount& mount = mountOf(req);
     thread_local std::vector<char> data;
     for (int attempt = 0; attempt < kReadAttempts; ++attempt) {
-        auto before = mount.gate().placeholderOf(file.fd);
-        if (!before) return replyBytesOf(req, file.fd, size, offset);
-        if (!before->hydrated) {
-            struct stat st {};
-            if (::fstat(file.fd, &st) == 0 && offset >= st.st_size) return replyBytesOf(req, file.fd, size, offset);
-            const NTSTATUS status = mount.gate().fetch(file.relative, requester(req));
-            // The provider reading its own placeholder gets the bytes as they are.
-            if (status == STATUS_CLOUD_FILE_ACCESS_DENIED) return replyBytesOf(req, file.fd, size, offset);
-            if (status != STATUS_SUCCESS) {
-                fuse_reply_err(req, EIO);
-                return;
+        std::int64_t usn = -1;
+        {
+            std::lock_guard lock(file.mutex);
+            usn = file.localUsn;
+        }
+        if (usn < 0) {
+            auto before = mount.gate().placeholderOf(file.fd);
+            if (!before) return replyBytesOf(req, file.fd, size, offset);
+            if (!before->hydrated) {
+                struct stat st {};
+                if (::fstat(file.fd, &st) == 0 && offset >= st.st_size) {
+                    return replyBytesOf(req, file.fd, size, offset);
+                }
+                const NTSTATUS status = mount.gate().fetch(file.relative, requester(req));
+                // The provider reading its own placeholder gets the bytes as they are.
+                if (status == STATUS_CLOUD_FILE_ACCESS_DENIED) return replyBytesOf(req, file.fd, size, offset);
+                if (status != STATUS_SUCCESS) {
+                    fuse_reply_err(req, EIO);
+                    return;
+                }
+                continue;
             }
-            continue;
+            usn = before->usn;
         }
         data.resize(size);
         const ssize_t n = ::pread(file.fd, data.data(), size, offset);
         const int error = errno;
         auto after = mount.gate().placeholderOf(file.fd);
-        if (n >= 0 && (!after || (after->hydrated && after->usn == before->usn))) {
+        const bool unchanged = !after || (after->hydrated && after->usn == usn);
+        {
+            std::lock_guard lock(file.mutex);
+            file.localUsn = after && after->hydrated ? after->usn : -1;
+        }
+        if (n >= 0 && unchanged) {
             fuse_reply_buf(req, data.data(), static_cast<size_t>(n));
             return;
         }
@@ -476,7 +493,7 @@ void replyPlaceholderBytes(fuse_req_t req, const OpenFile& file, size_t size, of
 }
 
 void read(fuse_req_t req, fuse_ino_t, size_t size, off_t offset, fuse_file_info* fi) {
-    const OpenFile& file = fileOf(fi);
+    OpenFile& file = fileOf(fi);
     if (file.token.empty()) {
         replyBytesOf(req, file.fd, size, offset);
     } else {
