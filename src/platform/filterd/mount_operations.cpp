@@ -371,15 +371,25 @@ int openFile(fuse_req_t req, const std::string& relative, fuse_file_info* fi, in
 }
 
 // The kernel keeps the pages it holds of a file only while the file is as it was when it last
-// began to cache them: anything that changes data changes the ctime, and the Cloud Files changes
-// beside the kernel also drop the pages of open files (see RootMount::invalidate).
+// began to cache them: any change of an ordinary file's data changes its ctime. A placeholder's
+// ctime also moves with its Cloud Files state (times put back after a hydration, attributes), so its
+// pages are kept while its data is local with the same size and write time; the pages of one whose
+// data went back to the cloud are dropped, so that its next reader fetches it (and the Cloud Files
+// changes beside the kernel drop those of files already open, see RootMount::invalidate).
 void decideDataCache(RootMount& mount, fuse_ino_t ino, fuse_file_info* fi) {
+    // The provider's own handles bypass the pages and keep them (see openFile).
     if (fi->direct_io) return;
+    const OpenFile& file = fileOf(fi);
     struct stat st {};
-    if (::fstat(fileOf(fi).fd, &st) != 0) return;
-    const CacheStamp now = stampOf(st);
+    if (::fstat(file.fd, &st) != 0) return;
+    CacheStamp now = stampOf(st);
+    if (!file.token.empty()) {
+        auto record = mount.gate().placeholderOf(file.fd);
+        if (record && !record->hydrated) now.size = -1;
+        now.changed = {};
+    }
     auto before = mount.nodes().dataStamp(ino);
-    fi->keep_cache = before && sameFile(*before, now);
+    fi->keep_cache = now.size >= 0 && before && sameFile(*before, now);
     if (!fi->keep_cache) mount.nodes().setDataStamp(ino, now);
 }
 
