@@ -4,6 +4,7 @@
 #include <fuse_lowlevel.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/vfs.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -23,6 +24,9 @@ constexpr long kFuseMagic = 0x65735546;
 // Readers wait in the mount's threads while their files hydrate; the provider's own lookups must
 // still find a free one.
 constexpr unsigned kMaxThreads = 64;
+// The kernel reads ahead of a reader a request at a time, 128 KiB unless the mount's device says
+// more; a file read whole through the mount then costs a quarter of the requests.
+constexpr const char* kReadAheadKiB = "1024";
 
 void runFusermount(const std::string& path) {
     pid_t child = ::fork();
@@ -36,6 +40,21 @@ void runFusermount(const std::string& path) {
 
 void detach(const std::string& path) {
     if (::umount2(path.c_str(), MNT_DETACH) != 0) runFusermount(path);
+}
+
+// Only a privileged service may set it; others read ahead by the kernel's default.
+void widenReadAhead(const std::string& mountPath) {
+    struct stat st {};
+    if (::stat(mountPath.c_str(), &st) != 0) return;
+    const std::string setting = "/sys/class/bdi/" + std::to_string(major(st.st_dev)) + ":" +
+                                std::to_string(minor(st.st_dev)) + "/read_ahead_kb";
+    const int fd = ::open(setting.c_str(), O_WRONLY | O_CLOEXEC);
+    if (fd < 0) return;
+    if (::write(fd, kReadAheadKiB, std::strlen(kReadAheadKiB)) < 0) {
+        std::fprintf(stderr, "nimbrel-cfd: cannot widen the read-ahead of %s: %s\n", mountPath.c_str(),
+                     std::strerror(errno));
+    }
+    ::close(fd);
 }
 
 }  // namespace
@@ -80,6 +99,8 @@ std::unique_ptr<RootMount> RootMount::mount(const std::string& rootPath) {
         fuse_loop_cfg_destroy(config);
     });
     mount->pagesWorker_ = std::thread([raw = mount.get()] { raw->dropPages(); });
+    // Asks the mount itself, so only once the loop serves it.
+    widenReadAhead(rootPath);
     return mount;
 }
 
