@@ -110,11 +110,11 @@ fuse_entry_param entryOf(fuse_ino_t id, const struct stat& st) {
 int findEntry(fuse_req_t req, fuse_ino_t parent, const char* name, fuse_entry_param& e) {
     RootMount& mount = mountOf(req);
     auto relative = mount.nodes().relative(parent, name);
-    if (!relative) return ESTALE;
+    if (!relative) return ENOENT;
     struct stat st {};
     if (int error = statOf(mount, *relative, st)) return error;
     const fuse_ino_t id = mount.nodes().remember(parent, name, st);
-    if (id == 0) return ESTALE;
+    if (id == 0) return ENOENT;
     e = entryOf(id, st);
     return 0;
 }
@@ -162,7 +162,7 @@ void getattr(fuse_req_t req, fuse_ino_t ino, fuse_file_info* fi) {
     } else {
         auto relative = mount.nodes().relative(ino);
         if (!relative) {
-            fuse_reply_err(req, ESTALE);
+            fuse_reply_err(req, ENOENT);
             return;
         }
         if (int error = statOf(mount, *relative, st)) {
@@ -237,7 +237,7 @@ int changeAttributes(fuse_req_t req, const std::string& relative, const struct s
 void setattr(fuse_req_t req, fuse_ino_t ino, struct stat* attr, int valid, fuse_file_info* fi) {
     auto relative = mountOf(req).nodes().relative(ino);
     if (!relative) {
-        fuse_reply_err(req, ESTALE);
+        fuse_reply_err(req, ENOENT);
         return;
     }
     if (int error = changeAttributes(req, *relative, attr, valid, fi)) {
@@ -253,7 +253,7 @@ void readlink(fuse_req_t req, fuse_ino_t ino) {
     char buffer[PATH_MAX + 1];
     const ssize_t n = relative ? ::readlinkat(mount.covered(), relative->c_str(), buffer, PATH_MAX) : -1;
     if (n < 0) {
-        fuse_reply_err(req, relative ? errno : ESTALE);
+        fuse_reply_err(req, relative ? errno : ENOENT);
         return;
     }
     buffer[n] = '\0';
@@ -267,7 +267,7 @@ void makeEntry(fuse_req_t req, fuse_ino_t parent, const char* name, Make make) {
     RootMount& mount = mountOf(req);
     auto relative = mount.nodes().relative(parent, name);
     if (!relative) {
-        fuse_reply_err(req, ESTALE);
+        fuse_reply_err(req, ENOENT);
         return;
     }
     if (make(mount.covered(), relative->c_str()) != 0) {
@@ -289,7 +289,7 @@ void symlink(fuse_req_t req, const char* target, fuse_ino_t parent, const char* 
 void link(fuse_req_t req, fuse_ino_t ino, fuse_ino_t parent, const char* name) {
     auto from = mountOf(req).nodes().relative(ino);
     if (!from) {
-        fuse_reply_err(req, ESTALE);
+        fuse_reply_err(req, ENOENT);
         return;
     }
     makeEntry(req, parent, name,
@@ -300,10 +300,18 @@ void remove(fuse_req_t req, fuse_ino_t parent, const char* name, int flags) {
     RootMount& mount = mountOf(req);
     auto relative = mount.nodes().relative(parent, name);
     if (!relative) {
-        fuse_reply_err(req, ESTALE);
+        fuse_reply_err(req, ENOENT);
         return;
     }
-    replyResult(req, ::unlinkat(mount.covered(), relative->c_str(), flags));
+    struct stat st {};
+    const bool known = ::fstatat(mount.covered(), relative->c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
+    if (::unlinkat(mount.covered(), relative->c_str(), flags) != 0) {
+        fuse_reply_err(req, errno);
+        return;
+    }
+    // A file with another name is reached by that one from now on.
+    if (known) mount.nodes().unlinked(parent, name, st);
+    fuse_reply_err(req, 0);
 }
 
 void unlink(fuse_req_t req, fuse_ino_t parent, const char* name) { remove(req, parent, name, 0); }
@@ -313,22 +321,33 @@ void rmdir(fuse_req_t req, fuse_ino_t parent, const char* name) { remove(req, pa
 void rename(fuse_req_t req, fuse_ino_t parent, const char* name, fuse_ino_t newParent, const char* newName,
             unsigned int flags) {
     RootMount& mount = mountOf(req);
+    NodeTable& nodes = mount.nodes();
     const int covered = mount.covered();
-    auto from = mount.nodes().relative(parent, name);
-    auto to = mount.nodes().relative(newParent, newName);
+    auto from = nodes.relative(parent, name);
+    auto to = nodes.relative(newParent, newName);
     if (!from || !to) {
-        fuse_reply_err(req, ESTALE);
+        fuse_reply_err(req, ENOENT);
         return;
     }
+    struct stat moving {};
+    struct stat replaced {};
+    const bool known = ::fstatat(covered, from->c_str(), &moving, AT_SYMLINK_NOFOLLOW) == 0;
+    const bool existed = ::fstatat(covered, to->c_str(), &replaced, AT_SYMLINK_NOFOLLOW) == 0;
     if (::renameat2(covered, from->c_str(), covered, to->c_str(), flags) != 0) {
         fuse_reply_err(req, errno);
         return;
     }
+    // Two names of one file: the rename changed nothing.
+    if (existed && known && replaced.st_dev == moving.st_dev && replaced.st_ino == moving.st_ino) {
+        fuse_reply_err(req, 0);
+        return;
+    }
     // The kernel moves its names itself; the nodes must be found under them from now on.
-    struct stat st {};
-    if (::fstatat(covered, to->c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) mount.nodes().moved(newParent, newName, st);
-    if ((flags & RENAME_EXCHANGE) && ::fstatat(covered, from->c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
-        mount.nodes().moved(parent, name, st);
+    if (existed && (flags & RENAME_EXCHANGE)) nodes.linked(parent, name, replaced);
+    if (existed) nodes.unlinked(newParent, newName, replaced);
+    if (known) {
+        nodes.linked(newParent, newName, moving);
+        nodes.unlinked(parent, name, moving);
     }
     fuse_reply_err(req, 0);
 }
@@ -402,7 +421,7 @@ void open(fuse_req_t req, fuse_ino_t ino, fuse_file_info* fi) {
     RootMount& mount = mountOf(req);
     auto relative = mount.nodes().relative(ino);
     if (!relative) {
-        fuse_reply_err(req, ESTALE);
+        fuse_reply_err(req, ENOENT);
         return;
     }
     const int flags = (fi->flags & ~(O_CREAT | O_EXCL | O_NOCTTY)) | O_CLOEXEC;
@@ -418,7 +437,7 @@ void create(fuse_req_t req, fuse_ino_t parent, const char* name, mode_t mode, fu
     RootMount& mount = mountOf(req);
     auto relative = mount.nodes().relative(parent, name);
     if (!relative) {
-        fuse_reply_err(req, ESTALE);
+        fuse_reply_err(req, ENOENT);
         return;
     }
     const int fd = ::openat(mount.covered(), relative->c_str(), fi->flags | O_CLOEXEC, mode);
@@ -550,12 +569,12 @@ void statfs(fuse_req_t req, fuse_ino_t) {
     }
 }
 
-// The path the attribute calls reach `ino` by; empty (answered ESTALE) for an unknown node.
+// The path the attribute calls reach `ino` by; empty (answered ENOENT) for an unknown node.
 std::string attributePath(fuse_req_t req, fuse_ino_t ino) {
     RootMount& mount = mountOf(req);
     auto relative = mount.nodes().relative(ino);
     if (!relative) {
-        fuse_reply_err(req, ESTALE);
+        fuse_reply_err(req, ENOENT);
         return {};
     }
     return mount.procPath(*relative);
@@ -629,7 +648,7 @@ void opendir(fuse_req_t req, fuse_ino_t ino, fuse_file_info* fi) {
     RootMount& mount = mountOf(req);
     auto relative = mount.nodes().relative(ino);
     if (!relative) {
-        fuse_reply_err(req, ESTALE);
+        fuse_reply_err(req, ENOENT);
         return;
     }
     const int fd = ::openat(mount.covered(), relative->c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);

@@ -1,5 +1,7 @@
 #include "node_table.h"
 
+#include <algorithm>
+
 namespace nimbrel::platform::cf {
 
 NodeTable::NodeTable(const struct stat& root) {
@@ -11,17 +13,14 @@ NodeTable::NodeTable(const struct stat& root) {
     byFile_[{root.st_dev, root.st_ino}] = FUSE_ROOT_ID;
 }
 
-void NodeTable::setParentLocked(Node& node, fuse_ino_t parent) {
-    if (node.parent == parent) return;
-    if (auto old = nodes_.find(node.parent); old != nodes_.end()) {
-        --old->second.children;
-        const fuse_ino_t oldId = node.parent;
-        node.parent = parent;
-        ++nodes_[parent].children;
-        dropLocked(oldId);
+void NodeTable::linkLocked(Node& node, fuse_ino_t parent, const std::string& name) {
+    auto same = std::find_if(node.links.begin(), node.links.end(),
+                             [&](const Link& link) { return link.parent == parent && link.name == name; });
+    if (same != node.links.end()) {
+        std::rotate(same, same + 1, node.links.end());
         return;
     }
-    node.parent = parent;
+    node.links.push_back({parent, name});
     ++nodes_[parent].children;
 }
 
@@ -40,25 +39,27 @@ fuse_ino_t NodeTable::remember(fuse_ino_t parent, const std::string& name, const
     }
     Node& node = nodes_[id];
     ++node.lookups;
-    if (id != FUSE_ROOT_ID) {
-        // A file with several names is reached by the one it was last found under.
-        node.name = name;
-        setParentLocked(node, parent);
-    }
+    if (id != FUSE_ROOT_ID) linkLocked(node, parent, name);
     return id;
 }
 
 void NodeTable::dropLocked(fuse_ino_t id) {
-    while (id != FUSE_ROOT_ID) {
-        auto found = nodes_.find(id);
-        if (found == nodes_.end() || found->second.lookups > 0 || found->second.children > 0) return;
-        const fuse_ino_t parent = found->second.parent;
+    std::vector<fuse_ino_t> candidates{id};
+    while (!candidates.empty()) {
+        const fuse_ino_t next = candidates.back();
+        candidates.pop_back();
+        auto found = nodes_.find(next);
+        if (next == FUSE_ROOT_ID || found == nodes_.end() || found->second.lookups > 0 || found->second.children > 0) {
+            continue;
+        }
+        for (const Link& link : found->second.links) {
+            if (auto up = nodes_.find(link.parent); up != nodes_.end()) {
+                --up->second.children;
+                candidates.push_back(link.parent);
+            }
+        }
         byFile_.erase({found->second.device, found->second.inode});
         nodes_.erase(found);
-        auto up = nodes_.find(parent);
-        if (up == nodes_.end()) return;
-        --up->second.children;
-        id = parent;
     }
 }
 
@@ -74,9 +75,10 @@ std::optional<std::string> NodeTable::relativeLocked(fuse_ino_t id) const {
     std::string path;
     while (id != FUSE_ROOT_ID) {
         auto found = nodes_.find(id);
-        if (found == nodes_.end()) return std::nullopt;
-        path = path.empty() ? found->second.name : found->second.name + "/" + path;
-        id = found->second.parent;
+        if (found == nodes_.end() || found->second.links.empty()) return std::nullopt;
+        const Link& link = found->second.links.back();
+        path = path.empty() ? link.name : link.name + "/" + path;
+        id = link.parent;
     }
     return path.empty() ? std::string(".") : path;
 }
@@ -99,13 +101,26 @@ fuse_ino_t NodeTable::find(const struct stat& st) const {
     return found == byFile_.end() ? 0 : found->second;
 }
 
-void NodeTable::moved(fuse_ino_t parent, const std::string& name, const struct stat& st) {
+void NodeTable::unlinked(fuse_ino_t parent, const std::string& name, const struct stat& st) {
+    std::lock_guard lock(mutex_);
+    auto found = byFile_.find({st.st_dev, st.st_ino});
+    if (found == byFile_.end()) return;
+    const fuse_ino_t id = found->second;
+    auto& links = nodes_[id].links;
+    auto gone = std::find_if(links.begin(), links.end(),
+                             [&](const Link& link) { return link.parent == parent && link.name == name; });
+    if (gone == links.end()) return;
+    links.erase(gone);
+    if (auto up = nodes_.find(parent); up != nodes_.end()) --up->second.children;
+    dropLocked(parent);
+    dropLocked(id);
+}
+
+void NodeTable::linked(fuse_ino_t parent, const std::string& name, const struct stat& st) {
     std::lock_guard lock(mutex_);
     auto found = byFile_.find({st.st_dev, st.st_ino});
     if (found == byFile_.end() || found->second == FUSE_ROOT_ID || !nodes_.count(parent)) return;
-    Node& node = nodes_[found->second];
-    node.name = name;
-    setParentLocked(node, parent);
+    linkLocked(nodes_[found->second], parent, name);
 }
 
 std::optional<CacheStamp> NodeTable::dataStamp(fuse_ino_t id) const {

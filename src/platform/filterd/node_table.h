@@ -1,8 +1,9 @@
 #pragma once
 // The files of a filter mount that the kernel knows, by node id. Each node is the covered file with
-// that (st_dev, st_ino), remembered by its parent node and the name it was last looked up under, so
-// that it stays reachable by path from the covered folder; the kernel counts its lookups and forgets
-// them, and a node goes once neither the kernel nor a child node needs it.
+// that (st_dev, st_ino), remembered by the names (parent node and name) the kernel found it under,
+// so that it stays reachable by path from the covered folder, by the name it was last found under
+// that it still has; the kernel counts its lookups and forgets them, and a node goes once neither
+// the kernel nor a child node needs it.
 
 #include <fuse_lowlevel.h>
 #include <sys/stat.h>
@@ -15,6 +16,7 @@
 #include <optional>
 #include <string>
 #include <utility>
+#include <vector>
 
 namespace nimbrel::platform::cf {
 
@@ -41,8 +43,10 @@ public:
     std::optional<std::string> relative(fuse_ino_t parent, const std::string& name) const;
     // The node of a covered file the kernel knows; 0 when it knows none.
     fuse_ino_t find(const struct stat& st) const;
-    // A rename through the mount moved the file `st` to `name` below `parent`.
-    void moved(fuse_ino_t parent, const std::string& name, const struct stat& st);
+    // The file `st` no longer has `name` below `parent` (removed or renamed through the mount).
+    void unlinked(fuse_ino_t parent, const std::string& name, const struct stat& st);
+    // A rename through the mount gave the file `st` the name `name` below `parent`.
+    void linked(fuse_ino_t parent, const std::string& name, const struct stat& st);
 
     // The stamp stored for the node's data (or listing) when the kernel last began to cache it.
     std::optional<CacheStamp> dataStamp(fuse_ino_t id) const;
@@ -51,11 +55,14 @@ public:
     void setListingStamp(fuse_ino_t id, const CacheStamp& stamp);
 
 private:
+    struct Link {
+        fuse_ino_t parent = 0;
+        std::string name;
+    };
     struct Node {
         dev_t device = 0;
         ino_t inode = 0;
-        fuse_ino_t parent = 0;
-        std::string name;
+        std::vector<Link> links;  // the last one found last
         std::uint64_t lookups = 0;
         std::uint64_t children = 0;
         std::optional<CacheStamp> data;
@@ -63,7 +70,7 @@ private:
     };
 
     std::optional<std::string> relativeLocked(fuse_ino_t id) const;
-    void setParentLocked(Node& node, fuse_ino_t parent);
+    void linkLocked(Node& node, fuse_ino_t parent, const std::string& name);
     void dropLocked(fuse_ino_t id);
 
     mutable std::mutex mutex_;

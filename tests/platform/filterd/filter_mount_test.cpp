@@ -206,6 +206,14 @@ TEST_F(FilterMount, AppendingHydratesFirstAndClearsInSync) {
     EXPECT_FALSE(document[0]["inSync"].GetBool()) << document[0]["inSync"].GetBool();
 }
 
+TEST_F(FilterMount, AFileIsReachedByTheNamesItStillHasAfterLinksRenamesAndRemovals) {
+    auto result = shell("cd " + root +
+                        " && mkdir d && echo one > d/a && ln d/a b && cat b && rm b && cat d/a && mv d e && cat e/a"
+                        " && echo two > e/c && mv e/a e/c && cat e/c && ls e");
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_EQ(result.out, "one\none\none\none\nc\n");
+}
+
 TEST_F(FilterMount, TheTokenAttributeCannotBeSeenOrForged) {
     cloudFile("p.bin", 100);
     writeFile(root + "/plain.txt", "plain");
