@@ -116,8 +116,6 @@ extern "C" HRESULT CfSetInSyncState(HANDLE FileHandle, CF_IN_SYNC_STATE InSyncSt
     std::optional<cf::Item> item;
     if (HRESULT hr = cf::itemForCall(FileHandle, cf::ItemNeed::PlaceholderUnderRoot, store, item); FAILED(hr))
         return hr;
-    // A caller's USN guards against a change made since it looked (0 means "no condition").
-    if (InSyncUsn && *InSyncUsn && *InSyncUsn != item->record->usn) return cf::hrWin32(ERROR_CLOUD_FILE_NOT_IN_SYNC);
     std::int64_t usn = item->record->usn;
     const bool ok = store->updatePlaceholder(item->record->token, [&](cf::PlaceholderRecord& r) {
         r.inSync = InSyncState;

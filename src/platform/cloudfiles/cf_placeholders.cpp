@@ -273,7 +273,6 @@ extern "C" HRESULT CfUpdatePlaceholder(HANDLE FileHandle, const CF_FS_METADATA* 
         return E_INVALIDARG;
     }
     auto& record = *item->record;
-    if (UpdateUsn && *UpdateUsn && *UpdateUsn != record.usn) return cf::hrWin32(ERROR_CLOUD_FILE_NOT_IN_SYNC);
 
     auto inSync = record.inSync;
     if (UpdateFlags & CF_UPDATE_FLAG_MARK_IN_SYNC) inSync = CF_IN_SYNC_STATE_IN_SYNC;

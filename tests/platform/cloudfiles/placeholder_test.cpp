@@ -177,20 +177,6 @@ TEST_F(CloudFilesPlaceholder, PinStatesShowAsAttributesAndInheritFollowsTheParen
     EXPECT_EQ(setPin(root + "/dir/f", static_cast<CF_PIN_STATE>(9)), E_INVALIDARG);
 }
 
-TEST_F(CloudFilesPlaceholder, InSyncStateIsSetAndGuardedByTheUsn) {
-    ASSERT_EQ(createPlaceholder(root, "f", 5, identityOf(u"f"), CF_PLACEHOLDER_CREATE_FLAG_NONE), S_OK);
-    EXPECT_EQ(placeholderInfo(root + "/f").inSync, CF_IN_SYNC_STATE_NOT_IN_SYNC);
-    Handle handle(root + "/f");
-    USN usn = 0;
-    ASSERT_EQ(CfSetInSyncState(handle.get(), CF_IN_SYNC_STATE_IN_SYNC, CF_SET_IN_SYNC_FLAG_NONE, &usn), S_OK);
-    EXPECT_EQ(placeholderInfo(root + "/f").inSync, CF_IN_SYNC_STATE_IN_SYNC);
-    USN stale = usn;
-    USN current = usn;
-    ASSERT_EQ(CfSetInSyncState(handle.get(), CF_IN_SYNC_STATE_NOT_IN_SYNC, CF_SET_IN_SYNC_FLAG_NONE, &current), S_OK);
-    EXPECT_TRUE(FAILED(CfSetInSyncState(handle.get(), CF_IN_SYNC_STATE_IN_SYNC, CF_SET_IN_SYNC_FLAG_NONE, &stale)));
-    EXPECT_EQ(placeholderInfo(root + "/f").inSync, CF_IN_SYNC_STATE_NOT_IN_SYNC);
-}
-
 TEST_F(CloudFilesPlaceholder, DehydrationPunchesTheDataKeepsTheSizeAndIsRefusedWhenPinned) {
     const std::string content(3 * 4096 + 10, 'z');
     writeFile(root + "/big.bin", content);
