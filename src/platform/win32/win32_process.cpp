@@ -1,22 +1,17 @@
-// Processes from /proc: snapshots, handles, termination and memory counters. A process's image
+// Processes from /proc: snapshots, handles, memory counters, and ending oneself (Nimbrel neither
+// ends nor waits for another process, so a process handle cannot do either). A process's image
 // name is its comm, which the kernel keeps to 15 characters: a longer image name shows cut short.
 // A snapshot holds only the processes of this machine scope (the same NIMBREL_RUNTIME_DIR as the
 // caller, as the process was started), so that two test runs never see each other's clients.
 #include <dirent.h>
-#include <poll.h>
-#include <signal.h>
-#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
-#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "platform/kernel_object.h"
@@ -78,33 +73,8 @@ public:
     std::size_t next = 0;
 };
 
-class ProcessObject : public p::KernelObject {
-public:
-    ~ProcessObject() override {
-        if (pidfd >= 0) ::close(pidfd);
-    }
-    // A process handle is signalled when the process has ended.
-    DWORD wait(DWORD milliseconds) override {
-        if (pidfd >= 0) {
-            struct pollfd fd {
-                pidfd, POLLIN, 0
-            };
-            int timeout = milliseconds == INFINITE ? -1 : static_cast<int>(std::min<DWORD>(milliseconds, INT32_MAX));
-            int rc;
-            do {
-                rc = ::poll(&fd, 1, timeout);
-            } while (rc < 0 && errno == EINTR);
-            return rc > 0 ? WAIT_OBJECT_0 : WAIT_TIMEOUT;
-        }
-        auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
-        while (::kill(pid, 0) == 0) {
-            if (milliseconds != INFINITE && std::chrono::steady_clock::now() >= deadline) return WAIT_TIMEOUT;
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
-        return WAIT_OBJECT_0;
-    }
+struct ProcessObject : p::KernelObject {
     pid_t pid = 0;
-    int pidfd = -1;
     DWORD access = 0;
 };
 
@@ -206,7 +176,6 @@ extern "C" HANDLE OpenProcess(DWORD desiredAccess, BOOL, DWORD processId) {
     }
     auto object = std::make_shared<ProcessObject>();
     object->pid = static_cast<pid_t>(processId);
-    object->pidfd = static_cast<int>(::syscall(SYS_pidfd_open, object->pid, 0));
     object->access = desiredAccess;
     return p::registerHandle(std::move(object));
 }
@@ -218,21 +187,12 @@ extern "C" DWORD GetCurrentProcessId() { return static_cast<DWORD>(::getpid()); 
 extern "C" DWORD GetProcessId(HANDLE process) { return static_cast<DWORD>(pidFor(process)); }
 
 extern "C" BOOL TerminateProcess(HANDLE process, UINT exitCode) {
-    DWORD access = 0;
-    pid_t pid = pidFor(process, &access);
-    if (pid == 0) return FALSE;
-    if (!(access & PROCESS_TERMINATE)) {
-        SetLastError(ERROR_ACCESS_DENIED);
+    if (process != kCurrentProcess) {
+        SetLastError(p::handleAs<ProcessObject>(process) ? ERROR_ACCESS_DENIED : ERROR_INVALID_HANDLE);
         return FALSE;
     }
     // Ending oneself runs no clean-up at all: no atexit handlers, no static destructors, no flushing.
-    if (pid == ::getpid()) ::_exit(static_cast<int>(exitCode));
-    if (::kill(pid, SIGKILL) != 0) {
-        // A process that has already ended cannot be terminated.
-        SetLastError(ERROR_ACCESS_DENIED);
-        return FALSE;
-    }
-    return TRUE;
+    ::_exit(static_cast<int>(exitCode));
 }
 
 extern "C" BOOL GetProcessMemoryInfo(HANDLE process, PROCESS_MEMORY_COUNTERS* counters, DWORD size) {

@@ -3,7 +3,6 @@
 #include <unistd.h>
 
 #include <climits>
-#include <csignal>
 #include <string>
 
 #include "platform/platform_paths.h"
@@ -34,23 +33,18 @@ bool snapshotHas(DWORD pid, const std::wstring& image) {
     return found;
 }
 
-TEST(Win32Process, SnapshotFindsAChildByItsImageNameAndTerminateEndsIt) {
+TEST(Win32Process, SnapshotFindsAChildByItsImageNameAndItsMemoryCountersAreRead) {
     auto child = role::startRole("RenamedProcess", {{"ROLE_NAME", "ziduZudu.exe"}});
     ASSERT_TRUE(t::waitUntil([&] { return child->out().find("renamed") != std::string::npos; })) << child->err();
     EXPECT_TRUE(snapshotHas(static_cast<DWORD>(child->pid()), L"ziduZudu.exe"));
 
-    HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE | PROCESS_QUERY_INFORMATION, FALSE,
-                                 static_cast<DWORD>(child->pid()));
+    HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, static_cast<DWORD>(child->pid()));
     ASSERT_NE(process, nullptr);
     EXPECT_EQ(GetProcessId(process), static_cast<DWORD>(child->pid()));
     PROCESS_MEMORY_COUNTERS counters{};
     ASSERT_TRUE(GetProcessMemoryInfo(process, &counters, sizeof counters));
     EXPECT_GT(counters.WorkingSetSize, 0u);
     EXPECT_GE(counters.PeakWorkingSetSize, counters.WorkingSetSize);
-    EXPECT_EQ(WaitForSingleObject(process, 0), static_cast<DWORD>(WAIT_TIMEOUT));
-    ASSERT_TRUE(TerminateProcess(process, 0));
-    EXPECT_EQ(WaitForSingleObject(process, 30000), static_cast<DWORD>(WAIT_OBJECT_0));
-    EXPECT_EQ(child->wait(), 128 + SIGKILL);
     CloseHandle(process);
 }
 

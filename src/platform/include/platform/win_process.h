@@ -41,7 +41,8 @@ HANDLE CreateToolhelp32Snapshot(DWORD flags, DWORD processId);
 BOOL Process32FirstW(HANDLE snapshot, LPPROCESSENTRY32W entry);
 BOOL Process32NextW(HANDLE snapshot, LPPROCESSENTRY32W entry);
 HANDLE OpenProcess(DWORD desiredAccess, BOOL inheritHandle, DWORD processId);
-// The pseudo-handle of the calling process; TerminateProcess on it ends this process.
+// The pseudo-handle of the calling process; TerminateProcess on it ends this process, on any other
+// handle it fails with ERROR_ACCESS_DENIED (a process handle can neither end nor be waited on).
 HANDLE GetCurrentProcess();
 DWORD GetCurrentProcessId();
 DWORD GetProcessId(HANDLE process);
