@@ -10,12 +10,13 @@
 #include "cfapi/cf_api_wrapper.h"
 #include "host/sync_virtual_config.h"
 #include "platform/fault_injection.h"
-#include "platform/searchapi.h"
 #include "suite/base/utility.h"
 #include "suite/logbridge/log_capture.h"
+#include "support/crawl_scope.h"
 #include "support/test_env.h"
 
 namespace faults = nimbrel::platform::faults;
+using nimbrel::test::CrawlScope;
 
 namespace {
 
@@ -40,22 +41,6 @@ Value readValue(HKEY root, const QString& key, const QString& name, bool view64)
         RegCloseKey(opened);
     }
     return value;
-}
-
-// Runs `use` with the crawl scope of the system index, as a fresh client of the search service.
-void withCrawlScope(const std::function<void(ISearchCrawlScopeManager*)>& use) {
-    ISearchManager* manager = nullptr;
-    ISearchCatalogManager* catalog = nullptr;
-    ISearchCrawlScopeManager* scope = nullptr;
-    ASSERT_EQ(CoCreateInstance(CLSID_CSearchManager, nullptr, CLSCTX_LOCAL_SERVER, IID_ISearchManager,
-                               reinterpret_cast<LPVOID*>(&manager)),
-              S_OK);
-    ASSERT_EQ(manager->GetCatalog(L"SystemIndex", &catalog), S_OK);
-    ASSERT_EQ(catalog->GetCrawlScopeManager(&scope), S_OK);
-    use(scope);
-    scope->Release();
-    catalog->Release();
-    manager->Release();
 }
 
 class RegistrationTest : public testing::Test {
@@ -206,10 +191,7 @@ TEST_F(RegistrationTest, WithoutAUserSidNoShellIntegrationIsWrittenOrRemovedButT
 TEST_F(RegistrationTest, UnregistrationRemovesTheRootItsEntriesAndItsSearchScope) {
     ASSERT_EQ(registerRoot(), S_OK);
     const std::wstring url = L"file:///" + path_.toStdWString();
-    withCrawlScope([&](ISearchCrawlScopeManager* scope) {
-        ASSERT_EQ(scope->AddUserScopeRule(url.c_str(), TRUE, FALSE, 0), S_OK);
-        ASSERT_EQ(scope->SaveAll(), S_OK);
-    });
+    CrawlScope{}.include(url);
 
     EXPECT_EQ(CfApiWrapper::unregisterSyncRoot(path_), S_OK);
     EXPECT_FALSE(isRegistered());
@@ -219,7 +201,7 @@ TEST_F(RegistrationTest, UnregistrationRemovesTheRootItsEntriesAndItsSearchScope
         expectValue(HKEY_CURRENT_USER, kNewStartPanel, clsid_, view64, REG_DWORD, 1u);
     }
 
-    withCrawlScope([&](ISearchCrawlScopeManager* scope) { EXPECT_EQ(scope->RemoveScopeRule(url.c_str()), S_FALSE); });
+    EXPECT_EQ(CrawlScope{}.removeRule(url), S_FALSE);
 }
 
 TEST_F(RegistrationTest, AFailedUnregistrationIsReportedAndTheCleanUpStillRuns) {

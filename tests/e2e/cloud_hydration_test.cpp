@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "e2e_processes.h"
 #include "ipc_session.h"
 
 namespace nimbrel::test {
@@ -112,14 +113,7 @@ TEST_F(CloudHydrationTest, ADownloadCutMidBodyFailsTheReaderAndLeavesTheFileOnli
     EXPECT_NE(std::string::npos, journal.out.find(" SHCNE_UPDATEITEM " + local("cut.bin"))) << journal.out;
 }
 
-int downloadsStarted(const std::string& log) {
-    int count = 0;
-    for (auto at = log.find("begin, fileIndentity"); at != std::string::npos;
-         at = log.find("begin, fileIndentity", at + 1)) {
-        ++count;
-    }
-    return count;
-}
+int downloadsStarted(const std::string& log) { return occurrences(log, "begin, fileIndentity"); }
 
 TEST_F(CloudHydrationTest, TwoReadersShareOneDownloadAndAKilledServerLeavesAFileTheNextOpenFills) {
     project({{"shared.bin", 4u << 20}, {"killed.bin", 4u << 20}}, {"--rate", "2000000"});

@@ -18,15 +18,7 @@
 namespace nimbrel::test {
 namespace {
 
-std::string firstLine(const std::string& text) { return text.substr(0, text.find('\n')); }
-
-class HardeningTest : public testing::Test {
-protected:
-    void SetUp() override {
-        ASSERT_TRUE(session_.startAnnounced()) << session_.client().out() << session_.server().err();
-    }
-    IpcSession session_;
-};
+using HardeningTest = AnnouncedServerTest;
 
 // A member nested `depth` levels deep in an object.
 std::string nested(int depth) {

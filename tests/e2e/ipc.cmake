@@ -7,6 +7,6 @@ foreach(target nimbrel ipcmodule nimbrel-mainclient nimbrel-cf RoziDavidoVodido 
     add_dependencies(e2e_ipc_tests ${target})
   endif()
 endforeach()
-# Two hundred client processes at once keep both cores busy for half a minute: that test runs
-# alone, so that the tests beside it are not starved into their time-outs.
+# Dozens of client processes at once keep both cores busy: that test runs alone, so that the
+# tests beside it are not starved into their time-outs.
 set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${CMAKE_CURRENT_LIST_DIR}/ipc_serial_tests.ctest)

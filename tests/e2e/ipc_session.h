@@ -2,6 +2,8 @@
 // An installation folder with a server and nimbrel-mainclient, for driving the IPC channel the
 // way a user would.
 
+#include <gtest/gtest.h>
+
 #include <memory>
 #include <string>
 #include <vector>
@@ -43,5 +45,17 @@ private:
     std::unique_ptr<ChildProcess> client_;
     std::unique_ptr<ChildProcess> server_;
 };
+
+// A test beside a sync-disk server that has announced itself to its main client.
+class AnnouncedServerTest : public testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(session_.startAnnounced()) << session_.client().out() << session_.server().err();
+    }
+    IpcSession session_;
+};
+
+// The first line of a tool's output: the reply without the lines that follow it.
+inline std::string firstLine(const std::string& text) { return text.substr(0, text.find('\n')); }
 
 }  // namespace nimbrel::test

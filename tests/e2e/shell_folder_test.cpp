@@ -37,12 +37,7 @@ protected:
         const std::string day = QDate::currentDate().toString("yyyyMMdd").toStdString();
         return nimbrel::test::readFile(app_ + "/log/RoziDavidoVodido/RoziDavidoVodido-" + day + ".log");
     }
-    int count(const std::string& fragment) const {
-        const std::string text = logText();
-        int found = 0;
-        for (auto at = text.find(fragment); at != std::string::npos; at = text.find(fragment, at + 1)) ++found;
-        return found;
-    }
+    int count(const std::string& fragment) const { return nimbrel::test::occurrences(logText(), fragment); }
     bool waitForCount(const std::string& fragment, int expected) const {
         return waitUntil([&] { return count(fragment) >= expected; });
     }

@@ -62,11 +62,19 @@ protected:
         for (std::size_t i = 0; i < records.size(); ++i) body += (i ? "," : "") + records[i];
         return push("pushFileSystem", body + "]}");
     }
-    // The reply the client gets for one item.
-    static std::string itemReply(const char* command, const std::string& path, int ret, bool lsid = false) {
-        return std::string("{\"funcName\":\"") + command + "\",\"fileInfo\":[{\"filePath\":\"" + path +
-               "\",\"ret\":" + std::to_string(ret) + (lsid ? ",\"bUpdateLsid\":true" : "") + "}],\"code\":\"" +
-               (ret ? "S_FAIL" : "S_OK") + "\"}";
+    // The reply the client gets for its items, each path with its result, in this order.
+    static std::string itemsReply(const char* command, const std::vector<std::pair<std::string, int>>& items) {
+        std::string text = std::string("{\"funcName\":\"") + command + "\",\"fileInfo\":[";
+        bool failed = false;
+        for (const auto& [path, ret] : items) {
+            text += (text.back() == '[' ? "" : ",") + std::string("{\"filePath\":\"") + path +
+                    "\",\"ret\":" + std::to_string(ret) + "}";
+            failed = failed || ret;
+        }
+        return text + "],\"code\":\"" + (failed ? "S_FAIL" : "S_OK") + "\"}";
+    }
+    static std::string itemReply(const char* command, const std::string& path, int ret) {
+        return itemsReply(command, {{path, ret}});
     }
     static PlaceholderInfo info(const std::string& path) {
         return CfApiWrapper::findPlaceholderInfo(QString::fromStdString(path));
@@ -89,32 +97,16 @@ TEST_F(ProjectionTest, PushFileSystemAnswersEveryItemOnceInPathOrder) {
         record(docs, "bad.txt", "16", 1, 1, 5),
         mistyped(record(docs, "bad.txt", "16", 1, 1, 5)),
     });
-    EXPECT_EQ(
-        "{\"funcName\":\"pushFileSystem\",\"fileInfo\":["
-        "{\"filePath\":\"" +
-            docs +
-            "\\\\.x.hardlink_repair.TMP\",\"ret\":0},"
-            "{\"filePath\":\"" +
-            docs +
-            "\\\\0A1B2C3D\",\"ret\":0},"
-            "{\"filePath\":\"" +
-            docs +
-            "\\\\a b ü.txt\",\"ret\":0},"
-            "{\"filePath\":\"" +
-            docs +
-            "\\\\b.txt\",\"ret\":0},"
-            "{\"filePath\":\"" +
-            docs +
-            "\\\\bad.txt\",\"ret\":1},"
-            "{\"filePath\":\"" +
-            docs +
-            "\\\\gone.txt\",\"ret\":0},"
-            "{\"filePath\":\"" +
-            root_ +
-            "\\\\0A1B2C3D\",\"ret\":0},"
-            "{\"filePath\":\"" +
-            root_ + "\\\\Docs\",\"ret\":0}],\"code\":\"S_FAIL\"}",
-        reply);
+    const std::string inDocs = docs + "\\\\";
+    EXPECT_EQ(itemsReply("pushFileSystem", {{inDocs + ".x.hardlink_repair.TMP", 0},
+                                            {inDocs + "0A1B2C3D", 0},
+                                            {inDocs + "a b ü.txt", 0},
+                                            {inDocs + "b.txt", 0},
+                                            {inDocs + "bad.txt", 1},
+                                            {inDocs + "gone.txt", 0},
+                                            {root_ + "\\\\0A1B2C3D", 0},
+                                            {root_ + "\\\\Docs", 0}}),
+              reply);
 
     // Files arrive online-only with their size and times and no data; the transient name, the
     // repair copy and the vanished local-only item leave nothing behind.

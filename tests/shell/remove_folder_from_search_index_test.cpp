@@ -6,50 +6,12 @@
 
 #include "platform/fault_injection.h"
 #include "platform/search_scope_control.h"
-#include "platform/searchapi.h"
 #include "shell/utilities.h"
 #include "suite/logbridge/log_capture.h"
+#include "support/crawl_scope.h"
 
 namespace faults = nimbrel::platform::faults;
-
-namespace {
-
-// The crawl scope as a fresh client of the search service sees it.
-class CrawlScope {
-public:
-    CrawlScope() {
-        EXPECT_EQ(CoCreateInstance(CLSID_CSearchManager, nullptr, CLSCTX_LOCAL_SERVER, IID_ISearchManager,
-                                   reinterpret_cast<LPVOID*>(&manager_)),
-                  S_OK);
-        if (manager_) {
-            EXPECT_EQ(manager_->GetCatalog(L"SystemIndex", &catalog_), S_OK);
-        }
-        if (catalog_) {
-            EXPECT_EQ(catalog_->GetCrawlScopeManager(&scope_), S_OK);
-        }
-    }
-    ~CrawlScope() {
-        if (scope_) scope_->Release();
-        if (catalog_) catalog_->Release();
-        if (manager_) manager_->Release();
-    }
-    void include(const std::wstring& url) {
-        ASSERT_EQ(scope_->AddUserScopeRule(url.c_str(), TRUE, FALSE, 0), S_OK);
-        ASSERT_EQ(scope_->SaveAll(), S_OK);
-    }
-    bool included(const std::wstring& url) {
-        BOOL result = FALSE;
-        EXPECT_EQ(scope_->IncludedInCrawlScope(url.c_str(), &result), S_OK);
-        return result;
-    }
-
-private:
-    ISearchManager* manager_ = nullptr;
-    ISearchCatalogManager* catalog_ = nullptr;
-    ISearchCrawlScopeManager* scope_ = nullptr;
-};
-
-}  // namespace
+using nimbrel::test::CrawlScope;
 
 TEST(RemoveFolderFromSearchIndexTest, RemovesTheRuleNamedByTheFolderExactlyAsGiven) {
     EXPECT_EQ(Utilities::RemoveFolderFromeSearchIndex(L"D:\\Never\\Indexed"), S_OK) << "no rule is no error";
