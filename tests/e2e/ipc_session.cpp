@@ -27,7 +27,8 @@ void IpcSession::startServer(const std::string& faults) {
 bool IpcSession::startAnnounced(const std::string& faults) {
     startClient();
     startServer(faults);
-    return waitUntil([&] { return clientLines("answered pushOnline").size() == 1; });
+    // A sanitized server starting beside other test runs may take a while to load.
+    return waitUntil([&] { return clientLines("answered pushOnline").size() == 1; }, std::chrono::minutes(1));
 }
 
 CommandResult IpcSession::send(const std::string& command, const std::string& body) {

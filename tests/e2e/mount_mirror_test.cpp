@@ -134,15 +134,12 @@ TEST_F(MountMirrorTest, ASlowUnregisterProtectsTheRootUntilItEnds) {
     start("CfUnregisterSyncRoot=0+4000");
     ASSERT_EQ(kOk, mount(folder_));
     EXPECT_EQ(kOk, unmount(folder_));
-    EXPECT_EQ(kOk, unmount(folder_));
     EXPECT_EQ(kOk, mount(folder_));
 
     const std::string log = session_.serverLog();
     // The reply went out before the unmount gave up waiting for CfUnregisterSyncRoot.
     EXPECT_LT(log.find(" SUCCESS (operations continue in background)"),
               log.find(" CfUnregisterSyncRoot still running after"));
-    EXPECT_TRUE(contains(log, " Same unMount task already running, mountPath:" + folder_));
-    EXPECT_EQ(log.find("CMountMirrorMgr::_unMount  START"), log.rfind("CMountMirrorMgr::_unMount  START"));
     EXPECT_TRUE(contains(log, "wait same sync root unregister before mount, path:" + folder_));
     EXPECT_LT(log.find("CfUnregisterSyncRoot succeeded in background"),
               log.find("same sync root unregister finished before mount"));
