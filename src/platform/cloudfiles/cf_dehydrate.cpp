@@ -50,7 +50,7 @@ HRESULT checkDehydration(const Item& item, CF_IN_SYNC_STATE inSyncAfter, bool al
 
 HRESULT dehydrate(CfStore& store, const Item& item, const std::vector<CF_FILE_RANGE>& ranges,
                   const std::function<void(PlaceholderRecord&)>& change) {
-    DehydrationGuard guard(item);
+    std::optional<DehydrationGuard> guard(std::in_place, item);
     int fd = openForWriting(item.access);
     if (fd < 0) return hrFromErrno(errno);
     // The record says dehydrated before the first byte goes, so no reader takes a hole for data.
@@ -99,6 +99,9 @@ HRESULT dehydrate(CfStore& store, const Item& item, const std::vector<CF_FILE_RA
         });
     }
     // Readers through the filter mount must not go on with the pages their kernel still caches.
+    // Fetches may start again first: telling the filter service can wait for a reader whose read
+    // waits for a fetch, and pages dropped after new data arrived are only read again.
+    guard.reset();
     if (punched) filterServiceCommand("changed " + item.path);
     return result;
 }
