@@ -19,17 +19,6 @@ using Clock = std::chrono::steady_clock;
 
 LocalConnection::~LocalConnection() { close(); }
 
-LocalConnection::LocalConnection(LocalConnection&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
-
-LocalConnection& LocalConnection::operator=(LocalConnection&& other) noexcept {
-    if (this != &other) {
-        close();
-        fd_ = other.fd_;
-        other.fd_ = -1;
-    }
-    return *this;
-}
-
 LocalConnectResult LocalConnection::connect(const std::wstring& channelName) {
     close();
     sockaddr_un address;

@@ -11,17 +11,6 @@ namespace nimbrel::platform {
 
 LocalListener::~LocalListener() { close(); }
 
-LocalListener::LocalListener(LocalListener&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
-
-LocalListener& LocalListener::operator=(LocalListener&& other) noexcept {
-    if (this != &other) {
-        close();
-        fd_ = other.fd_;
-        other.fd_ = -1;
-    }
-    return *this;
-}
-
 bool LocalListener::listen(const std::wstring& channelName) {
     close();
     sockaddr_un address;
@@ -42,7 +31,8 @@ bool LocalListener::accept(LocalConnection& connection) {
     for (;;) {
         int fd = ::accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC);
         if (fd >= 0) {
-            connection = LocalConnection(fd);
+            connection.close();
+            connection.fd_ = fd;
             return true;
         }
         // A signal or a peer that gave up while queued says nothing about the next peer.

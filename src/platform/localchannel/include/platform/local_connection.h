@@ -28,14 +28,11 @@ class LocalConnection {
 public:
     LocalConnection() = default;
     ~LocalConnection();
-    LocalConnection(LocalConnection&& other) noexcept;
-    LocalConnection& operator=(LocalConnection&& other) noexcept;
     LocalConnection(const LocalConnection&) = delete;
     LocalConnection& operator=(const LocalConnection&) = delete;
 
     // Closes what this object held, then connects to the listener of `channelName`.
     LocalConnectResult connect(const std::wstring& channelName);
-    bool isOpen() const { return fd_ >= 0; }
 
     // Sends every byte, waiting while the peer reads; false when the connection is closed or
     // broken. A peer that has gone away fails the call, it never ends the process.
@@ -47,8 +44,6 @@ public:
 
 private:
     friend class LocalListener;
-    explicit LocalConnection(int fd) : fd_(fd) {}
-
     int fd_ = -1;
 };
 

@@ -11,8 +11,6 @@ class LocalListener {
 public:
     LocalListener() = default;
     ~LocalListener();
-    LocalListener(LocalListener&& other) noexcept;
-    LocalListener& operator=(LocalListener&& other) noexcept;
     LocalListener(const LocalListener&) = delete;
     LocalListener& operator=(const LocalListener&) = delete;
 
@@ -22,7 +20,6 @@ public:
     // connect to it reports that nobody listens. False when the name does not fit or the system
     // refuses.
     bool listen(const std::wstring& channelName);
-    bool isListening() const { return fd_ >= 0; }
 
     // Waits for the next peer and hands its connection over. False when no connection could be
     // taken (not listening, or out of descriptors or memory); the caller decides when to retry.
