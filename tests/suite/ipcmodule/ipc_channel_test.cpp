@@ -5,11 +5,14 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <condition_variable>
 #include <cstring>
 #include <functional>
 #include <mutex>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "suite/ipcmodule/ipc_interface.h"
 #include "support/test_env.h"
@@ -146,19 +149,42 @@ TEST_F(IpcChannelTest, SilentPeerTimesOutAndUnansweredRequestEndsAtOnce) {
     client_.waitCompleted(2);
 }
 
-TEST_F(IpcChannelTest, RequestsFlowBothWaysAndARequestTakesOneReplyOnly) {
+TEST_F(IpcChannelTest, RequestsFlowBothWaysAndConcurrentRequestsEachGetTheirOwnReply) {
     connectPair();
     std::wstring answer;
     EXPECT_EQ(kIpcRequestOk, client_.channel->request(L"getMessage\r\n{\"content\":\"\u4E91\"}", answer));
     EXPECT_EQ(L"got getMessage\r\n{\"content\":\"\u4E91\"}", answer);
 
+    constexpr int kRequests = 32;
+    std::mutex mutex;
+    std::condition_variable allInside;
+    int inside = 0;
+    std::vector<std::string> names;
+    // Every handler holds its request until all of them are in flight, so replies can only
+    // reach the right caller through the IPC name.
     client_.onRequest = [&](const char* name, const std::wstring& text) {
+        {
+            std::unique_lock<std::mutex> lock(mutex);
+            names.push_back(name);
+            if (++inside == kRequests) allInside.notify_all();
+            allInside.wait(lock, [&] { return inside == kRequests; });
+        }
         client_.channel->reply(name, L"reply to " + text);
         EXPECT_EQ(-1, client_.channel->reply(name, L"second reply"));
     };
-    EXPECT_EQ(kIpcRequestOk, server_.channel->request(L"n1\r\n", answer));
-    EXPECT_EQ(L"reply to n1\r\n", answer);
-    client_.waitCompleted(1);
+
+    std::vector<std::wstring> answers(kRequests);
+    std::vector<std::thread> threads;
+    for (int i = 0; i < kRequests; ++i) {
+        threads.emplace_back([&, i] {
+            EXPECT_EQ(kIpcRequestOk, server_.channel->request(L"n" + std::to_wstring(i) + L"\r\n", answers[i]));
+        });
+    }
+    for (auto& thread : threads) thread.join();
+    client_.waitCompleted(kRequests);
+    for (int i = 0; i < kRequests; ++i) EXPECT_EQ(L"reply to n" + std::to_wstring(i) + L"\r\n", answers[i]);
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names.end(), std::adjacent_find(names.begin(), names.end()));
 }
 
 TEST_F(IpcChannelTest, MalformedFrameClosesOnlyItsOwnConnection) {
