@@ -60,6 +60,15 @@ RootMount& mountOf(fuse_req_t req) { return *static_cast<RootMount*>(fuse_req_us
 
 pid_t requester(fuse_req_t req) { return fuse_req_ctx(req)->pid; }
 
+// The path below the covered folder of a node, or of `name` in it; the request is answered ENOENT
+// when the kernel names a node that is gone.
+template <typename... Name>
+std::optional<std::string> pathOrGone(fuse_req_t req, fuse_ino_t ino, const Name&... name) {
+    auto relative = mountOf(req).nodes().relative(ino, name...);
+    if (!relative) fuse_reply_err(req, ENOENT);
+    return relative;
+}
+
 OpenFile& fileOf(const fuse_file_info* fi) { return *reinterpret_cast<OpenFile*>(fi->fh); }
 
 OpenDir& dirOf(const fuse_file_info* fi) { return *reinterpret_cast<OpenDir*>(fi->fh); }
@@ -160,11 +169,8 @@ void getattr(fuse_req_t req, fuse_ino_t ino, fuse_file_info* fi) {
             if (record && !record->hydrated) st.st_blocks = 0;
         }
     } else {
-        auto relative = mount.nodes().relative(ino);
-        if (!relative) {
-            fuse_reply_err(req, ENOENT);
-            return;
-        }
+        auto relative = pathOrGone(req, ino);
+        if (!relative) return;
         if (int error = statOf(mount, *relative, st)) {
             fuse_reply_err(req, error);
             return;
@@ -235,11 +241,8 @@ int changeAttributes(fuse_req_t req, const std::string& relative, const struct s
 }
 
 void setattr(fuse_req_t req, fuse_ino_t ino, struct stat* attr, int valid, fuse_file_info* fi) {
-    auto relative = mountOf(req).nodes().relative(ino);
-    if (!relative) {
-        fuse_reply_err(req, ENOENT);
-        return;
-    }
+    auto relative = pathOrGone(req, ino);
+    if (!relative) return;
     if (int error = changeAttributes(req, *relative, attr, valid, fi)) {
         fuse_reply_err(req, error);
         return;
@@ -265,11 +268,8 @@ void readlink(fuse_req_t req, fuse_ino_t ino) {
 template <typename Make>
 void makeEntry(fuse_req_t req, fuse_ino_t parent, const char* name, Make make) {
     RootMount& mount = mountOf(req);
-    auto relative = mount.nodes().relative(parent, name);
-    if (!relative) {
-        fuse_reply_err(req, ENOENT);
-        return;
-    }
+    auto relative = pathOrGone(req, parent, name);
+    if (!relative) return;
     if (make(mount.covered(), relative->c_str()) != 0) {
         fuse_reply_err(req, errno);
         return;
@@ -287,22 +287,16 @@ void symlink(fuse_req_t req, const char* target, fuse_ino_t parent, const char* 
 }
 
 void link(fuse_req_t req, fuse_ino_t ino, fuse_ino_t parent, const char* name) {
-    auto from = mountOf(req).nodes().relative(ino);
-    if (!from) {
-        fuse_reply_err(req, ENOENT);
-        return;
-    }
+    auto from = pathOrGone(req, ino);
+    if (!from) return;
     makeEntry(req, parent, name,
               [&from](int covered, const char* path) { return ::linkat(covered, from->c_str(), covered, path, 0); });
 }
 
 void remove(fuse_req_t req, fuse_ino_t parent, const char* name, int flags) {
     RootMount& mount = mountOf(req);
-    auto relative = mount.nodes().relative(parent, name);
-    if (!relative) {
-        fuse_reply_err(req, ENOENT);
-        return;
-    }
+    auto relative = pathOrGone(req, parent, name);
+    if (!relative) return;
     struct stat st {};
     const bool known = ::fstatat(mount.covered(), relative->c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
     if (::unlinkat(mount.covered(), relative->c_str(), flags) != 0) {
@@ -419,11 +413,8 @@ void releaseFile(OpenFile* file) {
 
 void open(fuse_req_t req, fuse_ino_t ino, fuse_file_info* fi) {
     RootMount& mount = mountOf(req);
-    auto relative = mount.nodes().relative(ino);
-    if (!relative) {
-        fuse_reply_err(req, ENOENT);
-        return;
-    }
+    auto relative = pathOrGone(req, ino);
+    if (!relative) return;
     const int flags = (fi->flags & ~(O_CREAT | O_EXCL | O_NOCTTY)) | O_CLOEXEC;
     if (int error = openFile(req, *relative, fi, ::openat(mount.covered(), relative->c_str(), flags))) {
         fuse_reply_err(req, error);
@@ -435,11 +426,8 @@ void open(fuse_req_t req, fuse_ino_t ino, fuse_file_info* fi) {
 
 void create(fuse_req_t req, fuse_ino_t parent, const char* name, mode_t mode, fuse_file_info* fi) {
     RootMount& mount = mountOf(req);
-    auto relative = mount.nodes().relative(parent, name);
-    if (!relative) {
-        fuse_reply_err(req, ENOENT);
-        return;
-    }
+    auto relative = pathOrGone(req, parent, name);
+    if (!relative) return;
     const int fd = ::openat(mount.covered(), relative->c_str(), fi->flags | O_CLOEXEC, mode);
     if (int error = openFile(req, *relative, fi, fd)) {
         fuse_reply_err(req, error);
@@ -572,11 +560,8 @@ void statfs(fuse_req_t req, fuse_ino_t) {
 // The path the attribute calls reach `ino` by; empty (answered ENOENT) for an unknown node.
 std::string attributePath(fuse_req_t req, fuse_ino_t ino) {
     RootMount& mount = mountOf(req);
-    auto relative = mount.nodes().relative(ino);
-    if (!relative) {
-        fuse_reply_err(req, ENOENT);
-        return {};
-    }
+    auto relative = pathOrGone(req, ino);
+    if (!relative) return {};
     return mount.procPath(*relative);
 }
 
@@ -646,11 +631,8 @@ void removexattr(fuse_req_t req, fuse_ino_t ino, const char* name) {
 // of it began: a name made, removed or swapped beside the kernel changes the folder's ctime.
 void opendir(fuse_req_t req, fuse_ino_t ino, fuse_file_info* fi) {
     RootMount& mount = mountOf(req);
-    auto relative = mount.nodes().relative(ino);
-    if (!relative) {
-        fuse_reply_err(req, ENOENT);
-        return;
-    }
+    auto relative = pathOrGone(req, ino);
+    if (!relative) return;
     const int fd = ::openat(mount.covered(), relative->c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) {
         fuse_reply_err(req, errno);
