@@ -17,8 +17,8 @@ usage: scripts/chaos.sh [ROUNDS]
 
 Environment: NIMBREL_BUILD_DIR the build folder whose bin/ is used (default build), CHAOS_SEED the
 random seed (default: the time; printed), CHAOS_PHASES the phases that take turns (default: all
-five), CHAOS_STATE the private folder (default: a new one under
-TMPDIR, removed at the end unless a violation was found).
+five), CHAOS_PROJECTION_FILES the files of each projection batch (default 40), CHAOS_STATE the
+private folder (default: a new one under TMPDIR, removed at the end unless a violation was found).
 EOF
 }
 case "${1:-}" in -h | --help) usage; exit 0 ;; esac
@@ -150,6 +150,9 @@ echo "chaos: seed $seed, $rounds rounds, build $build, state $state"
 
 # --- the phases ---------------------------------------------------------------------------------
 read -r -a phases <<<"${CHAOS_PHASES:-projection hydration dehydration keep-free hard-link-repair}"
+# A batch large enough that a kill can land inside its projection; its window follows how long the
+# previous batch took.
+projection_files=${CHAOS_PROJECTION_FILES:-40}
 declare -A window_ms=([projection]=1500 [hydration]=1000 [dehydration]=600 [keep-free]=1500 [hard-link-repair]=7000)
 declare -A kills mid_work
 for phase in "${phases[@]}"; do kills[$phase]=0; mid_work[$phase]=0; done
@@ -177,13 +180,15 @@ start_projection() {
     wait_for 30 test ! -e "$mount/$projection_folder" || true
   fi
   projection_folder=Batch-$round
-  mkdir -p "$cloud/$projection_folder/a" "$cloud/$projection_folder/b"
-  local i sub
-  for i in $(seq 1 9); do
-    sub=("" a/ b/)
-    random_file "$cloud/$projection_folder/${sub[$((i % 3))]}f$i.dat" $((RANDOM % 20000))
+  local staging=$state/staging i sub=("" a/ b/)
+  mkdir -p "$staging/$projection_folder/a" "$staging/$projection_folder/b"
+  for i in $(seq 1 "$projection_files"); do
+    random_file "$staging/$projection_folder/${sub[$((i % 3))]}f$i.dat" $((RANDOM % 4000))
   done
-  $tree records "$cloud" "$mount" "$projection_folder" >"$state/push.json"
+  $tree records "$staging" "$mount" "$projection_folder" >"$state/push.json"
+  # The whole batch appears in the cloud at once, so the client's own poll and this push start
+  # together and the kill can land inside their work.
+  mv "$staging/$projection_folder" "$cloud/"
   "$app/nimbrel-mainclient" --mode $mode send pushFileSystem "@$state/push.json" >/dev/null 2>&1 &
   work_pids=($!)
   mapfile -t busy_check < <(cd "$cloud" && find "$projection_folder")
@@ -192,8 +197,12 @@ start_projection() {
 # The client pushes the whole tree only once; a server that starts again hears the batch again, as
 # from a client that retries what was not answered.
 redo_projection() {
+  local began
+  began=$(date +%s%N)
   "$app/nimbrel-mainclient" --mode $mode send pushFileSystem "@$state/push.json" >/dev/null 2>&1 ||
     note projection "pushFileSystem after the restart failed"
+  # The next projection is killed anywhere within the time a whole batch takes on this build.
+  window_ms[projection]=$(( ($(date +%s%N) - began) / 1000000 ))
 }
 
 start_hydration() {
