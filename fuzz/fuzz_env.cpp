@@ -1,8 +1,11 @@
 #include "fuzz_env.h"
 
 #include <stdlib.h>
+#include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
+#include <string>
 
 namespace nimbrel::fuzz {
 
@@ -20,6 +23,25 @@ void useFreshPlatformFolders() {
     // No target mounts anything; without this every file call would first look for the filter
     // service, which the fuzz build does not have.
     setenv("NIMBREL_CFD", "off", 1);
+}
+
+std::set<long> threadIds() {
+    std::set<long> ids;
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/task", error))
+        ids.insert(std::stol(entry.path().filename().string()));
+    return ids;
+}
+
+void awaitThreadsStartedSince(const std::set<long>& before) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    for (;;) {
+        const std::set<long> now = threadIds();
+        bool newcomer = false;
+        for (long id : now) newcomer = newcomer || !before.count(id);
+        if (!newcomer || std::chrono::steady_clock::now() > deadline) return;
+        usleep(200);
+    }
 }
 
 }  // namespace nimbrel::fuzz

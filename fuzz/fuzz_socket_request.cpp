@@ -10,6 +10,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <string>
 
 #include "fuzz_client_process.h"
@@ -99,6 +100,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char*** argv) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     std::string request = nimbrel::fuzz::text(data, size);
     if (!confineRequest(request)) return 0;
+    const std::set<long> threadsBefore = nimbrel::fuzz::threadIds();
     TcpSocket connection;
     if (!connection.create() || !connection.connect("127.0.0.1", serverPort)) std::abort();
     connection.send(request.data(), static_cast<int>(request.size()));
@@ -108,5 +110,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     while (connection.receive(reply, sizeof reply) > 0) {
     }
     connection.close();
+    // The connection's thread may still be freeing the request.
+    nimbrel::fuzz::awaitThreadsStartedSince(threadsBefore);
     return 0;
 }
