@@ -174,11 +174,6 @@ repairs=0
 keep_targets=()
 
 start_projection() {
-  if [ -n "$projection_folder" ]; then
-    rm -rf "${cloud:?}/$projection_folder"
-    # The client removes the folder from the mount at its next poll.
-    wait_for 30 test ! -e "$mount/$projection_folder" || true
-  fi
   projection_folder=Batch-$round
   local staging=$state/staging i sub=("" a/ b/)
   mkdir -p "$staging/$projection_folder/a" "$staging/$projection_folder/b"
@@ -203,6 +198,12 @@ redo_projection() {
     note projection "pushFileSystem after the restart failed"
   # The next projection is killed anywhere within the time a whole batch takes on this build.
   window_ms[projection]=$(( ($(date +%s%N) - began) / 1000000 ))
+}
+# The batch leaves the cloud once its round is checked, so the other phases work on the small tree.
+end_projection() {
+  rm -rf "${cloud:?}/$projection_folder"
+  # The client removes the folder from the mount at its next poll.
+  wait_for 30 test ! -e "$mount/$projection_folder" || note projection "$projection_folder stayed after it left the cloud"
 }
 
 start_hydration() {
@@ -330,6 +331,7 @@ for ((round = 1; round <= rounds; round++)); do
   while IFS=$'\t' read -r invariant detail; do
     note "$invariant" "$detail"
   done < <($tree check "$app" "$state/home" "$cloud" "$mount" "$owned"; $tree next "$app" "$cloud" "$mount" "$(files_of_cloud | pick 1)")
+  [ "$phase" != projection ] || end_projection
   printf 'chaos: round %d/%d %s done in %d s, %d violation(s) so far\n' "$round" "$rounds" "$phase" \
     $((SECONDS - round_started)) "$violations"
 done
