@@ -97,6 +97,8 @@ struct FilterCore::FileState {
     RangeSet received;
     std::set<std::int64_t> pending;  // transfer keys of the unfinished requests for this file
     bool complete = false;
+    bool syncing = false;     // complete, its bytes on their way to the disk
+    bool superseded = false;  // a dehydration began: these bytes are no longer the file's
 };
 
 struct FilterCore::CallbackData {
@@ -297,7 +299,7 @@ void FilterCore::finishLocked(Request& request, NTSTATUS status) {
     request.data.reset();
     if (auto file = request.file.lock()) {
         file->pending.erase(request.key);
-        if (file->pending.empty()) files_.erase(file->token);
+        if (file->pending.empty() && !file->syncing) forgetLocked(*file);
     }
     changed_.notify_all();
     if (requests_.size() > kFinishedRequestsKept) {
@@ -307,18 +309,42 @@ void FilterCore::finishLocked(Request& request, NTSTATUS status) {
     }
 }
 
+void FilterCore::forgetLocked(FileState& file) {
+    auto found = files_.find(file.token);
+    if (found != files_.end() && found->second.get() == &file) files_.erase(found);
+}
+
+// The readers need the bytes, not the disk: the record says hydrated as soon as every byte is in
+// the page cache, which a killed process leaves whole, and the claim holds until the machine
+// restarts; syncData makes it lasting once the bytes are on the disk. So a reader never waits for
+// the flush, and a file claimed hydrated after a restart has its bytes on the disk.
 void FilterCore::markHydrated(FileState& file) {
     ::futimens(file.fd, file.times);
-    // The data must be on the disk before the record says so; a crash in between leaves a
-    // placeholder that is fetched again, never one that claims bytes it does not have.
-    ::fdatasync(file.fd);
     if (auto store = CfStore::current()) {
         store->updatePlaceholder(file.token, [&](PlaceholderRecord& record) {
             if (record.inode != file.inode) return false;
             record.hydrated = true;
+            record.dataSynced = false;
             return true;
         });
     }
+    file.syncing = true;
+}
+
+void FilterCore::syncData(const std::shared_ptr<FileState>& file) {
+    const bool flushed = ::fdatasync(file->fd) == 0;
+    std::lock_guard lock(mutex_);
+    file->syncing = false;
+    if (flushed && !file->superseded) {
+        if (auto store = CfStore::current()) {
+            store->updatePlaceholder(file->token, [&](PlaceholderRecord& record) {
+                if (record.inode != file->inode || !record.hydrated || record.dataSynced) return false;
+                record.dataSynced = true;
+                return true;
+            });
+        }
+    }
+    if (file->pending.empty()) forgetLocked(*file);
 }
 
 void FilterCore::completeCoveredLocked(FileState& file) {
@@ -380,6 +406,7 @@ HRESULT FilterCore::transferData(CF_TRANSFER_KEY transferKey, NTSTATUS completio
         lock.unlock();
         // Programs that look through the filter mount see the blocks the file now takes.
         filterServiceCommand("changed " + file->path);
+        syncData(file);
         return S_OK;
     }
     file->unflushed += count;
@@ -409,12 +436,16 @@ HRESULT FilterCore::reportProgress(CF_TRANSFER_KEY transferKey, std::int64_t tot
 void FilterCore::beginDehydration(const std::string& token) {
     std::lock_guard lock(mutex_);
     dehydrating_.insert(token);
-    auto file = files_.find(token);
-    if (file == files_.end()) return;
+    auto found = files_.find(token);
+    if (found == files_.end()) return;
+    auto file = found->second;
+    file->superseded = true;
     std::vector<std::shared_ptr<Request>> fetching;
-    for (auto key : file->second->pending) fetching.push_back(requests_[key]);
+    for (auto key : file->pending) fetching.push_back(requests_[key]);
     for (auto& request : fetching)
         cancelLocked(*request, STATUS_CLOUD_FILE_REQUEST_ABORTED, CF_CALLBACK_CANCEL_FLAG_NONE);
+    // A fetch after the dehydration starts from nothing, even while these bytes are still flushed.
+    forgetLocked(*file);
 }
 
 void FilterCore::cancelLocked(Request& request, NTSTATUS status, CF_CALLBACK_CANCEL_FLAGS flags) {

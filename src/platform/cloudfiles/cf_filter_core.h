@@ -95,6 +95,9 @@ private:
     void cancelLocked(Request& request, NTSTATUS status, CF_CALLBACK_CANCEL_FLAGS flags);
     void completeCoveredLocked(FileState& file);
     void markHydrated(FileState& file);
+    // Flushes a complete file's bytes, then makes the record's claim that it is hydrated lasting.
+    void syncData(const std::shared_ptr<FileState>& file);
+    void forgetLocked(FileState& file);
     void watchTimeouts();
     std::chrono::steady_clock::time_point deadlineOf(const Request& request) const;
 

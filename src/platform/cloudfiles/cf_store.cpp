@@ -3,6 +3,7 @@
 #include <sqlite3.h>
 
 #include <cstring>
+#include <fstream>
 
 #include "platform/platform_paths.h"
 
@@ -104,6 +105,25 @@ SyncRootRecord readRoot(const Statement& s) {
     return r;
 }
 
+// The hydrated column: 0 not hydrated, 1 hydrated with the bytes on the disk, otherwise the tag of
+// the boot during which a hydration not yet flushed was claimed.
+constexpr std::int64_t kHydratedSynced = 1;
+
+std::int64_t bootTag() {
+    static const std::int64_t tag = [] {
+        std::ifstream file("/proc/sys/kernel/random/boot_id");
+        std::string id;
+        std::getline(file, id);
+        std::uint64_t hash = 1469598103934665603ULL;
+        for (unsigned char c : id) {
+            hash ^= c;
+            hash *= 1099511628211ULL;
+        }
+        return static_cast<std::int64_t>(hash >> 2) + 2;
+    }();
+    return tag;
+}
+
 constexpr const char* kPlaceholderColumns =
     "token, root, device, inode, identity, pin, in_sync, hydrated, is_dir, always_full, creation_time, usn";
 
@@ -116,7 +136,9 @@ PlaceholderRecord readRecord(const Statement& s) {
     r.identity = s.blob(4);
     r.pin = static_cast<CF_PIN_STATE>(s.integer(5));
     r.inSync = static_cast<CF_IN_SYNC_STATE>(s.integer(6));
-    r.hydrated = s.integer(7) != 0;
+    const std::int64_t hydrated = s.integer(7);
+    r.hydrated = hydrated == kHydratedSynced || (hydrated != 0 && hydrated == bootTag());
+    r.dataSynced = !r.hydrated || hydrated == kHydratedSynced;
     r.isDirectory = s.integer(8) != 0;
     r.alwaysFull = s.integer(9) != 0;
     r.creationTime = s.integer(10);
@@ -297,7 +319,7 @@ bool CfStore::writePlaceholder(const PlaceholderRecord& r) {
     s.bindBlob(5, r.identity.data(), r.identity.size());
     s.bind(6, static_cast<std::int64_t>(r.pin));
     s.bind(7, static_cast<std::int64_t>(r.inSync));
-    s.bind(8, static_cast<std::int64_t>(r.hydrated));
+    s.bind(8, !r.hydrated ? 0 : r.dataSynced ? kHydratedSynced : bootTag());
     s.bind(9, static_cast<std::int64_t>(r.isDirectory));
     s.bind(10, static_cast<std::int64_t>(r.alwaysFull));
     s.bind(11, r.creationTime);

@@ -41,6 +41,9 @@ struct PlaceholderRecord {
     CF_PIN_STATE pin = CF_PIN_STATE_UNSPECIFIED;
     CF_IN_SYNC_STATE inSync = CF_IN_SYNC_STATE_NOT_IN_SYNC;
     bool hydrated = false;  // every byte of the file is local; always true for folders
+    // False while the bytes of a hydration may still be only in the page cache: such a claim holds
+    // until the machine restarts (a killed process leaves the cache whole), never across a restart.
+    bool dataSynced = true;
     bool isDirectory = false;
     bool alwaysFull = false;
     std::int64_t creationTime = 0;  // FILETIME ticks; Linux keeps no settable birth time

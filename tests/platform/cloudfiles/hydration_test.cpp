@@ -2,6 +2,7 @@
 // concurrency and progress, driven through its in-process interface.
 
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -9,7 +10,9 @@
 
 #include "cf_application.h"
 #include "cf_connection.h"
+#include "cf_item.h"
 #include "cf_test_support.h"
+#include "platform/platform_paths.h"
 #include "support/test_env.h"
 
 namespace nimbrel::test::cf {
@@ -157,6 +160,45 @@ TEST_F(CloudFilesHydration, ADehydrationCancelsTheFetchOnItsWaySoThatItsLatePiec
     EXPECT_TRUE(provider.waitFor(CF_CALLBACK_TYPE_CANCEL_FETCH_DATA, 1));
     EXPECT_EQ(transfer(fetch, 4096, 4096, content.data() + 4096), static_cast<HRESULT>(0x8007018E));
     EXPECT_TRUE(attributesOf(path) & FILE_ATTRIBUTE_OFFLINE);
+}
+
+// The reader is served once the bytes are in the page cache, which a killed provider leaves whole;
+// across a restart of the machine only a claim made after the bytes were flushed holds.
+TEST_F(CloudFilesHydration, AHydrationClaimOutlivesARestartOnlyOnceItsBytesWereFlushed) {
+    ASSERT_EQ(createPlaceholder(root, "kept.bin", 4096, identityOf(u"kept")), S_OK);
+    const std::string path = root + "/kept.bin";
+    RecordingProvider provider(root);
+    auto done = request(path);
+    ASSERT_TRUE(provider.waitFor(CF_CALLBACK_TYPE_FETCH_DATA, 1));
+    const std::string content(4096, 'k');
+    ASSERT_EQ(transfer(provider.records(CF_CALLBACK_TYPE_FETCH_DATA).front(), 0, 4096, content.data()), S_OK);
+    EXPECT_EQ(done.get(), STATUS_SUCCESS);
+    auto store = pcf::CfStore::current();
+    const std::string token = pcf::resolveItem(*store, path)->record->token;
+    EXPECT_TRUE(store->placeholder(token)->hydrated);
+    EXPECT_TRUE(store->placeholder(token)->dataSynced);
+
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open((nimbrel::platform::platformHome() + "/cloudfiles.db").c_str(), &db), SQLITE_OK);
+    struct Case {
+        bool synced;
+        bool restarted;
+        bool hydrated;
+    };
+    for (const Case& c :
+         {Case{true, false, true}, Case{true, true, true}, Case{false, false, true}, Case{false, true, false}}) {
+        store->updatePlaceholder(token, [&](pcf::PlaceholderRecord& record) {
+            record.hydrated = true;
+            record.dataSynced = c.synced;
+            return true;
+        });
+        // Another boot: a claim not flushed carries the tag of a boot that is not this one.
+        if (c.restarted)
+            sqlite3_exec(db, "UPDATE placeholders SET hydrated = hydrated + 1 WHERE hydrated > 1", nullptr, nullptr,
+                         nullptr);
+        EXPECT_EQ(store->placeholder(token)->hydrated, c.hydrated) << c.synced << c.restarted;
+    }
+    sqlite3_close(db);
 }
 
 TEST_F(CloudFilesHydration, TheProvidersOwnReadsNeverHydrate) {
