@@ -46,6 +46,8 @@ protected:
                                          return sink.write(content_.data() + offset, n);
                                      });
         });
+        // Downloads leave their connection open for the next; stopping waits for it to go idle.
+        server_.set_keep_alive_timeout(1);
         port_ = server_.bind_to_any_port("127.0.0.1");
         serverThread_ = std::thread([this] { server_.listen_after_bind(); });
     }

@@ -88,6 +88,8 @@ ContentServer::~ContentServer() {
 bool ContentServer::start() {
     server_.Get("/files/(.*)",
                 [this](const httplib::Request& request, httplib::Response& response) { serveFile(request, response); });
+    // A small file's body would otherwise wait behind its headers for the client's acknowledgement.
+    server_.set_tcp_nodelay(true);
     port_ = server_.bind_to_any_port("127.0.0.1");
     if (port_ <= 0) return false;
     serverThread_ = std::thread([this] { server_.listen_after_bind(); });

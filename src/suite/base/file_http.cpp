@@ -5,6 +5,7 @@
 #include <chrono>
 #include <memory>
 #include <mutex>
+#include <vector>
 
 #include "suite/base/proxy_wrapper.h"
 
@@ -12,6 +13,46 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 constexpr long kReceiveBufferBytes = 512 * 1024;
+// Two downloads run at a time; a server keeps a thread waiting on every connection left open.
+constexpr std::size_t kIdleHandlesKept = 2;
+
+// Finished downloads leave their handle, and with it the open connection, to the next ones: a
+// small file then costs no connection set-up and the server no new thread.
+class IdleHandles {
+public:
+    static IdleHandles& instance() {
+        // Never destroyed: downloads may still run while the process ends.
+        static auto* handles = new IdleHandles;
+        return *handles;
+    }
+    CURL* take() {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (!idle_.empty()) {
+                CURL* curl = idle_.back();
+                idle_.pop_back();
+                return curl;
+            }
+        }
+        return curl_easy_init();
+    }
+    void giveBack(CURL* curl) {
+        // Forgets the options, keeps the connection.
+        curl_easy_reset(curl);
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (idle_.size() < kIdleHandlesKept) {
+                idle_.push_back(curl);
+                return;
+            }
+        }
+        curl_easy_cleanup(curl);
+    }
+
+private:
+    std::mutex mutex_;
+    std::vector<CURL*> idle_;
+};
 
 struct Transfer {
     const FileHttp::DataCallback* onData;
@@ -91,7 +132,7 @@ qint64 FileHttp::getFile(const std::map<QString, QString>& headers, const DataCa
                          bool followRedirects) {
     httpStatus_ = 0;
     errorText_.clear();
-    std::unique_ptr<CURL, decltype(&curl_easy_cleanup)> curl(curl_easy_init(), &curl_easy_cleanup);
+    std::unique_ptr<CURL, decltype(&curl_easy_cleanup)> curl(IdleHandles::instance().take(), &curl_easy_cleanup);
     if (!curl) {
         errorText_ = QStringLiteral("curl_easy_init failed");
         return -static_cast<qint64>(CURLE_FAILED_INIT);
@@ -145,5 +186,6 @@ qint64 FileHttp::getFile(const std::map<QString, QString>& headers, const DataCa
         errorText_ = QStringLiteral("HTTP status %1").arg(httpStatus_);
         return httpStatus_;
     }
+    IdleHandles::instance().giveBack(curl.release());
     return 0;
 }

@@ -8,6 +8,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "suite/base/proxy_config.h"
 #include "suite/base/proxy_wrapper.h"
@@ -20,6 +21,8 @@ class LocalServer {
 public:
     explicit LocalServer(const std::function<void(httplib::Server&)>& routes) {
         routes(server_);
+        // Downloads leave their connection open for the next; stopping waits for it to go idle.
+        server_.set_keep_alive_timeout(1);
         port_ = server_.bind_to_any_port("127.0.0.1");
         thread_ = std::thread([this] { server_.listen_after_bind(); });
         nimbrel::test::waitUntil([this] { return server_.is_running(); });
@@ -102,6 +105,26 @@ TEST_F(FileHttpTest, DeliversTheWholeBodyInBlocksAndSendsTheHeaders) {
     std::lock_guard<std::mutex> lock(mutex);
     ASSERT_EQ(1u, seen.count("X-Trace"));
     EXPECT_EQ("t-1", seen.find("X-Trace")->second);
+}
+
+TEST_F(FileHttpTest, DownloadsOneAfterAnotherShareOneConnection) {
+    std::mutex mutex;
+    std::vector<int> clientPorts;
+    LocalServer server([&](httplib::Server& s) {
+        s.Get("/small", [&](const httplib::Request& request, httplib::Response& response) {
+            std::lock_guard<std::mutex> lock(mutex);
+            clientPorts.push_back(request.remote_port);
+            response.set_content(pattern(4096), "application/octet-stream");
+        });
+    });
+    for (int i = 0; i < 3; ++i) {
+        FileHttp http(server.url("/small"), false);
+        EXPECT_EQ(pattern(4096), fetch(http).body);
+    }
+    std::lock_guard<std::mutex> lock(mutex);
+    ASSERT_EQ(3u, clientPorts.size());
+    EXPECT_EQ(clientPorts[0], clientPorts[1]);
+    EXPECT_EQ(clientPorts[0], clientPorts[2]);
 }
 
 TEST_F(FileHttpTest, AnAbortingCallbackHttpErrorsAndUnreachableServersAreFailures) {
