@@ -4,13 +4,15 @@
 //   cold cat of a dehydrated 256 MiB placeholder through the mount against curl of its URL;
 //   warm cat of the hydrated file through the mount against cat of the covered file;
 //   find over 100 000 placeholders through the mount against the same find on the covered folder.
-// Usage: filter_mount_bench [MiB] [placeholders]   (256 and 100000 by default)
+// Each run starts from a fresh cloud and sync root; with more than one, the median ratios close the output.
+// Usage: filter_mount_bench [MiB] [placeholders] [runs]   (256, 100000 and 1 by default)
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -94,16 +96,24 @@ void writeRandom(const std::string& path, std::size_t mib) {
 
 std::wstring wide(const std::string& text) { return std::wstring(text.begin(), text.end()); }
 
-void report(const char* what, double figure, double anchor, const char* unit, const std::string& commands) {
-    std::printf("%s: %.3f %s; anchor %.3f %s; ratio %.2f\n  %s\n", what, figure, unit, anchor, unit, figure / anchor,
-                commands.c_str());
+// The ratios of every run, by figure.
+std::vector<std::pair<std::string, std::vector<double>>> ratios;
+
+void report(const std::string& what, double figure, double anchor, const char* unit, const std::string& commands) {
+    std::printf("%s: %.3f %s; anchor %.3f %s; ratio %.2f\n  %s\n", what.c_str(), figure, unit, anchor, unit,
+                figure / anchor, commands.c_str());
+    std::fflush(stdout);
+    auto found = std::find_if(ratios.begin(), ratios.end(), [&](const auto& entry) { return entry.first == what; });
+    if (found == ratios.end()) found = ratios.insert(ratios.end(), {what, {}});
+    found->second.push_back(figure / anchor);
 }
 
-// The folder under the filter mount at `root`, as a /proc path other processes can use.
+// The folder under the filter mount at `root`, as a /proc path other processes can use. It ends in
+// "/": find does not follow a starting point that is a symbolic link, which the /proc entry is.
 std::string coveredPath(const std::string& root) {
     int fd = -1;
     if (!nimbrel::platform::cf::filterServiceCommand("covered " + root, &fd) || fd < 0) return {};
-    return "/proc/" + std::to_string(::getpid()) + "/fd/" + std::to_string(fd);
+    return "/proc/" + std::to_string(::getpid()) + "/fd/" + std::to_string(fd) + "/";
 }
 
 bool measureCat(const std::string& work, std::size_t mib) {
@@ -142,9 +152,9 @@ bool measureCat(const std::string& work, std::size_t mib) {
             report("cold cat through the mount (MB/s)", mb / cold, mb / curl, "MB/s",
                    "cat DRIVE/big.bin > FILE, anchor: curl -sf -o FILE URL (run just before)");
             timed("cat " + drive + "/big.bin > /dev/null");
-            timed("cat " + covered + "/big.bin > /dev/null");
+            timed("cat " + covered + "big.bin > /dev/null");
             const double warm = timed("cat " + drive + "/big.bin > /dev/null");
-            const double direct = timed("cat " + covered + "/big.bin > /dev/null");
+            const double direct = timed("cat " + covered + "big.bin > /dev/null");
             ok = warm > 0 && direct > 0;
             if (ok) {
                 report("warm cat through the mount (MB/s)", mb / warm, mb / direct, "MB/s",
@@ -194,30 +204,31 @@ bool measureFind(const std::string& work, int count) {
     }
     const std::string covered = coveredPath(root);
     if (covered.empty()) return false;
-    const std::string find = "find %s -type f -size +1k | wc -l > /dev/null";
-    auto command = [&](const std::string& folder) {
-        std::string text = find;
-        return text.replace(text.find("%s"), 2, folder);
+    // Each find counts what it found: a find that saw fewer files measured something else.
+    const std::string counted = work + "/found";
+    auto find = [&](const std::string& folder) {
+        const double seconds = timed("find " + folder + " -type f -size +1k | wc -l > " + counted);
+        return std::atoi(readAll(counted).c_str()) == count ? seconds : -1;
     };
-    timed(command(root));
-    timed(command(covered));
-    const double mounted = timed(command(root));
-    const double direct = timed(command(covered));
-    if (mounted <= 0 || direct <= 0) return false;
-    report(("find over " + std::to_string(count) + " placeholders (entries/s)").c_str(), count / mounted,
-           count / direct, "entries/s", "find DRIVE -type f -size +1k, anchor: the same on COVERED (second runs)");
+    find(root);
+    find(covered);
+    const double mounted = find(root);
+    const double direct = find(covered);
+    if (mounted <= 0 || direct <= 0) {
+        std::fprintf(stderr, "filter_mount_bench: a find did not see the %d placeholders\n", count);
+        return false;
+    }
+    report("find over " + std::to_string(count) + " placeholders (entries/s)", count / mounted, count / direct,
+           "entries/s", "find DRIVE -type f -size +1k, anchor: the same on COVERED (second runs)");
     return true;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-    const std::size_t mib = argc > 1 ? std::strtoul(argv[1], nullptr, 10) : 256;
-    const int count = argc > 2 ? std::atoi(argv[2]) : 100000;
+// One run in a fresh temporary folder, removed when the run succeeded.
+bool run(std::size_t mib, int count) {
     char pattern[] = "/tmp/nimbrel-filter-bench-XXXXXX";
     if (::access("/dev/fuse", R_OK | W_OK) != 0 || !::mkdtemp(pattern)) {
         std::fprintf(stderr, "filter_mount_bench: needs /dev/fuse and a temporary folder\n");
-        return 1;
+        return false;
     }
     const std::string work = pattern;
     ::mkdir((work + "/home").c_str(), 0700);
@@ -229,5 +240,24 @@ int main(int argc, char** argv) {
     const bool ok = measureCat(work, mib) && measureFind(work, count);
     nimbrel::platform::cf::filterServiceCommand("stop");
     if (ok) std::system(("rm -rf " + work).c_str());
-    return ok ? 0 : 1;
+    return ok;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const std::size_t mib = argc > 1 ? std::strtoul(argv[1], nullptr, 10) : 256;
+    const int count = argc > 2 ? std::atoi(argv[2]) : 100000;
+    const int runs = argc > 3 ? std::max(1, std::atoi(argv[3])) : 1;
+    for (int i = 0; i < runs; ++i) {
+        if (runs > 1) std::printf("run %d of %d\n", i + 1, runs);
+        std::fflush(stdout);
+        if (!run(mib, count)) return 1;
+    }
+    if (runs == 1) return 0;
+    for (auto& [what, values] : ratios) {
+        std::sort(values.begin(), values.end());
+        std::printf("%s: median ratio %.2f of %zu runs\n", what.c_str(), values[values.size() / 2], values.size());
+    }
+    return 0;
 }
