@@ -1,7 +1,8 @@
 // The file-system filter as programs meet it, in a release build, with the reference main client as
 // the cloud and the mode 1 server as the provider. Three figures, each beside an anchor measured in
 // the same run:
-//   cold cat of a dehydrated 256 MiB placeholder through the mount against curl of its URL;
+//   cold cat of a dehydrated 256 MiB placeholder through the mount against curl of its URL (and, on
+//   another placeholder of the same bytes, the fetch and the read-back a cold read is made of);
 //   warm cat of the hydrated file through the mount against cat of the covered file;
 //   find over 100 000 placeholders through the mount against the same find on the covered folder.
 // Each run starts from a fresh cloud and sync root; with more than one, the median ratios close the output.
@@ -135,10 +136,14 @@ bool measureCat(const std::string& work, std::size_t mib) {
         return output(client + "send mountMirror '{\"mountPath\":\"" + drive + "\"}'").find("S_OK") !=
                std::string::npos;
     });
-    const std::string record =
-        "{\"fileInfo\":[{\"id\":\"big.bin\",\"filePath\":\"" + drive +
-        "\",\"fileName\":\"big.bin\",\"type\":1,\"isVirtual\":1,\"size\":" + std::to_string(mib << 20) +
-        ",\"lCreateTime\":1600000000,\"lUpdateTime\":1600000100,\"lAccessTime\":1600000200}]}";
+    // probe.bin, the same bytes, shows where a cold read spends its time: the fetch, then the read-back.
+    ::link((cloud + "/big.bin").c_str(), (cloud + "/probe.bin").c_str());
+    auto entry = [&](const std::string& name) {
+        return "{\"id\":\"" + name + "\",\"filePath\":\"" + drive + "\",\"fileName\":\"" + name +
+               "\",\"type\":1,\"isVirtual\":1,\"size\":" + std::to_string(mib << 20) +
+               ",\"lCreateTime\":1600000000,\"lUpdateTime\":1600000100,\"lAccessTime\":1600000200}";
+    };
+    const std::string record = "{\"fileInfo\":[" + entry("big.bin") + "," + entry("probe.bin") + "]}";
     const bool pushed =
         mounted && output(client + "send pushFileSystem '" + record + "'").find("S_OK") != std::string::npos;
     const std::string covered = pushed ? coveredPath(drive) : std::string();
@@ -151,6 +156,12 @@ bool measureCat(const std::string& work, std::size_t mib) {
             const double mb = static_cast<double>(mib) * 1.048576;
             report("cold cat through the mount (MB/s)", mb / cold, mb / curl, "MB/s",
                    "cat DRIVE/big.bin > FILE, anchor: curl -sf -o FILE URL (run just before)");
+            const double fetch = timed("head -c 1 " + drive + "/probe.bin > /dev/null");
+            const double readBack = timed("cat " + drive + "/probe.bin > /dev/null");
+            std::printf(
+                "  where a cold cat goes: fetch %.3f s (head -c 1 of probe.bin), read-back %.3f s (cat of "
+                "probe.bin once local, > /dev/null); cold cat %.3f s, curl %.3f s\n",
+                fetch, readBack, cold, curl);
             timed("cat " + drive + "/big.bin > /dev/null");
             timed("cat " + covered + "big.bin > /dev/null");
             const double warm = timed("cat " + drive + "/big.bin > /dev/null");
