@@ -12,6 +12,7 @@
 #include <climits>
 #include <cstring>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -383,6 +384,20 @@ int openFile(fuse_req_t req, const std::string& relative, fuse_file_info* fi, in
     return 0;
 }
 
+// What the data of an open file looks like for the rule below; size -1 for a placeholder whose data
+// is not local.
+std::optional<CacheStamp> dataStampOf(const RootMount& mount, const OpenFile& file) {
+    struct stat st {};
+    if (::fstat(file.fd, &st) != 0) return std::nullopt;
+    CacheStamp now = stampOf(st);
+    if (!file.token.empty()) {
+        auto record = mount.gate().placeholderOf(file.fd);
+        if (record && !record->hydrated) now.size = -1;
+        now.changed = {};
+    }
+    return now;
+}
+
 // The kernel keeps the pages it holds of a file only while the file is as it was when it last
 // began to cache them: any change of an ordinary file's data changes its ctime. A placeholder's
 // ctime also moves with its Cloud Files state (times put back after a hydration, attributes), so its
@@ -392,18 +407,11 @@ int openFile(fuse_req_t req, const std::string& relative, fuse_file_info* fi, in
 void decideDataCache(RootMount& mount, fuse_ino_t ino, fuse_file_info* fi) {
     // The provider's own handles bypass the pages and keep them (see openFile).
     if (fi->direct_io) return;
-    const OpenFile& file = fileOf(fi);
-    struct stat st {};
-    if (::fstat(file.fd, &st) != 0) return;
-    CacheStamp now = stampOf(st);
-    if (!file.token.empty()) {
-        auto record = mount.gate().placeholderOf(file.fd);
-        if (record && !record->hydrated) now.size = -1;
-        now.changed = {};
-    }
+    auto now = dataStampOf(mount, fileOf(fi));
+    if (!now) return;
     auto before = mount.nodes().dataStamp(ino);
-    fi->keep_cache = now.size >= 0 && before && sameFile(*before, now);
-    if (!fi->keep_cache) mount.nodes().setDataStamp(ino, now);
+    fi->keep_cache = now->size >= 0 && before && sameFile(*before, *now);
+    if (!fi->keep_cache) mount.nodes().setDataStamp(ino, *now);
 }
 
 void releaseFile(OpenFile* file) {
@@ -460,8 +468,8 @@ void replyBytesOf(fuse_req_t req, int fd, size_t size, off_t offset) {
 // read that met a hole sees the change and fetches again instead of handing zeros to the kernel,
 // which would keep them in its cache for every later reader. The record one read found after its
 // bytes was also seen before the next read began, so a file read through costs one look per read.
-void replyPlaceholderBytes(fuse_req_t req, OpenFile& file, size_t size, off_t offset) {
-    const RootMount& mount = mountOf(req);
+void replyPlaceholderBytes(fuse_req_t req, fuse_ino_t ino, OpenFile& file, size_t size, off_t offset) {
+    RootMount& mount = mountOf(req);
     thread_local std::vector<char> data;
     for (int attempt = 0; attempt < kReadAttempts; ++attempt) {
         std::int64_t usn = -1;
@@ -484,6 +492,10 @@ void replyPlaceholderBytes(fuse_req_t req, OpenFile& file, size_t size, off_t of
                     fuse_reply_err(req, EIO);
                     return;
                 }
+                // The pages dropped when this handle opened the file dehydrated, every page cached
+                // from now on holds bytes checked as local: the next open keeps them rather than
+                // reading the whole file through the mount again.
+                if (auto local = dataStampOf(mount, file)) mount.nodes().setDataStamp(ino, *local);
                 continue;
             }
             usn = before->usn;
@@ -509,12 +521,12 @@ void replyPlaceholderBytes(fuse_req_t req, OpenFile& file, size_t size, off_t of
     fuse_reply_err(req, EIO);
 }
 
-void read(fuse_req_t req, fuse_ino_t, size_t size, off_t offset, fuse_file_info* fi) {
+void read(fuse_req_t req, fuse_ino_t ino, size_t size, off_t offset, fuse_file_info* fi) {
     OpenFile& file = fileOf(fi);
     if (file.token.empty()) {
         replyBytesOf(req, file.fd, size, offset);
     } else {
-        replyPlaceholderBytes(req, file, size, offset);
+        replyPlaceholderBytes(req, ino, file, size, offset);
     }
 }
 

@@ -1,9 +1,12 @@
 // Real programs against a sync root covered by nimbrel-cfd, with cf_test_provider as the provider.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/mman.h>
 #include <sys/mount.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <csignal>
 #include <fstream>
 
@@ -127,6 +130,24 @@ TEST_F(FilterMount, ReadersSeeTheProvidersChangesAtOnce) {
             S_OK);
     }
     EXPECT_EQ(shell("stat -c '%s %Y' " + root + "/d.bin").out, "30000 1655526400\n");
+}
+
+TEST_F(FilterMount, TheNextOpenKeepsThePagesReadAfterAFetch) {
+    const std::string content = cloudFile("kept.bin", 300000);
+    auto provider = startProvider("serve", "65536");
+    ASSERT_TRUE(shell("cat " + root + "/kept.bin").out == content);
+    // An open that dropped the file's pages leaves none of them resident.
+    const int fd = ::open((root + "/kept.bin").c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    void* map = ::mmap(nullptr, content.size(), PROT_READ, MAP_SHARED, fd, 0);
+    ASSERT_NE(map, MAP_FAILED);
+    const std::size_t page = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
+    std::vector<unsigned char> resident((content.size() + page - 1) / page);
+    EXPECT_EQ(::mincore(map, content.size(), resident.data()), 0);
+    EXPECT_GT(std::count_if(resident.begin(), resident.end(), [](unsigned char r) { return r & 1; }),
+              static_cast<std::ptrdiff_t>(resident.size() / 2));
+    ::munmap(map, content.size());
+    ::close(fd);
 }
 
 TEST_F(FilterMount, TheProvidersOwnReadsOfMissingDataNeverReachOtherReaders) {
