@@ -9,8 +9,8 @@
 #include <mutex>
 #include <string>
 
-#include "cfapi/hard_link_repair_task.h"
 #include "cfapi/download_metadata.h"
+#include "cfapi/hard_link_repair_task.h"
 #include "cfapi/pin_state.h"
 #include "cfapi/placeholder_info.h"
 #include "cfapi/placeholder_item_info.h"
@@ -18,6 +18,7 @@
 #include "cfapi/scoped_handle.h"
 #include "platform/cfapi.h"
 #include "platform/windows.h"
+#include "suite/base/x_file_info.h"
 
 class HydrationSource;
 
@@ -123,6 +124,9 @@ public:
 
 private:
     static PlaceholderInfo fullPlaceholderInfo(HANDLE handle);
+    // The same operations with the caller's snapshot of the item at `path`, taken just before.
+    static ScopedHandle handleForPath(const QString& path, const CXFileInfo& info);
+    static QStringList ancestorFolders(const QString& path, bool isDir);
 
     static HydrationSource* hydrationSource;
     static CF_CONNECTION_KEY s_gConnectionKey;

@@ -161,9 +161,11 @@ bool CfApiWrapper::setPinState(const QString& path, PinState pinState, PinRecurs
     // Pinning a file whose data is not on the disk would start a full download by itself.
     if (cfPin == CF_PIN_STATE_PINNED && hasNoLocalData(toLongPath(path))) cfPin = CF_PIN_STATE_UNPINNED;
     // Folders always stay pinned; what was asked for reaches their contents through the recursion.
-    if (CXFileInfo(path).isDir()) cfPin = CF_PIN_STATE_PINNED;
+    const CXFileInfo local(path);
+    if (local.isDir()) cfPin = CF_PIN_STATE_PINNED;
 
-    ScopedHandle handle = handleForPath(path);
+    // The transient-name test of handleForPath was passed above; an empty path is reported there.
+    ScopedHandle handle = path.isEmpty() ? handleForPath(path) : handleForPath(path, local);
     if (!handle) {
         LOG_WARN << "handleForPath invalid handle, path:" << path;
         return false;
@@ -177,7 +179,7 @@ bool CfApiWrapper::setPinState(const QString& path, PinState pinState, PinRecurs
     if (!unchanged) hr = CfSetPinState(handle.get(), cfPin, pinFlags(recursion), nullptr);
     handle.close();
 
-    for (const QString& folder : ancestorFolders(path)) ensureFolderPinned(folder);
+    for (const QString& folder : ancestorFolders(path, local.isDir())) ensureFolderPinned(folder);
 
     if (FAILED(hr)) {
         LOG_INFO << "Couldn't set pin state" << static_cast<int>(pinState) << "for" << path << "with recurse mode"
@@ -231,8 +233,12 @@ int CfApiWrapper::setPathExcludedState(const QString& path) {
 }
 
 QStringList CfApiWrapper::ancestorFolders(const QString& path) {
+    return ancestorFolders(path, CXFileInfo(winpath::toNativeSeparators(winpath::cleanPath(path))).isDir());
+}
+
+QStringList CfApiWrapper::ancestorFolders(const QString& path, bool isDir) {
     QString native = winpath::toNativeSeparators(winpath::cleanPath(path));
-    QString folder = CXFileInfo(native).isDir() ? native : parentFolder(native);
+    QString folder = isDir ? native : parentFolder(native);
     QString stop;
     {
         std::lock_guard<std::mutex> lock(registeredRootMutex);
@@ -246,7 +252,7 @@ QStringList CfApiWrapper::ancestorFolders(const QString& path) {
         floor = share < 0 ? native.size() : share;
     }
     QStringList folders;
-    while (!folder.isEmpty() && CXFileInfo(folder).exists() && folder.compare(stop, Qt::CaseInsensitive) != 0) {
+    while (!folder.isEmpty() && folder.compare(stop, Qt::CaseInsensitive) != 0 && CXFileInfo(folder).exists()) {
         folders << folder;
         int cut = folder.lastIndexOf('\\');
         if (cut <= 0 || cut <= floor) break;
@@ -258,6 +264,8 @@ QStringList CfApiWrapper::ancestorFolders(const QString& path) {
 void CfApiWrapper::ensureFolderPinned(const QString& folder) {
     PlaceholderInfo info = findPlaceholderInfo(folder);
     if (info && info->PinState == CF_PIN_STATE_PINNED) return;
+    // A folder that is no reparse point is no placeholder, which neither call below could change.
+    if (!info && !(GetFileAttributesW(wide(toLongPath(folder)).c_str()) & FILE_ATTRIBUTE_REPARSE_POINT)) return;
     HANDLE opened = CreateFileW(wide(toLongPath(folder)).c_str(), FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
                                 kShareAll, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (opened == INVALID_HANDLE_VALUE) return;

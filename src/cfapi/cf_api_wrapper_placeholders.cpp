@@ -64,7 +64,10 @@ ScopedHandle CfApiWrapper::handleForPath(const QString& path) {
         return {};
     }
     if (isTransientFile(path, -1)) return {};
-    CXFileInfo info(path);
+    return handleForPath(path, CXFileInfo(path));
+}
+
+ScopedHandle CfApiWrapper::handleForPath(const QString& path, const CXFileInfo& info) {
     if (!info.exists()) {
         LOG_INFO << "handleForPath path not exists, path:" << path;
         return {};

@@ -14,8 +14,6 @@ namespace nimbrel::platform::cf {
 
 namespace {
 
-constexpr const char* kTokenAttribute = "user.nimbrel.cf";
-
 // fd >= 0 looks the file up through the descriptor, hostPath otherwise.
 std::optional<Item> placeholderAt(const std::string& hostPath, int fd) {
     // A descriptor opened through a filter mount is served by the mount, which hydrates for itself.

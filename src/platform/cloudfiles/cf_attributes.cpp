@@ -4,6 +4,7 @@
 
 #include <sys/xattr.h>
 
+#include "cf_connection.h"
 #include "cf_covered.h"
 #include "cf_item.h"
 #include "platform/file_filter_hooks.h"
@@ -16,21 +17,13 @@ namespace {
 constexpr DWORD kNotLocal = FILE_ATTRIBUTE_SPARSE_FILE | FILE_ATTRIBUTE_OFFLINE | FILE_ATTRIBUTE_RECALL_ON_DATA_ACCESS;
 constexpr DWORD kPinBits = FILE_ATTRIBUTE_PINNED | FILE_ATTRIBUTE_UNPINNED;
 
-PlaceholderAttributes placeholderAttributes(const std::string& hostPath, int fd) {
+PlaceholderAttributes attributesOf(const PlaceholderRecord& record, bool isDirectory) {
     PlaceholderAttributes result;
-    // Ordinary files carry no token: answer them without touching the store.
-    const std::string access = directPath(hostPath, fd);
-    if (::getxattr(access.c_str(), "user.nimbrel.cf", nullptr, 0) <= 0) return result;
-    auto store = CfStore::current();
-    if (!store) return result;
-    auto item = resolveItem(*store, hostPath, fd);
-    if (!item || !item->record) return result;
-    const auto& record = *item->record;
     result.set = FILE_ATTRIBUTE_REPARSE_POINT;
     result.clear = FILE_ATTRIBUTE_NORMAL | kNotLocal | kPinBits;
     result.reparseTag = IO_REPARSE_TAG_CLOUD;
     result.creationTime = record.creationTime;
-    if (!item->isDirectory() && !record.hydrated) result.set |= kNotLocal;
+    if (!isDirectory && !record.hydrated) result.set |= kNotLocal;
     switch (record.pin) {
         case CF_PIN_STATE_PINNED:
             result.set |= FILE_ATTRIBUTE_PINNED;
@@ -47,7 +40,35 @@ PlaceholderAttributes placeholderAttributes(const std::string& hostPath, int fd)
     return result;
 }
 
-const bool registered = (setPlaceholderAttributeSource(&placeholderAttributes), true);
+PlaceholderAttributes placeholderAttributes(const std::string& hostPath, int fd) {
+    // Ordinary files carry no token: answer them without touching the store.
+    const std::string access = directPath(hostPath, fd);
+    if (::getxattr(access.c_str(), kTokenAttribute, nullptr, 0) <= 0) return {};
+    auto store = CfStore::current();
+    if (!store) return {};
+    auto item = resolveItem(*store, hostPath, fd);
+    if (!item || !item->record) return {};
+    return attributesOf(*item->record, item->isDirectory());
+}
+
+// The provider's own queries below its connected roots reach the item directly and have examined
+// it there already, so its device and inode are at hand and the root is the connected one: the
+// token and the record are all that is left to read. Everyone else's view may be the filter
+// mount's, whose device and inode are not the record's.
+PlaceholderAttributes examinedPlaceholderAttributes(const std::string& hostPath, const std::string& accessPath,
+                                                    const struct stat& st) {
+    if (accessPath == hostPath) return placeholderAttributes(hostPath, -1);
+    const auto token = readToken(accessPath);
+    if (!token) return {};
+    const std::string root = connectedRootOf(hostPath);
+    auto store = CfStore::current();
+    if (root.empty() || !store) return placeholderAttributes(hostPath, -1);
+    const auto record = store->placeholder(*token);
+    if (!record || record->root != root || record->inode != st.st_ino || record->device != st.st_dev) return {};
+    return attributesOf(*record, S_ISDIR(st.st_mode));
+}
+
+const bool registered = (setPlaceholderAttributeSource(&placeholderAttributes, &examinedPlaceholderAttributes), true);
 
 }  // namespace
 

@@ -100,9 +100,10 @@ HRESULT dehydrate(CfStore& store, const Item& item, const std::vector<CF_FILE_RA
     }
     // Readers through the filter mount must not go on with the pages their kernel still caches.
     // Fetches may start again first: telling the filter service can wait for a reader whose read
-    // waits for a fetch, and pages dropped after new data arrived are only read again.
+    // waits for a fetch, and pages dropped after new data arrived are only read again. A file that
+    // had no data on the disk and was not hydrated (a new placeholder) has no pages to drop.
     guard.reset();
-    if (punched) filterServiceCommand("changed " + item.path);
+    if (punched && (item.st.st_blocks > 0 || before->hydrated)) filterServiceCommand("changed " + item.path);
     return result;
 }
 

@@ -21,15 +21,7 @@ namespace nimbrel::platform::cf {
 
 namespace {
 
-constexpr const char* kTokenAttribute = "user.nimbrel.cf";
 constexpr std::int64_t kUnixEpochInFileTime = 116444736000000000LL;
-
-std::optional<std::string> readToken(const std::string& accessPath) {
-    char buffer[128];
-    ssize_t n = ::getxattr(accessPath.c_str(), kTokenAttribute, buffer, sizeof(buffer));
-    if (n <= 0) return std::nullopt;
-    return std::string(buffer, static_cast<std::size_t>(n));
-}
 
 std::string fdLink(int fd) { return "/proc/self/fd/" + std::to_string(fd); }
 
@@ -141,6 +133,13 @@ HRESULT itemForCall(HANDLE handle, ItemNeed need, std::shared_ptr<CfStore>& stor
     if (need != ItemNeed::Placeholder && !item->root) return hrWin32(ERROR_CLOUD_FILE_NOT_UNDER_SYNC_ROOT);
     if (need != ItemNeed::UnderRoot && !item->record) return hrWin32(ERROR_NOT_A_CLOUD_FILE);
     return S_OK;
+}
+
+std::optional<std::string> readToken(const std::string& accessPath) {
+    char buffer[128];
+    ssize_t n = ::getxattr(accessPath.c_str(), kTokenAttribute, buffer, sizeof(buffer));
+    if (n <= 0) return std::nullopt;
+    return std::string(buffer, static_cast<std::size_t>(n));
 }
 
 std::string newToken() {

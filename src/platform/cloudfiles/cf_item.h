@@ -37,7 +37,12 @@ HRESULT itemForCall(HANDLE handle, ItemNeed need, std::shared_ptr<CfStore>& stor
 
 // realpath of an existing path, or of the parent plus the last name when it does not exist.
 std::string canonicalPath(const std::string& hostPath);
+// The extended attribute that holds a placeholder's token.
+inline constexpr const char* kTokenAttribute = "user.nimbrel.cf";
+
 std::string newToken();
+// The token on the file at `accessPath`, read with one call; none for an ordinary file.
+std::optional<std::string> readToken(const std::string& accessPath);
 bool writeToken(const std::string& accessPath, const std::string& token);
 void removeToken(const std::string& accessPath);
 

@@ -145,6 +145,19 @@ HRESULT placeOne(const std::string& base, const Built& built) {
     return S_OK;
 }
 
+bool sameTime(const struct timespec& a, const struct timespec& b) {
+    return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+}
+
+// Whether what the filter mount reports of the item (size, mode, times) differs now from what it
+// was when the call found it; unknown counts as changed.
+bool attributesChanged(const cf::Item& item) {
+    struct stat now {};
+    if (::fstatat(AT_FDCWD, item.access.c_str(), &now, 0) != 0) return true;
+    return now.st_size != item.st.st_size || now.st_mode != item.st.st_mode ||
+           !sameTime(now.st_mtim, item.st.st_mtim) || !sameTime(now.st_atim, item.st.st_atim);
+}
+
 bool aligned(const CF_FILE_RANGE& range) {
     return range.StartingOffset.QuadPart >= 0 && range.StartingOffset.QuadPart % kPageSize == 0 &&
            (range.Length.QuadPart == CF_EOF || (range.Length.QuadPart > 0 && range.Length.QuadPart % kPageSize == 0));
@@ -184,16 +197,16 @@ extern "C" HRESULT CfCreatePlaceholders(LPCWSTR BaseDirectoryPath, CF_PLACEHOLDE
             built.push_back(std::move(one));
         }
     }
-    // Every record is stored, in one durable commit, before the first name appears: a name with no
-    // record would be an ordinary file showing zeros where the cloud's data belongs.
-    const bool stored = store->inTransaction(
-        [&] {
-            for (const auto& one : built) {
-                if (!store->putPlaceholder(one.record)) return false;
-            }
-            return true;
-        },
-        cf::CfStore::Durability::Synced);
+    // Every record is committed before the first name appears: a name with no record would be an
+    // ordinary file showing zeros where the cloud's data belongs. The commit is in the write-ahead
+    // log, which outlives a killed process; it is not waited onto the disk (that cost more than all
+    // the rest of a placeholder), so a machine that stops may keep a name whose record it lost.
+    const bool stored = store->inTransaction([&] {
+        for (const auto& one : built) {
+            if (!store->putPlaceholder(one.record)) return false;
+        }
+        return true;
+    });
     if (!stored) {
         for (const auto& one : built) {
             one.discard();
@@ -336,7 +349,7 @@ extern "C" HRESULT CfUpdatePlaceholder(HANDLE FileHandle, const CF_FS_METADATA* 
     if (dehydrating) {
         ::fstatat(AT_FDCWD, item->access.c_str(), &item->st, 0);
         if (HRESULT hr = cf::dehydrate(*store, *item, ranges, {}); FAILED(hr)) return hr;
-    } else if (FsMetadata) {
+    } else if (FsMetadata && attributesChanged(*item)) {
         // Readers through the filter mount see the new size and times at once, not what their
         // kernel cached a moment ago.
         cf::filterServiceCommand("changed " + item->path);

@@ -146,6 +146,10 @@ PlaceholderRecord readRecord(const Statement& s) {
     return r;
 }
 
+// Enough for the records one batch of items looks up again and again, small beside a tree of
+// placeholders.
+constexpr std::size_t kRememberedRecords = 4096;
+
 struct CurrentStore {
     std::mutex mutex;
     std::string path;
@@ -188,6 +192,8 @@ std::shared_ptr<CfStore> CfStore::current() {
         !store->exec(kSchema)) {
         return nullptr;
     }
+    // Without the mark the store keeps nothing and asks the database every time.
+    store->mark_.open(path);
     current.path = path;
     current.store = store;
     return store;
@@ -207,43 +213,69 @@ bool CfStore::run(const char* sql) {
     return s.ok() && s.step() == SQLITE_DONE;
 }
 
+bool CfStore::cacheCurrent() {
+    ChangeMark::Value now;
+    if (!mark_.read(now)) {
+        dropCache();
+        seenValid_ = false;
+        return false;
+    }
+    if (seenValid_ && now == seen_) return true;
+    dropCache();
+    seen_ = now;
+    seenValid_ = true;
+    return true;
+}
+
+void CfStore::dropCache() {
+    roots_.reset();
+    records_.clear();
+}
+
+void CfStore::remember(const PlaceholderRecord& record) {
+    if (records_.size() >= kRememberedRecords) records_.clear();
+    records_[record.token] = record;
+}
+
 bool CfStore::begin(bool& started) {
     started = sqlite3_get_autocommit(db_) != 0;
-    return !started || run("BEGIN IMMEDIATE");
+    if (!started) return true;
+    if (!run("BEGIN IMMEDIATE")) return false;
+    // Nobody else commits while this transaction holds the write lock: what is kept now stays
+    // right until its own commit, which counts exactly one more.
+    wrote_ = false;
+    cacheCurrent();
+    return true;
 }
 
 bool CfStore::end(bool started, bool ok) {
     if (!started) return ok;
-    return run(ok ? "COMMIT" : "ROLLBACK") && ok;
+    const std::uint32_t before = ChangeMark::commits(seen_);
+    const bool committed = run(ok ? "COMMIT" : "ROLLBACK") && ok;
+    ChangeMark::Value now;
+    if (committed && seenValid_ && mark_.read(now) && ChangeMark::commits(now) == before + (wrote_ ? 1u : 0u)) {
+        seen_ = now;
+    } else {
+        dropCache();
+        seenValid_ = false;
+    }
+    return committed;
 }
 
-bool CfStore::inTransaction(const std::function<bool()>& work, Durability durability) {
+bool CfStore::inTransaction(const std::function<bool()>& work) {
     std::lock_guard lock(mutex_);
-    const bool synced = durability == Durability::Synced && sqlite3_get_autocommit(db_) != 0;
-    if (synced && !exec("PRAGMA synchronous=FULL;")) return false;
     bool started = false;
-    bool ok = begin(started) && end(started, work());
-    if (synced && !exec("PRAGMA synchronous=NORMAL;")) ok = false;
-    return ok;
+    return begin(started) && end(started, work());
 }
 
 std::vector<SyncRootRecord> CfStore::roots() {
     std::lock_guard lock(mutex_);
-    // Inside a transaction the registrations may be changes not yet committed: read, never kept.
-    const bool keep = sqlite3_get_autocommit(db_) != 0;
-    std::int64_t version = -1;
-    if (keep) {
-        Statement s(*this, "PRAGMA data_version");
-        if (s.ok() && s.step() == SQLITE_ROW) version = s.integer(0);
-        if (roots_ && version == rootsVersion_) return *roots_;
-    }
+    const bool keep = cacheCurrent();
+    if (keep && roots_) return *roots_;
     std::vector<SyncRootRecord> result;
     Statement s(*this, std::string("SELECT ") + kRootColumns + " FROM roots ORDER BY path");
     while (s.ok() && s.step() == SQLITE_ROW) result.push_back(readRoot(s));
-    if (keep && version >= 0) {
-        roots_ = result;
-        rootsVersion_ = version;
-    }
+    if (keep) roots_ = result;
     return result;
 }
 
@@ -265,10 +297,13 @@ std::optional<SyncRootRecord> CfStore::rootContaining(const std::string& path) {
 
 bool CfStore::putRoot(const SyncRootRecord& r) {
     std::lock_guard lock(mutex_);
+    bool started = false;
+    if (!begin(started)) return false;
     roots_.reset();
+    wrote_ = true;
     Statement s(*this, (std::string("INSERT OR REPLACE INTO roots (") + kRootColumns +
                         ") VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12)"));
-    if (!s.ok()) return false;
+    if (!s.ok()) return end(started, false);
     s.bind(1, r.path);
     s.bind(2, toUtf8(r.providerName));
     s.bind(3, toUtf8(r.providerVersion));
@@ -281,14 +316,15 @@ bool CfStore::putRoot(const SyncRootRecord& r) {
     s.bind(10, static_cast<std::int64_t>(r.inSync));
     s.bind(11, static_cast<std::int64_t>(r.hardLink));
     s.bind(12, static_cast<std::int64_t>(r.management));
-    return s.step() == SQLITE_DONE;
+    return end(started, s.step() == SQLITE_DONE);
 }
 
 bool CfStore::removeRoot(const std::string& path) {
     std::lock_guard lock(mutex_);
-    roots_.reset();
     bool started = false;
     if (!begin(started)) return false;
+    dropCache();
+    wrote_ = true;
     Statement records(*this, "DELETE FROM placeholders WHERE root = ?1");
     Statement root(*this, "DELETE FROM roots WHERE path = ?1");
     bool ok = records.ok() && root.ok();
@@ -301,11 +337,17 @@ bool CfStore::removeRoot(const std::string& path) {
 }
 
 std::optional<PlaceholderRecord> CfStore::readPlaceholder(const std::string& token) {
+    const bool keep = cacheCurrent();
+    if (keep) {
+        if (auto found = records_.find(token); found != records_.end()) return found->second;
+    }
     Statement s(*this, std::string("SELECT ") + kPlaceholderColumns + " FROM placeholders WHERE token = ?1");
     if (!s.ok()) return std::nullopt;
     s.bind(1, token);
     if (s.step() != SQLITE_ROW) return std::nullopt;
-    return readRecord(s);
+    PlaceholderRecord record = readRecord(s);
+    if (keep) remember(record);
+    return record;
 }
 
 bool CfStore::writePlaceholder(const PlaceholderRecord& r) {
@@ -324,7 +366,16 @@ bool CfStore::writePlaceholder(const PlaceholderRecord& r) {
     s.bind(10, static_cast<std::int64_t>(r.alwaysFull));
     s.bind(11, r.creationTime);
     s.bind(12, r.usn);
-    return s.step() == SQLITE_DONE;
+    wrote_ = true;
+    records_.erase(r.token);
+    if (s.step() != SQLITE_DONE) return false;
+    if (seenValid_) {
+        // Kept as it reads back: a record that is not hydrated has no unsynced data.
+        PlaceholderRecord stored = r;
+        stored.dataSynced = !r.hydrated || r.dataSynced;
+        remember(stored);
+    }
+    return true;
 }
 
 std::optional<PlaceholderRecord> CfStore::placeholder(const std::string& token) {
@@ -334,19 +385,34 @@ std::optional<PlaceholderRecord> CfStore::placeholder(const std::string& token) 
 
 bool CfStore::putPlaceholder(const PlaceholderRecord& record) {
     std::lock_guard lock(mutex_);
-    return writePlaceholder(record);
+    bool started = false;
+    return begin(started) && end(started, writePlaceholder(record));
 }
 
 bool CfStore::removePlaceholder(const std::string& token) {
     std::lock_guard lock(mutex_);
+    bool started = false;
+    if (!begin(started)) return false;
+    wrote_ = true;
+    records_.erase(token);
     Statement s(*this, "DELETE FROM placeholders WHERE token = ?1");
-    if (!s.ok()) return false;
-    s.bind(1, token);
-    return s.step() == SQLITE_DONE;
+    bool ok = s.ok();
+    if (ok) {
+        s.bind(1, token);
+        ok = s.step() == SQLITE_DONE;
+    }
+    return end(started, ok);
 }
 
 bool CfStore::updatePlaceholder(const std::string& token, const std::function<bool(PlaceholderRecord&)>& change) {
     std::lock_guard lock(mutex_);
+    // A change that would leave the record as it is needs no write transaction: as read, the
+    // record already was what the change asks for.
+    if (sqlite3_get_autocommit(db_) != 0) {
+        auto current = readPlaceholder(token);
+        if (!current) return false;
+        if (!change(*current)) return true;
+    }
     bool started = false;
     if (!begin(started)) return false;
     auto record = readPlaceholder(token);

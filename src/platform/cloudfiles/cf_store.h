@@ -10,8 +10,10 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
+#include "cf_change_mark.h"
 #include "platform/cfapi.h"
 
 struct sqlite3;
@@ -76,14 +78,11 @@ public:
     // to write. False when the record does not exist or the database fails.
     bool updatePlaceholder(const std::string& token, const std::function<bool(PlaceholderRecord&)>& change);
 
-    // How far a commit goes before it returns. Logged: into the write-ahead log, which survives the
-    // process but may lose its last commits when the machine stops (the store stays whole). Synced:
-    // onto the disk, for changes that a file made visible next relies on.
-    enum class Durability { Logged, Synced };
-
     // Runs `work` in one write transaction (or in the one already open on this store), so that a
-    // batch of changes costs one commit; rolled back when `work` answers false.
-    bool inTransaction(const std::function<bool()>& work, Durability durability = Durability::Logged);
+    // batch of changes costs one commit; rolled back when `work` answers false. A commit reaches the
+    // write-ahead log, which survives the process but may lose its last commits when the machine
+    // stops (the store stays whole).
+    bool inTransaction(const std::function<bool()>& work);
 
 private:
     // A statement lent out by `prepare`: prepared once per store, reset when handed back.
@@ -92,6 +91,13 @@ private:
         bool lent = false;
     };
     friend class Statement;
+
+    // True when what the store keeps in memory is what the database holds now: nothing was
+    // committed since it was read, but by this connection, whose changes it took along. False
+    // (and nothing kept) when the database's change mark cannot be read.
+    bool cacheCurrent();
+    void dropCache();
+    void remember(const PlaceholderRecord& record);
 
     bool exec(const char* sql);
     // A statement that changes no setting, through the prepared ones (a pragma acts when it is
@@ -107,11 +113,15 @@ private:
     sqlite3* db_;
     std::recursive_mutex mutex_;
     std::map<std::string, Prepared> prepared_;
-    // The registrations as last read, and the database's data version then: every item lookup needs
-    // them, and they change rarely. Another connection's commit changes the data version; this
-    // store's own root changes drop them.
+    // The registrations and recently used placeholder records as last read or written: every item
+    // lookup needs them, and one projected item looks the same few up many times. Another
+    // connection's commit drops them (see `cacheCurrent`), and so does a rollback of this one.
+    ChangeMark mark_;
+    ChangeMark::Value seen_{};
+    bool seenValid_ = false;
+    bool wrote_ = false;  // the open transaction changed the database
     std::optional<std::vector<SyncRootRecord>> roots_;
-    std::int64_t rootsVersion_ = 0;
+    std::unordered_map<std::string, PlaceholderRecord> records_;
 };
 
 // True when `path` is `ancestor` or lies below it (host paths, no trailing "/").

@@ -17,6 +17,7 @@ constexpr DWORD kStoredBits = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FI
 PlaceholderAttributes noPlaceholder(const std::string&, int) { return {}; }
 
 std::atomic<PlaceholderAttributeSource> currentSource{&noPlaceholder};
+std::atomic<ExaminedPlaceholderAttributeSource> currentExaminedSource{nullptr};
 
 std::string sameAccessPath(const std::string& hostPath) { return hostPath; }
 
@@ -36,12 +37,20 @@ DWORD storedDosBits(const std::string& hostPath) {
 
 }  // namespace
 
-void setPlaceholderAttributeSource(PlaceholderAttributeSource source) {
+void setPlaceholderAttributeSource(PlaceholderAttributeSource source, ExaminedPlaceholderAttributeSource examined) {
+    currentExaminedSource.store(nullptr);
     currentSource.store(source ? source : &noPlaceholder);
+    currentExaminedSource.store(source ? examined : nullptr);
 }
 
 PlaceholderAttributes placeholderAttributesFor(const std::string& hostPath, int fd) {
     return currentSource.load()(hostPath, fd);
+}
+
+PlaceholderAttributes placeholderAttributesFor(const std::string& hostPath, const std::string& accessPath,
+                                               const struct stat& st) {
+    if (auto examined = currentExaminedSource.load()) return examined(hostPath, accessPath, st);
+    return currentSource.load()(hostPath, -1);
 }
 
 void setAccessPathSource(AccessPathSource source) { currentAccessSource.store(source ? source : &sameAccessPath); }

@@ -84,8 +84,9 @@ bool describeFile(const std::string& hostPath, int fd, FileFacts& facts) {
     facts.lastWriteTime = fileTimeFromTimespec(facts.st.st_mtim);
     facts.changeTime = fileTimeFromTimespec(facts.st.st_ctim);
     // A symbolic link is never a placeholder itself, whatever its target is.
-    const PlaceholderAttributes placeholder =
-        S_ISLNK(facts.st.st_mode) ? PlaceholderAttributes{} : placeholderAttributesFor(hostPath, fd);
+    const PlaceholderAttributes placeholder = S_ISLNK(facts.st.st_mode) ? PlaceholderAttributes{}
+                                              : fd >= 0                 ? placeholderAttributesFor(hostPath, fd)
+                                                        : placeholderAttributesFor(hostPath, access, facts.st);
     facts.creationTime = storedCreationTime(access, fd);
     if (facts.creationTime == 0) facts.creationTime = placeholder.creationTime;
     if (facts.creationTime == 0) facts.creationTime = birthTime(access, fd);

@@ -13,6 +13,9 @@ constexpr qint64 kMSecsFrom1601To1970 = 11644473600000LL;
 
 qint64 ticksOf(const FILETIME& time) { return (static_cast<qint64>(time.dwHighDateTime) << 32) | time.dwLowDateTime; }
 
+constexpr DWORD kCloudOnlyAttributes = FILE_ATTRIBUTE_PINNED | FILE_ATTRIBUTE_UNPINNED |
+                                       FILE_ATTRIBUTE_RECALL_ON_DATA_ACCESS | FILE_ATTRIBUTE_RECALL_ON_OPEN;
+
 // The reparse tag of a reparse point, as a directory listing reports it.
 DWORD reparseTagOf(const std::wstring& path) {
     WIN32_FIND_DATAW data{};
@@ -31,12 +34,17 @@ CXFileInfo::CXFileInfo(const QString& path) : path_(path) {
     exists_ = true;
     isDir_ = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
     isHidden_ = (data.dwFileAttributes & FILE_ATTRIBUTE_HIDDEN) != 0;
-    isSymLink_ = (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 &&
-                 reparseTagOf(windowsPath) == IO_REPARSE_TAG_SYMLINK;
+    // Pin and recall attributes belong to cloud placeholders alone: such a reparse point is no link.
+    isReparsePoint_ =
+        (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 && !(data.dwFileAttributes & kCloudOnlyAttributes);
     size_ = isDir_ ? 0 : static_cast<qint64>((static_cast<quint64>(data.nFileSizeHigh) << 32) | data.nFileSizeLow);
     created_ = ticksOf(data.ftCreationTime);
     lastModified_ = ticksOf(data.ftLastWriteTime);
     lastRead_ = ticksOf(data.ftLastAccessTime);
+}
+
+bool CXFileInfo::isSymLink() const {
+    return isReparsePoint_ && reparseTagOf(winpath::toNativeSeparators(path_).toStdWString()) == IO_REPARSE_TAG_SYMLINK;
 }
 
 QDateTime CXFileInfo::fromFileTime(qint64 ticks) {

@@ -27,9 +27,20 @@ struct PlaceholderAttributes {
 // hostPath: the file's host path; fd: an open descriptor of it, or -1 when the query has none.
 using PlaceholderAttributeSource = PlaceholderAttributes (*)(const std::string& hostPath, int fd);
 
-// Replaces the source (nullptr restores the default, which reports nothing). Thread-safe.
-void setPlaceholderAttributeSource(PlaceholderAttributeSource source);
+// The same question for a query that has no descriptor and has already examined the file at
+// `accessPath` (what accessPathFor answered for hostPath) into `st`, so the answer need not look
+// the file up again.
+using ExaminedPlaceholderAttributeSource = PlaceholderAttributes (*)(const std::string& hostPath,
+                                                                     const std::string& accessPath,
+                                                                     const struct stat& st);
+
+// Replaces the source (nullptr restores the default, which reports nothing); a source set without
+// an examined variant answers examined queries too. Thread-safe.
+void setPlaceholderAttributeSource(PlaceholderAttributeSource source,
+                                   ExaminedPlaceholderAttributeSource examined = nullptr);
 PlaceholderAttributes placeholderAttributesFor(const std::string& hostPath, int fd);
+PlaceholderAttributes placeholderAttributesFor(const std::string& hostPath, const std::string& accessPath,
+                                               const struct stat& st);
 
 // What the filter does when an application opens a file for data and before it reads one. `read`
 // answers ERROR_SUCCESS when the data may be read now, otherwise the Win32 error the read fails with.

@@ -1,0 +1,64 @@
+#include "cf_change_mark.h"
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstring>
+
+namespace nimbrel::platform::cf {
+
+namespace {
+
+// WAL-index header: iVersion (u32), padding (u32), iChange (u32, the commit counter), isInit (u8),
+// ... in the byte order of the machine that wrote it, which is this one.
+constexpr std::size_t kCommitsOffset = 8;
+constexpr std::size_t kInitOffset = 12;
+constexpr std::uint32_t kIndexVersion = 3007000;
+
+}  // namespace
+
+ChangeMark::~ChangeMark() {
+    if (header_) ::munmap(const_cast<unsigned char*>(header_), mapped_);
+}
+
+bool ChangeMark::open(const std::string& databasePath) {
+    const int fd = ::open((databasePath + "-shm").c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    // SQLite sizes the index when it first uses it and never shrinks it while a connection (the
+    // caller's) has it open; a shorter file cannot be mapped without faulting on the read.
+    struct stat st {};
+    const std::size_t size = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
+    if (::fstat(fd, &st) != 0 || static_cast<std::size_t>(st.st_size) < size) {
+        ::close(fd);
+        return false;
+    }
+    void* mapped = ::mmap(nullptr, size, PROT_READ, MAP_SHARED, fd, 0);
+    ::close(fd);
+    if (mapped == MAP_FAILED) return false;
+    header_ = static_cast<const unsigned char*>(mapped);
+    mapped_ = size;
+    return true;
+}
+
+bool ChangeMark::read(Value& value) const {
+    if (!header_) return false;
+    // SQLite writes the second copy, then the first, with barriers between; a torn read only ever
+    // looks like another value, which makes the caller look again in the database.
+    std::atomic_thread_fence(std::memory_order_acquire);
+    std::memcpy(value.data(), header_, value.size());
+    std::atomic_thread_fence(std::memory_order_acquire);
+    std::uint32_t version = 0;
+    std::memcpy(&version, value.data(), sizeof version);
+    return version == kIndexVersion && value[kInitOffset] != 0;
+}
+
+std::uint32_t ChangeMark::commits(const Value& value) {
+    std::uint32_t count = 0;
+    std::memcpy(&count, value.data() + kCommitsOffset, sizeof count);
+    return count;
+}
+
+}  // namespace nimbrel::platform::cf
