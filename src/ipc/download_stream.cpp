@@ -1,5 +1,6 @@
 #include "ipc/download_stream.h"
 
+#include <algorithm>
 #include <map>
 
 #include "cfapi/cf_api_wrapper.h"
@@ -35,14 +36,28 @@ int DownloadStream::onChunk(const QByteArray& chunk) {
         success_ = false;
         return 1;
     }
-    pending_.append(chunk);
-    const qint64 whole = pending_.size() / kBlockSize * kBlockSize;
-    if (whole == 0) return 0;
-    if (!transfer(pending_.constData(), whole)) {
+    // Only what is not yet a whole block is kept: the blocks go to the filter straight from the
+    // chunk, so a body's bytes are not copied once more on their way.
+    const char* data = chunk.constData();
+    qint64 size = chunk.size();
+    if (!pending_.isEmpty()) {
+        const qint64 fill = std::min(size, kBlockSize - pending_.size());
+        pending_.append(data, static_cast<int>(fill));
+        data += fill;
+        size -= fill;
+        if (pending_.size() < kBlockSize) return 0;
+        if (!transfer(pending_.constData(), kBlockSize)) {
+            success_ = false;
+            return -1;
+        }
+        pending_.clear();
+    }
+    const qint64 whole = size / kBlockSize * kBlockSize;
+    if (whole > 0 && !transfer(data, whole)) {
         success_ = false;
         return -1;
     }
-    pending_.remove(0, static_cast<int>(whole));
+    pending_.append(data + whole, static_cast<int>(size - whole));
     return 0;
 }
 
