@@ -91,7 +91,6 @@ bool describeFile(const std::string& hostPath, int fd, FileFacts& facts) {
     if (facts.creationTime == 0) facts.creationTime = placeholder.creationTime;
     if (facts.creationTime == 0) facts.creationTime = birthTime(access, fd);
     if (facts.creationTime == 0) facts.creationTime = facts.lastWriteTime;
-    facts.allocationSize = dataAllocationBytes(access, fd, facts.st);
     if (S_ISLNK(facts.st.st_mode)) {
         struct stat target {};
         bool toFolder = ::stat(access.c_str(), &target) == 0 && S_ISDIR(target.st_mode);

@@ -24,7 +24,6 @@ struct FileFacts {
     LONGLONG changeTime = 0;
     DWORD attributes = 0;
     DWORD reparseTag = 0;
-    LONGLONG allocationSize = 0;
 };
 
 // fd < 0: looks the path up without following a final symbolic link (reported as a reparse point,
