@@ -197,12 +197,14 @@ bool measureFind(const std::string& work, int count) {
     constexpr int kPerFolder = 1000;
     const std::string identity = "bench";
     for (int folder = 0; folder * kPerFolder < count; ++folder) {
+        // The last folder holds what is left, so that the root holds `count` placeholders.
+        const int inFolder = std::min(kPerFolder, count - folder * kPerFolder);
         const std::string path = root + "/d" + std::to_string(folder);
         ::mkdir(path.c_str(), 0700);
         std::vector<std::wstring> names;
-        std::vector<CF_PLACEHOLDER_CREATE_INFO> entries(static_cast<std::size_t>(kPerFolder));
-        for (int i = 0; i < kPerFolder; ++i) names.push_back(L"f" + std::to_wstring(i) + L".bin");
-        for (int i = 0; i < kPerFolder; ++i) {
+        std::vector<CF_PLACEHOLDER_CREATE_INFO> entries(static_cast<std::size_t>(inFolder));
+        for (int i = 0; i < inFolder; ++i) names.push_back(L"f" + std::to_wstring(i) + L".bin");
+        for (int i = 0; i < inFolder; ++i) {
             auto& entry = entries[static_cast<std::size_t>(i)];
             entry.RelativeFileName = names[static_cast<std::size_t>(i)].c_str();
             entry.FsMetadata.FileSize.QuadPart = 5000;
@@ -210,7 +212,7 @@ bool measureFind(const std::string& work, int count) {
             entry.FileIdentity = identity.data();
             entry.FileIdentityLength = static_cast<DWORD>(identity.size());
         }
-        if (FAILED(CfCreatePlaceholders(wide(path).c_str(), entries.data(), kPerFolder, CF_CREATE_FLAG_NONE, nullptr)))
+        if (FAILED(CfCreatePlaceholders(wide(path).c_str(), entries.data(), inFolder, CF_CREATE_FLAG_NONE, nullptr)))
             return false;
     }
     const std::string covered = coveredPath(root);
