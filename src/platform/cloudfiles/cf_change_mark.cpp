@@ -22,21 +22,19 @@ constexpr std::uint32_t kIndexVersion = 3007000;
 
 ChangeMark::~ChangeMark() {
     if (header_) ::munmap(const_cast<unsigned char*>(header_), mapped_);
+    if (fd_ >= 0) ::close(fd_);
 }
 
 bool ChangeMark::open(const std::string& databasePath) {
-    const int fd = ::open((databasePath + "-shm").c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return false;
+    if (fd_ >= 0) return false;
+    fd_ = ::open((databasePath + "-shm").c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd_ < 0) return false;
     // SQLite sizes the index when it first uses it and never shrinks it while a connection (the
     // caller's) has it open; a shorter file cannot be mapped without faulting on the read.
     struct stat st {};
     const std::size_t size = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
-    if (::fstat(fd, &st) != 0 || static_cast<std::size_t>(st.st_size) < size) {
-        ::close(fd);
-        return false;
-    }
-    void* mapped = ::mmap(nullptr, size, PROT_READ, MAP_SHARED, fd, 0);
-    ::close(fd);
+    if (::fstat(fd_, &st) != 0 || static_cast<std::size_t>(st.st_size) < size) return false;
+    void* mapped = ::mmap(nullptr, size, PROT_READ, MAP_SHARED, fd_, 0);
     if (mapped == MAP_FAILED) return false;
     header_ = static_cast<const unsigned char*>(mapped);
     mapped_ = size;

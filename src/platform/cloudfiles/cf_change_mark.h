@@ -29,6 +29,11 @@ public:
     static std::uint32_t commits(const Value& value);
 
 private:
+    // Open for as long as the mark: POSIX locks belong to the process and go with the close of any
+    // of its descriptors of a file, so closing this one would drop SQLite's locks on the index, and
+    // the next process to open the database would take it for unused and truncate it under the
+    // caller's mapping (SIGBUS on its next commit).
+    int fd_ = -1;
     const unsigned char* header_ = nullptr;
     std::size_t mapped_ = 0;
 };
