@@ -5,7 +5,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cstring>
 
 namespace nimbrel::platform::cf {
@@ -43,11 +42,13 @@ bool ChangeMark::open(const std::string& databasePath) {
 
 bool ChangeMark::read(Value& value) const {
     if (!header_) return false;
-    // SQLite writes the second copy, then the first, with barriers between; a torn read only ever
-    // looks like another value, which makes the caller look again in the database.
-    std::atomic_thread_fence(std::memory_order_acquire);
-    std::memcpy(value.data(), header_, value.size());
-    std::atomic_thread_fence(std::memory_order_acquire);
+    // SQLite writes the second copy, then the first, with barriers between; each word is read whole
+    // and afresh, and a header torn between words only ever looks like another value, which makes
+    // the caller look again in the database.
+    for (std::size_t offset = 0; offset < value.size(); offset += sizeof(std::uint32_t)) {
+        const auto word = __atomic_load_n(reinterpret_cast<const std::uint32_t*>(header_ + offset), __ATOMIC_ACQUIRE);
+        std::memcpy(value.data() + offset, &word, sizeof word);
+    }
     std::uint32_t version = 0;
     std::memcpy(&version, value.data(), sizeof version);
     return version == kIndexVersion && value[kInitOffset] != 0;
