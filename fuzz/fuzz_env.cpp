@@ -3,6 +3,7 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <string>
@@ -37,9 +38,8 @@ void awaitThreadsStartedSince(const std::set<long>& before) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
     for (;;) {
         const std::set<long> now = threadIds();
-        bool newcomer = false;
-        for (long id : now) newcomer = newcomer || !before.count(id);
-        if (!newcomer || std::chrono::steady_clock::now() > deadline) return;
+        const bool noNewcomer = std::includes(before.begin(), before.end(), now.begin(), now.end());
+        if (noNewcomer || std::chrono::steady_clock::now() > deadline) return;
         usleep(200);
     }
 }
