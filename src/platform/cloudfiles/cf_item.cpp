@@ -7,10 +7,12 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <charconv>
 #include <climits>
 #include <cstdlib>
 #include <ctime>
 #include <random>
+#include <string_view>
 
 #include "cf_covered.h"
 #include "cf_errors.h"
@@ -23,7 +25,9 @@ namespace {
 
 constexpr std::int64_t kUnixEpochInFileTime = 116444736000000000LL;
 
-std::string fdLink(int fd) { return "/proc/self/fd/" + std::to_string(fd); }
+constexpr std::string_view kProcSelfFd = "/proc/self/fd/";
+
+std::string fdLink(int fd) { return std::string(kProcSelfFd) + std::to_string(fd); }
 
 std::string currentPathOf(int fd) {
     char buffer[PATH_MAX];
@@ -59,6 +63,20 @@ bool resolvePlain(const std::string& hostPath, std::optional<Item>& item) {
     item->path = hostPath;
     item->access = fdLink(covered) + rest;
     return true;
+}
+
+// A copy of the descriptor behind a handle's /proc link when that descriptor may write. Changes
+// made through the handle are made on its own open: opening the file again would break the lease
+// behind the handle's oplock, which on Windows only another opener breaks. -1 otherwise.
+int ownWritableDescriptor(const std::string& path) {
+    if (path.rfind(kProcSelfFd, 0) != 0) return -1;
+    const char* number = path.c_str() + kProcSelfFd.size();
+    const char* end = path.c_str() + path.size();
+    int fd = -1;
+    if (auto [stop, error] = std::from_chars(number, end, fd); error != std::errc() || stop != end) return -1;
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags < 0 || (flags & O_ACCMODE) == O_RDONLY) return -1;
+    return ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
 }
 
 }  // namespace
@@ -157,6 +175,7 @@ bool writeToken(const std::string& accessPath, const std::string& token) {
 void removeToken(const std::string& accessPath) { ::removexattr(directPath(accessPath).c_str(), kTokenAttribute); }
 
 int openForWriting(const std::string& path) {
+    if (int fd = ownWritableDescriptor(path); fd >= 0) return fd;
     // Transfers complete reads waiting in the filter mount, so they never go through it.
     const std::string accessPath = directPath(path);
     int fd = ::open(accessPath.c_str(), O_WRONLY | O_CLOEXEC);

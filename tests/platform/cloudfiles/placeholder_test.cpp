@@ -254,6 +254,16 @@ TEST_F(CloudFilesPlaceholder, DehydrationThroughAnOplockHandleWhileTheSameProces
     EXPECT_EQ(allocatedBytes(root + "/held.bin"), 0);
 }
 
+TEST_F(CloudFilesPlaceholder, DehydrationThroughAnExclusiveOplockHandleKeepsItsOplock) {
+    ASSERT_EQ(localPlaceholder(root + "/kept.bin", std::string(8192, 'k')), S_OK);
+    HANDLE oplock = INVALID_HANDLE_VALUE;
+    ASSERT_EQ(CfOpenFileWithOplock(wide(root + "/kept.bin").c_str(), CF_OPEN_FILE_FLAG_EXCLUSIVE, &oplock), S_OK);
+    EXPECT_EQ(updateFlags(oplock, CF_UPDATE_FLAG_MARK_IN_SYNC | CF_UPDATE_FLAG_DEHYDRATE), S_OK);
+    EXPECT_EQ(::fcntl(nimbrel::platform::fileForHandle(oplock)->fd, F_GETLEASE), F_WRLCK);
+    CfCloseHandle(oplock);
+    EXPECT_EQ(allocatedBytes(root + "/kept.bin"), 0);
+}
+
 TEST_F(CloudFilesPlaceholder, OnlyDataAndDeleteOpensBreakAnExclusiveOplock) {
     struct Case {
         DWORD access;
