@@ -18,12 +18,11 @@
 #include "cf_errors.h"
 #include "platform/kernel_object.h"
 #include "platform/win32_file_support.h"
+#include "platform/win32_filetime.h"
 
 namespace nimbrel::platform::cf {
 
 namespace {
-
-constexpr std::int64_t kUnixEpochInFileTime = 116444736000000000LL;
 
 constexpr std::string_view kProcSelfFd = "/proc/self/fd/";
 
@@ -202,30 +201,9 @@ PlaceholderRecord newRecord(const Item& item, const std::string& token) {
     record.hydrated = true;
     // The creation time the file queries report for the item, which stays the item's own.
     FileFacts facts;
-    record.creationTime = describeFile(item.path, -1, facts) ? facts.creationTime : fileTimeFrom(item.st.st_mtim);
+    record.creationTime =
+        describeFile(item.path, -1, facts) ? facts.creationTime : fileTimeFromTimespec(item.st.st_mtim);
     return record;
-}
-
-std::int64_t fileTimeFrom(const struct timespec& ts) {
-    return kUnixEpochInFileTime + static_cast<std::int64_t>(ts.tv_sec) * 10000000LL + ts.tv_nsec / 100;
-}
-
-std::int64_t fileTimeNow() {
-    struct timespec ts {};
-    ::clock_gettime(CLOCK_REALTIME, &ts);
-    return fileTimeFrom(ts);
-}
-
-struct timespec timespecFromFileTime(std::int64_t fileTime) {
-    std::int64_t ticks = fileTime - kUnixEpochInFileTime;
-    struct timespec ts {};
-    ts.tv_sec = static_cast<time_t>(ticks / 10000000LL);
-    ts.tv_nsec = static_cast<long>((ticks % 10000000LL) * 100);
-    if (ts.tv_nsec < 0) {
-        ts.tv_nsec += 1000000000L;
-        ts.tv_sec -= 1;
-    }
-    return ts;
 }
 
 }  // namespace nimbrel::platform::cf

@@ -53,9 +53,4 @@ int openForWriting(const std::string& path);
 // A new record for `item` (not yet stored), placed in its root.
 PlaceholderRecord newRecord(const Item& item, const std::string& token);
 
-// FILETIME ticks (100 ns since 1601) of a POSIX time and of now.
-std::int64_t fileTimeFrom(const struct timespec& ts);
-std::int64_t fileTimeNow();
-struct timespec timespecFromFileTime(std::int64_t fileTime);
-
 }  // namespace nimbrel::platform::cf

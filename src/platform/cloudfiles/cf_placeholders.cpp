@@ -18,6 +18,7 @@
 #include "platform/kernel_object.h"
 #include "platform/platform_paths.h"
 #include "platform/win32_file_support.h"
+#include "platform/win32_filetime.h"
 #include "platform/windows.h"
 
 using namespace nimbrel::platform;
@@ -36,9 +37,9 @@ bool validIdentity(LPCVOID identity, DWORD length) {
 HRESULT applyBasicInfo(const std::string& accessPath, const std::string& hostPath, const FILE_BASIC_INFO& info) {
     struct timespec times[2];
     times[0] =
-        info.LastAccessTime.QuadPart ? cf::timespecFromFileTime(info.LastAccessTime.QuadPart) : timespec{0, UTIME_OMIT};
+        info.LastAccessTime.QuadPart ? timespecFromFileTime(info.LastAccessTime.QuadPart) : timespec{0, UTIME_OMIT};
     times[1] =
-        info.LastWriteTime.QuadPart ? cf::timespecFromFileTime(info.LastWriteTime.QuadPart) : timespec{0, UTIME_OMIT};
+        info.LastWriteTime.QuadPart ? timespecFromFileTime(info.LastWriteTime.QuadPart) : timespec{0, UTIME_OMIT};
     if (::utimensat(AT_FDCWD, accessPath.c_str(), times, 0) != 0) return cf::hrFromErrno(errno);
     if (info.FileAttributes) {
         const std::wstring windowsPath = toWindowsPath(hostPath);
@@ -126,7 +127,7 @@ HRESULT buildOne(const cf::SyncRootRecord& root, const std::string& folder, CF_P
     // The file queries report it from the record.
     record.creationTime = entry.FsMetadata.BasicInfo.CreationTime.QuadPart
                               ? entry.FsMetadata.BasicInfo.CreationTime.QuadPart
-                              : cf::fileTimeNow();
+                              : fileTimeNow();
     record.usn = 1;
     return S_OK;
 }

@@ -3,10 +3,10 @@
 #include <sqlite3.h>
 #include <sys/stat.h>
 
-#include <chrono>
 #include <map>
 
 #include "platform/platform_paths.h"
+#include "platform/win32_filetime.h"
 
 namespace nimbrel::platform::registry {
 
@@ -132,13 +132,6 @@ private:
     StatementCache& cache_;
     bool active_ = false;
 };
-
-ULONGLONG fileTimeNow() {
-    using namespace std::chrono;
-    constexpr ULONGLONG kEpochDifference = 11644473600ULL * 10000000ULL;  // 1601 to 1970 in 100 ns
-    auto ticks = duration_cast<nanoseconds>(system_clock::now().time_since_epoch()).count() / 100;
-    return kEpochDifference + static_cast<ULONGLONG>(ticks);
-}
 
 std::string foldedPath(Root root, const std::vector<std::wstring>& levels) {
     return toUtf8(foldName(joinKeyPath(root, levels)));

@@ -12,10 +12,10 @@
 #include <vector>
 
 #include "platform/file_filter_hooks.h"
+#include "platform/win32_filetime.h"
 #include "platform/win_error.h"
 #include "platform/win_file.h"
 #include "win32_errno.h"
-#include "win32_filetime.h"
 
 namespace nimbrel::platform {
 

@@ -1,4 +1,4 @@
-#include "win32_filetime.h"
+#include "platform/win32_filetime.h"
 
 namespace nimbrel::platform {
 
@@ -18,6 +18,12 @@ struct timespec timespecFromFileTime(LONGLONG fileTime) {
     time.tv_sec = static_cast<time_t>(seconds);
     time.tv_nsec = static_cast<long>(rest * 100);
     return time;
+}
+
+LONGLONG fileTimeNow() {
+    struct timespec now {};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    return fileTimeFromTimespec(now);
 }
 
 }  // namespace nimbrel::platform

@@ -14,10 +14,10 @@
 #include "platform/kernel_object.h"
 #include "platform/platform_paths.h"
 #include "platform/win32_file_support.h"
+#include "platform/win32_filetime.h"
 #include "platform/win_error.h"
 #include "platform/win_file.h"
 #include "win32_errno.h"
-#include "win32_filetime.h"
 
 namespace {
 

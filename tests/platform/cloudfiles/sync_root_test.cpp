@@ -1,11 +1,9 @@
 // Registration, connection and sync-root information, with the error codes Windows documents.
 
 #include <gtest/gtest.h>
-#include <sqlite3.h>
 
 #include <vector>
 
-#include "cf_store.h"
 #include "cf_test_support.h"
 #include "platform/platform_paths.h"
 #include "support/test_env.h"

@@ -10,9 +10,9 @@
 
 #include "platform/file_filter_hooks.h"
 #include "platform/platform_paths.h"
+#include "platform/win32_filetime.h"
 #include "platform/windows.h"
 #include "support/test_env.h"
-#include "win32_filetime.h"
 
 namespace {
 

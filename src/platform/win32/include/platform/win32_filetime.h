@@ -14,6 +14,7 @@ constexpr LONGLONG kFileTimeTicksPerSecond = 10000000LL;
 LONGLONG fileTimeFromTimespec(const struct timespec& time);
 // Times before 1970 give a negative tv_sec with tv_nsec in [0, 1e9), as the host expects.
 struct timespec timespecFromFileTime(LONGLONG fileTime);
+LONGLONG fileTimeNow();
 
 inline LONGLONG fileTimeValue(const FILETIME& time) {
     return static_cast<LONGLONG>((static_cast<ULONGLONG>(time.dwHighDateTime) << 32) | time.dwLowDateTime);
