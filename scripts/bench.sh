@@ -9,7 +9,7 @@ if [ ${#names[@]} -eq 0 ]; then
   mapfile -t names < <(sed -n 's/^add_executable(\([A-Za-z0-9_]*_bench\).*/\1/p' bench/CMakeLists.txt)
   for script in bench/*.py; do names+=("$(basename "${script%.py}")"); done
 fi
-bash scripts/build.sh release
+bash scripts/build.sh release -j"${NIMBREL_JOBS:-2}"
 for name in "${names[@]}"; do
   echo "== $name"
   if [ -f "bench/$name.py" ]; then
