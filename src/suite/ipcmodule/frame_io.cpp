@@ -16,14 +16,16 @@ constexpr std::size_t kHeaderSize = 8;
 
 }  // namespace
 
-FrameRead readFrame(LocalConnection& connection, std::string& payload, int timeoutMs) {
+FrameRead readFrame(LocalConnection& connection, std::string& payload, int timeoutMs, FrameStart start) {
+    using Clock = std::chrono::steady_clock;
     payload.clear();
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     unsigned char header[kHeaderSize];
     char* headerBytes = reinterpret_cast<char*>(header);
 
     // The first byte tells a clean close apart from a frame that breaks off.
-    switch (connection.receiveExactly(headerBytes, 1, deadline)) {
+    const auto firstByte =
+        start == FrameStart::kWhenever ? Clock::time_point::max() : Clock::now() + std::chrono::milliseconds(timeoutMs);
+    switch (connection.receiveExactly(headerBytes, 1, firstByte)) {
         case LocalReceiveResult::kOk:
             break;
         case LocalReceiveResult::kEnded:
@@ -33,6 +35,8 @@ FrameRead readFrame(LocalConnection& connection, std::string& payload, int timeo
         case LocalReceiveResult::kFailed:
             return FrameRead::kMalformed;
     }
+    const auto deadline =
+        start == FrameStart::kWhenever ? Clock::now() + std::chrono::milliseconds(timeoutMs) : firstByte;
     auto rest = connection.receiveExactly(headerBytes + 1, kHeaderSize - 1, deadline);
     if (rest == LocalReceiveResult::kTimedOut) return FrameRead::kTimedOut;
     if (rest != LocalReceiveResult::kOk) return FrameRead::kMalformed;

@@ -1,7 +1,8 @@
 #pragma once
 // The module's wire format: every message is one frame, the magic "NIPC", the payload length as
-// a 32-bit little-endian number and the payload (UTF-8 text). A connection carries one request
-// frame and at most one reply frame.
+// a 32-bit little-endian number and the payload (UTF-8 text). A connection carries a series of
+// exchanges, one at a time: a request frame, then its reply frame; a request left unanswered
+// ends the connection instead of a reply.
 
 #include <cstddef>
 #include <string>
@@ -19,8 +20,14 @@ enum class FrameRead {
     kTimedOut,
 };
 
-// Waits at most `timeoutMs` for the whole frame.
-FrameRead readFrame(nimbrel::platform::LocalConnection& connection, std::string& payload, int timeoutMs);
+enum class FrameStart {
+    kWithinTimeout,  // the whole frame must arrive within the time-out
+    kWhenever,       // an idle connection waits for its next frame without limit; once the frame
+                     // has begun, the rest must arrive within the time-out
+};
+
+FrameRead readFrame(nimbrel::platform::LocalConnection& connection, std::string& payload, int timeoutMs,
+                    FrameStart start = FrameStart::kWithinTimeout);
 bool writeFrame(nimbrel::platform::LocalConnection& connection, const std::string& payload);
 
 }  // namespace ipcmodule

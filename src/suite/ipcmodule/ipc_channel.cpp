@@ -18,6 +18,8 @@ using nimbrel::platform::LocalListener;
 
 constexpr int kDefaultTimeoutMs = 20000;
 constexpr auto kListenRetry = std::chrono::milliseconds(200);
+// Idle connections kept per channel; a burst beyond it closes its extra connections when done.
+constexpr std::size_t kMaxIdle = 8;
 
 }  // namespace
 
@@ -75,19 +77,23 @@ void IpcChannel::listenLoop(std::wstring channelName) {
 }
 
 void IpcChannel::serveConnection(Connection connection) {
-    std::string payload;
-    // A probe, a malformed frame or a stalled sender ends only this connection.
-    if (readFrame(*connection, payload, timeoutMs()) != FrameRead::kOk) return;
+    for (;;) {
+        std::string payload;
+        // A probe, a peer that leaves, a malformed frame or a stalled sender ends only this connection.
+        if (readFrame(*connection, payload, timeoutMs(), FrameStart::kWhenever) != FrameRead::kOk) return;
 
-    std::string name;
-    {
+        std::string name;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            name = receiveChannel_ + "#" + std::to_string(nextRequest_++);
+            pending_[name] = connection;
+        }
+        receiver_->OnRequest(name.c_str(), nimbrel::platform::fromUtf8(payload));
         std::lock_guard<std::mutex> lock(mutex_);
-        name = receiveChannel_ + "#" + std::to_string(nextRequest_++);
-        pending_[name] = connection;
+        // Still pending: the handler left it unanswered, and only the end of the connection can
+        // tell the requester so.
+        if (pending_.erase(name) != 0) return;
     }
-    receiver_->OnRequest(name.c_str(), nimbrel::platform::fromUtf8(payload));
-    std::lock_guard<std::mutex> lock(mutex_);
-    pending_.erase(name);
 }
 
 int IpcChannel::reply(const char* ipcName, const std::wstring& text) {
@@ -103,28 +109,54 @@ int IpcChannel::reply(const char* ipcName, const std::wstring& text) {
     return writeFrame(*connection, nimbrel::platform::toUtf8(text)) ? 0 : -1;
 }
 
+std::unique_ptr<LocalConnection> IpcChannel::takeIdle() {
+    std::lock_guard<std::mutex> lock(idleMutex_);
+    while (!idle_.empty()) {
+        auto connection = std::move(idle_.back());
+        idle_.pop_back();
+        if (connection->reusable()) return connection;
+    }
+    return nullptr;
+}
+
+void IpcChannel::keepIdle(std::unique_ptr<LocalConnection> connection) {
+    std::lock_guard<std::mutex> lock(idleMutex_);
+    if (idle_.size() < kMaxIdle) idle_.push_back(std::move(connection));
+}
+
 int IpcChannel::request(const std::wstring& text, std::wstring& reply) {
     reply.clear();
     if (!started_) return kIpcRequestNotStarted;
-    LocalConnection connection;
-    switch (connection.connect(peerChannel())) {
-        case LocalConnectResult::kConnected:
-            break;
-        case LocalConnectResult::kNobodyListens:
-            return kIpcRequestPeerGone;
-        case LocalConnectResult::kFailed:
-            return kIpcRequestBrokenFrame;
+    const std::string frame = nimbrel::platform::toUtf8(text);
+    if (frame.size() > kMaxFramePayload) return kIpcRequestBrokenFrame;
+
+    // A peer that ends between the check of an idle connection and the request refuses the frame
+    // unread, so the request moves on to the next connection, in the end to a fresh one.
+    auto connection = takeIdle();
+    while (connection && !writeFrame(*connection, frame)) connection = takeIdle();
+    if (!connection) {
+        connection = std::make_unique<LocalConnection>();
+        switch (connection->connect(peerChannel())) {
+            case LocalConnectResult::kConnected:
+                break;
+            case LocalConnectResult::kNobodyListens:
+                return kIpcRequestPeerGone;
+            case LocalConnectResult::kFailed:
+                return kIpcRequestBrokenFrame;
+        }
+        if (!writeFrame(*connection, frame)) return kIpcRequestBrokenFrame;
     }
-    if (!writeFrame(connection, nimbrel::platform::toUtf8(text))) return kIpcRequestBrokenFrame;
 
     std::string payload;
-    switch (readFrame(connection, payload, timeoutMs())) {
+    switch (readFrame(*connection, payload, timeoutMs())) {
         case FrameRead::kOk:
             reply = nimbrel::platform::fromUtf8(payload);
+            keepIdle(std::move(connection));
             return kIpcRequestOk;
         case FrameRead::kClosed:
             return kIpcRequestNoReply;
         case FrameRead::kTimedOut:
+            // A late reply would answer the next request on this connection: it goes.
             return kIpcRequestTimedOut;
         case FrameRead::kMalformed:
             break;

@@ -1,12 +1,16 @@
 #pragma once
-// The channel object handed out by CreateIpcInterface: a listener on the own receiving channel
-// whose connections each carry one request, and a connection per outgoing request.
+// The channel object handed out by CreateIpcInterface: a listener on the own receiving channel,
+// each of whose connections is served by a thread of its own for as long as the peer keeps it,
+// and a small pool of idle connections to the peer for outgoing requests, so that a stream of
+// requests costs no connect, accept or thread start each while concurrent requests still travel
+// side by side.
 
 #include <atomic>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "platform/local_connection.h"
 #include "suite/ipcmodule/ipc_interface.h"
@@ -36,6 +40,9 @@ private:
     void listenLoop(std::wstring channelName);
     void serveConnection(Connection connection);
     std::wstring peerChannel() const;
+    // An idle connection to the peer that still leads to its current listener, else null.
+    std::unique_ptr<nimbrel::platform::LocalConnection> takeIdle();
+    void keepIdle(std::unique_ptr<nimbrel::platform::LocalConnection> connection);
 
     IRequestNotify* receiver_;
     std::atomic<bool> started_{false};
@@ -45,6 +52,8 @@ private:
     std::string receiveChannel_;
     std::string sendChannel_;
     std::map<std::string, Connection> pending_;
+    std::mutex idleMutex_;
+    std::vector<std::unique_ptr<nimbrel::platform::LocalConnection>> idle_;
 };
 
 }  // namespace ipcmodule

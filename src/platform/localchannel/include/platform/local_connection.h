@@ -33,6 +33,10 @@ public:
 
     // Closes what this object held, then connects to the listener of `channelName`.
     LocalConnectResult connect(const std::wstring& channelName);
+    // Whether the connection can carry another exchange: still open, the peer has neither closed
+    // it nor sent anything unasked, and the name it was made to still leads to the same listener
+    // (a newer listener of a name takes its peers over from the old one).
+    bool reusable() const;
 
     // Sends every byte, waiting while the peer reads; false when the connection is closed or
     // broken. A peer that has gone away fails the call, it never ends the process.
@@ -45,6 +49,10 @@ public:
 private:
     friend class LocalListener;
     int fd_ = -1;
+    std::wstring channelName_;
+    // The name's socket file as it was just before the connect; zero when there was none.
+    unsigned long long listenerDevice_ = 0;
+    unsigned long long listenerInode_ = 0;
 };
 
 }  // namespace nimbrel::platform
