@@ -9,6 +9,7 @@
 #include <mutex>
 #include <random>
 
+#include "cf_covered.h"
 #include "cf_errors.h"
 #include "cf_filter_service.h"
 #include "cf_item.h"
@@ -111,6 +112,7 @@ extern "C" HRESULT CfConnectSyncRoot(LPCWSTR SyncRootPath, const CF_CALLBACK_REG
     if (lockFd < 0) {
         return errno == EWOULDBLOCK ? cf::hrWin32(ERROR_CLOUD_FILE_ALREADY_CONNECTED) : cf::hrFromErrno(errno);
     }
+    cf::recheckCoveredFolders();
     auto connected = std::make_shared<cf::ConnectedRoot>();
     connected->lockFd = lockFd;
     connected->rootPath = hostPath;

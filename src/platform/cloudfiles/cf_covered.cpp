@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <climits>
 #include <map>
 #include <mutex>
@@ -22,9 +23,21 @@ namespace {
 constexpr long kFuseMagic = 0x65735546;
 constexpr const char* kProcFd = "/proc/self/fd/";
 
+// How long a covered descriptor is trusted without a look at its folder: a provider makes dozens
+// of accesses per item, and a root folder is removed and made again only between registrations
+// and connections (which have every descriptor looked at again) or by hand, far more slowly.
+constexpr auto kRecheckAfter = std::chrono::seconds(1);
+
+struct CoveredFolder {
+    int fd = -1;
+    unsigned generation = 0;
+    std::chrono::steady_clock::time_point checked;
+};
+
 struct Covered {
     std::mutex mutex;
-    std::map<std::string, int> byRoot;
+    std::map<std::string, CoveredFolder> byRoot;
+    unsigned generation = 0;
 };
 
 Covered& covered() {
@@ -51,16 +64,23 @@ int openCovered(const std::string& root) {
 int coveredDescriptor(const std::string& root) {
     auto& c = covered();
     std::lock_guard lock(c.mutex);
+    const auto now = std::chrono::steady_clock::now();
     auto found = c.byRoot.find(root);
     if (found != c.byRoot.end()) {
+        CoveredFolder& folder = found->second;
+        if (folder.generation == c.generation && now - folder.checked < kRecheckAfter) return folder.fd;
         // A root folder removed and made again under the same path is another folder.
         struct stat st {};
-        if (::fstat(found->second, &st) == 0 && st.st_nlink > 0) return found->second;
-        ::close(found->second);
+        if (::fstat(folder.fd, &st) == 0 && st.st_nlink > 0) {
+            folder.generation = c.generation;
+            folder.checked = now;
+            return folder.fd;
+        }
+        ::close(folder.fd);
         c.byRoot.erase(found);
     }
     int fd = openCovered(root);
-    if (fd >= 0) c.byRoot[root] = fd;
+    if (fd >= 0) c.byRoot[root] = CoveredFolder{fd, c.generation, now};
     return fd;
 }
 
@@ -105,6 +125,12 @@ std::string accessPath(const std::string& hostPath) {
 const bool registered = (setAccessPathSource(&accessPath), true);
 
 }  // namespace
+
+void recheckCoveredFolders() {
+    auto& c = covered();
+    std::lock_guard lock(c.mutex);
+    ++c.generation;
+}
 
 std::string directPath(const std::string& path) {
     if (std::string direct = providerDirectPath(path); !direct.empty()) return direct;

@@ -51,6 +51,9 @@ HRESULT checkDehydration(const Item& item, CF_IN_SYNC_STATE inSyncAfter, bool al
 HRESULT dehydrate(CfStore& store, const Item& item, const std::vector<CF_FILE_RANGE>& ranges,
                   const std::function<void(PlaceholderRecord&)>& change) {
     std::optional<DehydrationGuard> guard(std::in_place, item);
+    // A placeholder that had no block on the disk and claims no data (a new one) has nothing to
+    // free once its fetches are cancelled: what a late transfer left is not claimed either.
+    if (!change && !item.record->hydrated && item.st.st_blocks == 0) return S_OK;
     int fd = openForWriting(item.access);
     if (fd < 0) return hrFromErrno(errno);
     // The record says dehydrated before the first byte goes, so no reader takes a hole for data.

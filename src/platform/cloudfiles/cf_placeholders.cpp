@@ -326,8 +326,10 @@ extern "C" HRESULT CfUpdatePlaceholder(HANDLE FileHandle, const CF_FS_METADATA* 
         r.alwaysFull = alwaysFull;
     };
     if (!store->updatePlaceholder(record.token, [&](cf::PlaceholderRecord& r) {
+            const cf::PlaceholderRecord before = r;
             change(r);
-            return true;
+            return r.identity != before.identity || r.creationTime != before.creationTime ||
+                   r.hydrated != before.hydrated || r.inSync != before.inSync || r.alwaysFull != before.alwaysFull;
         })) {
         return E_FAIL;
     }

@@ -351,8 +351,14 @@ std::optional<PlaceholderRecord> CfStore::readPlaceholder(const std::string& tok
 }
 
 bool CfStore::writePlaceholder(const PlaceholderRecord& r) {
-    Statement s(*this, (std::string("INSERT OR REPLACE INTO placeholders (") + kPlaceholderColumns +
-                        ") VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12)"));
+    // An existing record is updated in place: a replacement would delete and insert the row and so
+    // rewrite both index pages along with the table's at every change of a pin or in-sync state.
+    Statement s(*this, (std::string("INSERT INTO placeholders (") + kPlaceholderColumns +
+                        ") VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12) ON CONFLICT(token) DO UPDATE SET"
+                        " root = excluded.root, device = excluded.device, inode = excluded.inode,"
+                        " identity = excluded.identity, pin = excluded.pin, in_sync = excluded.in_sync,"
+                        " hydrated = excluded.hydrated, is_dir = excluded.is_dir, always_full = excluded.always_full,"
+                        " creation_time = excluded.creation_time, usn = excluded.usn"));
     if (!s.ok()) return false;
     s.bind(1, r.token);
     s.bind(2, r.root);

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "cf_connection.h"
+#include "cf_covered.h"
 #include "cf_errors.h"
 #include "cf_filter_service.h"
 #include "cf_item.h"
@@ -121,6 +122,7 @@ extern "C" HRESULT CfRegisterSyncRoot(LPCWSTR SyncRootPath, const CF_SYNC_REGIST
     root.inSync = Policies->InSync;
     root.hardLink = Policies->HardLink;
     if (Policies->StructSize >= sizeof(CF_SYNC_POLICIES)) root.management = Policies->PlaceholderManagement;
+    cf::recheckCoveredFolders();
     if (!store->putRoot(root)) return E_FAIL;
     const HRESULT marked = markRootPlaceholder(*store, hostPath, *Registration);
     // From now on every other process reaches the root through the filter, as on Windows.
@@ -139,6 +141,7 @@ extern "C" HRESULT CfUnregisterSyncRoot(LPCWSTR SyncRootPath) {
     // The filter leaves first: reverting takes the placeholder attributes the mount hides.
     cf::filterServiceCommand("unmount " + hostPath);
     revertPlaceholders(*store, hostPath);
+    cf::recheckCoveredFolders();
     return store->removeRoot(hostPath) ? S_OK : E_FAIL;
 }
 

@@ -35,6 +35,18 @@ DWORD storedDosBits(const std::string& hostPath) {
     return n == static_cast<ssize_t>(sizeof bits) ? bits : 0;
 }
 
+DWORD ordinaryAttributesWith(const struct stat& st, DWORD stored) {
+    DWORD attributes = 0;
+    if (S_ISDIR(st.st_mode)) {
+        // A read-only folder is only a marker on Windows (it still takes new files), so it is stored.
+        attributes |= FILE_ATTRIBUTE_DIRECTORY | (stored & FILE_ATTRIBUTE_READONLY);
+    } else if ((st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) {
+        attributes |= FILE_ATTRIBUTE_READONLY;
+    }
+    attributes |= stored & kStoredBits;
+    return attributes == 0 ? FILE_ATTRIBUTE_NORMAL : attributes;
+}
+
 }  // namespace
 
 void setPlaceholderAttributeSource(PlaceholderAttributeSource source, ExaminedPlaceholderAttributeSource examined) {
@@ -67,16 +79,7 @@ void applicationOpenedHandle(int fd) { openedFilter.load()(fd); }
 DWORD applicationReadHandle(int fd) { return readFilter.load()(fd); }
 
 DWORD ordinaryAttributes(const struct stat& st, const std::string& hostPath) {
-    DWORD attributes = 0;
-    DWORD stored = storedDosBits(hostPath);
-    if (S_ISDIR(st.st_mode)) {
-        // A read-only folder is only a marker on Windows (it still takes new files), so it is stored.
-        attributes |= FILE_ATTRIBUTE_DIRECTORY | (stored & FILE_ATTRIBUTE_READONLY);
-    } else if ((st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) {
-        attributes |= FILE_ATTRIBUTE_READONLY;
-    }
-    attributes |= stored & kStoredBits;
-    return attributes == 0 ? FILE_ATTRIBUTE_NORMAL : attributes;
+    return ordinaryAttributesWith(st, storedDosBits(hostPath));
 }
 
 DWORD combinedAttributes(const struct stat& st, const std::string& hostPath, int fd, DWORD* reparseTag) {
@@ -84,8 +87,8 @@ DWORD combinedAttributes(const struct stat& st, const std::string& hostPath, int
 }
 
 DWORD combinedAttributes(const struct stat& st, const std::string& hostPath, const PlaceholderAttributes& extra,
-                         DWORD* reparseTag) {
-    DWORD attributes = ordinaryAttributes(st, hostPath);
+                         DWORD* reparseTag, bool mayHaveStoredBits) {
+    DWORD attributes = ordinaryAttributesWith(st, mayHaveStoredBits ? storedDosBits(hostPath) : 0);
     attributes = ((attributes & ~extra.clear) | extra.set) & ~FILE_ATTRIBUTE_NORMAL;
     // NORMAL is valid only alone, so it is recomputed after the placeholder bits are applied.
     if (attributes == 0) attributes = FILE_ATTRIBUTE_NORMAL;

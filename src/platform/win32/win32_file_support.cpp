@@ -70,6 +70,30 @@ LONGLONG storedCreationTime(const std::string& hostPath, int fd) {
     return n == static_cast<ssize_t>(sizeof value) ? value : 0;
 }
 
+// Which of the two attributes of the file functions a file carries, from one listing of its
+// names: most files carry neither, and each read of a missing one costs a system call. Both count
+// as present when the names cannot be listed.
+struct StoredNames {
+    bool creationTime = true;
+    bool dosAttributes = true;
+};
+
+StoredNames storedNames(const std::string& accessPath, int fd) {
+    char names[1024];
+    ssize_t n = fd >= 0 ? ::flistxattr(fd, names, sizeof names) : -1;
+    // Descriptors opened only for metadata cannot list extended attributes.
+    if (n < 0 && !accessPath.empty()) n = ::llistxattr(accessPath.c_str(), names, sizeof names);
+    if (n < 0) return {};
+    StoredNames found{false, false};
+    for (ssize_t at = 0; at < n;) {
+        const std::string name(names + at);
+        found.creationTime = found.creationTime || name == kCreationTimeXattr;
+        found.dosAttributes = found.dosAttributes || name == kDosAttributesXattr;
+        at += static_cast<ssize_t>(name.size()) + 1;
+    }
+    return found;
+}
+
 }  // namespace
 
 bool describeFile(const std::string& hostPath, int fd, FileFacts& facts) {
@@ -87,7 +111,8 @@ bool describeFile(const std::string& hostPath, int fd, FileFacts& facts) {
     const PlaceholderAttributes placeholder = S_ISLNK(facts.st.st_mode) ? PlaceholderAttributes{}
                                               : fd >= 0                 ? placeholderAttributesFor(hostPath, fd)
                                                         : placeholderAttributesFor(hostPath, access, facts.st);
-    facts.creationTime = storedCreationTime(access, fd);
+    const StoredNames stored = S_ISLNK(facts.st.st_mode) ? StoredNames{} : storedNames(access, fd);
+    facts.creationTime = stored.creationTime ? storedCreationTime(access, fd) : 0;
     if (facts.creationTime == 0) facts.creationTime = placeholder.creationTime;
     if (facts.creationTime == 0) facts.creationTime = birthTime(access, fd);
     if (facts.creationTime == 0) facts.creationTime = facts.lastWriteTime;
@@ -98,7 +123,7 @@ bool describeFile(const std::string& hostPath, int fd, FileFacts& facts) {
         facts.reparseTag = IO_REPARSE_TAG_SYMLINK;
         return true;
     }
-    facts.attributes = combinedAttributes(facts.st, access, placeholder, &facts.reparseTag);
+    facts.attributes = combinedAttributes(facts.st, access, placeholder, &facts.reparseTag, stored.dosAttributes);
     return true;
 }
 

@@ -70,8 +70,9 @@ DWORD ordinaryAttributes(const struct stat& st, const std::string& hostPath);
 
 // ordinaryAttributes with the placeholder source's bits applied; the tag goes to *reparseTag when given.
 DWORD combinedAttributes(const struct stat& st, const std::string& hostPath, int fd, DWORD* reparseTag = nullptr);
-// The same with the placeholder source's answer already at hand.
+// The same with the placeholder source's answer already at hand; `mayHaveStoredBits` false when the
+// file is known to carry no bits stored by SetFileAttributesW, which are then not read.
 DWORD combinedAttributes(const struct stat& st, const std::string& hostPath, const PlaceholderAttributes& extra,
-                         DWORD* reparseTag);
+                         DWORD* reparseTag, bool mayHaveStoredBits = true);
 
 }  // namespace nimbrel::platform
