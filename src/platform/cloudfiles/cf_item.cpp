@@ -122,6 +122,7 @@ std::optional<Item> resolveItem(CfStore& store, const std::string& hostPath, int
     if (!item.root) return found;
     if (auto token = readToken(item.access)) {
         auto record = store.placeholder(*token);
+        item.recordLost = !record;
         if (record && record->root == item.root->path && record->inode == item.st.st_ino &&
             record->device == item.st.st_dev) {
             item.record = std::move(record);

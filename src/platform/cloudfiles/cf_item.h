@@ -19,6 +19,9 @@ struct Item {
     struct ::stat st {};
     std::optional<SyncRootRecord> root;
     std::optional<PlaceholderRecord> record;  // set when the item is a placeholder of `root`
+    // The item carries a token that no record answers: a placeholder whose record a machine that
+    // stopped did not keep (the commit of a new record is not waited onto the disk).
+    bool recordLost = false;
 
     bool isDirectory() const { return S_ISDIR(st.st_mode); }
     bool isPlaceholder() const { return record.has_value(); }

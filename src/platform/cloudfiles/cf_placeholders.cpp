@@ -159,6 +159,18 @@ bool attributesChanged(const cf::Item& item) {
            !sameTime(now.st_mtim, item.st.st_mtim) || !sameTime(now.st_atim, item.st.st_atim);
 }
 
+// Whether every byte of the file is on the disk: no hole in it, and flushed, so that the claim holds
+// across a restart of the machine.
+bool wholeAndFlushed(const std::string& accessPath) {
+    const int fd = ::open(accessPath.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    struct stat st {};
+    const bool whole = ::fstat(fd, &st) == 0 && (st.st_size == 0 || ::lseek(fd, 0, SEEK_HOLE) >= st.st_size);
+    const bool flushed = whole && ::fdatasync(fd) == 0;
+    ::close(fd);
+    return flushed;
+}
+
 bool aligned(const CF_FILE_RANGE& range) {
     return range.StartingOffset.QuadPart >= 0 && range.StartingOffset.QuadPart % kPageSize == 0 &&
            (range.Length.QuadPart == CF_EOF || (range.Length.QuadPart > 0 && range.Length.QuadPart % kPageSize == 0));
@@ -256,16 +268,24 @@ extern "C" HRESULT CfConvertToPlaceholder(HANDLE FileHandle, LPCVOID FileIdentit
                             : (item->record ? item->record->inSync : CF_IN_SYNC_STATE_NOT_IN_SYNC);
 
     cf::PlaceholderRecord record;
+    const bool isNew = !item->record;
     if (item->record) {
         record = *item->record;
     } else {
         record = cf::newRecord(*item, cf::newToken());
-        if (!cf::writeToken(item->access, record.token)) return cf::hrFromErrno(errno);
+        // Its data may be only partly on the disk: what is missing comes from the cloud again.
+        if (item->recordLost && !item->isDirectory()) record.hydrated = wholeAndFlushed(item->access);
     }
     record.identity.assign(static_cast<const char*>(FileIdentity), FileIdentityLength);
     record.inSync = inSync;
     record.usn += 1;
+    // The record is stored before the token names it: a token without a record reads as failing.
     if (!store->putPlaceholder(record)) return E_FAIL;
+    if (isNew && !cf::writeToken(item->access, record.token)) {
+        const int error = errno;
+        store->removePlaceholder(record.token);
+        return cf::hrFromErrno(error);
+    }
     if (ConvertUsn) *ConvertUsn = record.usn;
     return S_OK;
 }

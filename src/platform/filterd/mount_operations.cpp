@@ -37,6 +37,7 @@ struct OpenFile {
     int fd = -1;
     std::string relative;
     std::string token;           // set for a placeholder
+    bool recordLost = false;     // a placeholder's token without its record: its data is unknown
     bool inSyncKept = false;     // no data write yet since the open
     std::int64_t localUsn = -1;  // the usn of the record last seen hydrated, or -1
     std::mutex mutex;
@@ -354,7 +355,7 @@ int openFile(fuse_req_t req, const std::string& relative, fuse_file_info* fi, in
     auto* file = new OpenFile;
     file->fd = fd;
     file->relative = relative;
-    if (auto record = mount.gate().placeholderOf(fd)) {
+    if (auto record = mount.gate().placeholderOf(fd, &file->recordLost)) {
         file->token = record->token;
         file->inSyncKept = true;
         // The provider reads its placeholders as they are, holes included. Those bytes must not
@@ -390,6 +391,7 @@ std::optional<CacheStamp> dataStampOf(const RootMount& mount, const OpenFile& fi
     struct stat st {};
     if (::fstat(file.fd, &st) != 0) return std::nullopt;
     CacheStamp now = stampOf(st);
+    if (file.recordLost) now.size = -1;
     if (!file.token.empty()) {
         auto record = mount.gate().placeholderOf(file.fd);
         if (record && !record->hydrated) now.size = -1;
@@ -523,7 +525,11 @@ void replyPlaceholderBytes(fuse_req_t req, fuse_ino_t ino, OpenFile& file, size_
 
 void read(fuse_req_t req, fuse_ino_t ino, size_t size, off_t offset, fuse_file_info* fi) {
     OpenFile& file = fileOf(fi);
-    if (file.token.empty()) {
+    // Its holes may be data that only the cloud has: the read fails, as on Windows a placeholder
+    // whose metadata is corrupt does, rather than handing zeros out for it.
+    if (file.recordLost) {
+        fuse_reply_err(req, EIO);
+    } else if (file.token.empty()) {
         replyBytesOf(req, file.fd, size, offset);
     } else {
         replyPlaceholderBytes(req, ino, file, size, offset);

@@ -40,10 +40,12 @@ std::string PlaceholderGate::hostPath(const std::string& relative) const {
     return relative.empty() || relative == "." ? rootPath_ : rootPath_ + "/" + relative;
 }
 
-std::optional<PlaceholderRecord> PlaceholderGate::recordFor(const std::string& token, const struct stat& st) const {
+std::optional<PlaceholderRecord> PlaceholderGate::recordFor(const std::string& token, const struct stat& st,
+                                                            bool* recordLost) const {
     auto store = CfStore::current();
     if (!store) return std::nullopt;
     auto record = store->placeholder(token);
+    if (recordLost) *recordLost = !record;
     // A copy that took the attribute along is another file.
     if (!record || record->inode != st.st_ino || record->device != st.st_dev || record->root != rootPath_) {
         return std::nullopt;
@@ -51,12 +53,13 @@ std::optional<PlaceholderRecord> PlaceholderGate::recordFor(const std::string& t
     return record;
 }
 
-std::optional<PlaceholderRecord> PlaceholderGate::placeholderOf(int fd) const {
+std::optional<PlaceholderRecord> PlaceholderGate::placeholderOf(int fd, bool* recordLost) const {
+    if (recordLost) *recordLost = false;
     char token[128];
     ssize_t n = ::fgetxattr(fd, kTokenAttribute, token, sizeof(token));
     struct stat st {};
     if (n <= 0 || ::fstat(fd, &st) != 0) return std::nullopt;
-    return recordFor(std::string(token, static_cast<std::size_t>(n)), st);
+    return recordFor(std::string(token, static_cast<std::size_t>(n)), st, recordLost);
 }
 
 bool PlaceholderGate::isDehydrated(const std::string& accessPath) const {

@@ -18,7 +18,9 @@ public:
     explicit PlaceholderGate(std::string rootPath);
 
     // The record of the placeholder behind `fd` (opened in the covered folder); nullopt otherwise.
-    std::optional<PlaceholderRecord> placeholderOf(int fd) const;
+    // *recordLost, when given, tells whether the file carries a token that no record answers (a
+    // placeholder whose record a machine that stopped did not keep, and whose data is unknown).
+    std::optional<PlaceholderRecord> placeholderOf(int fd, bool* recordLost = nullptr) const;
     // Whether the file at `accessPath` is a placeholder whose data is not all local.
     bool isDehydrated(const std::string& accessPath) const;
     // FETCH_DATA of the whole file at `relative` for the process (thread id as FUSE reports it);
@@ -32,7 +34,8 @@ public:
 
 private:
     std::string hostPath(const std::string& relative) const;
-    std::optional<PlaceholderRecord> recordFor(const std::string& token, const struct stat& st) const;
+    std::optional<PlaceholderRecord> recordFor(const std::string& token, const struct stat& st,
+                                               bool* recordLost = nullptr) const;
 
     std::string rootPath_;
 };

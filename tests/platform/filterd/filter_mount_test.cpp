@@ -11,11 +11,14 @@
 #include <fstream>
 
 #include "cf_filter_service.h"
+#include "cf_item.h"
 #include "cf_test_support.h"
 #include "support/test_env.h"
 
 namespace nimbrel::test::cf {
 namespace {
+
+namespace pcf = nimbrel::platform::cf;
 
 bool isMounted(const std::string& path) {
     std::ifstream mounts("/proc/self/mountinfo");
@@ -214,6 +217,43 @@ TEST_F(FilterMount, WithoutProviderReadsFailAndDehydratedFilesStayDehydrated) {
     auto local = shell("cat " + root + "/local.txt");
     EXPECT_EQ(local.exitCode, 0) << local.err;
     EXPECT_EQ(local.out, "here");
+}
+
+// What a machine that stopped may keep of a placeholder: its name and token, not its record. Such a
+// file never reads as zeros; converting it again (as the next projection does) makes it readable.
+TEST_F(FilterMount, AFileWithATokenButNoRecordFailsToReadUntilItIsConvertedAgain) {
+    struct Case {
+        std::string name;
+        std::string content;  // what reads after the conversion
+        bool hydrated;
+    };
+    auto store = pcf::CfStore::current();
+    ASSERT_TRUE(store);
+    const Case lost{"lost.bin", cloudFile("lost.bin", 30000), false};
+    ASSERT_TRUE(store->removePlaceholder(pcf::resolveItem(*store, root + "/lost.bin")->record->token));
+    const Case forged{"forged.txt", "mine", true};
+    writeFile(root + "/forged.txt", forged.content);
+    ASSERT_TRUE(pcf::writeToken(root + "/forged.txt", pcf::newToken()));
+    auto provider = startProvider("serve", "65536");
+    for (const Case& c : {lost, forged}) {
+        const std::string path = root + "/" + c.name;
+        auto failed = shell("cat " + path);
+        EXPECT_NE(failed.exitCode, 0) << c.name;
+        EXPECT_NE(failed.err.find("Input/output error"), std::string::npos) << c.name << ": " << failed.err;
+        EXPECT_TRUE(failed.out.empty()) << c.name;
+        {
+            Handle handle(path);
+            const std::string identity = identityOf(std::u16string(c.name.begin(), c.name.end()));
+            ASSERT_EQ(CfConvertToPlaceholder(handle.get(), identity.data(), static_cast<DWORD>(identity.size()),
+                                             CF_CONVERT_FLAG_MARK_IN_SYNC, nullptr, nullptr),
+                      S_OK)
+                << c.name;
+        }
+        EXPECT_EQ(hydrated(c.name), c.hydrated) << c.name;
+        auto read = shell("cat " + path);
+        EXPECT_EQ(read.exitCode, 0) << c.name << ": " << read.err;
+        EXPECT_TRUE(read.out == c.content) << c.name;
+    }
 }
 
 TEST_F(FilterMount, AppendingHydratesFirstAndClearsInSync) {
