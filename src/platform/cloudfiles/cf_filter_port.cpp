@@ -2,6 +2,7 @@
 
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -13,6 +14,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 
 #include "cf_filter_service.h"
 #include "platform/platform_paths.h"
@@ -222,35 +224,9 @@ void FilterPort::acceptLoop() {
 }
 
 void FilterPort::serve(int client) {
-    RequestFrame request{};
-    std::string path;
-    if (readAll(client, &request, sizeof(request)) && request.pathBytes <= kMaxPathBytes) {
-        path.resize(request.pathBytes);
-        std::uint32_t onBehalfOf = 0;
-        const pid_t peer = peerOf(client);
-        bool valid = readAll(client, path.data(), path.size());
-        if (valid && onBehalf(request.operation)) {
-            // Only the filter service speaks for another process; anyone else would forge a requester.
-            valid = readAll(client, &onBehalfOf, sizeof(onBehalfOf)) && peer != 0 && peer == filterServicePid();
-        }
-        if (valid) {
-            const Requester requester = describeProcess(onBehalfOf ? static_cast<pid_t>(onBehalfOf) : peer);
-            NTSTATUS status = STATUS_SUCCESS;
-            if (request.operation == static_cast<std::uint32_t>(PortOperation::Open) ||
-                request.operation == static_cast<std::uint32_t>(PortOperation::OpenFor)) {
-                core_->notifyOpen(path, requester);
-            } else {
-                std::mutex writeMutex;
-                status = core_->requestData(
-                    path, request.offset, request.length, requester, [&](std::int64_t total, std::int64_t completed) {
-                        ReplyFrame frame{static_cast<std::uint32_t>(ReplyKind::Progress), 0, total, completed};
-                        std::lock_guard lock(writeMutex);
-                        writeAll(client, &frame, sizeof(frame));
-                    });
-            }
-            ReplyFrame result{static_cast<std::uint32_t>(ReplyKind::Result), status, 0, 0};
-            writeAll(client, &result, sizeof(result));
-        }
+    const pid_t peer = peerOf(client);
+    bool fromService = false;
+    while (serveRequest(client, peer, fromService)) {
     }
     std::lock_guard lock(mutex_);
     ::close(client);
@@ -258,47 +234,167 @@ void FilterPort::serve(int client) {
     served_.notify_all();
 }
 
+bool FilterPort::serveRequest(int client, pid_t peer, bool& fromService) {
+    RequestFrame request{};
+    if (!readAll(client, &request, sizeof(request)) || request.pathBytes > kMaxPathBytes) return false;
+    std::string path(request.pathBytes, '\0');
+    std::uint32_t onBehalfOf = 0;
+    if (!readAll(client, path.data(), path.size())) return false;
+    if (onBehalf(request.operation)) {
+        // Only the filter service speaks for another process; anyone else would forge a requester. A
+        // connection's peer never changes, and a filter service gives way only by ending.
+        if (!readAll(client, &onBehalfOf, sizeof(onBehalfOf))) return false;
+        fromService = fromService || (peer != 0 && peer == filterServicePid());
+        if (!fromService) return false;
+    }
+    const Requester requester = describeProcess(onBehalfOf ? static_cast<pid_t>(onBehalfOf) : peer);
+    NTSTATUS status = STATUS_SUCCESS;
+    if (request.operation == static_cast<std::uint32_t>(PortOperation::Open) ||
+        request.operation == static_cast<std::uint32_t>(PortOperation::OpenFor)) {
+        core_->notifyOpen(path, requester);
+    } else {
+        std::mutex writeMutex;
+        status = core_->requestData(
+            path, request.offset, request.length, requester, [&](std::int64_t total, std::int64_t completed) {
+                ReplyFrame frame{static_cast<std::uint32_t>(ReplyKind::Progress), 0, total, completed};
+                std::lock_guard lock(writeMutex);
+                writeAll(client, &frame, sizeof(frame));
+            });
+    }
+    ReplyFrame result{static_cast<std::uint32_t>(ReplyKind::Result), status, 0, 0};
+    return writeAll(client, &result, sizeof(result));
+}
+
 namespace {
+
+// An idle connection of this process to a port, kept so that a stream of requests costs no
+// connect, and the provider no accept and thread start, each.
+struct PortConnection {
+    int fd = -1;
+    pid_t provider = 0;
+    pid_t owner = 0;  // a child forked since must not talk on its parent's connection
+    // The socket file as it was just before the connect: a provider that starts anew replaces it.
+    dev_t device = 0;
+    ino_t inode = 0;
+};
+
+constexpr std::size_t kIdlePerPort = 8;
+
+struct IdleConnections {
+    std::mutex mutex;
+    std::map<std::string, std::vector<PortConnection>> bySocket;
+};
+
+IdleConnections& idleConnections() {
+    static auto* instance = new IdleConnections;  // requests may still be made during static destruction
+    return *instance;
+}
+
+bool socketIdentity(const std::string& socketPath, dev_t& device, ino_t& inode) {
+    struct stat status {};
+    if (::stat(socketPath.c_str(), &status) != 0) return false;
+    device = status.st_dev;
+    inode = status.st_ino;
+    return true;
+}
+
+// Usable while the provider has neither closed it nor sent anything unasked, and still holds the
+// port it was made to.
+bool stillUsable(const PortConnection& connection, const std::string& socketPath) {
+    if (connection.owner != ::getpid()) return false;
+    pollfd state{connection.fd, POLLIN | POLLRDHUP, 0};
+    if (::poll(&state, 1, 0) != 0) return false;
+    dev_t device = 0;
+    ino_t inode = 0;
+    return socketIdentity(socketPath, device, inode) && device == connection.device && inode == connection.inode;
+}
+
+PortConnection takeIdle(const std::string& socketPath) {
+    auto& idle = idleConnections();
+    std::lock_guard lock(idle.mutex);
+    auto found = idle.bySocket.find(socketPath);
+    while (found != idle.bySocket.end() && !found->second.empty()) {
+        const PortConnection connection = found->second.back();
+        found->second.pop_back();
+        if (stillUsable(connection, socketPath)) return connection;
+        ::close(connection.fd);
+    }
+    return {};
+}
+
+void keepIdle(const std::string& socketPath, const PortConnection& connection) {
+    auto& idle = idleConnections();
+    std::lock_guard lock(idle.mutex);
+    auto& list = idle.bySocket[socketPath];
+    if (list.size() < kIdlePerPort) {
+        list.push_back(connection);
+    } else {
+        ::close(connection.fd);
+    }
+}
+
+NTSTATUS connectPort(const std::string& socketPath, PortConnection& connection) {
+    sockaddr_un address{};
+    if (!socketAddress(socketPath, address)) return STATUS_CLOUD_FILE_PROVIDER_NOT_RUNNING;
+    if (!socketIdentity(socketPath, connection.device, connection.inode)) {
+        return STATUS_CLOUD_FILE_PROVIDER_NOT_RUNNING;
+    }
+    connection.fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (connection.fd < 0) return STATUS_CLOUD_FILE_INSUFFICIENT_RESOURCES;
+    if (::connect(connection.fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0) {
+        ::close(connection.fd);
+        connection.fd = -1;
+        return STATUS_CLOUD_FILE_PROVIDER_NOT_RUNNING;
+    }
+    connection.provider = peerOf(connection.fd);
+    connection.owner = ::getpid();
+    return STATUS_SUCCESS;
+}
 
 NTSTATUS sendRequest(const std::string& rootPath, PortOperation operation, const std::string& hostPath,
                      std::int64_t offset, std::int64_t length, std::uint32_t requester, const ProgressSink& progress) {
-    sockaddr_un address{};
-    if (!socketAddress(portSocketPath(rootPath), address)) return STATUS_CLOUD_FILE_PROVIDER_NOT_RUNNING;
-    int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) return STATUS_CLOUD_FILE_INSUFFICIENT_RESOURCES;
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0) {
-        ::close(fd);
-        return STATUS_CLOUD_FILE_PROVIDER_NOT_RUNNING;
-    }
-    // The provider's own file-system requests never reach its callbacks, so the filter service
-    // answers them without asking it: a provider killed while one of its threads waits in such a
-    // request could not answer, and the thread, and with it the dead process, would wait forever.
-    // The answer tells the filter service whose request it was.
-    const pid_t provider = peerOf(fd);
-    if (onBehalf(static_cast<std::uint32_t>(operation)) && requester != 0 &&
-        provider == static_cast<pid_t>(requester)) {
-        ::close(fd);
-        return STATUS_CLOUD_FILE_ACCESS_DENIED;
+    const std::string socketPath = portSocketPath(rootPath);
+    RequestFrame request{static_cast<std::uint32_t>(operation), static_cast<std::uint32_t>(hostPath.size()), offset,
+                         length};
+    std::string frame(reinterpret_cast<const char*>(&request), sizeof(request));
+    frame += hostPath;
+    if (onBehalf(request.operation)) frame.append(reinterpret_cast<const char*>(&requester), sizeof(requester));
+
+    PortConnection connection;
+    for (;;) {
+        connection = takeIdle(socketPath);
+        const bool fresh = connection.fd < 0;
+        if (fresh) {
+            const NTSTATUS status = connectPort(socketPath, connection);
+            if (status != STATUS_SUCCESS) return status;
+        }
+        // The provider's own file-system requests never reach its callbacks, so the filter service
+        // answers them without asking it: a provider killed while one of its threads waits in such a
+        // request could not answer, and the thread, and with it the dead process, would wait forever.
+        // The answer tells the filter service whose request it was.
+        if (onBehalf(request.operation) && requester != 0 && connection.provider == static_cast<pid_t>(requester)) {
+            keepIdle(socketPath, connection);
+            return STATUS_CLOUD_FILE_ACCESS_DENIED;
+        }
+        if (writeAll(connection.fd, frame.data(), frame.size())) break;
+        ::close(connection.fd);
+        // An idle connection whose provider ended after the check refuses the request unread.
+        if (fresh) return STATUS_CLOUD_FILE_PROVIDER_TERMINATED;
     }
     const bool opening = operation == PortOperation::Open || operation == PortOperation::OpenFor;
     const auto limit =
         opening ? std::chrono::steady_clock::now() + kOpenReplyLimit : std::chrono::steady_clock::time_point::max();
-    RequestFrame request{static_cast<std::uint32_t>(operation), static_cast<std::uint32_t>(hostPath.size()), offset,
-                         length};
-    NTSTATUS status = STATUS_CLOUD_FILE_PROVIDER_TERMINATED;
-    if (writeAll(fd, &request, sizeof(request)) && writeAll(fd, hostPath.data(), hostPath.size()) &&
-        (!onBehalf(request.operation) || writeAll(fd, &requester, sizeof(requester)))) {
-        ReplyFrame reply{};
-        while (answerArrives(fd, provider, limit) && readAll(fd, &reply, sizeof(reply))) {
-            if (reply.kind == static_cast<std::uint32_t>(ReplyKind::Result)) {
-                status = reply.status;
-                break;
-            }
-            if (progress) progress(reply.total, reply.completed);
+    ReplyFrame reply{};
+    while (answerArrives(connection.fd, connection.provider, limit) && readAll(connection.fd, &reply, sizeof(reply))) {
+        if (reply.kind == static_cast<std::uint32_t>(ReplyKind::Result)) {
+            keepIdle(socketPath, connection);
+            return reply.status;
         }
+        if (progress) progress(reply.total, reply.completed);
     }
-    ::close(fd);
-    return status;
+    // Given up on or broken: an answer still on its way must not meet the next request.
+    ::close(connection.fd);
+    return STATUS_CLOUD_FILE_PROVIDER_TERMINATED;
 }
 
 }  // namespace

@@ -1,11 +1,14 @@
 #pragma once
 // The filter port of a connected sync root: a Unix socket in the runtime folder through which
 // another process acts as an application. The requester is known from the socket's peer
-// credentials, never from what it says. One request per connection:
+// credentials, never from what it says. A connection carries one request at a time, and a requester
+// keeps it for its next requests:
 //   request  {u32 op, i64 offset, i64 length, u32 pathBytes} + UTF-8 host path
 //            (+ u32 process id for OpenFor/ReadFor, which only the filter service may send for the
 //            process whose file-system request it serves)
 //   replies  {u32 kind, i32 status, i64 total, i64 completed}: progress frames, then one result.
+
+#include <sys/types.h>
 
 #include <condition_variable>
 #include <cstdint>
@@ -40,6 +43,9 @@ public:
 private:
     void acceptLoop();
     void serve(int client);
+    // Answers the next request on `client`; false when the connection is to end. `fromService`
+    // remembers that the peer was found to be the filter service.
+    bool serveRequest(int client, pid_t peer, bool& fromService);
 
     std::shared_ptr<FilterCore> core_;
     std::string socketPath_;
