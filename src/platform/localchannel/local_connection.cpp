@@ -42,6 +42,7 @@ LocalConnectResult LocalConnection::connect(const std::wstring& channelName) {
         if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0) {
             fd_ = fd;
             channelName_ = channelName;
+            owner_ = ::getpid();
             return LocalConnectResult::kConnected;
         }
         int error = errno;
@@ -55,7 +56,7 @@ LocalConnectResult LocalConnection::connect(const std::wstring& channelName) {
 }
 
 bool LocalConnection::reusable() const {
-    if (fd_ < 0 || listenerInode_ == 0) return false;
+    if (fd_ < 0 || listenerInode_ == 0 || owner_ != ::getpid()) return false;
     pollfd state{fd_, POLLIN | POLLRDHUP, 0};
     if (::poll(&state, 1, 0) != 0) return false;
     sockaddr_un address;

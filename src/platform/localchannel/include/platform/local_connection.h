@@ -35,7 +35,8 @@ public:
     LocalConnectResult connect(const std::wstring& channelName);
     // Whether the connection can carry another exchange: still open, the peer has neither closed
     // it nor sent anything unasked, and the name it was made to still leads to the same listener
-    // (a newer listener of a name takes its peers over from the old one).
+    // (a newer listener of a name takes its peers over from the old one). Never in a child forked
+    // since the connect: parent and child would talk over each other.
     bool reusable() const;
 
     // Sends every byte, waiting while the peer reads; false when the connection is closed or
@@ -50,6 +51,7 @@ private:
     friend class LocalListener;
     int fd_ = -1;
     std::wstring channelName_;
+    int owner_ = 0;  // the process that connected
     // The name's socket file as it was just before the connect; zero when there was none.
     unsigned long long listenerDevice_ = 0;
     unsigned long long listenerInode_ = 0;
