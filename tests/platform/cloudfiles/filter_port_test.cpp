@@ -8,10 +8,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <condition_variable>
 #include <csignal>
 #include <cstring>
-#include <mutex>
+#include <future>
 #include <thread>
 
 #include "cf_filter_port.h"
@@ -95,13 +94,10 @@ TEST(FilterPortOnBehalf, ARequestEndsWhenTheProviderIsBeingKilledThoughItsPortSt
 
 // Answers `count` requests on `client` with `status`, reading each request as the port would.
 void answerRequests(int client, NTSTATUS status, int count) {
-    for (int i = 0; i < count; ++i) {
-        char head[24];
-        if (::recv(client, head, sizeof(head), MSG_WAITALL) != static_cast<ssize_t>(sizeof(head))) return;
-        std::uint32_t pathBytes = 0;
-        std::memcpy(&pathBytes, head + 4, sizeof(pathBytes));
-        std::string path(pathBytes, '\0');
-        ::recv(client, path.data(), path.size(), MSG_WAITALL);
+    char request[24 + 256];
+    for (int i = 0; i < count && ::recv(client, request, 24, MSG_WAITALL) == 24 && request[4] > 0 &&
+                    ::recv(client, request + 24, request[4], MSG_WAITALL) == request[4];
+         ++i) {
         const std::int32_t result[6] = {2, static_cast<std::int32_t>(status), 0, 0, 0, 0};
         ::send(client, result, sizeof(result), MSG_NOSIGNAL);
     }
@@ -112,33 +108,23 @@ TEST(FilterPortConnections, AreReusedUntilTheProviderClosesThemOrAnotherTakesThe
     const std::string socketPath = platform::cf::portSocketPath(root);
     ::unlink(socketPath.c_str());
     const int first = connectedOrListening(socketPath, true);
-    std::mutex mutex;
-    std::condition_variable changed;
-    int step = 0;  // 1: the first connection is closed; 2: the second may close
+    std::promise<void> firstClosed;
+    std::promise<void> secondMayClose;
     std::thread provider([&] {
         int client = ::accept(first, nullptr, nullptr);
         answerRequests(client, STATUS_SUCCESS, 2);
         ::close(client);
-        {
-            std::lock_guard lock(mutex);
-            step = 1;
-        }
-        changed.notify_all();
+        firstClosed.set_value();
         client = ::accept(first, nullptr, nullptr);
         answerRequests(client, STATUS_SUCCESS, 1);
-        std::unique_lock lock(mutex);
-        changed.wait(lock, [&] { return step == 2; });
+        secondMayClose.get_future().wait();
         ::close(client);
     });
     auto open = [&] { return platform::cf::requestThroughPort(root, PortOperation::Open, root + "/file", 0, 0); };
     EXPECT_EQ(STATUS_SUCCESS, open());
     EXPECT_EQ(STATUS_SUCCESS, open());
-    {
-        std::unique_lock lock(mutex);
-        changed.wait(lock, [&] { return step == 1; });
-    }
-    // The idle connection the provider closed must not fail the next request.
-    EXPECT_EQ(STATUS_SUCCESS, open());
+    firstClosed.get_future().wait();
+    EXPECT_EQ(STATUS_SUCCESS, open());  // the idle connection the provider closed must not fail it
 
     // A provider that takes the port over gets the next request, though the old one keeps its
     // connection open.
@@ -151,11 +137,7 @@ TEST(FilterPortConnections, AreReusedUntilTheProviderClosesThemOrAnotherTakesThe
     });
     EXPECT_EQ(STATUS_CLOUD_FILE_ACCESS_DENIED, open());
     ::close(connectedOrListening(socketPath, false));  // ends a successor still waiting for its peer
-    {
-        std::lock_guard lock(mutex);
-        step = 2;
-    }
-    changed.notify_all();
+    secondMayClose.set_value();
     provider.join();
     successor.join();
     ::close(first);
