@@ -6,6 +6,8 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <mutex>
+#include <vector>
 
 namespace nimbrel::platform::cf {
 
@@ -17,27 +19,65 @@ constexpr std::size_t kCommitsOffset = 8;
 constexpr std::size_t kInitOffset = 12;
 constexpr std::uint32_t kIndexVersion = 3007000;
 
-}  // namespace
+// An index file as this process holds it. Found by its device and inode, looked up without opening
+// it: the index of a database that was removed and made again is another file.
+struct HeldIndex {
+    dev_t device = 0;
+    ino_t inode = 0;
+    int fd = -1;
+    const unsigned char* header = nullptr;  // null while the file was too short to map
+};
 
-ChangeMark::~ChangeMark() {
-    if (header_) ::munmap(const_cast<unsigned char*>(header_), mapped_);
-    if (fd_ >= 0) ::close(fd_);
+struct HeldIndexes {
+    std::mutex mutex;
+    std::vector<HeldIndex> files;
+};
+
+HeldIndexes& held() {
+    static auto* instance = new HeldIndexes;  // descriptors live until the process ends
+    return *instance;
 }
 
-bool ChangeMark::open(const std::string& databasePath) {
-    if (fd_ >= 0) return false;
-    fd_ = ::open((databasePath + "-shm").c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd_ < 0) return false;
-    // SQLite sizes the index when it first uses it and never shrinks it while a connection (the
-    // caller's) has it open; a shorter file cannot be mapped without faulting on the read.
+// SQLite sizes the index when it first uses it and never shrinks it while a connection (the
+// caller's) has it open; a shorter file cannot be mapped without faulting on the read.
+const unsigned char* mapHeader(int fd) {
     struct stat st {};
     const std::size_t size = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
-    if (::fstat(fd_, &st) != 0 || static_cast<std::size_t>(st.st_size) < size) return false;
-    void* mapped = ::mmap(nullptr, size, PROT_READ, MAP_SHARED, fd_, 0);
-    if (mapped == MAP_FAILED) return false;
-    header_ = static_cast<const unsigned char*>(mapped);
-    mapped_ = size;
-    return true;
+    if (::fstat(fd, &st) != 0 || static_cast<std::size_t>(st.st_size) < size) return nullptr;
+    void* mapped = ::mmap(nullptr, size, PROT_READ, MAP_SHARED, fd, 0);
+    return mapped == MAP_FAILED ? nullptr : static_cast<const unsigned char*>(mapped);
+}
+
+}  // namespace
+
+bool ChangeMark::open(const std::string& databasePath) {
+    if (header_) return false;
+    const std::string indexPath = databasePath + "-shm";
+    auto& h = held();
+    std::lock_guard lock(h.mutex);
+    struct stat st {};
+    if (::stat(indexPath.c_str(), &st) != 0) return false;
+    for (auto& file : h.files) {
+        if (file.device != st.st_dev || file.inode != st.st_ino) continue;
+        // An index file removed since (SQLite removes it with the last connection) may have left its
+        // inode number to this one; its descriptor holds no lock worth keeping.
+        struct stat kept {};
+        if (::fstat(file.fd, &kept) != 0 || kept.st_nlink == 0) {
+            file.inode = 0;
+            continue;
+        }
+        if (!file.header) file.header = mapHeader(file.fd);
+        header_ = file.header;
+        return header_ != nullptr;
+    }
+    const int fd = ::open(indexPath.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    // Kept even when it cannot be mapped yet: its close would drop the locks all the same.
+    struct stat opened {};
+    if (::fstat(fd, &opened) != 0) opened = st;
+    h.files.push_back(HeldIndex{opened.st_dev, opened.st_ino, fd, mapHeader(fd)});
+    header_ = h.files.back().header;
+    return header_ != nullptr;
 }
 
 bool ChangeMark::read(Value& value) const {

@@ -15,13 +15,12 @@ public:
     // The first copy of the WAL-index header.
     using Value = std::array<unsigned char, 48>;
 
-    ChangeMark() = default;
-    ~ChangeMark();
-    ChangeMark(const ChangeMark&) = delete;
-    ChangeMark& operator=(const ChangeMark&) = delete;
-
     // Maps the index file of the database at `databasePath`; false when it cannot, and the mark
-    // then never reads.
+    // then never reads. Every mark of one index file in the process shares one descriptor and one
+    // mapping, which stay until the process ends: POSIX locks belong to the process and go with
+    // the close of any of its descriptors of a file, so closing one would drop SQLite's locks on
+    // the index, and the next process to open the database would take it for unused and truncate
+    // it under the caller's mapping (SIGBUS on its next commit).
     bool open(const std::string& databasePath);
     // The header as it is now; false when the mark is not open or the index is not initialised.
     bool read(Value& value) const;
@@ -29,13 +28,7 @@ public:
     static std::uint32_t commits(const Value& value);
 
 private:
-    // Open for as long as the mark: POSIX locks belong to the process and go with the close of any
-    // of its descriptors of a file, so closing this one would drop SQLite's locks on the index, and
-    // the next process to open the database would take it for unused and truncate it under the
-    // caller's mapping (SIGBUS on its next commit).
-    int fd_ = -1;
     const unsigned char* header_ = nullptr;
-    std::size_t mapped_ = 0;
 };
 
 }  // namespace nimbrel::platform::cf

@@ -271,5 +271,36 @@ TEST_F(CloudFilesHydration, MalformedOperationsAreRefusedAndTheOlderOperationLay
     EXPECT_EQ(readFile(root + "/m"), data);
 }
 
+// Two stores of one database in a process (the platform home set to it again while the first is
+// still used): the one that goes must leave SQLite's locks on the WAL index in place, or another
+// process takes the index for unused and truncates it under the first one's mapping.
+TEST_F(CloudFilesHydration, AStoreThatGoesLeavesTheLocksOfAnotherOnTheSameDatabase) {
+    auto first = pcf::CfStore::current();
+    ASSERT_TRUE(first);
+    ASSERT_EQ(createPlaceholder(root, "one.bin", 100, identityOf(u"one")), S_OK);
+    const std::string home = nimbrel::platform::platformHome();
+    const std::string other = makeScratchDir("other-home");
+    auto switchHome = [](const std::string& to) {
+        ::setenv("NIMBREL_PLATFORM_HOME", to.c_str(), 1);
+        return pcf::CfStore::current();
+    };
+    ASSERT_TRUE(switchHome(other));
+    auto second = switchHome(home);
+    ASSERT_TRUE(second);
+    ASSERT_NE(second, first);
+    ASSERT_TRUE(second->roots().size() == 1);
+    second.reset();
+    ASSERT_TRUE(switchHome(other));
+    // The index's dead-man switch (byte 128) stays read-locked while a connection of this process is open.
+    const auto probe = runCommand("/usr/bin/python3", {"-c",
+                                                       "import fcntl,sys\n"
+                                                       "f=open(sys.argv[1],'rb+')\n"
+                                                       "try:\n    fcntl.lockf(f,fcntl.LOCK_EX|fcntl.LOCK_NB,1,128)\n"
+                                                       "except OSError:\n    sys.exit(3)\n",
+                                                       home + "/cloudfiles.db-shm"});
+    EXPECT_EQ(probe.exitCode, 3) << probe.err;
+    ::setenv("NIMBREL_PLATFORM_HOME", home.c_str(), 1);
+}
+
 }  // namespace
 }  // namespace nimbrel::test::cf
