@@ -5,6 +5,7 @@
 
 #include "cfapi/cf_api_wrapper.h"
 #include "cfapi/cf_api_wrapper_support.h"
+#include "cfapi/pinned_folder_memo.h"
 #include "suite/base/winpath.h"
 #include "suite/base/x_file_info.h"
 #include "suite/logbridge/spdlog_bridge.h"
@@ -178,6 +179,7 @@ bool CfApiWrapper::setPinState(const QString& path, PinState pinState, PinRecurs
     }
     if (!unchanged) hr = CfSetPinState(handle.get(), cfPin, pinFlags(recursion), nullptr);
     handle.close();
+    if (local.isDir()) PinnedFolderMemo::forgetAll();
 
     for (const QString& folder : ancestorFolders(path, local.isDir())) ensureFolderPinned(folder);
 
@@ -192,7 +194,8 @@ bool CfApiWrapper::setPinState(const QString& path, PinState pinState, PinRecurs
 bool CfApiWrapper::setSyncToLocalPinState(const QString& path, PinState pinState, PinRecursion recursion) {
     if (isTransientFile(path, -1)) return true;
     CF_PIN_STATE cfPin = toCfPinState(pinState);
-    if (CXFileInfo(path).isDir()) cfPin = CF_PIN_STATE_PINNED;
+    const bool isDir = CXFileInfo(path).isDir();
+    if (isDir) cfPin = CF_PIN_STATE_PINNED;
 
     ScopedHandle handle = handleForPath(path);
     if (!handle) {
@@ -205,6 +208,7 @@ bool CfApiWrapper::setSyncToLocalPinState(const QString& path, PinState pinState
         hr = CfSetPinState(handle.get(), cfPin, pinFlags(recursion), nullptr);
     }
     handle.close();
+    if (isDir) PinnedFolderMemo::forgetAll();
 
     for (const QString& folder : ancestorFolders(path)) ensureFolderPinned(folder);
 
@@ -224,6 +228,7 @@ int CfApiWrapper::setPathExcludedState(const QString& path) {
         return 1;
     }
     HRESULT hr = CfSetPinState(handle.get(), CF_PIN_STATE_EXCLUDED, CF_SET_PIN_FLAG_RECURSE, nullptr);
+    PinnedFolderMemo::forgetAll();
     if (FAILED(hr)) {
         LOG_INFO << "Couldn't set pin state" << static_cast<int>(CF_PIN_STATE_EXCLUDED) << "for" << path
                  << "with recurse mode" << static_cast<int>(CF_SET_PIN_FLAG_RECURSE) << ": hr" << hex(hr);
@@ -262,8 +267,12 @@ QStringList CfApiWrapper::ancestorFolders(const QString& path, bool isDir) {
 }
 
 void CfApiWrapper::ensureFolderPinned(const QString& folder) {
+    if (PinnedFolderMemo::known(folder)) return;
     PlaceholderInfo info = findPlaceholderInfo(folder);
-    if (info && info->PinState == CF_PIN_STATE_PINNED) return;
+    if (info && info->PinState == CF_PIN_STATE_PINNED) {
+        PinnedFolderMemo::remember(folder);
+        return;
+    }
     // A folder that is no reparse point is no placeholder, which neither call below could change.
     if (!info && !(GetFileAttributesW(wide(toLongPath(folder)).c_str()) & FILE_ATTRIBUTE_REPARSE_POINT)) return;
     HANDLE opened = CreateFileW(wide(toLongPath(folder)).c_str(), FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
@@ -278,7 +287,9 @@ void CfApiWrapper::ensureFolderPinned(const QString& folder) {
         metadata.BasicInfo.FileAttributes = local.isHidden() ? FILE_ATTRIBUTE_HIDDEN : FILE_ATTRIBUTE_NORMAL;
     }
     CfUpdatePlaceholder(handle.get(), &metadata, nullptr, 0, nullptr, 0, CF_UPDATE_FLAG_NONE, nullptr, nullptr);
-    CfSetPinState(handle.get(), CF_PIN_STATE_PINNED, CF_SET_PIN_FLAG_NONE, nullptr);
+    if (SUCCEEDED(CfSetPinState(handle.get(), CF_PIN_STATE_PINNED, CF_SET_PIN_FLAG_NONE, nullptr))) {
+        PinnedFolderMemo::remember(folder);
+    }
 }
 
 bool CfApiWrapper::timesEqual(const FILE_BASIC_INFO& basicInfo, const CF_FS_METADATA& metadata) {

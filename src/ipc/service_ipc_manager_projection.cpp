@@ -7,6 +7,7 @@
 #include <iostream>
 
 #include "cfapi/cf_api_wrapper.h"
+#include "cfapi/pinned_folder_memo.h"
 #include "ipc/ipc_text.h"
 #include "ipc/logged_text.h"
 #include "ipc/projection_log_record.h"
@@ -50,6 +51,7 @@ int CServiceIpcManager::onIpcpushFileSystem(const std::string& ipcName, const st
     LOG_INFO << "recive file number :" << static_cast<unsigned int>(items.Size());
     std::map<std::string, int> results;
     std::set<QString> updateLsidPaths;
+    const PinnedFolderMemo pinnedFolders;
     for (const auto& item : items) {
         QString path;
         bool updateLsid = false;

@@ -127,6 +127,16 @@ TEST_F(ProjectionTest, PushFileSystemAnswersEveryItemOnceInPathOrder) {
                 FILE_ATTRIBUTE_OFFLINE);
 }
 
+// Every item pins the folders above it, also after an earlier item of the same batch changed one.
+TEST_F(ProjectionTest, AFolderExcludedInABatchIsPinnedAgainByTheItemsAfterIt) {
+    pushFileSystem({record(root_, "f", "1", 2, 1, 0), record(root_ + "/f", "a.txt", "2", 1, 1, 5),
+                    record(root_, "f", "-1", 2, 0, 0), record(root_ + "/f", "b.txt", "3", 1, 1, 5)});
+    ASSERT_TRUE(info(root_ + "/f"));
+    EXPECT_EQ(CF_PIN_STATE_PINNED, info(root_ + "/f")->PinState);
+    ASSERT_TRUE(info(root_ + "/f/b.txt"));
+    EXPECT_EQ(CF_PIN_STATE_UNPINNED, info(root_ + "/f/b.txt")->PinState);
+}
+
 TEST_F(ProjectionTest, LocalOnlyItemsAndPathsOutsideTheRoot) {
     const std::string outside = makeScratchDir("outside");
     writeFile(outside + "/kept.txt", "abc");
