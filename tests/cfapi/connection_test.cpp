@@ -24,10 +24,7 @@ protected:
         first_ = registered("first");
         second_ = registered("second");
     }
-    void TearDown() override {
-        faults::clear();
-        CfApiWrapper::disconnectSyncRoot();
-    }
+    void TearDown() override { CfApiWrapper::disconnectSyncRoot(); }
 
     static QString registered(const std::string& name) {
         QString path = QString::fromStdString(nimbrel::test::makeScratchDir(name)).replace('/', '\\');

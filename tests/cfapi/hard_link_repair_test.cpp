@@ -28,10 +28,6 @@ protected:
         other_ = t::makeScratchDir("outside") + "/other";
         ASSERT_EQ(::link(host("linked.txt").c_str(), other_.c_str()), 0);
     }
-    void TearDown() override {
-        faults::clear();
-        SyncRootTest::TearDown();
-    }
     int convert() {
         return CfApiWrapper::convertToPlaceholder(win("linked.txt"), itemFor(win("linked.txt"), 1), 6, "id-h", {},
                                                   nullptr);

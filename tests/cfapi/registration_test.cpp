@@ -52,7 +52,6 @@ protected:
         syncRootKey_ = kManager + "\\" + config_->syncRootId();
         clsidKey_ = "Software\\Classes\\CLSID\\" + clsid_;
     }
-    void TearDown() override { faults::clear(); }
 
     HRESULT registerRoot() { return CfApiWrapper::registerSyncRoot(path_, "RoziDavidoVodido", "1.0", clsid_); }
     bool isRegistered() {

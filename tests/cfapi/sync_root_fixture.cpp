@@ -4,7 +4,6 @@
 
 #include "cfapi/file_time.h"
 #include "host/sync_virtual_config.h"
-#include "platform/fault_injection.h"
 #include "support/test_env.h"
 
 void SyncRootTest::SetUp() {
@@ -14,10 +13,7 @@ void SyncRootTest::SetUp() {
     ASSERT_EQ(CfApiWrapper::connectSyncRoot(win()), S_OK);
 }
 
-void SyncRootTest::TearDown() {
-    nimbrel::platform::faults::clear();
-    CfApiWrapper::disconnectSyncRoot();
-}
+void SyncRootTest::TearDown() { CfApiWrapper::disconnectSyncRoot(); }
 
 QString SyncRootTest::win(const std::string& relative) const {
     return QString::fromStdString(host(relative)).replace('/', '\\');

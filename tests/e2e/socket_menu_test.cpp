@@ -20,10 +20,6 @@ protected:
         WSADATA data;
         ASSERT_EQ(WSAStartup(MAKEWORD(2, 2), &data), 0);
     }
-    void TearDown() override {
-        if (section_) CloseHandle(section_);
-        WSACleanup();
-    }
 
     // Publishes a port record under the mounted-space name, as a server would.
     void publish(const std::string& text) {

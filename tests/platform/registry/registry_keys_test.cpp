@@ -264,7 +264,6 @@ TEST(RegistryKeys, InjectedFaultsFailTheNamedCallOnTheNamedKey) {
     EXPECT_EQ(createKey(HKEY_LOCAL_MACHINE, L"SOFTWARE\\F", key, KEY_ALL_ACCESS | KEY_WOW64_32KEY), ERROR_WRITE_FAULT);
     EXPECT_FALSE(keyExists(HKEY_LOCAL_MACHINE, L"SOFTWARE\\WOW6432Node\\F"));
     EXPECT_EQ(createKey(HKEY_LOCAL_MACHINE, L"SOFTWARE\\F", key, KEY_ALL_ACCESS | KEY_WOW64_64KEY), ERROR_SUCCESS);
-    nimbrel::platform::faults::clear();
 }
 
 TEST(RegistryKeys, ConcurrentWritersFromSeveralThreadsAllLand) {

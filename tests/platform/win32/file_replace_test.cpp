@@ -22,7 +22,6 @@ std::wstring win(const std::string& hostPath) { return L"\\\\?\\" + p::toWindows
 class Win32FileReplace : public testing::Test {
 protected:
     void SetUp() override { dir_ = t::makeScratchDir("replace"); }
-    void TearDown() override { p::faults::clear(); }
     std::string path(const std::string& name) const { return dir_ + "/" + name; }
     std::string dir_;
 };

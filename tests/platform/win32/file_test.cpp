@@ -28,7 +28,6 @@ long failure(HANDLE h) { return failure(h != INVALID_HANDLE_VALUE && h != nullpt
 class Win32Files : public testing::Test {
 protected:
     void SetUp() override { dir_ = t::makeScratchDir("files"); }
-    void TearDown() override { p::setPlaceholderAttributeSource(nullptr); }
     std::string path(const std::string& name) const { return dir_ + "/" + name; }
     std::string dir_;
 };
@@ -263,19 +262,12 @@ TEST_F(Win32Files, MoveCopyAndFolders) {
 }
 
 TEST_F(Win32Files, TempFolderAndFreeSpace) {
-    const char* previous = std::getenv("TMPDIR");
-    std::string saved = previous ? previous : "";
     ::setenv("TMPDIR", dir_.c_str(), 1);
     wchar_t buffer[MAX_PATH] = {};
     DWORD length = GetTempPathW(MAX_PATH, buffer);
     std::wstring expected = p::toWindowsPath(dir_) + L"\\";
     EXPECT_EQ(std::wstring(buffer, length), expected);
     EXPECT_EQ(GetTempPathW(2, buffer), expected.size() + 1);
-    if (previous) {
-        ::setenv("TMPDIR", saved.c_str(), 1);
-    } else {
-        ::unsetenv("TMPDIR");
-    }
 
     ULARGE_INTEGER available{}, total{}, free{};
     ASSERT_TRUE(GetDiskFreeSpaceExW(win(dir_).c_str(), &available, &total, &free));

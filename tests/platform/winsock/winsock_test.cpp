@@ -32,7 +32,6 @@ protected:
         ASSERT_EQ(WSAStartup(MAKEWORD(2, 2), &data), 0);
         EXPECT_EQ(data.wVersion, MAKEWORD(2, 2));
     }
-    void TearDown() override { WSACleanup(); }
 
     // A listener on 127.0.0.1 with a port chosen by the system.
     SOCKET listenOnLoopback() {

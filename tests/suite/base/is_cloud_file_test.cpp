@@ -53,7 +53,6 @@ TEST(IsCloudFile, OnlyReparsePointsWithACloudTagAreCloudFiles) {
     for (const std::string& other : {ordinary, dir + "/link.txt", dir + "/missing.txt", dir}) {
         EXPECT_FALSE(isCloudFile(other)) << other;
     }
-    platform::setPlaceholderAttributeSource(nullptr);
 }
 
 }  // namespace
