@@ -10,13 +10,6 @@
 
 namespace nimbrel::test {
 
-// How often `fragment` occurs in `text`, overlapping occurrences included.
-inline int occurrences(const std::string& text, const std::string& fragment) {
-    int count = 0;
-    for (auto at = text.find(fragment); at != std::string::npos; at = text.find(fragment, at + 1)) ++count;
-    return count;
-}
-
 // The server executable of a mode: 1 is the sync disk, 0 the mounted space.
 std::string serverExecutable(int mode);
 // A fresh folder with nothing but the built files, as an installation would have.

@@ -26,12 +26,6 @@ const std::vector<Tool> kTools = {
     {"nimbrel-menu", {"port", "show", "run", "@FILE"}, {"frob"}, {"--mode", "0", "--frob"}},
 };
 
-std::size_t lineCount(const std::string& text) {
-    std::size_t lines = 0;
-    for (char c : text) lines += c == '\n';
-    return lines;
-}
-
 TEST(ToolCommandLine, HelpListsEveryCommandAndUnknownWordsFailWithOneLine) {
     for (const Tool& tool : kTools) {
         const std::string program = appDir() + "/" + tool.name;
@@ -45,7 +39,7 @@ TEST(ToolCommandLine, HelpListsEveryCommandAndUnknownWordsFailWithOneLine) {
         for (const auto& args : {tool.unknownCommand, tool.unknownOption}) {
             const CommandResult result = runCommand(program, args);
             EXPECT_EQ(2, result.exitCode) << tool.name << " " << args.back();
-            EXPECT_EQ(1u, lineCount(result.err)) << tool.name << ": " << result.err;
+            EXPECT_EQ(1, occurrences(result.err, "\n")) << tool.name << ": " << result.err;
             EXPECT_NE(std::string::npos, result.err.find(args.back())) << tool.name << ": " << result.err;
         }
     }

@@ -22,6 +22,12 @@ std::string makeScratchDir(const std::string& name);
 inline bool contains(const std::string& text, const std::string& fragment) {
     return text.find(fragment) != std::string::npos;
 }
+// How often `fragment` occurs in `text`, overlapping occurrences included.
+inline int occurrences(const std::string& text, const std::string& fragment) {
+    int count = 0;
+    for (auto at = text.find(fragment); at != std::string::npos; at = text.find(fragment, at + 1)) ++count;
+    return count;
+}
 
 std::string readFile(const std::string& path);
 void writeFile(const std::string& path, const std::string& content);

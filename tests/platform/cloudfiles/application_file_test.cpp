@@ -40,12 +40,6 @@ protected:
             content.append(buffer, got);
         }
     }
-
-    static std::size_t count(const std::string& text, const std::string& what) {
-        std::size_t found = 0;
-        for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++found;
-        return found;
-    }
 };
 
 TEST_F(CloudFilesApplicationFiles, ReadFileHydratesThroughTheProviderAndGetsTheExactBytes) {
@@ -70,7 +64,7 @@ TEST_F(CloudFilesApplicationFiles, ReadFileHydratesThroughTheProviderAndGetsTheE
     ASSERT_NE(file, INVALID_HANDLE_VALUE);
     EXPECT_TRUE(readAll(file) == content);
     CloseHandle(file);
-    EXPECT_EQ(count(provider->out(), "fetch data.bin"), 1u) << provider->out();
+    EXPECT_EQ(occurrences(provider->out(), "fetch data.bin"), 1) << provider->out();
 }
 
 TEST_F(CloudFilesApplicationFiles, CopyFileCopiesTheCloudBytesOrFailsWithTheProvidersError) {
@@ -82,7 +76,7 @@ TEST_F(CloudFilesApplicationFiles, CopyFileCopiesTheCloudBytesOrFailsWithTheProv
     auto provider = startProvider("serve", "65536");
     ASSERT_TRUE(CopyFileW(wide(root + "/copied.bin").c_str(), wide(copy).c_str(), FALSE));
     EXPECT_TRUE(readFile(copy) == content);
-    EXPECT_EQ(count(provider->out(), "fetch copied.bin"), 1u) << provider->out();
+    EXPECT_EQ(occurrences(provider->out(), "fetch copied.bin"), 1) << provider->out();
 }
 
 TEST_F(CloudFilesApplicationFiles, ReadFileFailsWithTheProvidersErrorAndReadsNothing) {
