@@ -5,6 +5,7 @@
 
 #include <QDateTime>
 #include <QString>
+#include <array>
 
 #include "cfapi/file_time.h"
 #include "platform/windows.h"
@@ -24,17 +25,14 @@ PlaceholderItemInfo itemAt(const std::string& hostPath, qint64 created, qint64 m
 }  // namespace
 
 TEST(PlaceholderItemInfoTest, TimesInOrderStayAndModificationBoundsCreationAndAccessFromBothSides) {
-    auto ordered = itemAt("/nowhere/a.txt", 1000, 2000, 3000);
-    ordered.normalizeTimes();
-    EXPECT_EQ(ordered.creationTime, 1000);
-    EXPECT_EQ(ordered.modificationTime, 2000);
-    EXPECT_EQ(ordered.accessTime, 3000);
-
-    auto reversed = itemAt("/nowhere/a.txt", 5000, 2000, 1000);
-    reversed.normalizeTimes();
-    EXPECT_EQ(reversed.creationTime, 2000);
-    EXPECT_EQ(reversed.modificationTime, 2000);
-    EXPECT_EQ(reversed.accessTime, 2000);
+    using Times = std::array<qint64, 3>;  // creation, modification, access
+    const std::pair<Times, Times> cases[] = {{{1000, 2000, 3000}, {1000, 2000, 3000}},
+                                             {{5000, 2000, 1000}, {2000, 2000, 2000}}};
+    for (const auto& [given, normalized] : cases) {
+        auto item = itemAt("/nowhere/a.txt", given[0], given[1], given[2]);
+        item.normalizeTimes();
+        EXPECT_EQ((Times{item.creationTime, item.modificationTime, item.accessTime}), normalized) << given[0];
+    }
 }
 
 TEST(PlaceholderItemInfoTest, UnsetTimesOfAMissingItemBecomeNow) {

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <functional>
 #include <future>
 
 #include "cf_application.h"
@@ -24,8 +25,6 @@ const pcf::Requester kViewer{4242, "/usr/bin/viewer", "viewer file"};
 
 class CloudFilesHydration : public RegisteredRootTest {
 protected:
-    void TearDown() override { pcf::setFetchTimeout(std::chrono::milliseconds(0)); }
-
     std::future<NTSTATUS> request(const std::string& path, pcf::ProgressSink progress = {}) {
         auto core = pcf::filterCoreFor(root);
         return std::async(std::launch::async, [core, path, progress] {
@@ -235,24 +234,21 @@ TEST_F(CloudFilesHydration, MalformedOperationsAreRefusedAndTheOlderOperationLay
     CF_OPERATION_PARAMETERS params;
     transferOperation(fetch, 0, 4096, data.data(), STATUS_SUCCESS, op, params);
     EXPECT_EQ(CfExecute(nullptr, &params), E_INVALIDARG);
-    auto bad = op;
-    bad.StructSize = 8;
-    EXPECT_EQ(CfExecute(&bad, &params), E_INVALIDARG);
-    bad = op;
-    bad.Type = CF_OPERATION_TYPE_ACK_DATA;
-    EXPECT_EQ(CfExecute(&bad, &params), static_cast<HRESULT>(0x8007017C));
-    bad = op;
-    bad.ConnectionKey.Internal += 1;
-    EXPECT_EQ(CfExecute(&bad, &params), E_INVALIDARG);
-    auto badParams = params;
-    badParams.ParamSize = sizeof(ULONG);
-    EXPECT_EQ(CfExecute(&op, &badParams), E_INVALIDARG);
-    badParams = params;
-    badParams.TransferData.Flags = static_cast<CF_OPERATION_TRANSFER_DATA_FLAGS>(1);
-    EXPECT_EQ(CfExecute(&op, &badParams), E_INVALIDARG);
-    badParams = params;
-    badParams.TransferData.Buffer = nullptr;
-    EXPECT_EQ(CfExecute(&op, &badParams), E_INVALIDARG);
+    using Spoil = std::function<void(CF_OPERATION_INFO&, CF_OPERATION_PARAMETERS&)>;
+    const std::pair<Spoil, HRESULT> spoilt[] = {
+        {[](auto& o, auto&) { o.StructSize = 8; }, E_INVALIDARG},
+        {[](auto& o, auto&) { o.Type = CF_OPERATION_TYPE_ACK_DATA; }, static_cast<HRESULT>(0x8007017C)},
+        {[](auto& o, auto&) { o.ConnectionKey.Internal += 1; }, E_INVALIDARG},
+        {[](auto&, auto& p) { p.ParamSize = sizeof(ULONG); }, E_INVALIDARG},
+        {[](auto&, auto& p) { p.TransferData.Flags = static_cast<CF_OPERATION_TRANSFER_DATA_FLAGS>(1); }, E_INVALIDARG},
+        {[](auto&, auto& p) { p.TransferData.Buffer = nullptr; }, E_INVALIDARG},
+    };
+    for (std::size_t i = 0; i < std::size(spoilt); ++i) {
+        auto badOp = op;
+        auto badParams = params;
+        spoilt[i].first(badOp, badParams);
+        EXPECT_EQ(CfExecute(&badOp, &badParams), spoilt[i].second) << i;
+    }
 
     LARGE_INTEGER total{}, completed{};
     total.QuadPart = 10;
