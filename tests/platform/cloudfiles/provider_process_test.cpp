@@ -60,17 +60,6 @@ TEST_F(CloudFilesProcesses, KilledProviderLeavesAPlaceholderThatIsFetchedAgainIn
     EXPECT_NE(serving->out().find("flags=1"), std::string::npos) << serving->out();
 }
 
-TEST_F(CloudFilesProcesses, ThisProcessSeesARecordThatAnotherProcessChangedSinceItLastLooked) {
-    cloudFile("seen.bin", 8192);
-    ASSERT_TRUE(attributesOf(root + "/seen.bin") & FILE_ATTRIBUTE_OFFLINE);
-    auto provider = startProvider("serve", "65536");
-    // The read is served, and the record marked hydrated, in the provider's process.
-    auto result = runCommand(tool(), {"open", root + "/seen.bin", "--read"});
-    ASSERT_EQ(result.exitCode, 0) << result.err;
-    EXPECT_FALSE(attributesOf(root + "/seen.bin") & FILE_ATTRIBUTE_OFFLINE);
-    EXPECT_EQ(placeholderInfo(root + "/seen.bin").hr, S_OK);
-}
-
 TEST_F(CloudFilesProcesses, SilentProviderTimesOutAndTheApplicationFails) {
     cloudFile("quiet.bin", 5000);
     ChildProcess::Options options;
