@@ -105,7 +105,7 @@ TEST_F(CloudFilesPlaceholder, InfoFollowsTheBufferRuleAndRefusesBadHandles) {
               static_cast<HRESULT>(0x80070006));
 }
 
-TEST_F(CloudFilesPlaceholder, ConvertKeepsTheDataAndRefusesHardLinksUnlessTheRootAllowsThem) {
+TEST_F(CloudFilesPlaceholder, ConvertKeepsTheDataAndTakesHardLinksWhereTheRootAllowsThem) {
     writeFile(root + "/doc.txt", "hello world");
     {
         Handle handle(root + "/doc.txt");
@@ -119,20 +119,14 @@ TEST_F(CloudFilesPlaceholder, ConvertKeepsTheDataAndRefusesHardLinksUnlessTheRoo
     EXPECT_FALSE(attributes & (FILE_ATTRIBUTE_OFFLINE | FILE_ATTRIBUTE_RECALL_ON_DATA_ACCESS));
     EXPECT_EQ(placeholderInfo(root + "/doc.txt").identity, "doc");
 
-    writeFile(root + "/linked.txt", "shared");
-    ASSERT_EQ(::link((root + "/linked.txt").c_str(), (root + "/second-name.txt").c_str()), 0);
-    Handle linked(root + "/linked.txt");
-    EXPECT_EQ(CfConvertToPlaceholder(linked.get(), "l", 1, CF_CONVERT_FLAG_MARK_IN_SYNC, nullptr, nullptr),
-              static_cast<HRESULT>(0x8007018C));
-    EXPECT_EQ(placeholderInfo(root + "/linked.txt").hr, static_cast<HRESULT>(0x80070178));
-
     const std::string outside = makeScratchDir("outside");
     writeFile(outside + "/o.txt", "o");
     Handle out(outside + "/o.txt");
     EXPECT_EQ(CfConvertToPlaceholder(out.get(), "o", 1, CF_CONVERT_FLAG_NONE, nullptr, nullptr),
               static_cast<HRESULT>(0x80070186));
 
-    // A root whose policy allows hard links converts them.
+    // A file with hard links is refused under the usual policy (the hard-link repair tests meet
+    // that refusal); a root whose policy allows hard links converts them.
     const std::string permissive = registeredRoot("links", CF_HYDRATION_POLICY_FULL, CF_HARDLINK_POLICY_ALLOWED);
     writeFile(permissive + "/a", "a");
     ASSERT_EQ(::link((permissive + "/a").c_str(), (permissive + "/b").c_str()), 0);
