@@ -255,6 +255,7 @@ TEST_F(IpcChannelTest, ConnectionsAreReusedUntilThePeerClosesOrANewerListenerTak
     EXPECT_EQ(kIpcRequestOk, server_.channel->request(L"e\r\n", answer));
     EXPECT_EQ(L"new e\r\n", answer);
     client_.waitCompleted(1);
+    newer.waitCompleted(1);
 }
 
 }  // namespace
