@@ -3,7 +3,7 @@
 // another process acts as an application. The requester is known from the socket's peer
 // credentials, never from what it says. A connection carries one request at a time, and a requester
 // keeps it for its next requests:
-//   request  {u32 op, i64 offset, i64 length, u32 pathBytes} + UTF-8 host path
+//   request  {u32 op, u32 pathBytes, i64 offset, i64 length} + UTF-8 host path
 //            (+ u32 process id for OpenFor/ReadFor, which only the filter service may send for the
 //            process whose file-system request it serves)
 //   replies  {u32 kind, i32 status, i64 total, i64 completed}: progress frames, then one result.
