@@ -3,9 +3,9 @@
 
 1. Cold `nimbrel-cf open --read` of a 256 MiB placeholder from the reference cloud, against curl
    fetching the same URL into a file on the same disk right before it: throughput and ratio.
-2. Open to first byte of 200 cold 4 KiB placeholders (metadata round trip included): the time of
-   `nimbrel-cf open --read` of a cold file minus the same command on a file already local;
-   median and p99.
+2. Open to first byte of 200 cold 4 KiB placeholders (metadata round trip included), as an
+   application sees it through the filter mount: this process opens each file and reads one byte;
+   median and p99, against the same open and read of a file already local.
 3. Peak resident memory of the content server (the reference client) and of the Nimbrel server
    during the 256 MiB hydration.
 
@@ -50,6 +50,18 @@ def timed(args, env):
     if result.returncode != 0:
         sys.exit(f"{' '.join(args)} failed: {result.stderr.decode()}")
     return elapsed
+
+
+def first_byte(path):
+    """Seconds from open to the first byte read, in this process."""
+    started = time.perf_counter()
+    fd = os.open(path, os.O_RDONLY)
+    try:
+        if len(os.read(fd, 1)) != 1:
+            sys.exit(f"{path}: no byte read")
+    finally:
+        os.close(fd)
+    return time.perf_counter() - started
 
 
 def main():
@@ -105,16 +117,16 @@ def main():
               f"Nimbrel server {peak_rss_mib(server.pid):.1f} MiB")
 
         local = small_paths[SMALL_COUNT]
-        timed([cf, "open", local, "--read", "--quiet"], env)
+        first_byte(local)
         cold, warm = [], []
         for path in small_paths[:SMALL_COUNT]:
-            cold.append(timed([cf, "open", path, "--read", "--quiet"], env))
-            warm.append(timed([cf, "open", local, "--read", "--quiet"], env))
+            cold.append(first_byte(path) * 1000)
+            warm.append(first_byte(local) * 1000)
+        cold.sort()
+        p99 = cold[int(len(cold) * 0.99) - 1]
         anchor = statistics.median(warm)
-        latencies = sorted((c - anchor) * 1000 for c in cold)
-        p99 = latencies[int(len(latencies) * 0.99) - 1]
-        print(f"open to first byte, cold 4 KiB, {SMALL_COUNT} files: median {statistics.median(latencies):.2f} ms, "
-              f"p99 {p99:.2f} ms; anchor (same command, file local) median {anchor * 1000:.2f} ms")
+        print(f"open to first byte, cold 4 KiB, {SMALL_COUNT} files: median {statistics.median(cold):.2f} ms, "
+              f"p99 {p99:.2f} ms; anchor (file local) median {anchor:.3f} ms")
     finally:
         for process in (server, client):
             process.kill()
