@@ -47,14 +47,16 @@ TEST_F(PinStateTest, AnyPinChangePinsEveryFolderUpToButNotIncludingTheRoot) {
     setRawPin("a", CF_PIN_STATE_UNSPECIFIED);
     setRawPin("a/b", CF_PIN_STATE_UNSPECIFIED);
     PlaceholderInfo rootBefore = CfApiWrapper::findPlaceholderInfo(win());
-    CF_PIN_STATE rootPin = rootBefore ? rootBefore->PinState : CF_PIN_STATE_INHERIT;
+    ASSERT_TRUE(rootBefore);
+    const CF_PIN_STATE rootPin = rootBefore->PinState;
 
     ASSERT_TRUE(CfApiWrapper::setPinState(win("a/b/c.txt"), PinState::OnlineOnly, PinRecursionNone));
     EXPECT_EQ(pinOf("a/b/c.txt"), CF_PIN_STATE_UNPINNED);
     EXPECT_EQ(pinOf("a"), CF_PIN_STATE_PINNED);
     EXPECT_EQ(pinOf("a/b"), CF_PIN_STATE_PINNED);
     PlaceholderInfo rootAfter = CfApiWrapper::findPlaceholderInfo(win());
-    EXPECT_EQ(rootAfter ? rootAfter->PinState : CF_PIN_STATE_INHERIT, rootPin);
+    ASSERT_TRUE(rootAfter);
+    EXPECT_EQ(rootAfter->PinState, rootPin);
 
     EXPECT_EQ(CfApiWrapper::ancestorFolders(win("a/b/c.txt")), QStringList({win("a/b"), win("a")}));
     EXPECT_EQ(CfApiWrapper::ancestorFolders(win("a/b")), QStringList({win("a/b"), win("a")}));

@@ -114,7 +114,7 @@ std::string providerDirectPath(const std::string& path) {
     int fd = -1;
     std::string rest;
     if (!providerCovered(path, fd, rest)) return {};
-    return kProcFd + std::to_string(fd) + rest;
+    return coveredPath(fd, rest);
 }
 
 std::string accessPath(const std::string& hostPath) {
@@ -125,6 +125,10 @@ std::string accessPath(const std::string& hostPath) {
 const bool registered = (setAccessPathSource(&accessPath), true);
 
 }  // namespace
+
+std::string coveredPath(int coveredFd, const std::string& rest) {
+    return kProcFd + std::to_string(coveredFd) + (rest.empty() ? "/." : rest);
+}
 
 void recheckCoveredFolders() {
     auto& c = covered();
@@ -142,7 +146,7 @@ std::string directPath(const std::string& path) {
     if (!root) return path;
     int fd = coveredDescriptor(root->path);
     if (fd < 0) return path;
-    return kProcFd + std::to_string(fd) + path.substr(root->path.size());
+    return coveredPath(fd, path.substr(root->path.size()));
 }
 
 std::string directPath(const std::string& path, int fd) {

@@ -17,6 +17,9 @@ std::string directPath(const std::string& path, int fd);
 // step): the descriptor of the root's covered folder and the rest of the path after the root ("" for
 // the root itself, else "/a/b"). False for any other path.
 bool providerCovered(const std::string& path, int& coveredFd, std::string& rest);
+// The path of `rest` ("" or "/a/b") below a covered folder's descriptor. The root itself is named
+// with a trailing "/.": a look that does not follow links would see the descriptor's own link.
+std::string coveredPath(int coveredFd, const std::string& rest);
 // Has every covered descriptor looked at again before its next use: a root's folder may have been
 // removed and made again when it is registered, connected or unregistered.
 void recheckCoveredFolders();

@@ -60,7 +60,7 @@ bool resolvePlain(const std::string& hostPath, std::optional<Item>& item) {
         return true;
     }
     item->path = hostPath;
-    item->access = fdLink(covered) + rest;
+    item->access = coveredPath(covered, rest);
     return true;
 }
 
