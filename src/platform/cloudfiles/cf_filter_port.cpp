@@ -2,7 +2,6 @@
 
 #include <poll.h>
 #include <sys/socket.h>
-#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -17,6 +16,7 @@
 #include <map>
 
 #include "cf_filter_service.h"
+#include "platform/idle_socket.h"
 #include "platform/platform_paths.h"
 
 namespace nimbrel::platform::cf {
@@ -272,10 +272,8 @@ namespace {
 struct PortConnection {
     int fd = -1;
     pid_t provider = 0;
-    pid_t owner = 0;  // a child forked since must not talk on its parent's connection
     // The socket file as it was just before the connect: a provider that starts anew replaces it.
-    dev_t device = 0;
-    ino_t inode = 0;
+    SocketFileIdentity socketFile;
 };
 
 constexpr std::size_t kIdlePerPort = 8;
@@ -290,25 +288,6 @@ IdleConnections& idleConnections() {
     return *instance;
 }
 
-bool socketIdentity(const std::string& socketPath, dev_t& device, ino_t& inode) {
-    struct stat status {};
-    if (::stat(socketPath.c_str(), &status) != 0) return false;
-    device = status.st_dev;
-    inode = status.st_ino;
-    return true;
-}
-
-// Usable while the provider has neither closed it nor sent anything unasked, and still holds the
-// port it was made to.
-bool stillUsable(const PortConnection& connection, const std::string& socketPath) {
-    if (connection.owner != ::getpid()) return false;
-    pollfd state{connection.fd, POLLIN | POLLRDHUP, 0};
-    if (::poll(&state, 1, 0) != 0) return false;
-    dev_t device = 0;
-    ino_t inode = 0;
-    return socketIdentity(socketPath, device, inode) && device == connection.device && inode == connection.inode;
-}
-
 PortConnection takeIdle(const std::string& socketPath) {
     auto& idle = idleConnections();
     std::lock_guard lock(idle.mutex);
@@ -316,7 +295,7 @@ PortConnection takeIdle(const std::string& socketPath) {
     while (found != idle.bySocket.end() && !found->second.empty()) {
         const PortConnection connection = found->second.back();
         found->second.pop_back();
-        if (stillUsable(connection, socketPath)) return connection;
+        if (idleConnectionUsable(connection.fd, connection.socketFile, socketPath.c_str())) return connection;
         ::close(connection.fd);
     }
     return {};
@@ -336,9 +315,7 @@ void keepIdle(const std::string& socketPath, const PortConnection& connection) {
 NTSTATUS connectPort(const std::string& socketPath, PortConnection& connection) {
     sockaddr_un address{};
     if (!socketAddress(socketPath, address)) return STATUS_CLOUD_FILE_PROVIDER_NOT_RUNNING;
-    if (!socketIdentity(socketPath, connection.device, connection.inode)) {
-        return STATUS_CLOUD_FILE_PROVIDER_NOT_RUNNING;
-    }
+    if (!identifySocketFile(socketPath.c_str(), connection.socketFile)) return STATUS_CLOUD_FILE_PROVIDER_NOT_RUNNING;
     connection.fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (connection.fd < 0) return STATUS_CLOUD_FILE_INSUFFICIENT_RESOURCES;
     if (::connect(connection.fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0) {
@@ -347,7 +324,6 @@ NTSTATUS connectPort(const std::string& socketPath, PortConnection& connection) 
         return STATUS_CLOUD_FILE_PROVIDER_NOT_RUNNING;
     }
     connection.provider = peerOf(connection.fd);
-    connection.owner = ::getpid();
     return STATUS_SUCCESS;
 }
 

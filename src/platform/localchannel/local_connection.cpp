@@ -2,7 +2,6 @@
 
 #include <poll.h>
 #include <sys/socket.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -16,15 +15,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// The identity of the socket file at `path`; false when there is none.
-bool fileIdentity(const char* path, unsigned long long& device, unsigned long long& inode) {
-    struct stat status {};
-    if (::stat(path, &status) != 0) return false;
-    device = status.st_dev;
-    inode = status.st_ino;
-    return true;
-}
-
 }  // namespace
 
 LocalConnection::~LocalConnection() { close(); }
@@ -33,16 +23,13 @@ LocalConnectResult LocalConnection::connect(const std::wstring& channelName) {
     close();
     sockaddr_un address;
     if (!localChannelAddress(channelName, address)) return LocalConnectResult::kNobodyListens;
-    // Taken before the connect: a listener that replaces the file in between makes the connection
-    // look stale later, never a stale connection look current.
-    if (!fileIdentity(address.sun_path, listenerDevice_, listenerInode_)) listenerDevice_ = listenerInode_ = 0;
+    identifySocketFile(address.sun_path, listener_);
     for (;;) {
         int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
         if (fd < 0) return LocalConnectResult::kFailed;
         if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0) {
             fd_ = fd;
             channelName_ = channelName;
-            owner_ = ::getpid();
             return LocalConnectResult::kConnected;
         }
         int error = errno;
@@ -56,14 +43,8 @@ LocalConnectResult LocalConnection::connect(const std::wstring& channelName) {
 }
 
 bool LocalConnection::reusable() const {
-    if (fd_ < 0 || listenerInode_ == 0 || owner_ != ::getpid()) return false;
-    pollfd state{fd_, POLLIN | POLLRDHUP, 0};
-    if (::poll(&state, 1, 0) != 0) return false;
     sockaddr_un address;
-    unsigned long long device = 0;
-    unsigned long long inode = 0;
-    return localChannelAddress(channelName_, address) && fileIdentity(address.sun_path, device, inode) &&
-           device == listenerDevice_ && inode == listenerInode_;
+    return localChannelAddress(channelName_, address) && idleConnectionUsable(fd_, listener_, address.sun_path);
 }
 
 bool LocalConnection::sendAll(const char* data, std::size_t size) {

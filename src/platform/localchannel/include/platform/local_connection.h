@@ -7,6 +7,8 @@
 #include <cstddef>
 #include <string>
 
+#include "platform/idle_socket.h"
+
 namespace nimbrel::platform {
 
 enum class LocalConnectResult {
@@ -51,10 +53,7 @@ private:
     friend class LocalListener;
     int fd_ = -1;
     std::wstring channelName_;
-    int owner_ = 0;  // the process that connected
-    // The name's socket file as it was just before the connect; zero when there was none.
-    unsigned long long listenerDevice_ = 0;
-    unsigned long long listenerInode_ = 0;
+    SocketFileIdentity listener_;  // the name's socket file as it was just before the connect
 };
 
 }  // namespace nimbrel::platform
