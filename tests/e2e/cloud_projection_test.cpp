@@ -50,15 +50,21 @@ protected:
                 writeFile(path + "/deep" + std::to_string(file), "deep");
             }
         }
-        session_.startClient({"--cloud", cloud_, "--mount", mount_, "--poll-ms", "100"});
+        session_.startClient(clientOptions());
         session_.startServer();
+        waitForThePush();
+    }
+
+    std::vector<std::string> clientOptions() const { return {"--cloud", cloud_, "--mount", mount_, "--poll-ms", "100"}; }
+    void waitForThePush() {
         ASSERT_TRUE(waitUntil([&] { return !session_.clientLines("pushed ").empty(); }, std::chrono::minutes(3)))
             << session_.client().out();
     }
 
     IpcSession session_;
     std::string cloud_ = makeScratchDir("cloud");
-    std::string mount_ = makeScratchDir("mount");
+    // Not there yet: a first run of the client makes its sync folder.
+    std::string mount_ = makeScratchDir("mount") + "/drive";
 };
 
 bool sameNamesSizesAndTimes(const std::map<std::string, Entry>& a, const std::map<std::string, Entry>& b) {
@@ -121,6 +127,24 @@ TEST_F(CloudProjectionTest, TheSyncDiskClientRecordsItsLoginAndClearsItWhenItSto
     EXPECT_EQ(0, session_.server().wait());
     EXPECT_EQ(0, runCommand(session_.app() + "/RoziDavidoVodido", {"uninstall"}).exitCode);
     EXPECT_EQ(std::string::npos, runCommand(session_.app() + "/nimbrel-cf", {"roots"}).out.find(mount_));
+}
+
+TEST_F(CloudProjectionTest, AClientStartedBesideARunningServerMountsAgainWhenTheServerStartsAgain) {
+    session_.client().signal(SIGTERM);
+    ASSERT_EQ(0, session_.client().wait());
+    session_.startClient(clientOptions());
+    waitForThePush();
+    session_.server().signal(SIGKILL);
+    session_.server().wait();
+    session_.startServer();
+    EXPECT_TRUE(waitUntil([&] { return !session_.clientLines("the server announced itself").empty(); }))
+        << session_.client().out();
+    // The new server asks this client for the content of a file opened in the mount folder.
+    const std::string copy = cloud_ + "/../deep7.copy";
+    EXPECT_EQ(0, runCommand(session_.app() + "/nimbrel-cf",
+                            {"open", mount_ + "/folder 1/sub ü/deep7", "--read", "--quiet", "--out", copy})
+                     .exitCode);
+    EXPECT_EQ("deep", readFile(copy));
 }
 
 }  // namespace

@@ -1,9 +1,9 @@
 #include "cloud_serve.h"
 
-#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
+#include <filesystem>
 #include <memory>
 #include <thread>
 
@@ -25,6 +25,17 @@ void requestStop(int) { g_stop = 1; }
 
 }  // namespace
 
+bool prepareSyncFolder(const std::string& path, std::string& error) {
+    std::error_code code;
+    if (std::filesystem::is_directory(path, code)) return true;
+    if (std::filesystem::create_directories(path, code)) {
+        std::filesystem::permissions(path, std::filesystem::perms::owner_all, code);
+    }
+    if (!code && std::filesystem::is_directory(path, code)) return true;
+    error = "cannot make the sync folder " + path + (code ? ": " + code.message() : ": not a folder");
+    return false;
+}
+
 void runCloudServe(IIpcInterface* channel, const ClientOptions& options, CSyncVirtualConfig& config,
                    ClientReceiver& receiver) {
     setenv("NIMBREL_IPC_TIMEOUT_MS", kPushTimeoutMs, 0);
@@ -39,8 +50,10 @@ void runCloudServe(IIpcInterface* channel, const ClientOptions& options, CSyncVi
         if (!login->open()) log("could not record the sync-disk login");
     }
     CloudPusher pusher(channel, options, log);
-    // The server announces itself once when it starts, possibly after this client's mount.
-    int announcements = std::max(1, receiver.announcements());
+    // A server announces itself once, when it starts. One that does so after this client began to mount may
+    // have missed the mount (a server started at the same time, or started again since), so it is told again;
+    // a mount of a folder already mounted only connects it anew.
+    int announcements = receiver.announcements();
     // A file kept on this device follows the cloud's content with "pushUpdateFile".
     if (MenuRequests* menu = receiver.menu()) {
         pusher.setContentUpdater([menu](const QString& path) { return menu->updateHydrated(path); });
@@ -52,7 +65,7 @@ void runCloudServe(IIpcInterface* channel, const ClientOptions& options, CSyncVi
         // A server that started again knows no mount until its main client tells it again.
         if (receiver.announcements() > announcements && !g_stop) {
             announcements = receiver.announcements();
-            log("the server started again");
+            log("the server announced itself: mounting again");
             pusher.mount();
         }
         if (pushed && !g_stop) pusher.pushChanges();

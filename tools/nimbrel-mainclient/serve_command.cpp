@@ -18,13 +18,17 @@ constexpr int kSyncDiskMode = 1;
 }  // namespace
 
 int runServe(const ClientOptions& options, CSyncVirtualConfig& config) {
+    std::string error;
+    if (!options.mountPath.empty() && !prepareSyncFolder(options.mountPath, error)) {
+        std::cerr << "nimbrel-mainclient: " << error << std::endl;
+        return 1;
+    }
     // Before the channel's threads exist, so that the child starts from a quiet process.
     if (options.mode == kSyncDiskMode && options.desktopApp && !startDesktopApp()) {
         std::cerr << "nimbrel-mainclient: cannot start the desktop application" << std::endl;
         return 1;
     }
     static ClientReceiver receiver(options);
-    std::string error;
     IIpcInterface* channel = createIpcChannel(&receiver, error);
     if (!channel) {
         std::cerr << "nimbrel-mainclient: " << error << std::endl;
