@@ -55,7 +55,9 @@ protected:
         waitForThePush();
     }
 
-    std::vector<std::string> clientOptions() const { return {"--cloud", cloud_, "--mount", mount_, "--poll-ms", "100"}; }
+    std::vector<std::string> clientOptions() const {
+        return {"--cloud", cloud_, "--mount", mount_, "--poll-ms", "100"};
+    }
     void waitForThePush() {
         ASSERT_TRUE(waitUntil([&] { return !session_.clientLines("pushed ").empty(); }, std::chrono::minutes(3)))
             << session_.client().out();
