@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QString>
+#include <QStringList>
 #include <memory>
 
 namespace {
@@ -13,49 +14,33 @@ struct InitialisedRecord : Record {
     explicit InitialisedRecord(int mode) { this->mode_ = mode; }
 };
 
-struct ExpectedNames {
-    QString clientBare, client, serverBare, server, instance, providerId, providerAccount, clsid, syncRootId, title,
-        display, servicePlugin, pluginService, socketShare;
-    std::wstring registryRoot;
-};
-
-void expectNames(CSyncVirtualConfig& record, const ExpectedNames& expected) {
-    EXPECT_EQ(record.clientAppName(true), expected.clientBare);
-    EXPECT_EQ(record.clientAppName(false), expected.client);
-    EXPECT_EQ(record.serverAppName(true), expected.serverBare);
-    EXPECT_EQ(record.serverAppName(false), expected.server);
-    EXPECT_EQ(record.instanceName(), expected.instance);
-    EXPECT_EQ(record.providerId(), expected.providerId);
-    EXPECT_EQ(record.providerAccount(), expected.providerAccount);
-    EXPECT_EQ(record.shellFolderClsid(), expected.clsid);
-    EXPECT_EQ(record.syncRootId(), expected.syncRootId);
-    EXPECT_EQ(record.serverTitle(), expected.title);
-    EXPECT_EQ(record.displayName(), expected.display);
-    EXPECT_EQ(record.servicePluginChannel(), expected.servicePlugin);
-    EXPECT_EQ(record.pluginServiceChannel(), expected.pluginService);
-    EXPECT_EQ(record.socketShareName(), expected.socketShare);
-    EXPECT_EQ(std::wstring(record.registryRoot()), expected.registryRoot);
+// Every name a record answers, in one list.
+QStringList namesOf(CSyncVirtualConfig& record) {
+    return {record.clientAppName(true),    record.clientAppName(false), record.serverAppName(true),
+            record.serverAppName(false),   record.instanceName(),       record.providerId(),
+            record.providerAccount(),      record.shellFolderClsid(),   record.syncRootId(),
+            record.serverTitle(),          record.displayName(),        record.servicePluginChannel(),
+            record.pluginServiceChannel(), record.socketShareName(),    QString::fromWCharArray(record.registryRoot())};
 }
 
-TEST(SyncVirtualConfigTest, MountedSpaceRecordAnswersEveryName) {
-    InitialisedRecord<CMountDiskConfig> record(0);
-    expectNames(record,
-                {"duzodUruro", "duzodUruro.exe", "ZedoziZevoro", "ZedoziZevoro.exe", "duzodUruro_0", "ZEDOZIZEVORO",
-                 "S-1-5-21-1481072562-3264209077-2825855657-1001", "{3C235950-9B69-4D9D-BF8D-327E1CF93C41}",
-                 "ZEDOZIZEVORO!S-1-5-21-1481072562-3264209077-2825855657-1001!Account", "ZedoziZevoro", "Calimbra(Y:)",
-                 "__SERVICE_PLUGIN_IPC_PIPE_NAME__", "__PLUGIN_SERVICE_IPC_PIPE_NAME__", "_SocketApi_tcp_",
-                 L"Software\\Tellwick\\Orvane-Mount"});
-}
-
-TEST(SyncVirtualConfigTest, SyncDiskRecordAnswersEveryName) {
-    InitialisedRecord<CZiduZuduConfig> record(1);
-    expectNames(
-        record,
-        {"ziduZudu", "ziduZudu.exe", "RoziDavidoVodido", "RoziDavidoVodido.exe", "ziduZudu_1", "ROZIDAVIDOVODIDO",
-         "S-1-5-21-1481072562-3264209077-2825855657-1005", "{CBDE6239-084A-416F-826F-D7C264868D75}",
-         "ROZIDAVIDOVODIDO!S-1-5-21-1481072562-3264209077-2825855657-1005!Account", "RoziDavidoVodido",
-         QString::fromUtf8("Calimbra\u540c\u6b65\u76d8"), "__SYNC_SERVICE_PLUGIN_IPC_PIPE_NAME__",
-         "__SYNC_PLUGIN_SERVICE_IPC_PIPE_NAME__", "_SocketApi_tcp_sync_", L"Software\\Tellwick\\Orvane"});
+TEST(SyncVirtualConfigTest, EachModesRecordAnswersEveryName) {
+    InitialisedRecord<CMountDiskConfig> mounted(0);
+    EXPECT_EQ(
+        namesOf(mounted),
+        QStringList({"duzodUruro", "duzodUruro.exe", "ZedoziZevoro", "ZedoziZevoro.exe", "duzodUruro_0", "ZEDOZIZEVORO",
+                     "S-1-5-21-1481072562-3264209077-2825855657-1001", "{3C235950-9B69-4D9D-BF8D-327E1CF93C41}",
+                     "ZEDOZIZEVORO!S-1-5-21-1481072562-3264209077-2825855657-1001!Account", "ZedoziZevoro",
+                     "Calimbra(Y:)", "__SERVICE_PLUGIN_IPC_PIPE_NAME__", "__PLUGIN_SERVICE_IPC_PIPE_NAME__",
+                     "_SocketApi_tcp_", "Software\\Tellwick\\Orvane-Mount"}));
+    InitialisedRecord<CZiduZuduConfig> syncDisk(1);
+    EXPECT_EQ(
+        namesOf(syncDisk),
+        QStringList({"ziduZudu", "ziduZudu.exe", "RoziDavidoVodido", "RoziDavidoVodido.exe", "ziduZudu_1",
+                     "ROZIDAVIDOVODIDO", "S-1-5-21-1481072562-3264209077-2825855657-1005",
+                     "{CBDE6239-084A-416F-826F-D7C264868D75}",
+                     "ROZIDAVIDOVODIDO!S-1-5-21-1481072562-3264209077-2825855657-1005!Account", "RoziDavidoVodido",
+                     QString::fromUtf8("Calimbra\u540c\u6b65\u76d8"), "__SYNC_SERVICE_PLUGIN_IPC_PIPE_NAME__",
+                     "__SYNC_PLUGIN_SERVICE_IPC_PIPE_NAME__", "_SocketApi_tcp_sync_", "Software\\Tellwick\\Orvane"}));
 }
 
 TEST(SyncVirtualConfigTest, FactoryHoldsOneRecordPerModeAndRefusesOthers) {
