@@ -89,6 +89,11 @@ HRESULT updateFlags(HANDLE handle, CF_UPDATE_FLAGS flags) {
     return CfUpdatePlaceholder(handle, nullptr, nullptr, 0, nullptr, 0, flags, nullptr, nullptr);
 }
 
+HRESULT updateMetadata(const std::string& path, const CF_FS_METADATA& metadata) {
+    Handle handle(path, GENERIC_READ | GENERIC_WRITE);
+    return CfUpdatePlaceholder(handle.get(), &metadata, nullptr, 0, nullptr, 0, CF_UPDATE_FLAG_NONE, nullptr, nullptr);
+}
+
 Handle::Handle(const std::string& path, DWORD access)
     : handle_(CreateFileW(wide(path).c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                           OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr)) {}

@@ -36,6 +36,8 @@ HRESULT localPlaceholder(const std::string& path, const std::string& content, co
 
 // CfUpdatePlaceholder with flags only: no metadata, identity or ranges.
 HRESULT updateFlags(HANDLE handle, CF_UPDATE_FLAGS flags);
+// CfUpdatePlaceholder with new metadata only, through a handle of its own.
+HRESULT updateMetadata(const std::string& path, const CF_FS_METADATA& metadata);
 
 // A file handle closed when the owner goes.
 class Handle {

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 
 #include <string>
+#include <vector>
 
 #include "cf_test_support.h"
 #include "platform/windows.h"
@@ -21,38 +22,24 @@ LONGLONG ticks(const FILETIME& time) {
     return static_cast<LONGLONG>((static_cast<ULONGLONG>(time.dwHighDateTime) << 32) | time.dwLowDateTime);
 }
 
-// The creation time as each of the three queries reports it; 0 where a query failed.
-struct ReportedCreation {
-    LONGLONG attributes = 0;
-    LONGLONG basicInfo = 0;
-    LONGLONG find = 0;
-};
-
-ReportedCreation reportedCreation(const std::string& path) {
-    ReportedCreation reported;
+// The creation time as GetFileAttributesExW, FileBasicInfo and FindFirstFileW report it; 0 where a query failed.
+std::vector<LONGLONG> reportedCreation(const std::string& path) {
     WIN32_FILE_ATTRIBUTE_DATA data{};
-    if (GetFileAttributesExW(wide(path).c_str(), GetFileExInfoStandard, &data)) {
-        reported.attributes = ticks(data.ftCreationTime);
-    }
+    const bool attributes = GetFileAttributesExW(wide(path).c_str(), GetFileExInfoStandard, &data);
     Handle handle(path);
     FILE_BASIC_INFO basic{};
-    if (handle.valid() && GetFileInformationByHandleEx(handle.get(), FileBasicInfo, &basic, sizeof(basic))) {
-        reported.basicInfo = basic.CreationTime.QuadPart;
-    }
+    const bool basicInfo =
+        handle.valid() && GetFileInformationByHandleEx(handle.get(), FileBasicInfo, &basic, sizeof(basic));
     WIN32_FIND_DATAW found{};
     HANDLE search = FindFirstFileW(wide(path).c_str(), &found);
-    if (search != INVALID_HANDLE_VALUE) {
-        reported.find = ticks(found.ftCreationTime);
-        FindClose(search);
-    }
-    return reported;
+    const bool listed = search != INVALID_HANDLE_VALUE;
+    if (listed) FindClose(search);
+    return {attributes ? ticks(data.ftCreationTime) : 0, basicInfo ? basic.CreationTime.QuadPart : 0,
+            listed ? ticks(found.ftCreationTime) : 0};
 }
 
 void expectCreation(const std::string& path, LONGLONG expected) {
-    const ReportedCreation reported = reportedCreation(path);
-    EXPECT_EQ(reported.attributes, expected) << path << " (GetFileAttributesExW)";
-    EXPECT_EQ(reported.basicInfo, expected) << path << " (FileBasicInfo)";
-    EXPECT_EQ(reported.find, expected) << path << " (FindFirstFileW)";
+    EXPECT_EQ(reportedCreation(path), std::vector<LONGLONG>(3, expected)) << path;
 }
 
 HRESULT createWithTimes(const std::string& dir, const std::string& name, bool directory, LONGLONG created) {
@@ -73,22 +60,16 @@ TEST_F(CloudFilesCreationTime, CreationAndUpdateSetTheReportedTimeAndAnUpdateWit
     struct stat file {};
     ASSERT_EQ(::stat((root + "/file.bin").c_str(), &file), 0);
     EXPECT_EQ(file.st_blocks, 0);
-    Handle handle(root + "/file.bin", FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES);
-    ASSERT_TRUE(handle.valid());
 
     CF_FS_METADATA metadata{};
     metadata.FileSize.QuadPart = 5000;
     metadata.BasicInfo.CreationTime.QuadPart = kRecreated;
-    ASSERT_EQ(
-        CfUpdatePlaceholder(handle.get(), &metadata, nullptr, 0, nullptr, 0, CF_UPDATE_FLAG_NONE, nullptr, nullptr),
-        S_OK);
+    ASSERT_EQ(updateMetadata(root + "/file.bin", metadata), S_OK);
     expectCreation(root + "/file.bin", kRecreated);
 
     metadata.BasicInfo.CreationTime.QuadPart = 0;
     metadata.BasicInfo.LastWriteTime.QuadPart = kWritten + 1;
-    ASSERT_EQ(
-        CfUpdatePlaceholder(handle.get(), &metadata, nullptr, 0, nullptr, 0, CF_UPDATE_FLAG_NONE, nullptr, nullptr),
-        S_OK);
+    ASSERT_EQ(updateMetadata(root + "/file.bin", metadata), S_OK);
     expectCreation(root + "/file.bin", kRecreated);
 }
 
@@ -103,7 +84,7 @@ TEST_F(CloudFilesCreationTime, ConversionKeepsTheFilesOwnCreationTime) {
     expectCreation(root + "/stamped.txt", kCreated);
 
     writeFile(root + "/plain.txt", "p");
-    const LONGLONG before = reportedCreation(root + "/plain.txt").attributes;
+    const LONGLONG before = reportedCreation(root + "/plain.txt")[0];
     ASSERT_NE(before, 0);
     {
         Handle plain(root + "/plain.txt");

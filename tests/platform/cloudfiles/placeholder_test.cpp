@@ -27,17 +27,6 @@ protected:
         Handle handle(path);
         return CfSetPinState(handle.get(), state, flags, nullptr);
     }
-    // One batch entry per name, all with the same identity.
-    static std::vector<CF_PLACEHOLDER_CREATE_INFO> entries(const std::vector<std::wstring>& names,
-                                                           const std::string& id) {
-        std::vector<CF_PLACEHOLDER_CREATE_INFO> list(names.size());
-        for (std::size_t i = 0; i < names.size(); ++i) {
-            list[i].RelativeFileName = names[i].c_str();
-            list[i].FileIdentity = id.data();
-            list[i].FileIdentityLength = static_cast<DWORD>(id.size());
-        }
-        return list;
-    }
 };
 
 TEST_F(CloudFilesPlaceholder, CreatedFileIsADehydratedPlaceholderWithItsSizeAndIdentity) {
@@ -64,11 +53,16 @@ TEST_F(CloudFilesPlaceholder, CreatedFileIsADehydratedPlaceholderWithItsSizeAndI
 
 TEST_F(CloudFilesPlaceholder, CreationReportsPerEntryResultsAndRefusesBadEntries) {
     const std::string id = identityOf(u"x");
-    const std::vector<std::wstring> names = {L"ok.txt", L"sub\\bad.txt", L"ok.txt", L"dir"};
-    auto batch = entries(names, id);
+    const std::wstring names[] = {L"ok.txt", L"sub\\bad.txt", L"ok.txt", L"dir"};
+    CF_PLACEHOLDER_CREATE_INFO batch[4]{};
+    for (int i = 0; i < 4; ++i) {
+        batch[i].RelativeFileName = names[i].c_str();
+        batch[i].FileIdentity = id.data();
+        batch[i].FileIdentityLength = static_cast<DWORD>(id.size());
+    }
     batch[3].FsMetadata.BasicInfo.FileAttributes = FILE_ATTRIBUTE_DIRECTORY;
     DWORD processed = 0;
-    HRESULT hr = CfCreatePlaceholders(wide(root).c_str(), batch.data(), 4, CF_CREATE_FLAG_NONE, &processed);
+    HRESULT hr = CfCreatePlaceholders(wide(root).c_str(), batch, 4, CF_CREATE_FLAG_NONE, &processed);
     EXPECT_EQ(processed, 4u);
     EXPECT_EQ(batch[0].Result, S_OK);
     EXPECT_TRUE(FAILED(batch[1].Result));
@@ -181,6 +175,8 @@ TEST_F(CloudFilesPlaceholder, DehydrationPunchesTheDataKeepsTheSizeAndIsRefusedW
     ASSERT_EQ(CfSetPinState(handle.get(), CF_PIN_STATE_PINNED, CF_SET_PIN_FLAG_NONE, nullptr), S_OK);
     EXPECT_EQ(updateFlags(handle.get(), CF_UPDATE_FLAG_DEHYDRATE), static_cast<HRESULT>(0x80070188));
     EXPECT_EQ(readFile(root + "/big.bin"), content);
+    EXPECT_EQ(updateFlags(handle.get(), CF_UPDATE_FLAG_ALWAYS_FULL | CF_UPDATE_FLAG_ALLOW_PARTIAL),
+              static_cast<HRESULT>(0x8007017C));
 
     ASSERT_EQ(CfSetPinState(handle.get(), CF_PIN_STATE_UNPINNED, CF_SET_PIN_FLAG_NONE, nullptr), S_OK);
     ASSERT_EQ(CfSetInSyncState(handle.get(), CF_IN_SYNC_STATE_NOT_IN_SYNC, CF_SET_IN_SYNC_FLAG_NONE, nullptr), S_OK);
@@ -199,15 +195,6 @@ TEST_F(CloudFilesPlaceholder, DehydrationPunchesTheDataKeepsTheSizeAndIsRefusedW
     EXPECT_TRUE(data.dwFileAttributes & FILE_ATTRIBUTE_UNPINNED);
 }
 
-// What an update writes (identity, size, times, in-sync state) the engine's update and the
-// end-to-end projection tests read back.
-TEST_F(CloudFilesPlaceholder, AnUpdateAskingForBothFullnessesIsRefused) {
-    ASSERT_EQ(createPlaceholder(root, "f", 100, identityOf(u"old"), CF_PLACEHOLDER_CREATE_FLAG_NONE), S_OK);
-    Handle handle(root + "/f", FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES);
-    EXPECT_EQ(updateFlags(handle.get(), CF_UPDATE_FLAG_ALWAYS_FULL | CF_UPDATE_FLAG_ALLOW_PARTIAL),
-              static_cast<HRESULT>(0x8007017C));
-}
-
 TEST_F(CloudFilesPlaceholder, PlaceholderCallsRefuseAnOrdinaryFileWithNotAPlaceholder) {
     writeFile(root + "/plain.txt", "p");
     Handle plain(root + "/plain.txt");
@@ -219,28 +206,19 @@ TEST_F(CloudFilesPlaceholder, PlaceholderCallsRefuseAnOrdinaryFileWithNotAPlaceh
     EXPECT_EQ(updateFlags(plain.get(), CF_UPDATE_FLAG_MARK_IN_SYNC), kNotAPlaceholder);
 }
 
-TEST_F(CloudFilesPlaceholder, DehydrationThroughAnOplockHandleWhileTheSameProcessOpensTheFileAgain) {
+// The process holding the oplock may open the file again for its attributes.
+TEST_F(CloudFilesPlaceholder, DehydrationThroughAnExclusiveOplockHandleKeepsItsOplock) {
     ASSERT_EQ(localPlaceholder(root + "/held.bin", std::string(8192, 'h')), S_OK);
-    HANDLE protectedHandle = INVALID_HANDLE_VALUE;
-    ASSERT_EQ(CfOpenFileWithOplock(wide(root + "/held.bin").c_str(), CF_OPEN_FILE_FLAG_EXCLUSIVE, &protectedHandle),
-              S_OK);
+    HANDLE oplock = INVALID_HANDLE_VALUE;
+    ASSERT_EQ(CfOpenFileWithOplock(wide(root + "/held.bin").c_str(), CF_OPEN_FILE_FLAG_EXCLUSIVE, &oplock), S_OK);
     Handle again(root + "/held.bin");
     ASSERT_TRUE(again.valid());
-    EXPECT_EQ(updateFlags(CfGetWin32HandleFromProtectedHandle(protectedHandle),
+    EXPECT_EQ(updateFlags(CfGetWin32HandleFromProtectedHandle(oplock),
                           CF_UPDATE_FLAG_MARK_IN_SYNC | CF_UPDATE_FLAG_DEHYDRATE),
               S_OK);
-    CfCloseHandle(protectedHandle);
-    EXPECT_EQ(allocatedBytes(root + "/held.bin"), 0);
-}
-
-TEST_F(CloudFilesPlaceholder, DehydrationThroughAnExclusiveOplockHandleKeepsItsOplock) {
-    ASSERT_EQ(localPlaceholder(root + "/kept.bin", std::string(8192, 'k')), S_OK);
-    HANDLE oplock = INVALID_HANDLE_VALUE;
-    ASSERT_EQ(CfOpenFileWithOplock(wide(root + "/kept.bin").c_str(), CF_OPEN_FILE_FLAG_EXCLUSIVE, &oplock), S_OK);
-    EXPECT_EQ(updateFlags(oplock, CF_UPDATE_FLAG_MARK_IN_SYNC | CF_UPDATE_FLAG_DEHYDRATE), S_OK);
     EXPECT_EQ(::fcntl(nimbrel::platform::fileForHandle(oplock)->fd, F_GETLEASE), F_WRLCK);
     CfCloseHandle(oplock);
-    EXPECT_EQ(allocatedBytes(root + "/kept.bin"), 0);
+    EXPECT_EQ(allocatedBytes(root + "/held.bin"), 0);
 }
 
 TEST_F(CloudFilesPlaceholder, OnlyDataAndDeleteOpensBreakAnExclusiveOplock) {

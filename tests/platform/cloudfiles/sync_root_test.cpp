@@ -61,14 +61,6 @@ TEST(CloudFilesSyncRoot, RegistrationIsValidatedAndRootsMayNotOverlap) {
     EXPECT_EQ(std::wstring(provider.ProviderName), L"Q");
 }
 
-TEST(CloudFilesSyncRoot, RootFolderBecomesAHydratedPlaceholder) {
-    const std::string root = makeScratchDir("root");
-    ASSERT_EQ(registerRoot(root), S_OK);
-    EXPECT_EQ(placeholderInfo(root).hr, S_OK);
-    EXPECT_TRUE(attributesOf(root) & FILE_ATTRIBUTE_REPARSE_POINT);
-    EXPECT_FALSE(attributesOf(root) & FILE_ATTRIBUTE_OFFLINE);
-}
-
 TEST(CloudFilesSyncRoot, OneConnectionPerRootAndUnregisterRefusedWhileConnected) {
     const std::string root = registeredRoot("root");
     CF_CONNECTION_KEY first{};
@@ -110,8 +102,12 @@ TEST(CloudFilesSyncRoot, ConnectAndUnregisterNeedARegisteredRoot) {
               static_cast<HRESULT>(0x80070186));
 }
 
+// The root folder itself is a hydrated placeholder while registered.
 TEST(CloudFilesSyncRoot, UnregisterKeepsHydratedContentAndDeletesWhatOnlyTheCloudHas) {
     const std::string root = registeredRoot("root");
+    EXPECT_EQ(placeholderInfo(root).hr, S_OK);
+    EXPECT_EQ(attributesOf(root) & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_OFFLINE),
+              FILE_ATTRIBUTE_REPARSE_POINT);
     ASSERT_EQ(localPlaceholder(root + "/local.txt", "local content"), S_OK);
     ASSERT_EQ(createPlaceholder(root, "cloud.txt", 100, identityOf(u"cloud")), S_OK);
     ASSERT_EQ(createPlaceholder(root, "folder", 0, identityOf(u"dir"), CF_PLACEHOLDER_CREATE_FLAG_MARK_IN_SYNC, true),

@@ -58,17 +58,17 @@ TEST_F(FilterMount, ProgramsReadTheCloudBytesOfDehydratedPlaceholders) {
     struct Case {
         const char* name;
         std::size_t size;
-        std::string command;  // %s: the file; prints what the program read
+        std::string command;  // $1: the file, $2: a path outside the root; prints what the program read
         std::size_t from, length;
     };
     const std::vector<Case> cases = {
-        {"cat.bin", 8u << 20, "cat %s", 0, 8u << 20},
-        {"head.bin", 100000, "head -c 10 %s", 0, 10},
-        {"dd.bin", 70000, "dd if=%s bs=4096 skip=3 count=2 status=none", 3 * 4096, 2 * 4096},
-        {"cp.bin", 300000, "cp %s %s.out && cat %s.out", 0, 300000},
+        {"cat.bin", 8u << 20, "cat $1", 0, 8u << 20},
+        {"head.bin", 100000, "head -c 10 $1", 0, 10},
+        {"dd.bin", 70000, "dd if=$1 bs=4096 skip=3 count=2 status=none", 3 * 4096, 2 * 4096},
+        {"cp.bin", 300000, "cp $1 $2 && cat $2", 0, 300000},
         {"mmap.bin", 50000,
          "python3 -c 'import mmap,sys; f=open(sys.argv[1],\"rb\"); m=mmap.mmap(f.fileno(),0,access=mmap.ACCESS_READ); "
-         "sys.stdout.buffer.write(m[1000:3000])' %s",
+         "sys.stdout.buffer.write(m[1000:3000])' $1",
          1000, 2000},
     };
     auto provider = startProvider("serve", "65536");
@@ -76,15 +76,7 @@ TEST_F(FilterMount, ProgramsReadTheCloudBytesOfDehydratedPlaceholders) {
     for (const auto& c : cases) {
         const std::string content = cloudFile(c.name, c.size);
         ASSERT_FALSE(hydrated(c.name));
-        std::string command = c.command;
-        for (std::string path = root + "/" + c.name, target = out + "/" + c.name;;) {
-            auto at = command.find("%s");
-            if (at == std::string::npos) break;
-            // cp writes its copy outside the root; every other %s is the placeholder.
-            bool copy = command.compare(at + 2, 4, ".out") == 0;
-            command.replace(at, 2, copy ? target : path);
-        }
-        auto result = shell(command);
+        auto result = runCommand("/bin/sh", {"-c", c.command, "sh", root + "/" + c.name, out + "/" + c.name});
         EXPECT_EQ(result.exitCode, 0) << c.name << ": " << result.err;
         EXPECT_TRUE(result.out == content.substr(c.from, c.length)) << c.name;
         EXPECT_TRUE(hydrated(c.name)) << c.name;
@@ -126,12 +118,7 @@ TEST_F(FilterMount, ReadersSeeTheProvidersChangesAtOnce) {
     CF_FS_METADATA metadata{};
     metadata.FileSize.QuadPart = 30000;
     metadata.BasicInfo.LastWriteTime.QuadPart = 133000000000000000LL;
-    {
-        Handle handle(root + "/d.bin", GENERIC_READ | GENERIC_WRITE);
-        ASSERT_EQ(
-            CfUpdatePlaceholder(handle.get(), &metadata, nullptr, 0, nullptr, 0, CF_UPDATE_FLAG_NONE, nullptr, nullptr),
-            S_OK);
-    }
+    ASSERT_EQ(updateMetadata(root + "/d.bin", metadata), S_OK);
     EXPECT_EQ(shell("stat -c '%s %Y' " + root + "/d.bin").out, "30000 1655526400\n");
 }
 
@@ -181,12 +168,7 @@ TEST_F(FilterMount, AListingAfterAFullOneShowsWhatChangedUnderTheKernel) {
     EXPECT_EQ(shell(list).out, "kept.bin 7\nnew.bin 3000\nresized.bin 5000\n");
     CF_FS_METADATA metadata{};
     metadata.FileSize.QuadPart = 1234;
-    {
-        Handle handle(root + "/resized.bin", GENERIC_READ | GENERIC_WRITE);
-        ASSERT_EQ(
-            CfUpdatePlaceholder(handle.get(), &metadata, nullptr, 0, nullptr, 0, CF_UPDATE_FLAG_NONE, nullptr, nullptr),
-            S_OK);
-    }
+    ASSERT_EQ(updateMetadata(root + "/resized.bin", metadata), S_OK);
     EXPECT_EQ(shell(list).out, "kept.bin 7\nnew.bin 3000\nresized.bin 1234\n");
     ::close(covered);
 }
