@@ -48,21 +48,15 @@ TEST(Win32Process, SnapshotFindsAChildByItsImageNameAndItsMemoryCountersAreRead)
     CloseHandle(process);
 }
 
-TEST(Win32Process, SnapshotLeavesOutProcessesOfAnotherRuntimeScope) {
+// comm holds 15 characters: a longer image name is found by its first 15.
+TEST(Win32Process, SnapshotLeavesOutProcessesOfAnotherRuntimeScopeAndCutsLongImageNames) {
     auto elsewhere = role::startRole(
         "RenamedProcess", {{"ROLE_NAME", "ziduZudu.exe"}, {"NIMBREL_RUNTIME_DIR", t::makeScratchDir("other-run")}});
-    auto here = role::startRole("RenamedProcess", {{"ROLE_NAME", "ziduZudu.exe"}});
+    auto here = role::startRole("RenamedProcess", {{"ROLE_NAME", "RoziDavidoVodido.exe"}});
     ASSERT_TRUE(t::waitUntil([&] { return elsewhere->out().find("renamed") != std::string::npos; }));
     ASSERT_TRUE(t::waitUntil([&] { return here->out().find("renamed") != std::string::npos; }));
     EXPECT_FALSE(snapshotHas(static_cast<DWORD>(elsewhere->pid()), L"ziduZudu.exe"));
-    EXPECT_TRUE(snapshotHas(static_cast<DWORD>(here->pid()), L"ziduZudu.exe"));
-}
-
-TEST(Win32Process, ImageNamesLongerThanTheKernelKeepsAreCut) {
-    // comm holds 15 characters: a longer image name is found by its first 15.
-    auto child = role::startRole("RenamedProcess", {{"ROLE_NAME", "RoziDavidoVodido.exe"}});
-    ASSERT_TRUE(t::waitUntil([&] { return child->out().find("renamed") != std::string::npos; })) << child->err();
-    EXPECT_TRUE(snapshotHas(static_cast<DWORD>(child->pid()), L"RoziDavidoVodid"));
+    EXPECT_TRUE(snapshotHas(static_cast<DWORD>(here->pid()), L"RoziDavidoVodid"));
 }
 
 TEST(Win32Process, OpenProcessAndHandlesRefuseWhatWindowsRefuses) {
