@@ -18,14 +18,12 @@ QString plainMapping(const QString& key) { return key; }
 
 class SettingsSingletonTest : public testing::Test {
 protected:
-    void SetUp() override { dir_ = nimbrel::test::makeScratchDir("settings"); }
-
     std::string file() const { return dir_ + "/config/settings.ini"; }
     // The same file as the server names it: Windows text with "\" separators.
     QString windowsPath() const { return QString::fromStdString(file()).replace(QLatin1Char('/'), QLatin1Char('\\')); }
     SettingsSingleton& settings() { return Singleton<SettingsSingleton>::instance(); }
 
-    std::string dir_;
+    std::string dir_ = nimbrel::test::makeScratchDir("settings");
 };
 
 TEST_F(SettingsSingletonTest, EachModeMapsItsKeysAndBothShareTheGeneralSection) {
