@@ -3,9 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QDateTime>
-#include <condition_variable>
-#include <mutex>
-#include <optional>
+#include <atomic>
 
 #include "host/sync_virtual_config.h"
 #include "suite/base/settings_singleton.h"
@@ -66,67 +64,33 @@ protected:
     }
 
     static SettingsSingleton& settings() { return Singleton<SettingsSingleton>::instance(); }
-
-    // A clock whose "now" the test sets, and whose sleep blocks until the test lets it go.
-    struct FakeTime {
-        std::mutex mutex;
-        std::condition_variable changed;
-        QDateTime now = QDateTime::fromSecsSinceEpoch(1764930000);
-        std::optional<std::chrono::seconds> requestedSleep;
-        bool released = false;
-
-        CrashRptClock clock() {
-            CrashRptClock clock;
-            clock.now = [this] {
-                std::lock_guard<std::mutex> lock(mutex);
-                return now;
-            };
-            clock.sleep = [this](std::chrono::seconds duration) {
-                std::unique_lock<std::mutex> lock(mutex);
-                requestedSleep = duration;
-                changed.notify_all();
-                changed.wait(lock, [this] { return released; });
-            };
-            return clock;
-        }
-        std::chrono::seconds waitForSleep() {
-            std::unique_lock<std::mutex> lock(mutex);
-            changed.wait(lock, [this] { return requestedSleep.has_value(); });
-            return *requestedSleep;
-        }
-        void release(const QDateTime& later) {
-            std::lock_guard<std::mutex> lock(mutex);
-            now = later;
-            released = true;
-            changed.notify_all();
-        }
-    };
 };
 
 TEST_F(CrashReportingTest, StartWithinTheIntervalRearmsAfterTheRemainingSeconds) {
-    FakeTime time;
-    const QDateTime armed = time.now.addSecs(-100);
-    settings().setValue("MountCrashRptTime", armed);
+    const QDateTime start = QDateTime::fromSecsSinceEpoch(1764930000);
+    const QDateTime later = start.addSecs(116);
+    settings().setValue("MountCrashRptTime", start.addSecs(-100));
     LogCapture capture;
+    // The re-arming thread outlives the call: what its clock touches is static.
+    static std::atomic<long long> slept{-1};
+    CrashRptClock clock;
+    clock.now = [=] { return slept < 0 ? start : later; };
+    clock.sleep = [](std::chrono::seconds duration) { slept = duration.count(); };
 
-    setUpCrashReporting("9.4.2.20270101", time.clock());
-    EXPECT_EQ(time.waitForSleep(), std::chrono::seconds(116));
+    setUpCrashReporting("9.4.2.20270101", clock);
     EXPECT_TRUE(capture.contains("crash reporting installed, version:9.4.2, send:false"));
-    EXPECT_EQ(settings().getValue("MountCrashRptTime").toDateTime(), armed);
-
     // Re-arming names the build's own version, not the client's.
-    const QDateTime later = time.now.addSecs(116);
-    time.release(later);
     EXPECT_TRUE(waitUntil([&] { return settings().getValue("MountCrashRptTime").toDateTime() == later; }));
-    EXPECT_TRUE(waitUntil([&] { return capture.contains("crash reporting installed, version:8.8.0, send:true"); }));
+    EXPECT_TRUE(capture.contains("crash reporting installed, version:8.8.0, send:true"));
+    EXPECT_EQ(slept, 116);
 }
 
 TEST_F(CrashReportingTest, StoredIntervalIsHonoured) {
     settings().setValue("SendMountCrashRptMinIntervel", 50);
-    FakeTime time;
-    settings().setValue("MountCrashRptTime", time.now.addSecs(-60));
-    setUpCrashReporting("8.8.0.20260828", time.clock());
-    EXPECT_EQ(settings().getValue("MountCrashRptTime").toDateTime(), time.now);
+    const QDateTime now = QDateTime::fromSecsSinceEpoch(1764930000);
+    settings().setValue("MountCrashRptTime", now.addSecs(-60));
+    setUpCrashReporting("8.8.0.20260828", {[=] { return now; }, {}});
+    EXPECT_EQ(settings().getValue("MountCrashRptTime").toDateTime(), now);
     EXPECT_EQ(settings().getValue("SendMountCrashRptMinIntervel").toUInt(), 50u);
 }
 
