@@ -8,7 +8,7 @@
 #include <regex>
 #include <string>
 
-#include "e2e_processes.h"
+#include "ipc_session.h"
 #include "support/test_env.h"
 
 namespace {
@@ -16,9 +16,9 @@ namespace {
 namespace fs = std::filesystem;
 using nimbrel::test::ChildProcess;
 using nimbrel::test::contains;
+using nimbrel::test::IpcSession;
 using nimbrel::test::readFile;
 using nimbrel::test::runCommand;
-using nimbrel::test::ServerWithClient;
 using nimbrel::test::waitUntil;
 using nimbrel::test::writeFile;
 
@@ -53,22 +53,14 @@ bool hasFileNamed(const fs::path& folder, const std::regex& name) {
 
 class HostStartTest : public testing::Test {
 protected:
-    void SetUp() override { app_ = nimbrel::test::makeAppFolder(); }
-
     std::string exe(const std::string& name) const { return app_ + "/" + name; }
     std::string settingsText() const { return readFile(app_ + "/config/settings.ini"); }
-    fs::path logFolder(const std::string& server) const { return fs::path(app_) / "log" / server; }
-    std::string logText(const std::string& server) const {
-        auto file =
-            logFolder(server) / (server + "-" + QDate::currentDate().toString("yyyyMMdd").toStdString() + ".log");
-        return readFile(file.string());
-    }
     fs::path outbox() const { return fs::path(nimbrel::test::platformHome()) / "crash-outbox"; }
 
-    // Waits until the server has installed crash reporting, which start-up logs.
-    bool waitForCrashReporting(const std::string& server, bool sendNow) {
+    // Waits until the sync-disk server has installed crash reporting, which start-up logs.
+    bool waitForCrashReporting(bool sendNow) {
         const std::string line = std::string("send:") + (sendNow ? "true" : "false");
-        return waitUntil([&] { return contains(logText(server), line); }, std::chrono::seconds(60));
+        return waitUntil([&] { return contains(syncDisk_.serverLog(), line); }, std::chrono::seconds(60));
     }
 
     // Waits until start-up has written the crash-report interval and time under the mode's key prefix.
@@ -82,39 +74,38 @@ protected:
             std::chrono::seconds(60));
     }
 
-    std::string app_;
+    std::string app_ = nimbrel::test::makeAppFolder();
+    IpcSession syncDisk_{1, app_};
 };
 
 TEST_F(HostStartTest, SyncDiskServerStartsOnceAndRunsBesideTheMountedSpace) {
-    ServerWithClient syncDisk(app_, 1);
-    ASSERT_TRUE(syncDisk.start()) << syncDisk.clientOutput();
-    ChildProcess& server = syncDisk.server();
+    ASSERT_TRUE(syncDisk_.startAnnounced()) << syncDisk_.client().out();
+    ChildProcess& server = syncDisk_.server();
     ASSERT_TRUE(waitForCrashSettings("")) << settingsText() << server.err();
 
     std::regex mainEntry(
         R"(\[\d{8},\d{2}:\d{2}:\d{2}\.\d{3}\]\[info\]\[\d+\]\[nimbrel_entry\.cpp:430\] NimbrelEntry main_entry, )"
         R"(Client Name:Orvane, Version:8\.8\.0\.20260828\n)");
-    EXPECT_TRUE(std::regex_search(logText("RoziDavidoVodido"), mainEntry)) << logText("RoziDavidoVodido");
+    EXPECT_TRUE(std::regex_search(syncDisk_.serverLog(), mainEntry)) << syncDisk_.serverLog();
 
     auto second = runCommand(exe("RoziDavidoVodido"), {});
     EXPECT_EQ(second.exitCode, 0) << second.err;
     EXPECT_TRUE(server.running());
 
-    ServerWithClient mountedSpace(app_, 0);
-    ASSERT_TRUE(mountedSpace.start()) << mountedSpace.clientOutput();
+    IpcSession mountedSpace(0, app_);
+    ASSERT_TRUE(mountedSpace.startAnnounced()) << mountedSpace.client().out();
     ChildProcess& mounted = mountedSpace.server();
     ASSERT_TRUE(waitForCrashSettings("mount__")) << settingsText() << mounted.err();
-    EXPECT_TRUE(contains(logText("ZedoziZevoro"), "main_entry, Client Name:Orvane"));
+    EXPECT_TRUE(contains(mountedSpace.serverLog(), "main_entry, Client Name:Orvane"));
     EXPECT_TRUE(mounted.running());
     EXPECT_TRUE(server.running());
     EXPECT_EQ(settingsValue(settingsText(), "SendMountCrashRptMinIntervel"), "216");
 }
 
 TEST_F(HostStartTest, CrashLeavesAReportWithHeaderAndAttachments) {
-    ServerWithClient syncDisk(app_, 1);
-    ASSERT_TRUE(syncDisk.start()) << syncDisk.clientOutput();
-    ChildProcess& server = syncDisk.server();
-    ASSERT_TRUE(waitForCrashReporting("RoziDavidoVodido", true)) << logText("RoziDavidoVodido") << server.err();
+    ASSERT_TRUE(syncDisk_.startAnnounced()) << syncDisk_.client().out();
+    ChildProcess& server = syncDisk_.server();
+    ASSERT_TRUE(waitForCrashReporting(true)) << syncDisk_.serverLog() << server.err();
 
     server.signal(SIGSEGV);
     ASSERT_TRUE(server.wait().has_value());
@@ -133,10 +124,9 @@ TEST_F(HostStartTest, StartWithinTheIntervalKeepsReportsLocal) {
     const std::string armed = QDateTime::currentDateTime().addSecs(-100).toString(Qt::ISODate).toStdString();
     writeFile(app_ + "/config/settings.ini", "[General]\nMountCrashRptTime=" + armed + "\n");
 
-    ServerWithClient syncDisk(app_, 1);
-    ASSERT_TRUE(syncDisk.start()) << syncDisk.clientOutput();
-    ChildProcess& server = syncDisk.server();
-    ASSERT_TRUE(waitForCrashReporting("RoziDavidoVodido", false)) << logText("RoziDavidoVodido") << server.err();
+    ASSERT_TRUE(syncDisk_.startAnnounced()) << syncDisk_.client().out();
+    ChildProcess& server = syncDisk_.server();
+    ASSERT_TRUE(waitForCrashReporting(false)) << syncDisk_.serverLog() << server.err();
     EXPECT_EQ(settingsValue(settingsText(), "MountCrashRptTime"), armed);
     EXPECT_EQ(settingsValue(settingsText(), "SendMountCrashRptMinIntervel"), "216");
 
@@ -150,11 +140,10 @@ TEST_F(HostStartTest, SendingIsRearmedOnceTheIntervalHasPassed) {
     const std::string armed = QDateTime::currentDateTime().addSecs(-205).toString(Qt::ISODate).toStdString();
     writeFile(app_ + "/config/settings.ini", "[General]\nMountCrashRptTime=" + armed + "\n");
 
-    ServerWithClient syncDisk(app_, 1);
-    ASSERT_TRUE(syncDisk.start()) << syncDisk.clientOutput();
-    ChildProcess& server = syncDisk.server();
-    ASSERT_TRUE(waitForCrashReporting("RoziDavidoVodido", false)) << logText("RoziDavidoVodido") << server.err();
-    ASSERT_TRUE(waitForCrashReporting("RoziDavidoVodido", true)) << logText("RoziDavidoVodido");
+    ASSERT_TRUE(syncDisk_.startAnnounced()) << syncDisk_.client().out();
+    ChildProcess& server = syncDisk_.server();
+    ASSERT_TRUE(waitForCrashReporting(false)) << syncDisk_.serverLog() << server.err();
+    ASSERT_TRUE(waitForCrashReporting(true)) << syncDisk_.serverLog();
     EXPECT_TRUE(waitUntil([&] { return settingsValue(settingsText(), "MountCrashRptTime") != armed; }));
     EXPECT_TRUE(server.running());
 }

@@ -1,12 +1,11 @@
 #include "ipc_session.h"
 
 #include <sstream>
-
-#include "e2e_processes.h"
+#include <utility>
 
 namespace nimbrel::test {
 
-IpcSession::IpcSession(int mode) : mode_(mode), app_(makeAppFolder()) {}
+IpcSession::IpcSession(int mode, std::string app) : mode_(mode), app_(std::move(app)) {}
 
 std::string IpcSession::tool() const { return app_ + "/nimbrel-mainclient"; }
 

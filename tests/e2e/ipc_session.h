@@ -1,6 +1,7 @@
 #pragma once
 // An installation folder with a server and nimbrel-mainclient, for driving the IPC channel the
-// way a user would.
+// way a user would. A server that finds no client of its mode ends itself a few seconds after
+// start, so the client always starts first.
 
 #include <gtest/gtest.h>
 
@@ -8,14 +9,15 @@
 #include <string>
 #include <vector>
 
+#include "e2e_processes.h"
 #include "support/test_env.h"
 
 namespace nimbrel::test {
 
 class IpcSession {
 public:
-    // Mode 1 (sync disk, "RoziDavidoVodido") unless told otherwise.
-    explicit IpcSession(int mode = 1);
+    // Mode 1 (sync disk, "RoziDavidoVodido") unless told otherwise, from a fresh installation folder.
+    explicit IpcSession(int mode = 1, std::string app = makeAppFolder());
 
     // Starts `nimbrel-mainclient --mode N serve` with extra options.
     void startClient(const std::vector<std::string>& options = {});

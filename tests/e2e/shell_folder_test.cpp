@@ -2,12 +2,11 @@
 // nimbrel-reg, the server's log, and what Explorer was told, read with nimbrel-shell.
 #include <gtest/gtest.h>
 
-#include <QDate>
 #include <filesystem>
 #include <string>
 #include <vector>
 
-#include "e2e_processes.h"
+#include "ipc_session.h"
 #include "support/test_env.h"
 
 namespace {
@@ -23,8 +22,6 @@ const std::string kResultLine = "checkReadyLoginAndOpenSync result = ";
 class ShellFolderTest : public testing::Test {
 protected:
     void SetUp() override {
-        app_ = nimbrel::test::makeAppFolder();
-        sync_ = nimbrel::test::makeScratchDir("Sync");
         nimbrel::test::writeFile(sync_ + "/disk.cloudZiduZudu", "");
         // What a logged-in main client with its sync disk open leaves.
         setValue(kProductKey, "currentUser", kUser);
@@ -33,10 +30,7 @@ protected:
         setValue(kUserKey, "syncPath", sync_ + "/");
     }
 
-    std::string logText() const {
-        const std::string day = QDate::currentDate().toString("yyyyMMdd").toStdString();
-        return nimbrel::test::readFile(app_ + "/log/RoziDavidoVodido/RoziDavidoVodido-" + day + ".log");
-    }
+    std::string logText() const { return server_.serverLog(); }
     int count(const std::string& fragment) const { return nimbrel::test::occurrences(logText(), fragment); }
     bool waitForCount(const std::string& fragment, int expected) const {
         return waitUntil([&] { return count(fragment) >= expected; });
@@ -50,8 +44,9 @@ protected:
         ASSERT_EQ(result.exitCode, 0) << result.out << result.err;
     }
 
-    std::string app_;
-    std::string sync_;
+    std::string app_ = nimbrel::test::makeAppFolder();
+    std::string sync_ = nimbrel::test::makeScratchDir("Sync");
+    nimbrel::test::IpcSession server_{1, app_};
 };
 
 TEST_F(ShellFolderTest, StartUpChecksReadinessHidesTheShellEntriesAndRefreshesExplorer) {
@@ -62,8 +57,7 @@ TEST_F(ShellFolderTest, StartUpChecksReadinessHidesTheShellEntriesAndRefreshesEx
     setValue(clsidKey, "System.IsPinnedToNamespaceTree", "1", "REG_DWORD");
     setValue(thisPcKey + "\\DefaultIcon", "", "icon");
 
-    nimbrel::test::ServerWithClient server(app_, 1);
-    ASSERT_TRUE(server.start()) << server.clientOutput();
+    ASSERT_TRUE(server_.startAnnounced()) << server_.client().out();
     ASSERT_TRUE(waitUntil([&] {
         return tool("nimbrel-shell", {"log"}).out.find("WM_SETTINGCHANGE \"Refresh\"") != std::string::npos;
     })) << logText();
@@ -94,8 +88,7 @@ TEST_F(ShellFolderTest, RegistryWatchRerunsTheCheckOnEveryChange) {
         {kUserKey, "syncPath", unmarked, "REG_SZ", "missing *.cloudZiduZudu flag, treat as not opened"},
         {kUserKey, "syncPath", folderMarked + "\\", "REG_SZ", "missing *.cloudZiduZudu flag, treat as not opened"},
     };
-    nimbrel::test::ServerWithClient server(app_, 1);
-    ASSERT_TRUE(server.start()) << server.clientOutput();
+    ASSERT_TRUE(server_.startAnnounced()) << server_.client().out();
     ASSERT_TRUE(waitForCount("Registry cache initialized. currentUser=" + kUser, 1)) << logText();
 
     int runs = 1;
@@ -119,7 +112,7 @@ TEST_F(ShellFolderTest, RegistryWatchRerunsTheCheckOnEveryChange) {
     ASSERT_TRUE(waitForCount("Failed to register notification, error=1018", 1)) << logText();
     EXPECT_EQ(count("Registry values changed, refreshing. currentUser=, syncPath=, bLogin=, bOpenSync=false"), 1);
     EXPECT_EQ(count(kResultLine), ++runs);
-    EXPECT_TRUE(server.server().running());
+    EXPECT_TRUE(server_.server().running());
 }
 
 }  // namespace

@@ -52,35 +52,28 @@ protected:
     HANDLE section_ = nullptr;
 };
 
-TEST_F(SocketMenuTest, NoPublishedPortIsReported) {
-    auto result = menu({"--mode", "0", "checkOnline"});
-    EXPECT_EQ(result.exitCode, 1);
-    EXPECT_EQ(result.out, "");
-    EXPECT_NE(result.err.find("no server of mode 0 has published a port under \"_SocketApi_tcp_\""), std::string::npos)
-        << result.err;
-}
-
-TEST_F(SocketMenuTest, PortIsReadUpToTheFirstNul) {
-    publish(std::string("{\"serverport\":4321}"));
-    auto result = menu({"--mode", "0", "port"});
-    EXPECT_EQ(result.exitCode, 0) << result.err;
-    EXPECT_EQ(result.out, "4321\n");
-    // The other mode's block is another name.
-    EXPECT_EQ(menu({"--mode", "1", "port"}).exitCode, 1);
-}
-
-TEST_F(SocketMenuTest, AServerThatCannotBeReachedIsReported) {
+TEST_F(SocketMenuTest, TheMissingPortOrServerIsReportedAndThePortIsReadUpToTheFirstNul) {
     int port = 0;
-    SOCKET listener = listenOnLoopback(&port);
-    closesocket(listener);  // the port is now known to be free
-    publish("{\"serverport\":" + std::to_string(port) + "}");
-
-    auto result = menu({"--mode", "0", "checkOnline"});
-    EXPECT_EQ(result.exitCode, 3);
-    EXPECT_EQ(result.out, "");
-    EXPECT_NE(result.err.find("cannot reach the server of mode 0 at 127.0.0.1:" + std::to_string(port)),
-              std::string::npos)
-        << result.err;
+    closesocket(listenOnLoopback(&port));  // the port is now known to be free
+    const std::string unreachable = "cannot reach the server of mode 0 at 127.0.0.1:" + std::to_string(port);
+    const struct {
+        std::string published;  // empty: nothing published
+        std::vector<std::string> args;
+        int exitCode;
+        std::string out, err;
+    } cases[] = {
+        {"", {"--mode", "0", "checkOnline"}, 1, "", "of mode 0 has published a port under \"_SocketApi_tcp_\""},
+        {"{\"serverport\":4321}", {"--mode", "0", "port"}, 0, "4321\n", ""},
+        {"{\"serverport\":4321}", {"--mode", "1", "port"}, 1, "", "no server of mode 1"},
+        {"{\"serverport\":" + std::to_string(port) + "}", {"--mode", "0", "checkOnline"}, 3, "", unreachable},
+    };
+    for (const auto& c : cases) {
+        if (!c.published.empty()) publish(c.published);
+        auto result = menu(c.args);
+        EXPECT_EQ(result.exitCode, c.exitCode) << c.published << result.err;
+        EXPECT_EQ(result.out, c.out) << c.published;
+        EXPECT_NE(result.err.find(c.err), std::string::npos) << result.err;
+    }
 }
 
 TEST_F(SocketMenuTest, AServerThatClosesWithoutAReplyIsReportedAfterReceivingTheRequest) {

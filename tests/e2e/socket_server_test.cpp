@@ -3,27 +3,22 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <regex>
 #include <sstream>
 #include <string>
 
-#include "e2e_processes.h"
+#include "ipc_session.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using nimbrel::test::ChildProcess;
+using nimbrel::test::IpcSession;
 using nimbrel::test::readFile;
 using nimbrel::test::runCommand;
 using nimbrel::test::waitUntil;
-
-struct Mode {
-    int number;
-    const char* server;
-    const char* client;  // the main client's image name; the server ends when no such process runs
-};
-constexpr Mode kModes[] = {{0, "ZedoziZevoro", "duzodUruro.exe"}, {1, "RoziDavidoVodido", "ziduZudu.exe"}};
 
 // The listening sockets of process `pid` as "address:port" in the kernel's hexadecimal form.
 std::vector<std::string> listeningEndpoints(int pid) {
@@ -46,34 +41,22 @@ std::string hexPort(int port) {
     return text;
 }
 
+// Each server runs beside its mode's main client, from one installation folder, and writes its
+// certificate to the test's own temporary folder.
 class SocketServerTest : public testing::Test {
 protected:
-    void SetUp() override {
-        app_ = nimbrel::test::makeAppFolder();
-        temp_ = nimbrel::test::makeScratchDir("temp");
-        // Stand-ins for the main clients: processes with the clients' image names keep the servers
-        // from ending when their liveness check finds no client on the channel.
-        for (const Mode& mode : kModes) {
-            const std::string client = nimbrel::test::makeScratchDir("client") + "/" + mode.client;
-            fs::copy_file("/bin/sleep", client);
-            clients_.push_back(std::make_unique<ChildProcess>(client, std::vector<std::string>{"600"}));
-        }
+    ChildProcess& startServer(int mode) {
+        EXPECT_TRUE(sessions_[mode].startAnnounced()) << sessions_[mode].client().out();
+        return sessions_[mode].server();
     }
 
-    std::unique_ptr<ChildProcess> startServer(const Mode& mode) {
-        ChildProcess::Options options;
-        options.env["TMPDIR"] = temp_;
-        options.workingDir = app_;
-        return std::make_unique<ChildProcess>(app_ + "/" + mode.server, std::vector<std::string>{}, options);
-    }
-
-    nimbrel::test::CommandResult menu(const Mode& mode, std::vector<std::string> args) {
-        args.insert(args.begin(), {"--mode", std::to_string(mode.number)});
+    nimbrel::test::CommandResult menu(int mode, std::vector<std::string> args) {
+        args.insert(args.begin(), {"--mode", std::to_string(mode)});
         return runCommand(app_ + "/nimbrel-menu", args);
     }
 
     // The port that nimbrel-menu reads from the mode's shared memory, once the server published it.
-    int publishedPort(const Mode& mode) {
+    int publishedPort(int mode) {
         int port = 0;
         waitUntil(
             [&] {
@@ -85,23 +68,22 @@ protected:
         return port;
     }
 
-    std::string app_;
-    std::string temp_;
-    std::vector<std::unique_ptr<ChildProcess>> clients_;
+    std::string app_ = nimbrel::test::makeAppFolder();
+    IpcSession sessions_[2] = {IpcSession(0, app_), IpcSession(1, app_)};
 };
 
 TEST_F(SocketServerTest, BothModesPublishTheirOwnLoopbackPortAndAnswerCheckOnline) {
-    auto mounted = startServer(kModes[0]);
-    auto syncDisk = startServer(kModes[1]);
-    const int mountedPort = publishedPort(kModes[0]);
-    const int syncDiskPort = publishedPort(kModes[1]);
-    ASSERT_NE(mountedPort, 0) << mounted->out() << mounted->err();
-    ASSERT_NE(syncDiskPort, 0) << syncDisk->out() << syncDisk->err();
+    ChildProcess& mounted = startServer(0);
+    ChildProcess& syncDisk = startServer(1);
+    const int mountedPort = publishedPort(0);
+    const int syncDiskPort = publishedPort(1);
+    ASSERT_NE(mountedPort, 0) << mounted.out() << mounted.err();
+    ASSERT_NE(syncDiskPort, 0) << syncDisk.out() << syncDisk.err();
     EXPECT_NE(mountedPort, syncDiskPort);
 
-    const std::pair<ChildProcess*, int> servers[] = {{mounted.get(), mountedPort}, {syncDisk.get(), syncDiskPort}};
-    for (const Mode& mode : kModes) {
-        auto [server, port] = servers[mode.number];
+    const std::pair<ChildProcess*, int> servers[] = {{&mounted, mountedPort}, {&syncDisk, syncDiskPort}};
+    for (int mode : {0, 1}) {
+        auto [server, port] = servers[mode];
         auto reply = menu(mode, {"checkOnline"});
         EXPECT_EQ(reply.exitCode, 0) << reply.err;
         EXPECT_EQ(reply.out, "{\"code\":\"S_OK\"}\n");
@@ -124,13 +106,13 @@ TEST_F(SocketServerTest, BothModesPublishTheirOwnLoopbackPortAndAnswerCheckOnlin
 }
 
 TEST_F(SocketServerTest, ExtractedCertificateMatchesItsKey) {
-    auto server = startServer(kModes[1]);
-    ASSERT_NE(publishedPort(kModes[1]), 0) << server->out() << server->err();
+    ChildProcess& server = startServer(1);
+    ASSERT_NE(publishedPort(1), 0) << server.out() << server.err();
 
     // Other libraries may keep folders of their own in the temp folder; the server's is a GUID.
     const std::regex guid("[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}");
     std::vector<fs::path> folders;
-    for (const auto& entry : fs::directory_iterator(temp_)) {
+    for (const auto& entry : fs::directory_iterator(std::getenv("TMPDIR"))) {
         if (std::regex_match(entry.path().filename().string(), guid)) folders.push_back(entry.path());
     }
     ASSERT_EQ(folders.size(), 1u);
