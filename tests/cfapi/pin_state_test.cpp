@@ -1,5 +1,4 @@
 // Pin and in-sync state, and the metadata update with its refusals.
-#include <filesystem>
 #include <vector>
 
 #include "cfapi/sync_root_fixture.h"

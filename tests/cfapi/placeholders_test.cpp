@@ -1,5 +1,4 @@
 // Placeholder creation, conversion and the basic-information read.
-#include <unistd.h>
 
 #include <filesystem>
 

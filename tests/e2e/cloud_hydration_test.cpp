@@ -12,7 +12,6 @@
 #include <string>
 #include <vector>
 
-#include "e2e_processes.h"
 #include "ipc_session.h"
 
 namespace nimbrel::test {

@@ -2,6 +2,8 @@
 
 #include <filesystem>
 
+#include "support/test_env.h"
+
 namespace nimbrel::test {
 
 std::string serverExecutable(int mode) { return mode == 0 ? "ZedoziZevoro" : "RoziDavidoVodido"; }

@@ -3,8 +3,6 @@
 
 #include <string>
 
-#include "support/test_env.h"
-
 namespace nimbrel::test {
 
 // The server executable of a mode: 1 is the sync disk, 0 the mounted space.

@@ -8,6 +8,7 @@
 #include "e2e_processes.h"
 #include "platform/cfapi.h"
 #include "suite/base/utility.h"
+#include "support/test_env.h"
 
 namespace {
 

@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <QString>
-#include <thread>
 
 #include "host/sync_virtual_config.h"
 #include "ipc/service_ipc_manager.h"

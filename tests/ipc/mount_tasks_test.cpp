@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <future>
-#include <thread>
 
 #include "ipc/sync_root_unregister_registry.h"
 #include "mount_fixture.h"

@@ -1,7 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <cstdlib>
 
 #include "ipc/service_ipc_manager.h"
 #include "manager_fixture.h"

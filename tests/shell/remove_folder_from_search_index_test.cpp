@@ -2,7 +2,6 @@
 #include <gtest/gtest.h>
 
 #include <future>
-#include <string>
 
 #include "platform/fault_injection.h"
 #include "platform/search_scope_control.h"

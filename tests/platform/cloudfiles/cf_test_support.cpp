@@ -1,7 +1,9 @@
 #include "cf_test_support.h"
 
 #include <chrono>
+#include <condition_variable>
 #include <cstring>
+#include <mutex>
 
 #include "platform/platform_paths.h"
 #include "platform/windows.h"

@@ -5,11 +5,8 @@
 #include <gtest/gtest.h>
 #include <rapidjson/document.h>
 
-#include <condition_variable>
 #include <cstdint>
-#include <deque>
 #include <functional>
-#include <mutex>
 #include <string>
 #include <vector>
 

@@ -5,7 +5,6 @@
 #include <vector>
 
 #include "cf_test_support.h"
-#include "platform/platform_paths.h"
 #include "support/test_env.h"
 
 namespace nimbrel::test::cf {

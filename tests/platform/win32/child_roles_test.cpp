@@ -1,9 +1,7 @@
 // The roles that cross-process tests start in a second copy of this binary (see child_role.h).
 // They are disabled test cases, so they only run when a parent asks for them by name.
 #include <gtest/gtest.h>
-#include <signal.h>
 #include <sys/prctl.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
