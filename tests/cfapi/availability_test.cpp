@@ -31,12 +31,23 @@ TEST_F(AvailabilityTest, LocalContentIs0WhenAlwaysLocal1OtherwiseAndAMissingPath
     EXPECT_EQ(state("nothing-here"), 5) << "a missing path";
 }
 
+// An empty file counts as online when it is not on the device or resolves to online-only.
 TEST_F(AvailabilityTest, OnlineContentIs4WhenOnlineOnlyAnd3Otherwise) {
     createFile("cloud.bin", 100);
     EXPECT_TRUE(attributesOf("cloud.bin") & FILE_ATTRIBUTE_SPARSE_FILE);
     EXPECT_EQ(state("cloud.bin"), 3);
     ASSERT_TRUE(CfApiWrapper::setPinState(win("cloud.bin"), PinState::OnlineOnly, PinRecursionNone));
     EXPECT_EQ(state("cloud.bin"), 4);
+
+    createFile("zero.txt", 0);
+    EXPECT_TRUE(attributesOf("zero.txt") & FILE_ATTRIBUTE_OFFLINE);
+    EXPECT_EQ(state("zero.txt"), 4);
+    localFile("empty.txt", "");
+    EXPECT_EQ(state("empty.txt"), 1);
+    ASSERT_TRUE(CfApiWrapper::setPinState(win("empty.txt"), PinState::OnlineOnly, PinRecursionNone));
+    EXPECT_EQ(state("empty.txt"), 4);
+    makeFile("plain-empty.txt", "");
+    EXPECT_EQ(state("plain-empty.txt"), 1);
 }
 
 TEST_F(AvailabilityTest, AFolderTakesTheStateOfItsWholeTreeAndMixedContentIs2) {
@@ -50,19 +61,6 @@ TEST_F(AvailabilityTest, AFolderTakesTheStateOfItsWholeTreeAndMixedContentIs2) {
     // An empty folder placeholder counts as local content of its own, and the engine keeps it pinned.
     createFolder("empty");
     EXPECT_EQ(state("empty"), 0);
-}
-
-TEST_F(AvailabilityTest, AnEmptyFileIsOnlineWhenNotOnTheDeviceOrWhenItResolvesToOnlineOnly) {
-    createFile("zero.txt", 0);
-    EXPECT_TRUE(attributesOf("zero.txt") & FILE_ATTRIBUTE_OFFLINE);
-    EXPECT_EQ(state("zero.txt"), 4);
-
-    localFile("empty.txt", "");
-    EXPECT_EQ(state("empty.txt"), 1);
-    ASSERT_TRUE(CfApiWrapper::setPinState(win("empty.txt"), PinState::OnlineOnly, PinRecursionNone));
-    EXPECT_EQ(state("empty.txt"), 4);
-    makeFile("plain-empty.txt", "");
-    EXPECT_EQ(state("plain-empty.txt"), 1);
 }
 
 TEST_F(AvailabilityTest, OnlineOnlyResolvesThroughExplicitStatesAndParents) {

@@ -197,7 +197,7 @@ TEST_F(UpdatePlaceholderTest, IdentitiesOf2047CharactersAreAcceptedAnd2048Refuse
     EXPECT_EQ(reinterpret_cast<CF_PLACEHOLDER_BASIC_INFO*>(buffer.data())->FileIdentityLength, 4096u);
 }
 
-TEST_F(UpdatePlaceholderTest, EveryMalformedRequestIsRefused) {
+TEST_F(UpdatePlaceholderTest, EveryMalformedRequestIsRefusedAndAFailedUpdateIsReported) {
     faults::resetCallCounts();
     EXPECT_EQ(update(5, ""), 1);
     EXPECT_EQ(update(5, QByteArray("ab\0cd", 5)), 1);
@@ -207,6 +207,13 @@ TEST_F(UpdatePlaceholderTest, EveryMalformedRequestIsRefused) {
     EXPECT_EQ(CfApiWrapper::updatePlaceholderInfo(win("plain.txt"), item_, 1, "id", {}, false), 1);
     EXPECT_EQ(CfApiWrapper::updatePlaceholderInfo(win("plain.txt"), item_, 1, "id", win("u.txt"), false), 1);
     EXPECT_EQ(faults::callCount("CfUpdatePlaceholder"), 0);
+
+    // A failing update is reported with its HRESULT.
+    faults::add({"CfUpdatePlaceholder", "", 1, static_cast<HRESULT>(0x8007018B)});
+    LogCapture capture;
+    EXPECT_EQ(update(5, "changed"), 1);
+    EXPECT_TRUE(capture.contains("CfUpdatePlaceholder failed, path ="));
+    EXPECT_TRUE(capture.contains("0x8007018B"));
 }
 
 TEST_F(UpdatePlaceholderTest, PreservingNativeTimesRefusesFoldersAndChangedFilesAndKeepsTheFilesOwnTimes) {
@@ -227,12 +234,4 @@ TEST_F(UpdatePlaceholderTest, PreservingNativeTimesRefusesFoldersAndChangedFiles
     EXPECT_EQ(faults::callCount("CfUpdatePlaceholder"), 1);
     EXPECT_EQ(lastWriteOf("u.txt"), before);
     EXPECT_EQ(CfApiWrapper::findPlaceholderInfo(win("u.txt")).identityText(), "new-id");
-}
-
-TEST_F(UpdatePlaceholderTest, AFailedUpdateIsReportedWithItsHresult) {
-    faults::add({"CfUpdatePlaceholder", "", 1, static_cast<HRESULT>(0x8007018B)});
-    LogCapture capture;
-    EXPECT_EQ(update(5, "changed"), 1);
-    EXPECT_TRUE(capture.contains("CfUpdatePlaceholder failed, path ="));
-    EXPECT_TRUE(capture.contains("0x8007018B"));
 }

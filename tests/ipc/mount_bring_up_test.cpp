@@ -59,21 +59,21 @@ TEST_F(MountBringUpTest, AConnectionHeldElsewhereFailsTheMountAndLeavesNothingLi
     EXPECT_EQ(S_OK, CfDisconnectSyncRoot(other));
 }
 
-TEST_F(MountBringUpTest, ACorruptRegistrationIsReRegisteredAndThenConnects) {
+// A corrupt registration and a failed registration each end in the re-registration round.
+TEST_F(MountBringUpTest, ACorruptOrFailedRegistrationIsRegisteredAgainAndThenConnects) {
     add(Rule{"CfConnectSyncRoot", folder_, 2, kMetadataCorrupt});
     EXPECT_EQ(S_OK, mount(folder_));
     EXPECT_EQ(1, callCount("CfUnregisterSyncRoot"));
     EXPECT_TRUE(log_.contains("CMountMirrorMgr::_mount  Mount mirror server leave,path ="));
     EXPECT_TRUE(viewRoot(folder_).connected);
-}
 
-TEST_F(MountBringUpTest, AFailedRegistrationDoesNotStopTheLadder) {
-    add(Rule{"CfRegisterSyncRoot", folder_, 1, E_ACCESSDENIED});
-    EXPECT_EQ(S_OK, mount(folder_));
+    const std::string unregistered = makeScratchDir("unregistered");
+    add(Rule{"CfRegisterSyncRoot", unregistered, 1, E_ACCESSDENIED});
+    EXPECT_EQ(S_OK, mount(unregistered));
     EXPECT_TRUE(log_.contains("CMountMirrorMgr::_mount  registerSyncRoot failed, hr =0x80070005"));
     // Without a registration the first connects fail; the re-registration round brings it up.
     EXPECT_TRUE(log_.contains("Attempting full re-registration"));
-    EXPECT_TRUE(viewRoot(folder_).connected);
+    EXPECT_TRUE(viewRoot(unregistered).connected);
 }
 
 }  // namespace

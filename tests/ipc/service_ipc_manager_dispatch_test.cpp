@@ -14,7 +14,7 @@ using DispatchTest = ServiceIpcManagerTest;
 
 std::string utf8(const std::wstring& text) { return QString::fromStdWString(text).toStdString(); }
 
-TEST_F(DispatchTest, GetMessageEchoesContentAndTheRequestersOwnName) {
+TEST_F(DispatchTest, GetMessageEchoesContentAndEveryRequesterAndNewChannelGetsANameOfItsOwn) {
     const std::string reply = utf8(send(L"getMessage\r\n{\"content\":\"x\"}"));
     std::smatch match;
     ASSERT_TRUE(
@@ -27,6 +27,8 @@ TEST_F(DispatchTest, GetMessageEchoesContentAndTheRequestersOwnName) {
     ASSERT_TRUE(std::regex_match(second, std::regex(R"re(\{"content":"","ipcName":"[^"]+","code":"S_OK"\})re")))
         << second;
     EXPECT_EQ(std::string::npos, second.find("\"" + match[1].str() + "\""));
+    EXPECT_NE(send(L"newChannel\r\n{}"), send(L"newChannel\r\n{}"));
+    EXPECT_EQ(L"{\"code\":\"S_OK\"}", send(L"checkOnline\r\n"));
 }
 
 TEST_F(DispatchTest, MalformedRequestsGetTheirFailureEnvelopes) {
@@ -39,11 +41,6 @@ TEST_F(DispatchTest, MalformedRequestsGetTheirFailureEnvelopes) {
     EXPECT_TRUE(capture.contains("CServiceIpcManager::OnRequest unkown cmd, not process: checkOnline"));
     EXPECT_TRUE(capture.contains("CServiceIpcManager::OnRequest unkown cmd, cmd isEmpty: "));
     EXPECT_TRUE(capture.contains("CServiceIpcManager::OnRequest unkown cmd, not found ipc_command: noSuchCommand"));
-}
-
-TEST_F(DispatchTest, CheckOnlineIsAnsweredAndEveryNewChannelGetsANameOfItsOwn) {
-    EXPECT_EQ(L"{\"code\":\"S_OK\"}", send(L"checkOnline\r\n"));
-    EXPECT_NE(send(L"newChannel\r\n{}"), send(L"newChannel\r\n{}"));
 }
 
 TEST_F(DispatchTest, BodiesThatAreNotJsonGetNoReplyFromTheEchoAndChannelHandlers) {

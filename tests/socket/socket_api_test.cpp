@@ -119,14 +119,12 @@ TEST_F(SocketApiTest, AFrameHeaderAloneDoesNotReserveTheLengthItClaims) {
     listener.close();
 }
 
-TEST_F(SocketApiTest, OnlyTheFirstRequestOnAConnectionIsAnswered) {
+TEST_F(SocketApiTest, OnlyTheFirstRequestOnAConnectionIsAnsweredAndASilentOneIsClosedAndLoggedOnce) {
     SocketClient client(port_);
     ASSERT_TRUE(client.sendRaw(frame("checkOnline\r\n") + frame("checkOnline\r\n")));
     EXPECT_EQ(client.readReply().value_or("<no reply>"), R"({"code":"S_OK"})");
     EXPECT_TRUE(client.endsWithoutData());
-}
 
-TEST_F(SocketApiTest, ASilentConnectionIsClosedAndLoggedOnce) {
     setenv("NIMBREL_SOCKET_IDLE_MS", "300", 1);
     LogCapture capture;
     for (const std::string& sent : {std::string(), frame("checkOnline\r\n", 64).substr(0, 8)}) {

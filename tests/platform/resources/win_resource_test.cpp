@@ -36,7 +36,7 @@ TEST(WinResourceTest, IntegerAndNamedResourcesOfTheExecutableAreFound) {
     EXPECT_EQ(resourceBytes(L"SETTINGS", L"DATA"), std::string("\x00\x01\xFF\x00\x7F", 5));
 }
 
-TEST(WinResourceTest, MissingNameAndMissingTypeFailWithTheirOwnErrors) {
+TEST(WinResourceTest, MissingNamesTypesAndNullHandlesFailWithTheirOwnErrors) {
     SetLastError(0);
     EXPECT_EQ(FindResourceW(nullptr, MAKEINTRESOURCE(103), L"DATA"), nullptr);
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_RESOURCE_NAME_NOT_FOUND));
@@ -44,9 +44,7 @@ TEST(WinResourceTest, MissingNameAndMissingTypeFailWithTheirOwnErrors) {
     SetLastError(0);
     EXPECT_EQ(FindResourceW(nullptr, MAKEINTRESOURCE(102), RT_RCDATA), nullptr);
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_RESOURCE_TYPE_NOT_FOUND));
-}
 
-TEST(WinResourceTest, NullHandlesAreRefused) {
     SetLastError(0);
     EXPECT_EQ(LoadResource(nullptr, nullptr), nullptr);
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));

@@ -50,11 +50,12 @@ protected:
     }
 };
 
-TEST(WinsockStartupTest, CallsBeforeStartupAndUnbalancedCleanupFail) {
+TEST(WinsockStartupTest, CallsBeforeStartupUnbalancedCleanupAndVersionZeroFail) {
     EXPECT_EQ(socketError(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP) == INVALID_SOCKET), WSANOTINITIALISED);
     EXPECT_EQ(socketError(WSACleanup() == SOCKET_ERROR), WSANOTINITIALISED);
 
     WSADATA data;
+    EXPECT_EQ(WSAStartup(MAKEWORD(0, 2), &data), WSAVERNOTSUPPORTED);
     ASSERT_EQ(WSAStartup(MAKEWORD(2, 2), &data), 0);
     ASSERT_EQ(WSAStartup(MAKEWORD(2, 2), &data), 0);
     EXPECT_EQ(WSACleanup(), 0);
@@ -63,11 +64,6 @@ TEST(WinsockStartupTest, CallsBeforeStartupAndUnbalancedCleanupFail) {
     EXPECT_EQ(closesocket(stillStarted), 0);
     EXPECT_EQ(WSACleanup(), 0);
     EXPECT_EQ(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP), INVALID_SOCKET);
-}
-
-TEST(WinsockStartupTest, VersionZeroIsNotSupported) {
-    WSADATA data;
-    EXPECT_EQ(WSAStartup(MAKEWORD(0, 2), &data), WSAVERNOTSUPPORTED);
 }
 
 TEST_F(WinsockTest, ConnectedPairExchangesBytesAndKnowsBothPorts) {
