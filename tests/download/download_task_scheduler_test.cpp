@@ -10,11 +10,6 @@
 
 namespace {
 
-bool isAllZero(const CF_CALLBACK_INFO& info) {
-    CF_CALLBACK_INFO zero{};
-    return std::memcmp(&zero, &info, sizeof(info)) == 0;
-}
-
 CF_CALLBACK_INFO contextOfSize(LONGLONG size) {
     CF_CALLBACK_INFO info{};
     info.StructSize = sizeof(info);
@@ -59,7 +54,9 @@ TEST(CDownloadTaskScheduler, StopAllTaskMarksRunningTasksCancelledWithTheirConte
     table.removeCancelled("run-b");
     EXPECT_FALSE(table.isCancelled("run-b"));
     EXPECT_TRUE(table.hasTask("run-b"));
-    EXPECT_TRUE(isAllZero(table.getTask("run-b")));
+    const CF_CALLBACK_INFO zero{};
+    const CF_CALLBACK_INFO context = table.getTask("run-b");
+    EXPECT_EQ(std::memcmp(&zero, &context, sizeof(zero)), 0);
 
     const std::vector<std::string> expected = {"CDownloadTaskScheduler::StopAllTask enter", "cancel taskid:run-a",
                                                "cancel taskid:run-b", "CDownloadTaskScheduler::StopAllTask leave"};

@@ -69,11 +69,6 @@ protected:
                 item["allocated"].GetInt64()};
     }
 
-    bool onlineOnlyWithoutData(const std::string& name) {
-        const FileState now = state(name);
-        return !now.hydrated && now.allocated == 0;
-    }
-
     IpcSession session_;
     std::string cloud_ = makeScratchDir("cloud");
     std::string mount_ = makeScratchDir("mount");
@@ -106,7 +101,10 @@ TEST_F(CloudHydrationTest, ADownloadCutMidBodyFailsTheReaderAndLeavesTheFileOnli
     project({{"cut.bin", 1u << 20}}, {"--fail-after", "300000"});
     const CommandResult read = open("cut.bin");
     EXPECT_NE(0, read.exitCode);
-    EXPECT_TRUE(waitUntil([&] { return onlineOnlyWithoutData("cut.bin"); })) << session_.serverLog();
+    EXPECT_TRUE(waitUntil([&] {
+        const FileState now = state("cut.bin");
+        return !now.hydrated && now.allocated == 0;
+    })) << session_.serverLog();
     EXPECT_NE(std::string::npos, session_.serverLog().find("free up partial content done"));
     const CommandResult journal = runCommand(session_.app() + "/nimbrel-shell", {"log", local("cut.bin")});
     EXPECT_NE(std::string::npos, journal.out.find(" SHCNE_UPDATEITEM " + local("cut.bin"))) << journal.out;

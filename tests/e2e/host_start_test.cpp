@@ -53,7 +53,6 @@ bool hasFileNamed(const fs::path& folder, const std::regex& name) {
 
 class HostStartTest : public testing::Test {
 protected:
-    std::string exe(const std::string& name) const { return app_ + "/" + name; }
     std::string settingsText() const { return readFile(app_ + "/config/settings.ini"); }
     fs::path outbox() const { return fs::path(nimbrel::test::platformHome()) / "crash-outbox"; }
 
@@ -88,7 +87,7 @@ TEST_F(HostStartTest, SyncDiskServerStartsOnceAndRunsBesideTheMountedSpace) {
         R"(Client Name:Orvane, Version:8\.8\.0\.20260828\n)");
     EXPECT_TRUE(std::regex_search(syncDisk_.serverLog(), mainEntry)) << syncDisk_.serverLog();
 
-    auto second = runCommand(exe("RoziDavidoVodido"), {});
+    auto second = runCommand(app_ + "/RoziDavidoVodido", {});
     EXPECT_EQ(second.exitCode, 0) << second.err;
     EXPECT_TRUE(server.running());
 

@@ -46,12 +46,6 @@ inline QString shellIntegrationRoot() {
     return Utility::registryGetKeyValue(HKEY_LOCAL_MACHINE, key, CfApiWrapper::getWindowsSid(), true).toString();
 }
 
-// Whether the namespace folder of the suite (its CLSID entries) is registered for the user.
-inline bool shellFolderRegistered() {
-    return Utility::registryKeyExists(HKEY_CURRENT_USER,
-                                      "Software\\Classes\\CLSID\\" + syncConfig()->shellFolderClsid(), true);
-}
-
 inline std::wstring native(const std::string& path) {
     return QString::fromStdString(path).replace('/', '\\').toStdWString();
 }

@@ -51,7 +51,8 @@ TEST_F(MountTasksTest, AnUnmountRunsOnThePoolAndTakesTheRootDown) {
     ASSERT_TRUE(waitUnmounted(folder_));
     EXPECT_FALSE(viewRoot(folder_).registered);
     EXPECT_TRUE(shellIntegrationRoot().isEmpty());
-    EXPECT_FALSE(shellFolderRegistered());
+    EXPECT_FALSE(Utility::registryKeyExists(HKEY_CURRENT_USER,
+                                            "Software\\Classes\\CLSID\\" + syncConfig()->shellFolderClsid(), true));
     EXPECT_TRUE(manager_->mountedPathsCopy().empty());
     EXPECT_TRUE(log_.contains("CMountMirrorMgr::runUnMountJob  UnMount mirror server enqueque, mountPath:" + folder_));
     EXPECT_TRUE(log_.contains("CMountMirrorMgr::_unMount  Step4 unregisterShellExt:"));

@@ -6,17 +6,10 @@
 
 namespace {
 
-rapidjson::Document objectWith(const char* name, const char* value) {
-    rapidjson::Document document;
-    document.SetObject();
-    document.AddMember(rapidjson::Value(name, document.GetAllocator()),
-                       rapidjson::Value(value, document.GetAllocator()), document.GetAllocator());
-    return document;
-}
-
 TEST(ReplyEnvelope, HandlerMembersComeFirstThenCodeErrorCodeAndSummaryInOrder) {
     ReplyEnvelope envelope("CServiceIpcManager");
-    auto document = objectWith("content", "\xE4\xBA\x91 \xF0\x9F\x98\x80");
+    rapidjson::Document document(rapidjson::kObjectType);
+    document.AddMember("content", "\xE4\xBA\x91 \xF0\x9F\x98\x80", document.GetAllocator());
     document.AddMember("ipcName", "a", document.GetAllocator());
     std::wstring out;
     ASSERT_EQ(0, envelope.returnSuccess(document, out));
