@@ -45,14 +45,6 @@ Value readValue(HKEY root, const QString& key, const QString& name, bool view64)
 
 class RegistrationTest : public testing::Test {
 protected:
-    void SetUp() override {
-        config_ = createSyncConfig(1);
-        path_ = QString::fromStdString(nimbrel::test::makeScratchDir("root")).replace('/', '\\');
-        clsid_ = config_->shellFolderClsid();
-        syncRootKey_ = kManager + "\\" + config_->syncRootId();
-        clsidKey_ = "Software\\Classes\\CLSID\\" + clsid_;
-    }
-
     HRESULT registerRoot() { return CfApiWrapper::registerSyncRoot(path_, "RoziDavidoVodido", "1.0", clsid_); }
     bool isRegistered() {
         std::vector<BYTE> buffer(4096);
@@ -67,11 +59,11 @@ protected:
         EXPECT_EQ(value.data, data) << key.toStdString() << " " << name.toStdString() << " view64=" << view64;
     }
 
-    CSyncVirtualConfig* config_ = nullptr;
-    QString path_;
-    QString clsid_;
-    QString syncRootKey_;
-    QString clsidKey_;
+    CSyncVirtualConfig* config_ = createSyncConfig(1);
+    QString path_ = QString::fromStdString(nimbrel::test::makeScratchDir("root")).replace('/', '\\');
+    QString clsid_ = config_->shellFolderClsid();
+    QString syncRootKey_ = kManager + "\\" + config_->syncRootId();
+    QString clsidKey_ = "Software\\Classes\\CLSID\\" + clsid_;
 };
 
 }  // namespace

@@ -55,11 +55,8 @@ int countEvents(long event, const std::string& path) {
 
 class ShellRefreshTest : public testing::Test {
 protected:
-    void SetUp() override {
-        root_ = nimbrel::test::makeScratchDir("Sync");
-        QDir().mkpath(QString::fromStdString(root_ + "/a/b"));
-    }
-    std::string root_;
+    void SetUp() override { QDir().mkpath(QString::fromStdString(root_ + "/a/b")); }
+    std::string root_ = nimbrel::test::makeScratchDir("Sync");
     ManualClock clock_;
     LogCapture log_;
 };

@@ -21,9 +21,8 @@ std::wstring win(const std::string& hostPath) { return L"\\\\?\\" + p::toWindows
 
 class Win32FileReplace : public testing::Test {
 protected:
-    void SetUp() override { dir_ = t::makeScratchDir("replace"); }
     std::string path(const std::string& name) const { return dir_ + "/" + name; }
-    std::string dir_;
+    std::string dir_ = t::makeScratchDir("replace");
 };
 
 TEST_F(Win32FileReplace, AnotherProcessHoldingTheFileWithoutDeleteSharingBlocksReplaceAndDeleteUntilItCloses) {

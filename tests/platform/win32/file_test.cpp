@@ -27,9 +27,8 @@ long failure(HANDLE h) { return failure(h != INVALID_HANDLE_VALUE && h != nullpt
 
 class Win32Files : public testing::Test {
 protected:
-    void SetUp() override { dir_ = t::makeScratchDir("files"); }
     std::string path(const std::string& name) const { return dir_ + "/" + name; }
-    std::string dir_;
+    std::string dir_ = t::makeScratchDir("files");
 };
 
 TEST_F(Win32Files, FileTimesBefore1970KeepTheirNanosecondsInRange) {
