@@ -1,7 +1,7 @@
 #pragma once
 // Cross-process tests run a second copy of this test binary in a "role": a disabled test case that
 // the parent selects by name. The child joins the parent's runtime and platform folders (its own
-// test start gives it fresh ones) and is told to finish through a file the parent creates.
+// test start gives it fresh ones) and stays until the parent ends it.
 
 #include <memory>
 #include <string>
@@ -15,10 +15,8 @@ std::unique_ptr<ChildProcess> startRole(const std::string& name, std::map<std::s
 
 // In a role: adopts the parent's folders.
 void joinParentFolders();
-// In a role: waits (up to the generous test limit) until the parent creates the release file.
-void waitForRelease();
-// In the parent: lets a waiting role finish.
-void release(ChildProcess& child);
+// In a role: stays alive (up to the generous test limit) until the parent ends it.
+void stayUntilEnded();
 
 std::string roleEnv(const char* name);
 

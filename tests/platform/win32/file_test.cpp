@@ -8,6 +8,7 @@
 #include <set>
 #include <string>
 
+#include "platform/fault_injection.h"
 #include "platform/file_filter_hooks.h"
 #include "platform/platform_paths.h"
 #include "platform/win32_filetime.h"
@@ -132,6 +133,10 @@ TEST_F(Win32Files, AttributeWords) {
 
     ASSERT_TRUE(SetFileAttributesW(name.c_str(), FILE_ATTRIBUTE_NORMAL));
     EXPECT_EQ(GetFileAttributesW(name.c_str()), FILE_ATTRIBUTE_NORMAL);
+    // Nor a file that a handle without delete sharing holds.
+    HANDLE held = CreateFileW(name.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    EXPECT_EQ(failure(DeleteFileW(name.c_str())), ERROR_SHARING_VIOLATION);
+    CloseHandle(held);
     EXPECT_TRUE(DeleteFileW(name.c_str()));
     EXPECT_EQ(failure(GetFileAttributesW(name.c_str()) != INVALID_FILE_ATTRIBUTES), ERROR_FILE_NOT_FOUND);
     EXPECT_EQ(failure(GetFileAttributesW(win(path("no/such")).c_str()) != INVALID_FILE_ATTRIBUTES),
@@ -274,6 +279,26 @@ TEST_F(Win32Files, TempFolderAndFreeSpace) {
     EXPECT_LE(available.QuadPart, total.QuadPart);
     EXPECT_EQ(failure(GetDiskFreeSpaceExW(win(path("absent")).c_str(), &available, nullptr, nullptr)),
               ERROR_FILE_NOT_FOUND);
+}
+
+// What a copy-and-replace relies on besides its security and the delete sharing of its target.
+TEST_F(Win32Files, AFullDiskFailsWritesAndCopiesAndReportsNoSpaceUntilTheRuleRunsOut) {
+    t::writeFile(path("source"), "data");
+    p::faults::add({"DiskFull", "", 3, HRESULT_FROM_WIN32(ERROR_HANDLE_DISK_FULL)});
+    ULARGE_INTEGER available{};
+    ASSERT_TRUE(GetDiskFreeSpaceExW(win(dir_).c_str(), &available, nullptr, nullptr));
+    EXPECT_EQ(available.QuadPart, 0u);
+    EXPECT_FALSE(CopyFileW(win(path("source")).c_str(), win(path("copy")).c_str(), FALSE));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_HANDLE_DISK_FULL));
+    HANDLE file = CreateFileW(win(path("new")).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+    DWORD written = 0;
+    EXPECT_FALSE(WriteFile(file, "x", 1, &written, nullptr));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_HANDLE_DISK_FULL));
+    // Space returns.
+    EXPECT_TRUE(WriteFile(file, "x", 1, &written, nullptr));
+    CloseHandle(file);
+    ASSERT_TRUE(GetDiskFreeSpaceExW(win(dir_).c_str(), &available, nullptr, nullptr));
+    EXPECT_GT(available.QuadPart, 0u);
 }
 
 }  // namespace
