@@ -23,13 +23,6 @@ void report(const std::string& line) {
     std::fflush(stdout);
 }
 
-TEST(Win32ChildRole, DISABLED_HoldMutex) {
-    role::joinParentFolders();
-    HANDLE mutex = CreateMutexW(nullptr, FALSE, L"held");
-    report(mutex && GetLastError() == ERROR_SUCCESS ? "holding" : "not created");
-    role::stayUntilEnded();
-}
-
 TEST(Win32ChildRole, DISABLED_HoldSection) {
     role::joinParentFolders();
     role::EveryoneDescriptor everyone;
