@@ -45,17 +45,13 @@ TEST_F(PinStateTest, AnyPinChangePinsEveryFolderUpToButNotIncludingTheRoot) {
     createFile("a/b/c.txt", 0);
     setRawPin("a", CF_PIN_STATE_UNSPECIFIED);
     setRawPin("a/b", CF_PIN_STATE_UNSPECIFIED);
-    PlaceholderInfo rootBefore = CfApiWrapper::findPlaceholderInfo(win());
-    ASSERT_TRUE(rootBefore);
-    const CF_PIN_STATE rootPin = rootBefore->PinState;
+    const CF_PIN_STATE rootPin = pinOf("");
 
     ASSERT_TRUE(CfApiWrapper::setPinState(win("a/b/c.txt"), PinState::OnlineOnly, PinRecursionNone));
     EXPECT_EQ(pinOf("a/b/c.txt"), CF_PIN_STATE_UNPINNED);
     EXPECT_EQ(pinOf("a"), CF_PIN_STATE_PINNED);
     EXPECT_EQ(pinOf("a/b"), CF_PIN_STATE_PINNED);
-    PlaceholderInfo rootAfter = CfApiWrapper::findPlaceholderInfo(win());
-    ASSERT_TRUE(rootAfter);
-    EXPECT_EQ(rootAfter->PinState, rootPin);
+    EXPECT_EQ(pinOf(""), rootPin);
 
     EXPECT_EQ(CfApiWrapper::ancestorFolders(win("a/b/c.txt")), QStringList({win("a/b"), win("a")}));
     EXPECT_EQ(CfApiWrapper::ancestorFolders(win("a/b")), QStringList({win("a/b"), win("a")}));

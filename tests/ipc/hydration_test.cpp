@@ -31,7 +31,6 @@ class HydrationTest : public ServiceIpcManagerTest {
 protected:
     void SetUp() override {
         ServiceIpcManagerTest::SetUp();
-        root_ = makeScratchDir("root");
         ASSERT_EQ(CfApiWrapper::registerSyncRoot(win(""), "Nimbrel", "1.0", syncConfig()->shellFolderClsid()), S_OK);
         ASSERT_EQ(CfApiWrapper::connectSyncRoot(win("")), S_OK);
         // Bodies go out in 1000-byte pieces so that block boundaries never match chunk boundaries;
@@ -104,7 +103,7 @@ protected:
         gateChanged_.notify_all();
     }
 
-    std::string root_;
+    std::string root_ = makeScratchDir("root");
     std::string content_;
     httplib::Server server_;
     int port_ = 0;

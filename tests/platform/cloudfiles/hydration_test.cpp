@@ -42,7 +42,6 @@ TEST_F(CloudFilesHydration, FetchCarriesTheRequestAndCompletesOnlyWhenEveryByteA
     const auto fetch = provider.records(CF_CALLBACK_TYPE_FETCH_DATA).front();
     EXPECT_EQ(fetch.connectionKey.Internal, provider.key().Internal);
     EXPECT_EQ(fetch.normalizedPath, wide(path));
-    EXPECT_EQ(fetch.normalizedPath.find(L'/'), std::wstring::npos);
     EXPECT_EQ(fetch.volumeDosName, L"");
     EXPECT_EQ(fetch.processId, 4242u);
     EXPECT_EQ(fetch.imagePath, L"\\usr\\bin\\viewer");
