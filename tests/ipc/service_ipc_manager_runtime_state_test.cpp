@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-
 #include "ipc/service_ipc_manager.h"
 #include "manager_fixture.h"
 #include "suite/logbridge/log_capture.h"
