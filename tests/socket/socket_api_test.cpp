@@ -1,7 +1,6 @@
 #include "socket/socket_api.h"
 
 #include <gtest/gtest.h>
-#include <rapidjson/document.h>
 #include <stdlib.h>
 #include <unistd.h>
 
@@ -133,23 +132,6 @@ TEST_F(SocketApiTest, OnlyTheFirstRequestOnAConnectionIsAnsweredAndASilentOneIsC
         EXPECT_TRUE(client.endsWithoutData());
     }
     EXPECT_EQ(2, capture.count(", closed: silent for 300 ms"));
-}
-
-// The envelope rules themselves are the IPC channel's; here only the socket's UTF-8 text and
-// the untouched output of a refused envelope.
-TEST_F(SocketApiTest, EnvelopeHelpersAnswerUtf8AndLeaveTheOutputOfARefusalAlone) {
-    SocketApi& api = SocketApi::instance();
-    rapidjson::Document document(rapidjson::kObjectType);
-    document.AddMember("name", "\xE4\xBA\x91", document.GetAllocator());
-    std::string out;
-    ASSERT_EQ(api.onIpcReturnSuccess(document, out), 0);
-    EXPECT_EQ(out, "{\"name\":\"\xE4\xBA\x91\",\"code\":\"S_OK\"}");
-
-    rapidjson::Document refused(rapidjson::kObjectType);
-    out = "unchanged";
-    EXPECT_EQ(api.onIpcReturnFailure("S_FAIL", "", "summary without code", out, refused), -1);
-    EXPECT_EQ(api.onIpcGetResult("S_OK", "7", "", refused, out), -1);
-    EXPECT_EQ(out, "unchanged");
 }
 
 }  // namespace
