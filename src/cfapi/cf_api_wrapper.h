@@ -11,6 +11,7 @@
 
 #include "cfapi/download_metadata.h"
 #include "cfapi/hard_link_repair_task.h"
+#include "cfapi/known_item_state.h"
 #include "cfapi/pin_state.h"
 #include "cfapi/placeholder_info.h"
 #include "cfapi/placeholder_item_info.h"
@@ -57,8 +58,9 @@ public:
     // ---- Placeholder creation and conversion --------------------------------------------------
     static ScopedHandle handleForPath(const QString& path);
     static PlaceholderInfo findPlaceholderInfo(const QString& path);
+    // `known`, when given, receives what the new placeholder is.
     static int createPlaceholderInfo(const QString& path, bool isFolder, const PlaceholderItemInfo& item, qint64 size,
-                                     const QByteArray& identityUtf8);
+                                     const QByteArray& identityUtf8, KnownItemState* known = nullptr);
     static int convertToPlaceholder(const QString& path, const PlaceholderItemInfo& item, qint64 size,
                                     const QByteArray& identityUtf8, const QString& pinSourcePath, bool* outUpdateLsid);
     static int convertToPlaceholderEx(const QString& path, const PlaceholderItemInfo& item, qint64 size,
@@ -80,7 +82,10 @@ public:
 
     // ---- Update, pin and in-sync state ----------------------------------------------------------
     static bool updateSyncState(const QString& path, CF_IN_SYNC_STATE state, CF_SET_IN_SYNC_FLAGS flags);
-    static bool setPinState(const QString& path, PinState pinState, PinRecursion recursion);
+    // With `known` the item is not looked up again, and a pin state it already holds is not read back;
+    // the pin state set here is added to it.
+    static bool setPinState(const QString& path, PinState pinState, PinRecursion recursion,
+                            KnownItemState* known = nullptr);
     static bool setSyncToLocalPinState(const QString& path, PinState pinState, PinRecursion recursion);
     static int setPathExcludedState(const QString& path);
     static int updatePlaceholderInfo(const QString& path, const PlaceholderItemInfo& item, qint64 size,
@@ -95,7 +100,9 @@ public:
     static bool timesEqual(const FILE_BASIC_INFO& basicInfo, const CF_FS_METADATA& metadata);
 
     // ---- Dehydration ------------------------------------------------------------------------------
-    static int dehydratePlaceholder(const QString& path, qint64 size, const QByteArray& identityUtf8);
+    // With `known` naming a placeholder, the path is not checked for being one.
+    static int dehydratePlaceholder(const QString& path, qint64 size, const QByteArray& identityUtf8,
+                                    const KnownItemState* known = nullptr);
 
     // ---- Callbacks of the connection --------------------------------------------------------------
     static void CALLBACK OnFetchData1(const CF_CALLBACK_INFO* info, const CF_CALLBACK_PARAMETERS* params);
@@ -124,8 +131,12 @@ public:
 
 private:
     static PlaceholderInfo fullPlaceholderInfo(HANDLE handle);
-    // The same operations with the caller's snapshot of the item at `path`, taken just before.
+    // findPlaceholderInfo's read and its logging, through a handle the caller holds.
+    static PlaceholderInfo basicPlaceholderInfo(HANDLE handle, const QString& path);
+    // handleForPath with the caller's snapshot of the item at `path`, taken just before.
     static ScopedHandle handleForPath(const QString& path, const CXFileInfo& info);
+    // handleForPath's open of an item known to exist, `isFolder` meaning a folder that is no link.
+    static ScopedHandle openExisting(const QString& path, bool isFolder);
     static QStringList ancestorFolders(const QString& path, bool isDir);
 
     static HydrationSource* hydrationSource;

@@ -6,40 +6,45 @@
 
 using namespace cfapi_support;
 
-int CfApiWrapper::dehydratePlaceholder(const QString& path, qint64 size, const QByteArray& identityUtf8) {
+int CfApiWrapper::dehydratePlaceholder(const QString& path, qint64 size, const QByteArray& identityUtf8,
+                                       const KnownItemState* known) {
     Q_UNUSED(size);
     if (isTransientFile(path, -1)) return 0;
     if (identityUtf8.isEmpty()) {
         LOG_INFO << "Invalid parameters for dehydratePlaceholder:" << path;
         return 1;
     }
-    if (!findPlaceholderInfo(path)) {
-        LOG_INFO << "Can't update non-existing placeholder info:" << path;
+    // The file is opened once: the exclusive oplock open, or when another process holds the file, an
+    // ordinary handle; whether it is a placeholder is read through the same handle.
+    HANDLE protectedHandle = INVALID_HANDLE_VALUE;
+    const HRESULT oplockResult =
+        CfOpenFileWithOplock(wide(toLongPath(path)).c_str(), CF_OPEN_FILE_FLAG_EXCLUSIVE, &protectedHandle);
+    const bool haveProtected =
+        SUCCEEDED(oplockResult) && protectedHandle != INVALID_HANDLE_VALUE && protectedHandle != nullptr;
+    ScopedHandle handle = haveProtected ? ScopedHandle() : handleForPath(path);
+    const HANDLE target = haveProtected ? CfGetWin32HandleFromProtectedHandle(protectedHandle) : handle.get();
+    if (!(known && known->isPlaceholder)) {
+        if (!haveProtected && !handle) LOG_INFO << "handleForPath invalid handle, path:" << path;
+        if ((!haveProtected && !handle) || !basicPlaceholderInfo(target, path)) {
+            if (haveProtected) CfCloseHandle(protectedHandle);
+            LOG_INFO << "Can't update non-existing placeholder info:" << path;
+            return 1;
+        }
+    }
+    // Another process holds the file; the update is still tried with the ordinary handle.
+    if (FAILED(oplockResult)) LOG_INFO << "Open File With OpLock Failed, " << path << "hr : " << hex(oplockResult);
+    if (!haveProtected && !handle) {
+        LOG_INFO << "Couldn't update placeholder info for" << path << ",handle is INVALID_HANDLE_VALUE ";
         return 1;
     }
     // Written without its NUL; it reads back as the same text as the blob creation writes.
     QString identityText = QString::fromUtf8(identityUtf8.constData(), identityUtf8.size());
     DWORD identityLength = static_cast<DWORD>(identityText.size() * sizeof(char16_t));
-
-    HANDLE protectedHandle = INVALID_HANDLE_VALUE;
-    HRESULT hr = CfOpenFileWithOplock(wide(toLongPath(path)).c_str(), CF_OPEN_FILE_FLAG_EXCLUSIVE, &protectedHandle);
-    if (FAILED(hr)) {
-        // Another process holds the file; the update is still tried with an ordinary handle.
-        LOG_INFO << "Open File With OpLock Failed, " << path << "hr : " << hex(hr);
-        protectedHandle = INVALID_HANDLE_VALUE;
-    }
-    ScopedHandle handle = handleForPath(path);
-    bool haveProtected = protectedHandle != INVALID_HANDLE_VALUE && protectedHandle != nullptr;
-    if (!haveProtected && !handle) {
-        LOG_INFO << "Couldn't update placeholder info for" << path << ",handle is INVALID_HANDLE_VALUE ";
-        return 1;
-    }
     CF_FILE_RANGE range{};
     range.StartingOffset.QuadPart = 0;
     range.Length.QuadPart = CF_EOF;
-    hr = CfUpdatePlaceholder(haveProtected ? CfGetWin32HandleFromProtectedHandle(protectedHandle) : handle.get(),
-                             nullptr, identityText.utf16(), identityLength, &range, 1,
-                             CF_UPDATE_FLAG_MARK_IN_SYNC | CF_UPDATE_FLAG_DEHYDRATE, nullptr, nullptr);
+    const HRESULT hr = CfUpdatePlaceholder(target, nullptr, identityText.utf16(), identityLength, &range, 1,
+                                           CF_UPDATE_FLAG_MARK_IN_SYNC | CF_UPDATE_FLAG_DEHYDRATE, nullptr, nullptr);
     handle.close();
     if (haveProtected) CfCloseHandle(protectedHandle);
     if (FAILED(hr)) {

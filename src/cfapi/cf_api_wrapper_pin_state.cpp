@@ -2,6 +2,7 @@
 #include <QDebug>
 #include <QtGlobal>
 #include <mutex>
+#include <optional>
 
 #include "cfapi/cf_api_wrapper.h"
 #include "cfapi/cf_api_wrapper_support.h"
@@ -156,32 +157,39 @@ bool CfApiWrapper::updateSyncState(const QString& path, CF_IN_SYNC_STATE state, 
     return true;
 }
 
-bool CfApiWrapper::setPinState(const QString& path, PinState pinState, PinRecursion recursion) {
+bool CfApiWrapper::setPinState(const QString& path, PinState pinState, PinRecursion recursion, KnownItemState* known) {
     if (isTransientFile(path, -1)) return true;
     CF_PIN_STATE cfPin = toCfPinState(pinState);
     // Pinning a file whose data is not on the disk would start a full download by itself.
     if (cfPin == CF_PIN_STATE_PINNED && hasNoLocalData(toLongPath(path))) cfPin = CF_PIN_STATE_UNPINNED;
     // Folders always stay pinned; what was asked for reaches their contents through the recursion.
-    const CXFileInfo local(path);
-    if (local.isDir()) cfPin = CF_PIN_STATE_PINNED;
+    std::optional<CXFileInfo> local;
+    if (!known) local.emplace(path);
+    const bool isFolder = known ? known->isFolder : local->isDir();
+    if (isFolder) cfPin = CF_PIN_STATE_PINNED;
 
-    // The transient-name test of handleForPath was passed above; an empty path is reported there.
-    ScopedHandle handle = path.isEmpty() ? handleForPath(path) : handleForPath(path, local);
-    if (!handle) {
-        LOG_WARN << "handleForPath invalid handle, path:" << path;
-        return false;
-    }
+    // Only a change of the item alone may be skipped, when its pin state already is the one asked for.
+    const bool skippable = recursion == PinRecursionNone && cfPin != CF_PIN_STATE_INHERIT;
     HRESULT hr = S_OK;
-    bool unchanged = false;
-    if (recursion == PinRecursionNone && cfPin != CF_PIN_STATE_INHERIT) {
-        PlaceholderInfo info = fullPlaceholderInfo(handle.get());
-        unchanged = info && info->PinState == cfPin;
+    if (!(skippable && known && known->pin == cfPin)) {
+        // The transient-name test of handleForPath was passed above; an empty path is reported there.
+        ScopedHandle handle =
+            known ? openExisting(path, isFolder) : (path.isEmpty() ? handleForPath(path) : handleForPath(path, *local));
+        if (!handle) {
+            LOG_WARN << "handleForPath invalid handle, path:" << path;
+            return false;
+        }
+        bool unchanged = false;
+        if (skippable && !(known && known->pin)) {
+            PlaceholderInfo info = fullPlaceholderInfo(handle.get());
+            unchanged = info && info->PinState == cfPin;
+        }
+        if (!unchanged) hr = CfSetPinState(handle.get(), cfPin, pinFlags(recursion), nullptr);
     }
-    if (!unchanged) hr = CfSetPinState(handle.get(), cfPin, pinFlags(recursion), nullptr);
-    handle.close();
-    if (local.isDir()) PinnedFolderMemo::forgetAll();
+    if (isFolder) PinnedFolderMemo::forgetAll();
+    if (known) known->pin = SUCCEEDED(hr) && cfPin != CF_PIN_STATE_INHERIT ? std::optional(cfPin) : std::nullopt;
 
-    for (const QString& folder : ancestorFolders(path, local.isDir())) ensureFolderPinned(folder);
+    for (const QString& folder : ancestorFolders(path, isFolder)) ensureFolderPinned(folder);
 
     if (FAILED(hr)) {
         LOG_INFO << "Couldn't set pin state" << static_cast<int>(pinState) << "for" << path << "with recurse mode"
@@ -257,7 +265,9 @@ QStringList CfApiWrapper::ancestorFolders(const QString& path, bool isDir) {
         floor = share < 0 ? native.size() : share;
     }
     QStringList folders;
-    while (!folder.isEmpty() && folder.compare(stop, Qt::CaseInsensitive) != 0 && CXFileInfo(folder).exists()) {
+    // A folder the running batch found pinned was there a moment ago; only the others are looked up.
+    while (!folder.isEmpty() && folder.compare(stop, Qt::CaseInsensitive) != 0 &&
+           (PinnedFolderMemo::known(folder) || CXFileInfo(folder).exists())) {
         folders << folder;
         int cut = folder.lastIndexOf('\\');
         if (cut <= 0 || cut <= floor) break;

@@ -5,6 +5,7 @@
 
 #include "cfapi/cf_api_wrapper.h"
 #include "cfapi/cf_api_wrapper_support.h"
+#include "cfapi/pinned_folder_memo.h"
 #include "suite/base/winpath.h"
 #include "suite/base/x_file_info.h"
 #include "suite/logbridge/spdlog_bridge.h"
@@ -27,6 +28,15 @@ QString lastComponent(const QString& path) {
     QString cleaned = winpath::cleanPath(path);
     int cut = qMax(cleaned.lastIndexOf('\\'), cleaned.lastIndexOf('/'));
     return cleaned.mid(cut + 1);
+}
+
+// Inside an online-only folder a new item stays online-only; elsewhere it follows its parent. A
+// folder the running batch found pinned is not read again.
+bool parentIsOnlineOnly(const QString& folder) {
+    if (PinnedFolderMemo::known(folder)) return false;
+    PlaceholderInfo parent = CfApiWrapper::findPlaceholderInfo(folder);
+    if (parent && parent->PinState == CF_PIN_STATE_PINNED) PinnedFolderMemo::remember(folder);
+    return parent && parent->PinState == CF_PIN_STATE_UNPINNED;
 }
 
 HANDLE openForAttributes(const QString& longPath, DWORD access, DWORD flags) {
@@ -72,9 +82,13 @@ ScopedHandle CfApiWrapper::handleForPath(const QString& path, const CXFileInfo& 
         LOG_INFO << "handleForPath path not exists, path:" << path;
         return {};
     }
+    return openExisting(path, info.isDir() && !info.isSymLink());
+}
+
+ScopedHandle CfApiWrapper::openExisting(const QString& path, bool isFolder) {
     QString longPath = toLongPath(path);
     HANDLE handle = INVALID_HANDLE_VALUE;
-    if (info.isDir() && !info.isSymLink()) {
+    if (isFolder) {
         handle = openForAttributes(longPath, FILE_READ_ATTRIBUTES, FILE_FLAG_BACKUP_SEMANTICS);
     } else {
         handle = openForAttributes(longPath, FILE_READ_ATTRIBUTES, FILE_ATTRIBUTE_NORMAL);
@@ -95,10 +109,13 @@ PlaceholderInfo CfApiWrapper::findPlaceholderInfo(const QString& path) {
         LOG_INFO << "handleForPath invalid handle, path:" << path;
         return {};
     }
+    return basicPlaceholderInfo(handle.get(), path);
+}
+
+PlaceholderInfo CfApiWrapper::basicPlaceholderInfo(HANDLE handle, const QString& path) {
     auto buffer = std::make_unique<BYTE[]>(kBasicInfoSize);
     DWORD returned = 0;
-    HRESULT hr = CfGetPlaceholderInfo(handle.get(), CF_PLACEHOLDER_INFO_BASIC, buffer.get(), kBasicInfoSize, &returned);
-    handle.close();
+    HRESULT hr = CfGetPlaceholderInfo(handle, CF_PLACEHOLDER_INFO_BASIC, buffer.get(), kBasicInfoSize, &returned);
     if (FAILED(hr)) {
         // An ordinary file answers "not a cloud file"; that is the normal case, not worth a line.
         if (hr != kNotACloudFile) LOG_INFO << "CfGetPlaceholderInfo Failed, " << path << "hr : " << hex(hr);
@@ -108,7 +125,7 @@ PlaceholderInfo CfApiWrapper::findPlaceholderInfo(const QString& path) {
 }
 
 int CfApiWrapper::createPlaceholderInfo(const QString& path, bool isFolder, const PlaceholderItemInfo& item,
-                                        qint64 size, const QByteArray& identityUtf8) {
+                                        qint64 size, const QByteArray& identityUtf8, KnownItemState* known) {
     if (isTransientFile(path, isFolder ? PlaceholderItemInfo::kFolderType : 1)) return 0;
 
     QString cleaned = winpath::cleanPath(path);
@@ -141,11 +158,14 @@ int CfApiWrapper::createPlaceholderInfo(const QString& path, bool isFolder, cons
         return 1;
     }
 
-    // Inside an online-only folder a new item stays online-only; elsewhere it follows its parent.
-    PinState initial = PinState::Inherit;
-    PlaceholderInfo parent = findPlaceholderInfo(baseFolder);
-    if (parent && parent->PinState == CF_PIN_STATE_UNPINNED) initial = PinState::OnlineOnly;
-    if (!setPinState(path, initial, PinRecursionNone)) {
+    KnownItemState created;
+    created.exists = true;
+    created.isFolder = isFolder;
+    created.isPlaceholder = true;
+    const bool pinned = setPinState(path, parentIsOnlineOnly(baseFolder) ? PinState::OnlineOnly : PinState::Inherit,
+                                    PinRecursionNone, &created);
+    if (known) *known = created;
+    if (!pinned) {
         qWarning() << "Couldn't set the default inherit pin state";
         return 1;
     }

@@ -17,16 +17,19 @@ qint64 secondsOf(const QDateTime& time) { return time.isValid() ? time.toSecsSin
 }  // namespace
 
 void PlaceholderItemInfo::normalizeTimes() {
-    CXFileInfo local(QString::fromStdWString(path));
-    const qint64 now = QDateTime::currentSecsSinceEpoch();
-    auto fill = [&](qint64& time, const QDateTime& localTime) {
-        if (!isUnset(time)) return;
-        qint64 seconds = local.exists() ? secondsOf(localTime) : 0;
-        time = seconds != 0 ? seconds : now;
-    };
-    fill(creationTime, local.created());
-    fill(modificationTime, local.lastModified());
-    fill(accessTime, local.lastRead());
+    // The local item is only looked at when the client left a time unset.
+    if (isUnset(creationTime) || isUnset(modificationTime) || isUnset(accessTime)) {
+        const CXFileInfo local(QString::fromStdWString(path));
+        const qint64 now = QDateTime::currentSecsSinceEpoch();
+        auto fill = [&](qint64& time, const QDateTime& localTime) {
+            if (!isUnset(time)) return;
+            qint64 seconds = local.exists() ? secondsOf(localTime) : 0;
+            time = seconds != 0 ? seconds : now;
+        };
+        fill(creationTime, local.created());
+        fill(modificationTime, local.lastModified());
+        fill(accessTime, local.lastRead());
+    }
     if (modificationTime < creationTime) creationTime = modificationTime;
     if (accessTime < modificationTime) accessTime = modificationTime;
 }

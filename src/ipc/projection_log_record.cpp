@@ -43,16 +43,16 @@ ProjectionLogRecord::~ProjectionLogRecord() {
         SpdlogBridge::getInstance().stream(kWarn) << text();
     } else {
         ++g_routineRecords;
-        writeSummary(text());
+        writeSummary();
     }
 }
 
-void ProjectionLogRecord::writeSummary(const std::string& sample) {
+void ProjectionLogRecord::writeSummary() const {
     const ULONGLONG now = GetTickCount64();
     ULONGLONG due = g_nextSummaryMs.load();
     // Only the thread that moves the next allowed time forward writes.
     if (now < due || !g_nextSummaryMs.compare_exchange_strong(due, now + kSummaryIntervalMs)) return;
     const std::uint64_t events = g_routineRecords.exchange(0);
     LOG_INFO << "[mirror-log-summary] events:" << static_cast<unsigned long long>(events)
-             << " sample:" << sample.substr(0, kSampleLength);
+             << " sample:" << text().substr(0, kSampleLength);
 }

@@ -37,7 +37,8 @@ private:
         std::string text;
     };
 
-    void writeSummary(const std::string& sample);
+    // The record's own text is only made when it becomes the summary's sample.
+    void writeSummary() const;
 
     const char* file_;
     std::string name_;

@@ -105,7 +105,6 @@ int CServiceIpcManager::projectPushFile(const rapidjson::Value& value, PushVaria
     const PlaceholderItemInfo item = record.placeholderItem(path);
     const QByteArray identity = record.identity();
     const bool preserve = record.preserveNativeFileTime && !record.isFolder() && !record.isVirtual;
-    const CXFileInfo local(path);
     if (batch) {
         log.add(__LINE__, false,
                 (ProjectionLine("CreatePlaceHolder |fileName =")
@@ -133,23 +132,29 @@ int CServiceIpcManager::projectPushFile(const rapidjson::Value& value, PushVaria
                 .str());
         return 0;
     }
-    if (preserve && (!local.isFile() || local.size() != record.size)) {
-        log.add(__LINE__, true,
-                ProjectionLine(std::string("[ziduzudu-preserve-native-time] reject changed local ") + source +
-                               " projection")
-                    .field("path", utf8(path))
-                    .field("expectedSize", record.size)
-                    .field("actualSize", local.size())
-                    .field("isFile", local.isFile())
-                    .str());
-        return 1;
+    if (preserve) {
+        const CXFileInfo local(path);
+        if (!local.isFile() || local.size() != record.size) {
+            log.add(__LINE__, true,
+                    ProjectionLine(std::string("[ziduzudu-preserve-native-time] reject changed local ") + source +
+                                   " projection")
+                        .field("path", utf8(path))
+                        .field("expectedSize", record.size)
+                        .field("actualSize", local.size())
+                        .field("isFile", local.isFile())
+                        .str());
+            return 1;
+        }
     }
 
+    // What the calls below make of a new item, so that each of them finds it as the one before left it.
+    KnownItemState created;
     if (batch) {
-        if (!exists(path)) {
-            CfApiWrapper::createPlaceholderInfo(path, record.isFolder(), item, record.size, identity);
-            CfApiWrapper::setPinState(path, PinState::OnlineOnly, PinRecursionRecurse);
-            CfApiWrapper::dehydratePlaceholder(path, record.size, identity);
+        if (!localExisted) {
+            CfApiWrapper::createPlaceholderInfo(path, record.isFolder(), item, record.size, identity, &created);
+            CfApiWrapper::setPinState(path, PinState::OnlineOnly, PinRecursionRecurse,
+                                      created.exists ? &created : nullptr);
+            CfApiWrapper::dehydratePlaceholder(path, record.size, identity, &created);
         } else {
             const int result =
                 CfApiWrapper::findPlaceholderInfo(path)
@@ -179,8 +184,9 @@ int CServiceIpcManager::projectPushFile(const rapidjson::Value& value, PushVaria
     } else {
         log.add(__LINE__, false,
                 (ProjectionLine("setPinState |localPath =") << utf8(path) << "|isVirtual =" << record.isVirtual).str());
-        const bool pinOk = CfApiWrapper::setPinState(
-            path, record.isVirtual ? PinState::OnlineOnly : PinState::AlwaysLocal, PinRecursionNone);
+        const bool pinOk =
+            CfApiWrapper::setPinState(path, record.isVirtual ? PinState::OnlineOnly : PinState::AlwaysLocal,
+                                      PinRecursionNone, created.exists ? &created : nullptr);
         if (preserve && record.size == 0 && !record.isLocalOnly()) {
             const bool inSyncOk =
                 pinOk && CfApiWrapper::updateSyncState(path, CF_IN_SYNC_STATE_IN_SYNC, CF_SET_IN_SYNC_FLAG_NONE);
@@ -204,7 +210,7 @@ int CServiceIpcManager::projectPushFile(const rapidjson::Value& value, PushVaria
         }
     }
 
-    if (!record.isLocalOnly() && record.isVirtual && !localExisted && exists(path)) {
+    if (!record.isLocalOnly() && record.isVirtual && !localExisted && (created.exists || exists(path))) {
         if (ProjectionShellRefresh* refresh = shell()) {
             refresh->notifyRemoteCreateVisible(path, record.isFolder(), mountedPathsCopy(),
                                                CfApiWrapper::connectedRoot());

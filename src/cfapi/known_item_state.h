@@ -1,0 +1,16 @@
+#pragma once
+// What the operations on one item have just made of it, carried by the caller from one operation to
+// the next: a placeholder created a moment ago need not be looked up again to learn whether it is a
+// folder or a placeholder, nor read back for the pin state it was just given. An operation that
+// cannot vouch for a fact leaves it unknown.
+
+#include <optional>
+
+#include "platform/cfapi.h"
+
+struct KnownItemState {
+    bool exists = false;
+    bool isFolder = false;  // a folder that is no link
+    bool isPlaceholder = false;
+    std::optional<CF_PIN_STATE> pin;
+};
