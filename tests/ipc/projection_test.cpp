@@ -134,6 +134,22 @@ TEST_F(ProjectionTest, AFolderExcludedInABatchIsPinnedAgainByTheItemsAfterIt) {
     EXPECT_EQ(CF_PIN_STATE_UNPINNED, info(root_ + "/f/b.txt")->PinState);
 }
 
+// Each new file costs its creation, two pin changes and the dehydration; of the placeholders, only
+// the folder's pin state is read, once for the whole batch.
+TEST_F(ProjectionTest, NewFilesOfABatchAreNotReadBack) {
+    pushFileSystem({record(root_, "f", "1", 2, 1, 0)});
+    faults::resetCallCounts();
+    pushFileSystem({record(root_ + "/f", "a.txt", "2", 1, 1, 5), record(root_ + "/f", "b.txt", "3", 1, 0, 5)});
+    const std::pair<const char*, int> calls[] = {
+        {"CfCreatePlaceholders", 2}, {"CfSetPinState", 4}, {"CfUpdatePlaceholder", 2}, {"CfGetPlaceholderInfo", 1}};
+    for (const auto& [name, count] : calls) EXPECT_EQ(count, faults::callCount(name)) << name;
+    // Without data on the disk the file that should stay local cannot be pinned either.
+    for (const char* name : {"/f/a.txt", "/f/b.txt"}) {
+        ASSERT_TRUE(info(root_ + name));
+        EXPECT_EQ(CF_PIN_STATE_UNPINNED, info(root_ + name)->PinState) << name;
+    }
+}
+
 TEST_F(ProjectionTest, LocalOnlyItemsAndPathsOutsideTheRoot) {
     const std::string outside = makeScratchDir("outside");
     writeFile(outside + "/kept.txt", "abc");
