@@ -366,7 +366,8 @@ int CfApiWrapper::updatePlaceholderInfo(const QString& path, const PlaceholderIt
         return 1;
     }
 
-    qint64 localSize = CXFileInfo(path).size();
+    // A file's size is read through its handle below.
+    qint64 localSize = item.isFolder() ? CXFileInfo(path).size() : 0;
     if (!item.isFolder()) {
         BY_HANDLE_FILE_INFORMATION fileInfo{};
         if (!GetFileInformationByHandle(handle.get(), &fileInfo)) {
