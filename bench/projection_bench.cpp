@@ -1,8 +1,10 @@
 // Projection speed and size, release build. In one run:
 //  - the floor: 100 000 sparse files with one small extended attribute each, created directly in
-//    1 000 folders (what any projection must at least do);
+//    1 000 folders (what any projection must at least do), once right before the push and once
+//    right after it: the machine's rate swings between runs, and the push is set against the mean;
 //  - pushFileSystem of 100 000 new files in 1 000 folders, in batches of 1 000, through the real
-//    channel into a mounted root;
+//    channel into a mounted root, with the rate of its first and of its last tenth (a cost that
+//    grows with every placeholder already made shows as a falling rate);
 //  - pushFileAdd of 8 192 complete local files, then of the same 8 192 again: the Cloud Files calls
 //    of the second pass, both rates and the handler time per duplicate;
 //  - the process's resident memory afterwards (server and this small client share the process).
@@ -10,6 +12,7 @@
 #include <fcntl.h>
 #include <stdlib.h>
 #include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
@@ -41,6 +44,15 @@ const char* const kMutatingCalls[] = {"CfCreatePlaceholders", "CfConvertToPlaceh
                                       "CfSetPinState", "CfSetInSyncState"};
 
 double secondsSince(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
+
+// The processor time this process has used, user and system: unlike the rates it hardly depends on
+// what else the machine runs meanwhile (the filter service's is not counted).
+double cpuSeconds() {
+    struct rusage usage {};
+    getrusage(RUSAGE_SELF, &usage);
+    auto seconds = [](const timeval& t) { return t.tv_sec + t.tv_usec / 1e6; };
+    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
 
 // Answers every request of the server with success, as a main client that is logged in.
 class BenchClient : public IRequestNotify {
@@ -145,9 +157,9 @@ int main(int argc, char** argv) {
     CServiceIpcManager& manager = CServiceIpcManager::instance();
     manager.startIpcService();
 
-    const double floor = sparseFilesPerSecond(makeDir(scratch + "/floor"));
-    std::printf("floor: %d sparse files with one small extended attribute: %.0f files/s\n",
-                folderCount * filesPerFolder, floor);
+    double cpuStart = cpuSeconds();
+    const double floorBefore = sparseFilesPerSecond(makeDir(scratch + "/floor-before"));
+    const double floorCpu = cpuSeconds() - cpuStart;
 
     const std::string root = makeDir(scratch + "/root");
     if (!send(client.channel, "mountMirror", "{\"mountPath\":\"" + root + "\"}")) return 1;
@@ -156,8 +168,15 @@ int main(int argc, char** argv) {
         folders += (d ? "," : "") + record(root, "d" + std::to_string(d), "d" + std::to_string(d), 2, 0);
     }
     if (!send(client.channel, "pushFileSystem", "{\"fileInfo\":[" + folders + "]}")) return 1;
-    const auto pushStart = Clock::now();
-    for (int first = 0; first < folderCount * filesPerFolder; first += kBatch) {
+    const int total = folderCount * filesPerFolder;
+    const int tenth = std::max(kBatch, total / 10 / kBatch * kBatch);
+    double firstTenthSeconds = 0;
+    auto tenthStart = Clock::now();
+    const auto pushStart = tenthStart;
+    cpuStart = cpuSeconds();
+    for (int first = 0; first < total; first += kBatch) {
+        if (first == tenth) firstTenthSeconds = secondsSince(tenthStart);
+        if (first == total - tenth) tenthStart = Clock::now();
         std::string body = "{\"fileInfo\":[";
         for (int i = first; i < std::min(first + kBatch, folderCount * filesPerFolder); ++i) {
             const int d = i / filesPerFolder;
@@ -166,9 +185,20 @@ int main(int argc, char** argv) {
         }
         if (!send(client.channel, "pushFileSystem", body + "]}")) return 1;
     }
-    const double pushRate = folderCount * filesPerFolder / secondsSince(pushStart);
-    std::printf("pushFileSystem: %d new files in batches of %d: %.0f files/s; floor %.0f files/s; ratio %.3f\n",
-                folderCount * filesPerFolder, kBatch, pushRate, floor, pushRate / floor);
+    const double pushRate = total / secondsSince(pushStart);
+    const double lastTenthSeconds = secondsSince(tenthStart);
+    const double pushCpu = cpuSeconds() - cpuStart;
+    const double floorAfter = sparseFilesPerSecond(makeDir(scratch + "/floor-after"));
+    const double floor = (floorBefore + floorAfter) / 2;
+    std::printf("floor: %d sparse files with one small extended attribute: %.0f files/s before the push, %.0f after\n",
+                total, floorBefore, floorAfter);
+    std::printf(
+        "pushFileSystem: %d new files in batches of %d: %.0f files/s (first tenth %.0f, last tenth %.0f); "
+        "floor %.0f files/s (mean); ratio %.3f\n",
+        total, kBatch, pushRate, (firstTenthSeconds > 0 ? tenth / firstTenthSeconds : pushRate),
+        tenth / lastTenthSeconds, floor, pushRate / floor);
+    std::printf("processor time per file: pushFileSystem %.1f us, floor %.1f us\n", pushCpu * 1e6 / total,
+                floorCpu * 1e6 / total);
 
     const std::string local = makeDir(root + "/local");
     std::vector<std::string> adds;
