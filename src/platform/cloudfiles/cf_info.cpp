@@ -1,7 +1,10 @@
 // CfGetPlaceholderInfo and CfGetPlaceholderStateFromAttributeTag.
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
+#include <map>
+#include <mutex>
 #include <vector>
 
 #include "cf_errors.h"
@@ -13,15 +16,40 @@ using namespace nimbrel::platform;
 
 namespace {
 
+// How long a sync root's file id is taken as known: every placeholder-info read reports it, and a
+// root folder is made again only between registrations, far more slowly.
+constexpr auto kRootIdKept = std::chrono::seconds(1);
+
+struct KnownRootId {
+    LONGLONG id = 0;
+    std::chrono::steady_clock::time_point read;
+};
+
+struct KnownRootIds {
+    std::mutex mutex;
+    std::map<std::string, KnownRootId> byPath;
+};
+
+LONGLONG rootFileId(const std::string& rootPath) {
+    static auto* known = new KnownRootIds;  // read by queries during static destruction too
+    const auto now = std::chrono::steady_clock::now();
+    std::lock_guard lock(known->mutex);
+    KnownRootId& root = known->byPath[rootPath];
+    if (root.id == 0 || now - root.read >= kRootIdKept) {
+        struct stat rootStat {};
+        root.id = ::stat(rootPath.c_str(), &rootStat) == 0 ? static_cast<LONGLONG>(rootStat.st_ino) : 0;
+        root.read = now;
+    }
+    return root.id;
+}
+
 std::vector<char> layout(const cf::Item& item) {
     CF_PLACEHOLDER_BASIC_INFO fixed{};
     const auto& record = *item.record;
     fixed.PinState = record.pin;
     fixed.InSyncState = record.inSync;
     fixed.FileId.QuadPart = static_cast<LONGLONG>(item.st.st_ino);
-    struct stat rootStat {};
-    ::stat(item.root->path.c_str(), &rootStat);
-    fixed.SyncRootFileId.QuadPart = static_cast<LONGLONG>(rootStat.st_ino);
+    fixed.SyncRootFileId.QuadPart = rootFileId(item.root->path);
     fixed.FileIdentityLength = static_cast<ULONG>(record.identity.size());
     const std::size_t head = offsetof(CF_PLACEHOLDER_BASIC_INFO, FileIdentity);
     std::vector<char> bytes(head + record.identity.size());

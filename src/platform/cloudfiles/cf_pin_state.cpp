@@ -94,8 +94,10 @@ extern "C" HRESULT CfSetPinState(HANDLE FileHandle, CF_PIN_STATE PinState, CF_SE
 
     PinWalk walk(*store, PinState);
     if (!recurseOnly) {
-        const CF_PIN_STATE parentPin =
-            item->path == item->root->path ? CF_PIN_STATE_UNSPECIFIED : pinOf(*store, parentOf(item->path));
+        // Only an inherited state depends on the parent's.
+        const CF_PIN_STATE parentPin = PinState != CF_PIN_STATE_INHERIT || item->path == item->root->path
+                                           ? CF_PIN_STATE_UNSPECIFIED
+                                           : pinOf(*store, parentOf(item->path));
         if (HRESULT hr = walk.apply(*item, parentPin); FAILED(hr)) return hr;
     }
     if (recurse && item->isDirectory()) {

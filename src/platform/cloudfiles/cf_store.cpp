@@ -350,15 +350,21 @@ std::optional<PlaceholderRecord> CfStore::readPlaceholder(const std::string& tok
     return record;
 }
 
-bool CfStore::writePlaceholder(const PlaceholderRecord& r) {
+bool CfStore::writePlaceholder(const PlaceholderRecord& r, bool existing) {
     // An existing record is updated in place: a replacement would delete and insert the row and so
     // rewrite both index pages along with the table's at every change of a pin or in-sync state.
-    Statement s(*this, (std::string("INSERT INTO placeholders (") + kPlaceholderColumns +
-                        ") VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12) ON CONFLICT(token) DO UPDATE SET"
-                        " root = excluded.root, device = excluded.device, inode = excluded.inode,"
-                        " identity = excluded.identity, pin = excluded.pin, in_sync = excluded.in_sync,"
-                        " hydrated = excluded.hydrated, is_dir = excluded.is_dir, always_full = excluded.always_full,"
-                        " creation_time = excluded.creation_time, usn = excluded.usn"));
+    // A record known to exist keeps its root, so the root's index is not written either.
+    static const std::string kUpsert =
+        std::string("INSERT INTO placeholders (") + kPlaceholderColumns +
+        ") VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12) ON CONFLICT(token) DO UPDATE SET"
+        " root = excluded.root, device = excluded.device, inode = excluded.inode,"
+        " identity = excluded.identity, pin = excluded.pin, in_sync = excluded.in_sync,"
+        " hydrated = excluded.hydrated, is_dir = excluded.is_dir, always_full = excluded.always_full,"
+        " creation_time = excluded.creation_time, usn = excluded.usn";
+    static const std::string kUpdate =
+        "UPDATE placeholders SET device = ?3, inode = ?4, identity = ?5, pin = ?6, in_sync = ?7, hydrated = ?8,"
+        " is_dir = ?9, always_full = ?10, creation_time = ?11, usn = ?12 WHERE token = ?1 AND root = ?2";
+    Statement s(*this, existing ? kUpdate : kUpsert);
     if (!s.ok()) return false;
     s.bind(1, r.token);
     s.bind(2, r.root);
@@ -374,7 +380,7 @@ bool CfStore::writePlaceholder(const PlaceholderRecord& r) {
     s.bind(12, r.usn);
     wrote_ = true;
     records_.erase(r.token);
-    if (s.step() != SQLITE_DONE) return false;
+    if (s.step() != SQLITE_DONE || (existing && sqlite3_changes(db_) != 1)) return false;
     if (seenValid_) {
         // Kept as it reads back: a record that is not hydrated has no unsynced data.
         PlaceholderRecord stored = r;
@@ -425,7 +431,7 @@ bool CfStore::updatePlaceholder(const std::string& token, const std::function<bo
     bool ok = record.has_value();
     if (ok && change(*record)) {
         record->usn += 1;
-        ok = writePlaceholder(*record);
+        ok = writePlaceholder(*record, true);
     }
     return end(started, ok);
 }

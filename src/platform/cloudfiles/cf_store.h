@@ -108,7 +108,8 @@ private:
     bool begin(bool& started);
     bool end(bool started, bool ok);
     std::optional<PlaceholderRecord> readPlaceholder(const std::string& token);
-    bool writePlaceholder(const PlaceholderRecord& record);
+    // `existing`: the record is known to be stored already, under the same root.
+    bool writePlaceholder(const PlaceholderRecord& record, bool existing = false);
 
     sqlite3* db_;
     std::recursive_mutex mutex_;
