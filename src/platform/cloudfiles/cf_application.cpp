@@ -8,6 +8,7 @@
 #include "cf_errors.h"
 #include "cf_filter_port.h"
 #include "cf_item.h"
+#include "platform/descriptor_paths.h"
 #include "platform/file_filter_hooks.h"
 
 namespace nimbrel::platform::cf {
@@ -19,7 +20,7 @@ std::optional<Item> placeholderAt(const std::string& hostPath, int fd) {
     // A descriptor opened through a filter mount is served by the mount, which hydrates for itself.
     if (fd >= 0 && onFilterMount(hostPath, fd)) return std::nullopt;
     const ssize_t token = fd >= 0 ? ::fgetxattr(fd, kTokenAttribute, nullptr, 0)
-                                  : ::getxattr(directPath(hostPath).c_str(), kTokenAttribute, nullptr, 0);
+                                  : getXattrPath(directPath(hostPath), kTokenAttribute, nullptr, 0);
     if (token <= 0) return std::nullopt;
     auto store = CfStore::current();
     if (!store) return std::nullopt;

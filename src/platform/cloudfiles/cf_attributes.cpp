@@ -7,6 +7,7 @@
 #include "cf_connection.h"
 #include "cf_covered.h"
 #include "cf_item.h"
+#include "platform/descriptor_paths.h"
 #include "platform/file_filter_hooks.h"
 #include "platform/windows.h"
 
@@ -43,7 +44,7 @@ PlaceholderAttributes attributesOf(const PlaceholderRecord& record, bool isDirec
 PlaceholderAttributes placeholderAttributes(const std::string& hostPath, int fd) {
     // Ordinary files carry no token: answer them without touching the store.
     const std::string access = directPath(hostPath, fd);
-    if (::getxattr(access.c_str(), kTokenAttribute, nullptr, 0) <= 0) return {};
+    if (getXattrPath(access, kTokenAttribute, nullptr, 0) <= 0) return {};
     auto store = CfStore::current();
     if (!store) return {};
     auto item = resolveItem(*store, hostPath, fd);

@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <charconv>
 #include <climits>
+#include <cstdint>
 #include <cstdlib>
 #include <ctime>
 #include <random>
@@ -16,6 +17,7 @@
 
 #include "cf_covered.h"
 #include "cf_errors.h"
+#include "platform/descriptor_paths.h"
 #include "platform/kernel_object.h"
 #include "platform/win32_file_support.h"
 #include "platform/win32_filetime.h"
@@ -35,6 +37,14 @@ std::string currentPathOf(int fd) {
     return std::string(buffer, static_cast<std::size_t>(n));
 }
 
+// `rest` ("" or "/a/b") below a covered folder, opened without following a symbolic link.
+int openPlainBelow(int covered, const std::string& rest, int flags) {
+    struct open_how how {};
+    how.flags = static_cast<std::uint64_t>(flags | O_CLOEXEC);
+    how.resolve = RESOLVE_NO_SYMLINKS;
+    return static_cast<int>(::syscall(SYS_openat2, covered, rest.empty() ? "." : rest.c_str() + 1, &how, sizeof(how)));
+}
+
 // The provider's own path below a root it is connected to, looked up below the covered folder in
 // one step. Without a symbolic link on its way the path as given is canonical already (the root's
 // path is); answers false when it cannot tell, and an empty item when nothing is there.
@@ -42,11 +52,7 @@ bool resolvePlain(const std::string& hostPath, std::optional<Item>& item) {
     int covered = -1;
     std::string rest;
     if (!providerCovered(hostPath, covered, rest)) return false;
-    struct open_how how {};
-    how.flags = O_PATH | O_CLOEXEC;
-    how.resolve = RESOLVE_NO_SYMLINKS;
-    const int fd =
-        static_cast<int>(::syscall(SYS_openat2, covered, rest.empty() ? "." : rest.c_str() + 1, &how, sizeof(how)));
+    const int fd = openPlainBelow(covered, rest, O_PATH);
     if (fd < 0) {
         if (errno != ENOENT && errno != ENOTDIR) return false;
         item.reset();
@@ -100,6 +106,13 @@ std::string canonicalPath(const std::string& hostPath) {
     return trimmed;
 }
 
+int openFolderPlainly(const std::string& hostPath) {
+    int covered = -1;
+    std::string rest;
+    if (!providerCovered(hostPath, covered, rest)) return -1;
+    return openPlainBelow(covered, rest, O_PATH | O_DIRECTORY);
+}
+
 std::optional<Item> resolveItem(CfStore& store, const std::string& hostPath, int fd) {
     std::optional<Item> found;
     if (fd >= 0 || !resolvePlain(hostPath, found)) {
@@ -114,13 +127,21 @@ std::optional<Item> resolveItem(CfStore& store, const std::string& hostPath, int
         // Under a filter mount the item is reached in the covered folder, where its token and its
         // own device and inode are.
         item.access = directPath(item.path, fd);
-        if (::stat(item.access.c_str(), &item.st) != 0) return std::nullopt;
+        if (statPath(item.access, item.st) != 0) return std::nullopt;
     }
     if (!found) return std::nullopt;
     Item& item = *found;
     item.root = store.rootContaining(item.path);
     if (!item.root) return found;
-    if (auto token = readToken(item.access)) {
+    // The descriptor itself answers when the item is reached through it. One opened only for its
+    // path cannot read extended attributes; the provider's own way to the item can, without the
+    // walk through /proc, and the record's inode check below tells whether it names the same item.
+    const bool throughFd = fd >= 0 && item.access == fdLink(fd);
+    std::string tokenPath = item.access;
+    int covered = -1;
+    std::string rest;
+    if (throughFd && providerCovered(item.path, covered, rest)) tokenPath = coveredPath(covered, rest);
+    if (auto token = readToken(tokenPath, throughFd ? fd : -1)) {
         auto record = store.placeholder(*token);
         item.recordLost = !record;
         if (record && record->root == item.root->path && record->inode == item.st.st_ino &&
@@ -153,9 +174,10 @@ HRESULT itemForCall(HANDLE handle, ItemNeed need, std::shared_ptr<CfStore>& stor
     return S_OK;
 }
 
-std::optional<std::string> readToken(const std::string& accessPath) {
+std::optional<std::string> readToken(const std::string& accessPath, int fd) {
     char buffer[128];
-    ssize_t n = ::getxattr(accessPath.c_str(), kTokenAttribute, buffer, sizeof(buffer));
+    ssize_t n = fd >= 0 ? ::fgetxattr(fd, kTokenAttribute, buffer, sizeof(buffer)) : -1;
+    if (n < 0 && (fd < 0 || errno == EBADF)) n = getXattrPath(accessPath, kTokenAttribute, buffer, sizeof(buffer));
     if (n <= 0) return std::nullopt;
     return std::string(buffer, static_cast<std::size_t>(n));
 }
@@ -169,7 +191,7 @@ std::string newToken() {
 }
 
 bool writeToken(const std::string& accessPath, const std::string& token) {
-    return ::setxattr(directPath(accessPath).c_str(), kTokenAttribute, token.data(), token.size(), 0) == 0;
+    return setXattrPath(directPath(accessPath), kTokenAttribute, token.data(), token.size()) == 0;
 }
 
 void removeToken(const std::string& accessPath) { ::removexattr(directPath(accessPath).c_str(), kTokenAttribute); }
@@ -178,14 +200,14 @@ int openForWriting(const std::string& path) {
     if (int fd = ownWritableDescriptor(path); fd >= 0) return fd;
     // Transfers complete reads waiting in the filter mount, so they never go through it.
     const std::string accessPath = directPath(path);
-    int fd = ::open(accessPath.c_str(), O_WRONLY | O_CLOEXEC);
+    int fd = openPath(accessPath, O_WRONLY | O_CLOEXEC);
     if (fd >= 0 || errno != EACCES) return fd;
     struct ::stat st {};
     if (::stat(accessPath.c_str(), &st) != 0 || ::chmod(accessPath.c_str(), (st.st_mode & 07777) | S_IWUSR) != 0) {
         errno = EACCES;
         return -1;
     }
-    fd = ::open(accessPath.c_str(), O_WRONLY | O_CLOEXEC);
+    fd = openPath(accessPath, O_WRONLY | O_CLOEXEC);
     const int error = errno;
     ::chmod(accessPath.c_str(), st.st_mode & 07777);
     errno = error;

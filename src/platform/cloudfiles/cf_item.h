@@ -38,14 +38,20 @@ enum class ItemNeed { UnderRoot, Placeholder, PlaceholderUnderRoot };
 // the store, the sync root or the placeholder record it needs is missing.
 HRESULT itemForCall(HANDLE handle, ItemNeed need, std::shared_ptr<CfStore>& store, std::optional<Item>& item);
 
+// A descriptor (O_PATH) of the folder at `hostPath` when it lies below a root this process is
+// connected to and is named plainly, with no symbolic link on its way: the path as given is then
+// canonical already. -1 otherwise.
+int openFolderPlainly(const std::string& hostPath);
 // realpath of an existing path, or of the parent plus the last name when it does not exist.
 std::string canonicalPath(const std::string& hostPath);
 // The extended attribute that holds a placeholder's token.
 inline constexpr const char* kTokenAttribute = "user.nimbrel.cf";
 
 std::string newToken();
-// The token on the file at `accessPath`, read with one call; none for an ordinary file.
-std::optional<std::string> readToken(const std::string& accessPath);
+// The token on the file at `accessPath`, read with one call; none for an ordinary file. With fd >= 0
+// (the same file) the descriptor is asked first, and the path only when it cannot answer (a
+// descriptor opened only for its path).
+std::optional<std::string> readToken(const std::string& accessPath, int fd = -1);
 bool writeToken(const std::string& accessPath, const std::string& token);
 void removeToken(const std::string& accessPath);
 

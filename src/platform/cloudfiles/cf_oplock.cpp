@@ -12,6 +12,7 @@
 
 #include "cf_covered.h"
 #include "cf_errors.h"
+#include "platform/descriptor_paths.h"
 #include "platform/fault_injection.h"
 #include "platform/kernel_object.h"
 #include "platform/platform_paths.h"
@@ -50,14 +51,14 @@ extern "C" HRESULT CfOpenFileWithOplock(LPCWSTR FilePath, CF_OPEN_FILE_FLAGS Fla
     // The lease is taken in the covered folder, which every open through a filter mount reaches too.
     const std::string access = cf::directPath(hostPath);
     struct stat st {};
-    if (::stat(access.c_str(), &st) != 0) return cf::hrFromErrno(errno);
+    if (statPath(access, st) != 0) return cf::hrFromErrno(errno);
     const bool isDirectory = S_ISDIR(st.st_mode);
     const bool exclusive = Flags & CF_OPEN_FILE_FLAG_EXCLUSIVE;
     // Updates and dehydration through an exclusive handle are made on its own open, which the
     // lease allows to write: another open of the file would break the handle's own lease.
     int fd = -1;
-    if (exclusive && !isDirectory) fd = ::open(access.c_str(), O_RDWR | O_CLOEXEC);
-    if (fd < 0) fd = ::open(access.c_str(), O_RDONLY | O_CLOEXEC | (isDirectory ? O_DIRECTORY : 0));
+    if (exclusive && !isDirectory) fd = openPath(access, O_RDWR | O_CLOEXEC);
+    if (fd < 0) fd = openPath(access, O_RDONLY | O_CLOEXEC | (isDirectory ? O_DIRECTORY : 0));
     if (fd < 0) return cf::hrFromErrno(errno);
     if (!isDirectory) {
         if (::fcntl(fd, F_SETSIG, leaseBreakSignal()) != 0 ||

@@ -5,8 +5,10 @@
 #include <sys/xattr.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <utility>
 #include <vector>
 
 #include "cf_covered.h"
@@ -14,6 +16,7 @@
 #include "cf_errors.h"
 #include "cf_filter_service.h"
 #include "cf_item.h"
+#include "platform/descriptor_paths.h"
 #include "platform/fault_injection.h"
 #include "platform/kernel_object.h"
 #include "platform/platform_paths.h"
@@ -40,7 +43,7 @@ HRESULT applyBasicInfo(const std::string& accessPath, const std::string& hostPat
         info.LastAccessTime.QuadPart ? timespecFromFileTime(info.LastAccessTime.QuadPart) : timespec{0, UTIME_OMIT};
     times[1] =
         info.LastWriteTime.QuadPart ? timespecFromFileTime(info.LastWriteTime.QuadPart) : timespec{0, UTIME_OMIT};
-    if (::utimensat(AT_FDCWD, accessPath.c_str(), times, 0) != 0) return cf::hrFromErrno(errno);
+    if (setTimesPath(accessPath, times) != 0) return cf::hrFromErrno(errno);
     if (info.FileAttributes) {
         const std::wstring windowsPath = toWindowsPath(hostPath);
         if (!SetFileAttributesW(windowsPath.c_str(), info.FileAttributes & kStoredAttributes)) {
@@ -50,22 +53,73 @@ HRESULT applyBasicInfo(const std::string& accessPath, const std::string& hostPat
     return S_OK;
 }
 
-// A placeholder built under a hidden name, with its record, waiting to be renamed into place.
-struct Built {
+// A placeholder being made, with its record, waiting for its name. A file is made without a name
+// and linked into the folder; a folder (or a file where the file system cannot make one without a
+// name) is made under a hidden name and renamed. Either way the name never shows an item that is
+// not yet a placeholder.
+class Built {
+public:
+    Built() = default;
+    Built(Built&& other) noexcept
+        : entry(other.entry),
+          name(std::move(other.name)),
+          temporary(std::move(other.temporary)),
+          record(std::move(other.record)),
+          unnamed_(std::exchange(other.unnamed_, -1)) {}
+    Built& operator=(Built&&) = delete;
+    ~Built() {
+        if (unnamed_ >= 0) ::close(unnamed_);
+    }
+
     CF_PLACEHOLDER_CREATE_INFO* entry = nullptr;
-    std::string temporary;
-    std::string target;
+    std::string name;       // below the base folder, UTF-8
+    std::string temporary;  // the hidden name, when the item has one
     cf::PlaceholderRecord record;
 
-    void discard() const { record.isDirectory ? ::rmdir(temporary.c_str()) : ::unlink(temporary.c_str()); }
+    // Makes the item below `folder` (a descriptor of the base folder where it is reached directly).
+    HRESULT make(int folder, bool isDirectory, std::int64_t size) {
+        if (!isDirectory) {
+            unnamed_ = ::openat(folder, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+            if (unnamed_ >= 0) return sized(size);
+            if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) return cf::hrFromErrno(errno);
+        }
+        temporary = ".~cf-" + record.token;
+        if (isDirectory) return ::mkdirat(folder, temporary.c_str(), 0777) == 0 ? S_OK : cf::hrFromErrno(errno);
+        unnamed_ = ::openat(folder, temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        return unnamed_ >= 0 ? sized(size) : cf::hrFromErrno(errno);
+    }
+    // The item's descriptor while it is open, else -1.
+    int descriptor() const { return unnamed_; }
+    // Gives the item its name; fails when the name is taken.
+    int place(int folder) {
+        if (temporary.empty()) {
+            // Linking a descriptor by itself needs a privilege; its /proc link does not.
+            if (::linkat(unnamed_, "", folder, name.c_str(), AT_EMPTY_PATH) == 0) return 0;
+            const std::string link = "/proc/self/fd/" + std::to_string(unnamed_);
+            return ::linkat(AT_FDCWD, link.c_str(), folder, name.c_str(), AT_SYMLINK_FOLLOW);
+        }
+        return ::renameat2(folder, temporary.c_str(), folder, name.c_str(), RENAME_NOREPLACE);
+    }
+    // Removes what was made; an unnamed file goes with its descriptor.
+    void discard(int folder) {
+        if (!temporary.empty()) ::unlinkat(folder, temporary.c_str(), record.isDirectory ? AT_REMOVEDIR : 0);
+        temporary.clear();
+        if (unnamed_ >= 0) ::close(std::exchange(unnamed_, -1));
+    }
+    void close() {
+        if (unnamed_ >= 0) ::close(std::exchange(unnamed_, -1));
+    }
+
+private:
+    HRESULT sized(std::int64_t size) { return ::ftruncate(unnamed_, size) == 0 ? S_OK : cf::hrFromErrno(errno); }
+
+    int unnamed_ = -1;
 };
 
-// `folder` is where the base folder is reached directly: under a filter mount, the covered folder,
-// where the new item gets its own device and inode and its token. The item is built under a hidden
-// name, so the name never shows an item that is not yet a placeholder; its record is made from what
-// is known here, as the item is new and nothing about it needs to be looked up again.
-HRESULT buildOne(const cf::SyncRootRecord& root, const std::string& folder, CF_PLACEHOLDER_CREATE_INFO& entry,
-                 Built& built) {
+// The item gets its own device and inode and its token where it is reached directly (under a
+// filter mount, in the covered folder). Its record is made from what is known here, as the item is
+// new and nothing about it needs to be looked up again.
+HRESULT buildOne(const cf::SyncRootRecord& root, int folder, CF_PLACEHOLDER_CREATE_INFO& entry, Built& built) {
     if (!entry.RelativeFileName || !*entry.RelativeFileName) return cf::hrWin32(ERROR_INVALID_NAME);
     const std::wstring name(entry.RelativeFileName);
     if (name.find_first_of(L"\\/") != std::wstring::npos || name == L"." || name == L"..") {
@@ -77,45 +131,38 @@ HRESULT buildOne(const cf::SyncRootRecord& root, const std::string& folder, CF_P
         return E_INVALIDARG;
     }
     built.entry = &entry;
-    built.target = folder + "/" + toUtf8(name);
+    built.name = toUtf8(name);
     struct stat existing {};
-    if (::lstat(built.target.c_str(), &existing) == 0) return cf::hrWin32(ERROR_ALREADY_EXISTS);
-
-    const std::string token = cf::newToken();
-    built.temporary = folder + "/.~cf-" + token;
-    struct stat created {};
-    if (isDirectory) {
-        if (::mkdir(built.temporary.c_str(), 0777) != 0) return cf::hrFromErrno(errno);
-        if (::stat(built.temporary.c_str(), &created) != 0) {
-            const int error = errno;
-            ::rmdir(built.temporary.c_str());
-            return cf::hrFromErrno(error);
-        }
-    } else {
-        int fd = ::open(built.temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd < 0) return cf::hrFromErrno(errno);
-        int rc = ::ftruncate(fd, entry.FsMetadata.FileSize.QuadPart);
-        if (rc == 0) rc = ::fstat(fd, &created);
-        int error = errno;
-        ::close(fd);
-        if (rc != 0) {
-            ::unlink(built.temporary.c_str());
-            return cf::hrFromErrno(error);
-        }
+    if (::fstatat(folder, built.name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0) {
+        return cf::hrWin32(ERROR_ALREADY_EXISTS);
     }
     cf::PlaceholderRecord& record = built.record;
+    record.token = cf::newToken();
     record.isDirectory = isDirectory;
-    if (!cf::writeToken(built.temporary, token)) {
-        built.discard();
-        return E_FAIL;
-    }
-    FILE_BASIC_INFO times = entry.FsMetadata.BasicInfo;
-    times.FileAttributes = 0;
-    if (HRESULT hr = applyBasicInfo(built.temporary, built.temporary, times); FAILED(hr)) {
-        built.discard();
+    if (HRESULT hr = built.make(folder, isDirectory, entry.FsMetadata.FileSize.QuadPart); FAILED(hr)) {
+        built.discard(folder);
         return hr;
     }
-    record.token = token;
+    const FILE_BASIC_INFO& info = entry.FsMetadata.BasicInfo;
+    struct timespec times[2];
+    times[0] =
+        info.LastAccessTime.QuadPart ? timespecFromFileTime(info.LastAccessTime.QuadPart) : timespec{0, UTIME_OMIT};
+    times[1] =
+        info.LastWriteTime.QuadPart ? timespecFromFileTime(info.LastWriteTime.QuadPart) : timespec{0, UTIME_OMIT};
+    struct stat created {};
+    const int fd = built.descriptor();
+    const bool made = fd >= 0
+                          ? ::fsetxattr(fd, cf::kTokenAttribute, record.token.data(), record.token.size(), 0) == 0 &&
+                                ::futimens(fd, times) == 0 && ::fstat(fd, &created) == 0
+                          : setXattrPath("/proc/self/fd/" + std::to_string(folder) + "/" + built.temporary,
+                                         cf::kTokenAttribute, record.token.data(), record.token.size()) == 0 &&
+                                ::utimensat(folder, built.temporary.c_str(), times, 0) == 0 &&
+                                ::fstatat(folder, built.temporary.c_str(), &created, 0) == 0;
+    if (!made) {
+        const int error = errno;
+        built.discard(folder);
+        return cf::hrFromErrno(error);
+    }
     record.root = root.path;
     record.device = created.st_dev;
     record.inode = created.st_ino;
@@ -125,22 +172,21 @@ HRESULT buildOne(const cf::SyncRootRecord& root, const std::string& folder, CF_P
         entry.Flags & CF_PLACEHOLDER_CREATE_FLAG_MARK_IN_SYNC ? CF_IN_SYNC_STATE_IN_SYNC : CF_IN_SYNC_STATE_NOT_IN_SYNC;
     record.alwaysFull = entry.Flags & CF_PLACEHOLDER_CREATE_FLAG_ALWAYS_FULL;
     // The file queries report it from the record.
-    record.creationTime = entry.FsMetadata.BasicInfo.CreationTime.QuadPart
-                              ? entry.FsMetadata.BasicInfo.CreationTime.QuadPart
-                              : fileTimeNow();
+    record.creationTime = info.CreationTime.QuadPart ? info.CreationTime.QuadPart : fileTimeNow();
     record.usn = 1;
     return S_OK;
 }
 
 // Gives a built placeholder its name; its record is already stored.
-HRESULT placeOne(const std::string& base, const Built& built) {
-    if (::renameat2(AT_FDCWD, built.temporary.c_str(), AT_FDCWD, built.target.c_str(), RENAME_NOREPLACE) != 0) {
+HRESULT placeOne(const std::string& base, int folder, Built& built) {
+    if (built.place(folder) != 0) {
         const int error = errno;
         return error == EEXIST ? cf::hrWin32(ERROR_ALREADY_EXISTS) : cf::hrFromErrno(error);
     }
+    built.close();
     const auto& entry = *built.entry;
     if (entry.FsMetadata.BasicInfo.FileAttributes & kStoredAttributes) {
-        const std::wstring windowsPath = toWindowsPath(base + "/" + toUtf8(std::wstring(entry.RelativeFileName)));
+        const std::wstring windowsPath = toWindowsPath(base + "/" + built.name);
         SetFileAttributesW(windowsPath.c_str(), entry.FsMetadata.BasicInfo.FileAttributes & kStoredAttributes);
     }
     return S_OK;
@@ -154,7 +200,7 @@ bool sameTime(const struct timespec& a, const struct timespec& b) {
 // was when the call found it; unknown counts as changed.
 bool attributesChanged(const cf::Item& item) {
     struct stat now {};
-    if (::fstatat(AT_FDCWD, item.access.c_str(), &now, 0) != 0) return true;
+    if (statPath(item.access, now) != 0) return true;
     return now.st_size != item.st.st_size || now.st_mode != item.st.st_mode ||
            !sameTime(now.st_mtim, item.st.st_mtim) || !sameTime(now.st_atim, item.st.st_atim);
 }
@@ -162,7 +208,7 @@ bool attributesChanged(const cf::Item& item) {
 // Whether every byte of the file is on the disk: no hole in it, and flushed, so that the claim holds
 // across a restart of the machine.
 bool wholeAndFlushed(const std::string& accessPath) {
-    const int fd = ::open(accessPath.c_str(), O_RDONLY | O_CLOEXEC);
+    const int fd = openPath(accessPath, O_RDONLY | O_CLOEXEC);
     if (fd < 0) return false;
     struct stat st {};
     const bool whole = ::fstat(fd, &st) == 0 && (st.st_size == 0 || ::lseek(fd, 0, SEEK_HOLE) >= st.st_size);
@@ -176,21 +222,49 @@ bool aligned(const CF_FILE_RANGE& range) {
            (range.Length.QuadPart == CF_EOF || (range.Length.QuadPart > 0 && range.Length.QuadPart % kPageSize == 0));
 }
 
+// The folder the entries are made in: its canonical path and a descriptor where it is reached
+// directly. The provider's own plain paths are canonical as they are.
+struct BaseFolder {
+    explicit BaseFolder(const std::string& hostPath) {
+        fd = cf::openFolderPlainly(hostPath);
+        if (fd >= 0) {
+            path = hostPath;
+            return;
+        }
+        path = cf::canonicalPath(hostPath);
+    }
+    ~BaseFolder() {
+        if (fd >= 0) ::close(fd);
+    }
+    BaseFolder(const BaseFolder&) = delete;
+    BaseFolder& operator=(const BaseFolder&) = delete;
+
+    bool open() {
+        if (fd < 0) fd = openPath(cf::directPath(path), O_PATH | O_DIRECTORY | O_CLOEXEC);
+        return fd >= 0;
+    }
+
+    std::string path;
+    int fd = -1;
+};
+
+// How many items are made before their records are committed and their names given: each one
+// holds a descriptor until then.
+constexpr DWORD kItemsPerCommit = 256;
+
 }  // namespace
 
 extern "C" HRESULT CfCreatePlaceholders(LPCWSTR BaseDirectoryPath, CF_PLACEHOLDER_CREATE_INFO* PlaceholderArray,
                                         DWORD PlaceholderCount, CF_CREATE_FLAGS, PDWORD EntriesProcessed) {
-    const std::string base = BaseDirectoryPath ? cf::canonicalPath(toHostPath(std::wstring(BaseDirectoryPath))) : "";
+    BaseFolder base(BaseDirectoryPath ? toHostPath(std::wstring(BaseDirectoryPath)) : std::string());
     if (EntriesProcessed) *EntriesProcessed = 0;
-    if (auto fault = faults::check("CfCreatePlaceholders", base)) return *fault;
+    if (auto fault = faults::check("CfCreatePlaceholders", base.path)) return *fault;
     if (!BaseDirectoryPath || (PlaceholderCount && !PlaceholderArray)) return E_INVALIDARG;
     auto store = cf::CfStore::current();
     if (!store) return E_FAIL;
-    auto root = store->rootContaining(base);
+    auto root = store->rootContaining(base.path);
     if (!root) return cf::hrWin32(ERROR_CLOUD_FILE_NOT_UNDER_SYNC_ROOT);
-    const std::string folder = cf::directPath(base);
-    struct stat st {};
-    if (::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return cf::hrWin32(ERROR_PATH_NOT_FOUND);
+    if (!base.open()) return cf::hrWin32(ERROR_PATH_NOT_FOUND);
     if (root->hydration.Primary == CF_HYDRATION_POLICY_ALWAYS_FULL) return cf::hrWin32(ERROR_CLOUD_FILE_NOT_SUPPORTED);
 
     HRESULT first = S_OK;
@@ -200,51 +274,55 @@ extern "C" HRESULT CfCreatePlaceholders(LPCWSTR BaseDirectoryPath, CF_PLACEHOLDE
         if (SUCCEEDED(first)) first = hr;
     };
     std::vector<Built> built;
-    built.reserve(PlaceholderCount);
+    built.reserve(std::min(PlaceholderCount, kItemsPerCommit));
     while (processed < PlaceholderCount) {
-        auto& entry = PlaceholderArray[processed++];
-        Built one;
-        if (HRESULT hr = buildOne(*root, folder, entry, one); FAILED(hr)) {
-            fail(entry, hr);
-        } else {
-            built.push_back(std::move(one));
+        built.clear();
+        while (processed < PlaceholderCount && built.size() < kItemsPerCommit) {
+            auto& entry = PlaceholderArray[processed++];
+            Built one;
+            if (HRESULT hr = buildOne(*root, base.fd, entry, one); FAILED(hr)) {
+                fail(entry, hr);
+            } else {
+                built.push_back(std::move(one));
+            }
         }
-    }
-    // Every record is committed before the first name appears: a name with no record would be an
-    // ordinary file showing zeros where the cloud's data belongs. The commit is in the write-ahead
-    // log, which outlives a killed process; it is not waited onto the disk (that cost more than all
-    // the rest of a placeholder), so a machine that stops may keep a name whose record it lost.
-    const bool stored = store->inTransaction([&] {
-        for (const auto& one : built) {
-            if (!store->putPlaceholder(one.record)) return false;
-        }
-        return true;
-    });
-    if (!stored) {
-        for (const auto& one : built) {
-            one.discard();
-            one.entry->Result = E_FAIL;
-        }
-        if (EntriesProcessed) *EntriesProcessed = processed;
-        return E_FAIL;
-    }
-    std::vector<std::string> unplaced;
-    for (auto one = built.begin(); one != built.end(); ++one) {
-        const HRESULT hr = placeOne(base, *one);
-        if (SUCCEEDED(hr)) {
-            one->entry->Result = S_OK;
-            one->entry->CreateUsn = one->record.usn;
-            continue;
-        }
-        one->discard();
-        unplaced.push_back(one->record.token);
-        fail(*one->entry, hr);
-    }
-    if (!unplaced.empty()) {
-        store->inTransaction([&] {
-            for (const auto& token : unplaced) store->removePlaceholder(token);
+        // Every record is committed before its name appears: a name with no record would be an
+        // ordinary file showing zeros where the cloud's data belongs. The commit is in the
+        // write-ahead log, which outlives a killed process; it is not waited onto the disk (that
+        // cost more than all the rest of a placeholder), so a machine that stops may keep a name
+        // whose record it lost.
+        const bool stored = store->inTransaction([&] {
+            for (const auto& one : built) {
+                if (!store->putPlaceholder(one.record)) return false;
+            }
             return true;
         });
+        if (!stored) {
+            for (auto& one : built) {
+                one.discard(base.fd);
+                one.entry->Result = E_FAIL;
+            }
+            if (EntriesProcessed) *EntriesProcessed = processed;
+            return E_FAIL;
+        }
+        std::vector<std::string> unplaced;
+        for (auto& one : built) {
+            const HRESULT hr = placeOne(base.path, base.fd, one);
+            if (SUCCEEDED(hr)) {
+                one.entry->Result = S_OK;
+                one.entry->CreateUsn = one.record.usn;
+                continue;
+            }
+            one.discard(base.fd);
+            unplaced.push_back(one.record.token);
+            fail(*one.entry, hr);
+        }
+        if (!unplaced.empty()) {
+            store->inTransaction([&] {
+                for (const auto& token : unplaced) store->removePlaceholder(token);
+                return true;
+            });
+        }
     }
     if (EntriesProcessed) *EntriesProcessed = processed;
     return first;
@@ -370,7 +448,7 @@ extern "C" HRESULT CfUpdatePlaceholder(HANDLE FileHandle, const CF_FS_METADATA* 
         if (FsMetadata->BasicInfo.CreationTime.QuadPart) ::removexattr(item->access.c_str(), kCreationTimeXattr);
     }
     if (dehydrating) {
-        ::fstatat(AT_FDCWD, item->access.c_str(), &item->st, 0);
+        statPath(item->access, item->st);
         if (HRESULT hr = cf::dehydrate(*store, *item, ranges, {}); FAILED(hr)) return hr;
     } else if (FsMetadata && attributesChanged(*item)) {
         // Readers through the filter mount see the new size and times at once, not what their

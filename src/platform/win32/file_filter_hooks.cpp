@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cerrno>
 
+#include "platform/descriptor_paths.h"
 #include "platform/win32_file_support.h"
 #include "platform/win_file.h"
 
@@ -31,7 +32,7 @@ std::atomic<DWORD (*)(int)> readFilter{&letReadThrough};
 
 DWORD storedDosBits(const std::string& hostPath) {
     DWORD bits = 0;
-    ssize_t n = ::lgetxattr(hostPath.c_str(), kDosAttributesXattr, &bits, sizeof bits);
+    ssize_t n = getXattrPath(hostPath, kDosAttributesXattr, &bits, sizeof bits, false);
     return n == static_cast<ssize_t>(sizeof bits) ? bits : 0;
 }
 

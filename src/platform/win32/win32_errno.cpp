@@ -4,6 +4,7 @@
 
 #include <cerrno>
 
+#include "platform/descriptor_paths.h"
 #include "platform/win_error.h"
 #include "platform/win_file.h"
 
@@ -85,7 +86,7 @@ DWORD setLastErrorForPath(int error, const std::string& hostPath) {
         if (slash != std::string::npos && slash > 0) {
             struct stat st {};
             std::string parent = hostPath.substr(0, slash);
-            if (::stat(parent.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+            if (statPath(parent, st) != 0 || !S_ISDIR(st.st_mode)) {
                 SetLastError(ERROR_PATH_NOT_FOUND);
                 return ERROR_PATH_NOT_FOUND;
             }

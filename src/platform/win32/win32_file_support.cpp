@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <vector>
 
+#include "platform/descriptor_paths.h"
 #include "platform/file_filter_hooks.h"
 #include "platform/win32_filetime.h"
 #include "platform/win_error.h"
@@ -62,10 +63,10 @@ LONGLONG birthTime(const std::string& hostPath, int fd) {
 LONGLONG storedCreationTime(const std::string& hostPath, int fd) {
     LONGLONG value = 0;
     ssize_t n = fd >= 0 ? ::fgetxattr(fd, kCreationTimeXattr, &value, sizeof value)
-                        : ::lgetxattr(hostPath.c_str(), kCreationTimeXattr, &value, sizeof value);
+                        : getXattrPath(hostPath, kCreationTimeXattr, &value, sizeof value, false);
     if (n != static_cast<ssize_t>(sizeof value) && fd >= 0 && !hostPath.empty()) {
         // Descriptors opened only for metadata cannot read extended attributes.
-        n = ::lgetxattr(hostPath.c_str(), kCreationTimeXattr, &value, sizeof value);
+        n = getXattrPath(hostPath, kCreationTimeXattr, &value, sizeof value, false);
     }
     return n == static_cast<ssize_t>(sizeof value) ? value : 0;
 }
@@ -82,7 +83,7 @@ StoredNames storedNames(const std::string& accessPath, int fd) {
     char names[1024];
     ssize_t n = fd >= 0 ? ::flistxattr(fd, names, sizeof names) : -1;
     // Descriptors opened only for metadata cannot list extended attributes.
-    if (n < 0 && !accessPath.empty()) n = ::llistxattr(accessPath.c_str(), names, sizeof names);
+    if (n < 0 && !accessPath.empty()) n = listXattrPath(accessPath, names, sizeof names, false);
     if (n < 0) return {};
     StoredNames found{false, false};
     for (ssize_t at = 0; at < n;) {
@@ -99,7 +100,7 @@ StoredNames storedNames(const std::string& accessPath, int fd) {
 bool describeFile(const std::string& hostPath, int fd, FileFacts& facts) {
     // The placeholder source is asked with the path as given: it finds its own way to the file.
     const std::string access = accessPathFor(hostPath);
-    int rc = fd >= 0 ? ::fstat(fd, &facts.st) : ::lstat(access.c_str(), &facts.st);
+    int rc = fd >= 0 ? ::fstat(fd, &facts.st) : statPath(access, facts.st, false);
     if (rc != 0) {
         setLastErrorForPath(errno, access);
         return false;

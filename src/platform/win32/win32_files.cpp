@@ -5,6 +5,7 @@
 
 #include <cerrno>
 
+#include "platform/descriptor_paths.h"
 #include "platform/fault_injection.h"
 #include "platform/file_filter_hooks.h"
 #include "platform/platform_paths.h"
@@ -46,12 +47,12 @@ int openExisting(const std::string& path, int flags, DWORD access) {
     // which every open for data breaks): Windows breaks one only for data or delete access.
     if (!(flags & O_DIRECTORY) && !nimbrel::platform::hasDataAccess(access) &&
         !nimbrel::platform::hasAttributeWriteAccess(access) && !(access & (DELETE | WRITE_DAC | WRITE_OWNER))) {
-        return ::open(path.c_str(), O_PATH | O_CLOEXEC);
+        return nimbrel::platform::openPath(path, O_PATH | O_CLOEXEC);
     }
-    int fd = ::open(path.c_str(), flags);
+    int fd = nimbrel::platform::openPath(path, flags);
     if (fd < 0 && errno == EACCES && !nimbrel::platform::hasReadAccess(access) &&
         !nimbrel::platform::hasWriteAccess(access)) {
-        fd = ::open(path.c_str(), O_PATH | O_CLOEXEC);
+        fd = nimbrel::platform::openPath(path, O_PATH | O_CLOEXEC);
     }
     return fd;
 }
@@ -79,7 +80,7 @@ extern "C" HANDLE CreateFileW(LPCWSTR fileName, DWORD desiredAccess, DWORD share
                              !(desiredAccess & (DELETE | WRITE_DAC | WRITE_OWNER));
     const std::string access = inspectOnly ? p::accessPathFor(path) : path;
     struct stat st {};
-    bool exists = ::stat(access.c_str(), &st) == 0;
+    bool exists = p::statPath(access, st) == 0;
     if (!exists && errno != ENOENT) return fail(p::setLastErrorForPath(errno, path));
     bool folder = exists && S_ISDIR(st.st_mode);
     if (folder) {

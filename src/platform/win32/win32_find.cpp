@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/descriptor_paths.h"
 #include "platform/file_filter_hooks.h"
 #include "platform/kernel_object.h"
 #include "platform/platform_paths.h"
@@ -121,7 +122,7 @@ extern "C" HANDLE FindFirstFileW(LPCWSTR fileName, LPWIN32_FIND_DATAW findFileDa
     const std::string exact = slash == std::string::npos ? host : host.substr(slash + 1);
     struct stat st {};
     if (pattern.find_first_of(L"*?") == std::wstring::npos && exact != "." && exact != ".." &&
-        ::fstatat(AT_FDCWD, p::accessPathFor(folder + "/" + exact).c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
+        p::statPath(p::accessPathFor(folder + "/" + exact), st, false) == 0) {
         find->names.push_back(exact);
     } else if (DWORD error = listMatches(*find, pattern); error != ERROR_SUCCESS) {
         SetLastError(error);
