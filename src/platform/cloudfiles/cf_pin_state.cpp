@@ -119,7 +119,10 @@ extern "C" HRESULT CfSetInSyncState(HANDLE FileHandle, CF_IN_SYNC_STATE InSyncSt
     if (HRESULT hr = cf::itemForCall(FileHandle, cf::ItemNeed::PlaceholderUnderRoot, store, item); FAILED(hr))
         return hr;
     std::int64_t usn = item->record->usn;
+    // A mark that is already set changes nothing: no write, and the item keeps its USN.
     const bool ok = store->updatePlaceholder(item->record->token, [&](cf::PlaceholderRecord& r) {
+        usn = r.usn;
+        if (r.inSync == InSyncState) return false;
         r.inSync = InSyncState;
         usn = r.usn + 1;
         return true;

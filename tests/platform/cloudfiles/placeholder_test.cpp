@@ -179,7 +179,12 @@ TEST_F(CloudFilesPlaceholder, DehydrationPunchesTheDataKeepsTheSizeAndIsRefusedW
               static_cast<HRESULT>(0x8007017C));
 
     ASSERT_EQ(CfSetPinState(handle.get(), CF_PIN_STATE_UNPINNED, CF_SET_PIN_FLAG_NONE, nullptr), S_OK);
-    ASSERT_EQ(CfSetInSyncState(handle.get(), CF_IN_SYNC_STATE_NOT_IN_SYNC, CF_SET_IN_SYNC_FLAG_NONE, nullptr), S_OK);
+    USN cleared = 0;
+    USN clearedAgain = 0;
+    ASSERT_EQ(CfSetInSyncState(handle.get(), CF_IN_SYNC_STATE_NOT_IN_SYNC, CF_SET_IN_SYNC_FLAG_NONE, &cleared), S_OK);
+    ASSERT_EQ(CfSetInSyncState(handle.get(), CF_IN_SYNC_STATE_NOT_IN_SYNC, CF_SET_IN_SYNC_FLAG_NONE, &clearedAgain),
+              S_OK);
+    EXPECT_EQ(clearedAgain, cleared);  // a mark already set changes nothing
     EXPECT_EQ(updateFlags(handle.get(), CF_UPDATE_FLAG_DEHYDRATE), static_cast<HRESULT>(0x80070179));
     CF_FILE_RANGE range{};
     range.StartingOffset.QuadPart = 0;
