@@ -58,8 +58,13 @@ long xattrCall(const std::string& path, AtCall atCall, PlainCall plainCall) {
     const char* rest = nullptr;
     if (xattrAtAvailable.load(std::memory_order_relaxed) && splitBelow(path, fd, rest)) {
         const long result = atCall(fd, rest);
-        if (result >= 0 || errno != ENOSYS) return result;
-        xattrAtAvailable.store(false, std::memory_order_relaxed);
+        // A kernel without the calls answers ENOSYS; a system-call filter that does not know them
+        // yet answers EPERM, which the plain call then does not.
+        if (result >= 0 || (errno != ENOSYS && errno != EPERM)) return result;
+        const bool missing = errno == ENOSYS;
+        const long plain = plainCall(path.c_str());
+        if (missing || plain >= 0 || errno != EPERM) xattrAtAvailable.store(false, std::memory_order_relaxed);
+        return plain;
     }
     return plainCall(path.c_str());
 }
