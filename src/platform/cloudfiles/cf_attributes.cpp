@@ -4,6 +4,8 @@
 
 #include <sys/xattr.h>
 
+#include <cerrno>
+
 #include "cf_connection.h"
 #include "cf_covered.h"
 #include "cf_item.h"
@@ -42,9 +44,14 @@ PlaceholderAttributes attributesOf(const PlaceholderRecord& record, bool isDirec
 }
 
 PlaceholderAttributes placeholderAttributes(const std::string& hostPath, int fd) {
-    // Ordinary files carry no token: answer them without touching the store.
+    // Ordinary files carry no token: answer them without touching the store. A descriptor that
+    // reaches the item directly (not through a filter mount, which hides the token) is asked
+    // itself; one opened only for its path cannot tell, and the item lookup reads the token then.
     const std::string access = directPath(hostPath, fd);
-    if (getXattrPath(access, kTokenAttribute, nullptr, 0) <= 0) return {};
+    const bool throughDescriptor = fd >= 0 && access == "/proc/self/fd/" + std::to_string(fd);
+    const ssize_t token = throughDescriptor ? ::fgetxattr(fd, kTokenAttribute, nullptr, 0)
+                                            : getXattrPath(access, kTokenAttribute, nullptr, 0);
+    if (token <= 0 && !(throughDescriptor && token < 0 && errno == EBADF)) return {};
     auto store = CfStore::current();
     if (!store) return {};
     auto item = resolveItem(*store, hostPath, fd);

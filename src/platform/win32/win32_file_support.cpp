@@ -133,7 +133,7 @@ LONGLONG dataAllocationBytes(const std::string& hostPath, int fd, const struct s
     if (!S_ISREG(st.st_mode) || counted == 0) return counted;
     LONGLONG mapped = 0;
     if (fd >= 0 && mappedDataBytes(fd, mapped)) return std::min(mapped, counted);
-    const int own = ::open(hostPath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    const int own = openPath(hostPath, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (own < 0) return counted;
     const bool known = mappedDataBytes(own, mapped);
     ::close(own);
