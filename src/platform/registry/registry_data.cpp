@@ -1,6 +1,5 @@
 #include "registry_data.h"
 
-#include <cstdlib>
 #include <cstring>
 
 #include "platform/platform_paths.h"
@@ -33,31 +32,6 @@ std::string toCallerData(DWORD type, const std::string& stored) {
     }
     auto text = fromUtf16(units);
     return std::string(reinterpret_cast<const char*>(text.data()), text.size() * sizeof(wchar_t));
-}
-
-std::wstring expandEnvironment(const std::wstring& text) {
-    std::wstring expanded;
-    std::size_t pos = 0;
-    while (pos < text.size()) {
-        auto open = text.find(L'%', pos);
-        auto close = open == std::wstring::npos ? std::wstring::npos : text.find(L'%', open + 1);
-        if (close == std::wstring::npos) {
-            expanded += text.substr(pos);
-            break;
-        }
-        expanded += text.substr(pos, open - pos);
-        auto name = text.substr(open + 1, close - open - 1);
-        const char* value = name.empty() ? nullptr : std::getenv(toUtf8(name).c_str());
-        if (value) {
-            expanded += fromUtf8(value);
-            pos = close + 1;
-        } else {
-            // The closing "%" may open the next reference.
-            expanded += text.substr(open, close - open);
-            pos = close;
-        }
-    }
-    return expanded;
 }
 
 }  // namespace nimbrel::platform::registry

@@ -11,7 +11,5 @@ namespace nimbrel::platform::registry {
 bool isStringType(DWORD type);
 std::string toStoredData(DWORD type, const BYTE* data, DWORD size);
 std::string toCallerData(DWORD type, const std::string& stored);
-// Replaces each %NAME% with the variable's value; unknown names stay as written, as on Windows.
-std::wstring expandEnvironment(const std::wstring& text);
 
 }  // namespace nimbrel::platform::registry

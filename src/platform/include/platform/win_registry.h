@@ -75,17 +75,6 @@ using PFILETIME = FILETIME*;
 #define REG_NOTIFY_CHANGE_SECURITY 0x8u
 #define REG_NOTIFY_THREAD_AGNOSTIC 0x10000000u
 
-// RegGetValueW flags.
-#define RRF_RT_REG_NONE 0x00000001u
-#define RRF_RT_REG_SZ 0x00000002u
-#define RRF_RT_REG_EXPAND_SZ 0x00000004u
-#define RRF_RT_REG_BINARY 0x00000008u
-#define RRF_RT_REG_DWORD 0x00000010u
-#define RRF_RT_REG_MULTI_SZ 0x00000020u
-#define RRF_RT_REG_QWORD 0x00000040u
-#define RRF_RT_DWORD (RRF_RT_REG_BINARY | RRF_RT_REG_DWORD)
-#define RRF_RT_QWORD (RRF_RT_REG_BINARY | RRF_RT_REG_QWORD)
-#define RRF_RT_ANY 0x0000FFFFu
 
 // Registry error codes not in the base set.
 #define ERROR_BADDB 1009L
@@ -104,9 +93,6 @@ LSTATUS RegFlushKey(HKEY hKey);
 LSTATUS RegSetValueExW(HKEY hKey, LPCWSTR lpValueName, DWORD Reserved, DWORD dwType, const BYTE* lpData, DWORD cbData);
 LSTATUS RegQueryValueExW(HKEY hKey, LPCWSTR lpValueName, LPDWORD lpReserved, LPDWORD lpType, LPBYTE lpData,
                          LPDWORD lpcbData);
-// REG_EXPAND_SZ data is always expanded from the process environment (RRF_NOEXPAND does not exist here).
-LSTATUS RegGetValueW(HKEY hkey, LPCWSTR lpSubKey, LPCWSTR lpValue, DWORD dwFlags, LPDWORD pdwType, PVOID pvData,
-                     LPDWORD pcbData);
 LSTATUS RegDeleteValueW(HKEY hKey, LPCWSTR lpValueName);
 
 LSTATUS RegDeleteKeyExW(HKEY hKey, LPCWSTR lpSubKey, REGSAM samDesired, DWORD Reserved);
