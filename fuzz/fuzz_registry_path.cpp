@@ -44,17 +44,6 @@ void checkValue(HKEY key, const std::wstring& name, DWORD type, const std::vecto
     if (RegQueryValueExW(key, name.c_str(), nullptr, &readType, read.data(), &size) != ERROR_SUCCESS) std::abort();
     read.resize(size);
     if (readType != type || read != written) std::abort();
-    if (type != REG_EXPAND_SZ) return;
-    // Reading it as REG_SZ expands its %NAME% references.
-    size = 0;
-    if (RegGetValueW(key, nullptr, name.c_str(), RRF_RT_REG_SZ, nullptr, nullptr, &size) != ERROR_SUCCESS) {
-        std::abort();
-    }
-    std::vector<wchar_t> expanded(size / sizeof(wchar_t) + 1);
-    size = static_cast<DWORD>(expanded.size() * sizeof(wchar_t));
-    if (RegGetValueW(key, nullptr, name.c_str(), RRF_RT_REG_SZ, nullptr, expanded.data(), &size) != ERROR_SUCCESS) {
-        std::abort();
-    }
 }
 
 }  // namespace
