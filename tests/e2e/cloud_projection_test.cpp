@@ -139,8 +139,8 @@ TEST_F(CloudProjectionTest, AClientStartedBesideARunningServerMountsAgainWhenThe
     session_.server().signal(SIGKILL);
     session_.server().wait();
     session_.startServer();
-    EXPECT_TRUE(waitUntil([&] { return !session_.clientLines("the server announced itself").empty(); }))
-        << session_.client().out();
+    ASSERT_TRUE(waitUntil([&] { return session_.clientLines("mounted ").size() == 2; })) << session_.client().out();
+    EXPECT_EQ(1u, session_.clientLines("the server started again").size());
     // The new server asks this client for the content of a file opened in the mount folder.
     const std::string copy = cloud_ + "/../deep7.copy";
     EXPECT_EQ(0, runCommand(session_.app() + "/nimbrel-cf",

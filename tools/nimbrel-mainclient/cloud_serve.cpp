@@ -3,7 +3,6 @@
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
-#include <filesystem>
 #include <memory>
 #include <thread>
 
@@ -11,6 +10,7 @@
 #include "cloud_pusher.h"
 #include "host/sync_virtual_config.h"
 #include "sync_disk_login.h"
+#include "sync_folder.h"
 
 namespace {
 
@@ -24,17 +24,6 @@ volatile std::sig_atomic_t g_stop = 0;
 void requestStop(int) { g_stop = 1; }
 
 }  // namespace
-
-bool prepareSyncFolder(const std::string& path, std::string& error) {
-    std::error_code code;
-    if (std::filesystem::is_directory(path, code)) return true;
-    if (std::filesystem::create_directories(path, code)) {
-        std::filesystem::permissions(path, std::filesystem::perms::owner_all, code);
-    }
-    if (!code && std::filesystem::is_directory(path, code)) return true;
-    error = "cannot make the sync folder " + path + (code ? ": " + code.message() : ": not a folder");
-    return false;
-}
 
 void runCloudServe(IIpcInterface* channel, const ClientOptions& options, CSyncVirtualConfig& config,
                    ClientReceiver& receiver) {
@@ -50,14 +39,12 @@ void runCloudServe(IIpcInterface* channel, const ClientOptions& options, CSyncVi
         if (!login->open()) log("could not record the sync-disk login");
     }
     CloudPusher pusher(channel, options, log);
-    // A server announces itself once, when it starts. One that does so after this client began to mount may
-    // have missed the mount (a server started at the same time, or started again since), so it is told again;
-    // a mount of a folder already mounted only connects it anew.
-    int announcements = receiver.announcements();
     // A file kept on this device follows the cloud's content with "pushUpdateFile".
     if (MenuRequests* menu = receiver.menu()) {
         pusher.setContentUpdater([menu](const QString& path) { return menu->updateHydrated(path); });
     }
+    // A server announces itself once, when it starts, possibly while it takes this client's first mount.
+    int announcements = receiver.announcements();
     const bool pushed = !g_stop && pusher.mount() && pusher.pushTree();
     if (!pushed) log("the cloud was not pushed");
     while (!g_stop) {
@@ -65,8 +52,10 @@ void runCloudServe(IIpcInterface* channel, const ClientOptions& options, CSyncVi
         // A server that started again knows no mount until its main client tells it again.
         if (receiver.announcements() > announcements && !g_stop) {
             announcements = receiver.announcements();
-            log("the server announced itself: mounting again");
-            pusher.mount();
+            if (!folderServed(options.mountPath)) {
+                log("the server started again");
+                pusher.mount();
+            }
         }
         if (pushed && !g_stop) pusher.pushChanges();
     }

@@ -1,16 +1,10 @@
 #pragma once
 
-#include <string>
-
 #include "client_options.h"
 #include "suite/ipcmodule/ipc_interface.h"
 
 class ClientReceiver;
 class CSyncVirtualConfig;
-
-// Makes the sync folder a first run needs, private to the user; an existing one is left as it is.
-// False, with `error` set, when it cannot be made.
-bool prepareSyncFolder(const std::string& path, std::string& error);
 
 // `serve --cloud DIR --mount PATH`: once the server answers, mounts PATH, pushes the cloud tree and
 // then its changes until SIGTERM or SIGINT; the sync-disk client records its login meanwhile.

@@ -10,6 +10,7 @@
 #include "desktop_app.h"
 #include "host/sync_virtual_config.h"
 #include "ipc_module_loader.h"
+#include "sync_folder.h"
 
 namespace {
 
