@@ -1,11 +1,10 @@
 #include "platform/win_console.h"
 #include "platform/win_error.h"
 #include "platform/win_string.h"
-#include "win32_codepage.h"
 
-// The terminal already shows UTF-8, so only the choice itself is checked, as Windows does.
+// The terminal already shows UTF-8, and UTF-8 is the only output page the stand-in offers.
 extern "C" BOOL SetConsoleOutputCP(UINT codePage) {
-    if (!nimbrel::platform::charsetForCodePage(codePage) || codePage == CP_ACP || codePage == CP_OEMCP) {
+    if (codePage != CP_UTF8) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
