@@ -130,7 +130,6 @@ bool validProtection(DWORD protect) {
 }
 
 std::wstring wideName(LPCSTR name) {
-    if (!name) return {};
     int length = MultiByteToWideChar(CP_ACP, 0, name, -1, nullptr, 0);
     if (length <= 0) return {};
     std::wstring wide(static_cast<std::size_t>(length), L'\0');
@@ -147,8 +146,8 @@ HANDLE registerSection(std::shared_ptr<SectionObject> section, DWORD lastError) 
 
 }  // namespace
 
-extern "C" HANDLE CreateFileMappingW(HANDLE file, LPSECURITY_ATTRIBUTES, DWORD protect, DWORD maximumSizeHigh,
-                                     DWORD maximumSizeLow, LPCWSTR name) {
+extern "C" HANDLE CreateFileMappingA(HANDLE file, LPSECURITY_ATTRIBUTES, DWORD protect, DWORD maximumSizeHigh,
+                                     DWORD maximumSizeLow, LPCSTR name) {
     // Only sections on the page file are offered; Nimbrel maps no files.
     if (file != INVALID_HANDLE_VALUE) return fail(ERROR_INVALID_PARAMETER);
     ULONGLONG size = (static_cast<ULONGLONG>(maximumSizeHigh) << 32) | maximumSizeLow;
@@ -166,7 +165,7 @@ extern "C" HANDLE CreateFileMappingW(HANDLE file, LPSECURITY_ATTRIBUTES, DWORD p
         return registerSection(std::move(section), ERROR_SUCCESS);
     }
 
-    section->name = SectionName{p::runtimeDir(), p::objectFileName(name)};
+    section->name = SectionName{p::runtimeDir(), p::objectFileName(wideName(name))};
     Guard guard(section->name);
     const std::string memory = section->name.memoryPath();
     bool existed = false;
@@ -193,17 +192,10 @@ extern "C" HANDLE CreateFileMappingW(HANDLE file, LPSECURITY_ATTRIBUTES, DWORD p
     return registerSection(std::move(section), existed ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
 }
 
-extern "C" HANDLE CreateFileMappingA(HANDLE file, LPSECURITY_ATTRIBUTES attributes, DWORD protect,
-                                     DWORD maximumSizeHigh, DWORD maximumSizeLow, LPCSTR name) {
-    std::wstring wide = wideName(name);
-    return CreateFileMappingW(file, attributes, protect, maximumSizeHigh, maximumSizeLow,
-                              name ? wide.c_str() : nullptr);
-}
-
-extern "C" HANDLE OpenFileMappingW(DWORD desiredAccess, BOOL, LPCWSTR name) {
+extern "C" HANDLE OpenFileMappingA(DWORD desiredAccess, BOOL, LPCSTR name) {
     if (!name || !*name) return fail(ERROR_INVALID_PARAMETER);
     auto section = std::make_shared<SectionObject>();
-    section->name = SectionName{p::runtimeDir(), p::objectFileName(name)};
+    section->name = SectionName{p::runtimeDir(), p::objectFileName(wideName(name))};
     section->access = desiredAccess;
     Guard guard(section->name);
     const std::string memory = section->name.memoryPath();
@@ -222,11 +214,6 @@ extern "C" HANDLE OpenFileMappingW(DWORD desiredAccess, BOOL, LPCWSTR name) {
     section->lockFd = takeReference(section->name);
     if (section->lockFd < 0) return fail(p::win32ErrorFromErrno(errno));
     return registerSection(std::move(section), ERROR_SUCCESS);
-}
-
-extern "C" HANDLE OpenFileMappingA(DWORD desiredAccess, BOOL inheritHandle, LPCSTR name) {
-    std::wstring wide = wideName(name);
-    return OpenFileMappingW(desiredAccess, inheritHandle, name ? wide.c_str() : nullptr);
 }
 
 extern "C" LPVOID MapViewOfFile(HANDLE fileMappingObject, DWORD desiredAccess, DWORD fileOffsetHigh,

@@ -51,9 +51,9 @@ TEST(Win32Mapping, CreatedSectionIsZeroFilledAndSecondCreateFindsIt) {
 }
 
 TEST(Win32Mapping, ReadOnlyHandleCannotMapForWritingAndAViewKeepsTheSectionAfterItsHandleCloses) {
-    HANDLE created = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 1000, L"view-test");
+    HANDLE created = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 1000, "view-test");
     ASSERT_NE(created, nullptr);
-    HANDLE reader = OpenFileMappingW(FILE_MAP_READ, FALSE, L"view-test");
+    HANDLE reader = OpenFileMappingA(FILE_MAP_READ, FALSE, "view-test");
     ASSERT_NE(reader, nullptr);
     EXPECT_EQ(failure(MapViewOfFile(reader, FILE_MAP_WRITE, 0, 0, 0)), ERROR_ACCESS_DENIED);
     EXPECT_EQ(failure(MapViewOfFile(created, FILE_MAP_READ, 0, 1, 0)), ERROR_MAPPED_ALIGNMENT);
@@ -61,11 +61,11 @@ TEST(Win32Mapping, ReadOnlyHandleCannotMapForWritingAndAViewKeepsTheSectionAfter
     void* view = MapViewOfFile(created, FILE_MAP_ALL_ACCESS, 0, 0, 0);
     ASSERT_NE(view, nullptr);
     CloseHandle(created);
-    HANDLE again = OpenFileMappingW(FILE_MAP_READ, FALSE, L"view-test");
+    HANDLE again = OpenFileMappingA(FILE_MAP_READ, FALSE, "view-test");
     EXPECT_NE(again, nullptr);
     CloseHandle(again);
     UnmapViewOfFile(view);
-    EXPECT_EQ(OpenFileMappingW(FILE_MAP_READ, FALSE, L"view-test"), nullptr);
+    EXPECT_EQ(OpenFileMappingA(FILE_MAP_READ, FALSE, "view-test"), nullptr);
 }
 
 TEST(Win32Mapping, SectionOfAnotherProcessLivesAsLongAsThatProcess) {

@@ -36,12 +36,9 @@ extern "C" {
 // file INVALID_HANDLE_VALUE: a section on the page file, zero-filled. A name that already exists
 // answers a handle to that section (with its own size) and ERROR_ALREADY_EXISTS. A section lives
 // while any process holds a handle to it or a view of it. Failure answers null.
-HANDLE CreateFileMappingW(HANDLE file, LPSECURITY_ATTRIBUTES attributes, DWORD protect, DWORD maximumSizeHigh,
-                          DWORD maximumSizeLow, LPCWSTR name);
 HANDLE CreateFileMappingA(HANDLE file, LPSECURITY_ATTRIBUTES attributes, DWORD protect, DWORD maximumSizeHigh,
                           DWORD maximumSizeLow, LPCSTR name);
 // ERROR_FILE_NOT_FOUND when no process holds a section of that name.
-HANDLE OpenFileMappingW(DWORD desiredAccess, BOOL inheritHandle, LPCWSTR name);
 HANDLE OpenFileMappingA(DWORD desiredAccess, BOOL inheritHandle, LPCSTR name);
 // bytesToMap 0 maps from the offset to the end of the section.
 LPVOID MapViewOfFile(HANDLE fileMappingObject, DWORD desiredAccess, DWORD fileOffsetHigh, DWORD fileOffsetLow,
