@@ -14,7 +14,6 @@
 #include "cf_filter_service.h"
 #include "cf_item.h"
 #include "platform/platform_paths.h"
-#include "platform/win32_file_support.h"
 
 namespace nimbrel::platform::cf {
 
@@ -263,10 +262,6 @@ NTSTATUS FilterCore::requestData(const std::string& hostPath, std::int64_t offse
     }
     CF_CALLBACK_PARAMETERS params{};
     params.ParamSize = sizeof(params.FetchData) + sizeof(ULONG);
-    // Blocks on the disk while the record says "not hydrated" are what an interrupted hydration
-    // (a provider that died, a failed download) left behind.
-    params.FetchData.Flags = dataAllocationBytes(item->access, -1, item->st) > 0 ? CF_CALLBACK_FETCH_DATA_FLAG_RECOVERY
-                                                                                 : CF_CALLBACK_FETCH_DATA_FLAG_NONE;
     params.FetchData.RequiredFileOffset.QuadPart = begin;
     params.FetchData.RequiredLength.QuadPart = end - begin;
     params.FetchData.OptionalFileOffset.QuadPart = begin;

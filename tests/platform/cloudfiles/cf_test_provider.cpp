@@ -2,7 +2,6 @@
 // with the content of CLOUD_DIR/<identity text>.
 //   cf_test_provider ROOT CLOUD_DIR serve CHUNK   transfers CHUNK-byte aligned pieces with progress
 //   cf_test_provider ROOT CLOUD_DIR peek CHUNK    serves, and reads every opened file itself
-//   cf_test_provider ROOT CLOUD_DIR stall BYTES   transfers BYTES, prints "stalled", then waits forever
 //   cf_test_provider ROOT CLOUD_DIR fail STATUS   fails every fetch with the NTSTATUS (hex)
 //   cf_test_provider ROOT CLOUD_DIR silent 0      never answers
 // It prints "connected" once connected and a line per callback, and runs until it is killed.
@@ -58,9 +57,9 @@ std::string requesterOf(const CF_CALLBACK_INFO* info) {
            " image=" + nimbrel::platform::toUtf8(std::wstring(info->ProcessInfo ? info->ProcessInfo->ImagePath : L""));
 }
 
-void CALLBACK onFetch(const CF_CALLBACK_INFO* info, const CF_CALLBACK_PARAMETERS* params) {
+void CALLBACK onFetch(const CF_CALLBACK_INFO* info, const CF_CALLBACK_PARAMETERS*) {
     const std::string name = nameOf(info);
-    say("fetch " + name + requesterOf(info) + " flags=" + std::to_string(params->FetchData.Flags));
+    say("fetch " + name + requesterOf(info));
     const long long size = info->FileSize.QuadPart;
     if (gMode == "silent") return;
     if (gMode == "fail") {
@@ -73,12 +72,8 @@ void CALLBACK onFetch(const CF_CALLBACK_INFO* info, const CF_CALLBACK_PARAMETERS
         std::fclose(in);
     }
     content.resize(static_cast<std::size_t>(size));
-    const long long chunk = gMode == "serve" || gMode == "peek" ? gArgument : 4096;
+    const long long chunk = gArgument;
     for (long long offset = 0; offset < size; offset += chunk) {
-        if (gMode == "stall" && offset >= gArgument) {
-            say("stalled");
-            for (;;) pause();
-        }
         const long long length = std::min(chunk, size - offset);
         HRESULT hr = send(info, 0, content.data() + offset, offset, length);
         if (FAILED(hr)) {

@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <csignal>
-
 #include "cf_test_support.h"
 #include "support/test_env.h"
 
@@ -11,32 +9,6 @@ namespace nimbrel::test::cf {
 namespace {
 
 class CloudFilesProcesses : public ProviderProcessTest {};
-
-TEST_F(CloudFilesProcesses, KilledProviderLeavesAPlaceholderThatIsFetchedAgainInFull) {
-    const std::string content = cloudFile("half.bin", 1u << 20);
-    auto stalling = startProvider("stall", "262144");
-    ChildProcess reader(tool(), {"open", root + "/half.bin", "--read"});
-    ASSERT_TRUE(waitUntil([&] { return stalling->out().find("stalled") != std::string::npos; }));
-    stalling->signal(SIGKILL);
-    ASSERT_TRUE(stalling->wait().has_value());
-    auto exitCode = reader.wait(std::chrono::seconds(60));
-    ASSERT_TRUE(exitCode.has_value());
-    EXPECT_NE(*exitCode, 0);
-    EXPECT_FALSE(reader.err().empty());
-
-    auto document = info(root + "/half.bin");
-    EXPECT_FALSE(document[0]["hydrated"].GetBool());
-    EXPECT_TRUE(document[0]["attributes"].GetUint() & FILE_ATTRIBUTE_OFFLINE);
-
-    auto serving = startProvider("serve", "65536");
-    const std::string out = makeScratchDir("out") + "/again.bin";
-    auto result = runCommand(tool(), {"open", root + "/half.bin", "--read", "--out", out});
-    ASSERT_EQ(result.exitCode, 0) << result.err;
-    EXPECT_TRUE(readFile(out) == content);
-    EXPECT_NE(serving->out().find("served half.bin"), std::string::npos);
-    // The new provider learns that an earlier hydration was interrupted.
-    EXPECT_NE(serving->out().find("flags=1"), std::string::npos) << serving->out();
-}
 
 TEST_F(CloudFilesProcesses, SilentProviderTimesOutAndTheApplicationFails) {
     cloudFile("quiet.bin", 5000);
