@@ -22,7 +22,6 @@ namespace nimbrel::test {
 struct RootView {
     bool registered = false;
     bool connected = false;
-    std::wstring providerName;
 };
 
 inline RootView viewRoot(const std::string& path) {
@@ -35,7 +34,6 @@ inline RootView viewRoot(const std::string& path) {
     }
     view.registered = true;
     view.connected = info.ProviderStatus != CF_PROVIDER_STATUS_DISCONNECTED;
-    view.providerName = info.ProviderName;
     return view;
 }
 
