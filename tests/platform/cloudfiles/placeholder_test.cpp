@@ -80,25 +80,6 @@ TEST_F(CloudFilesPlaceholder, CreationReportsPerEntryResultsAndRefusesBadEntries
     EXPECT_EQ(createPlaceholder(full, "x", 10, id), static_cast<HRESULT>(0x8007017B));
 }
 
-TEST_F(CloudFilesPlaceholder, InfoFollowsTheBufferRuleAndRefusesBadHandles) {
-    const std::string identity(300, 'q');
-    ASSERT_EQ(createPlaceholder(root, "f", 1, identity), S_OK);
-    Handle handle(root + "/f");
-    std::vector<char> buffer(4200);
-    DWORD returned = 0;
-    const DWORD fixed = offsetof(CF_PLACEHOLDER_BASIC_INFO, FileIdentity);
-    EXPECT_EQ(CfGetPlaceholderInfo(handle.get(), CF_PLACEHOLDER_INFO_BASIC, buffer.data(), 160, &returned),
-              static_cast<HRESULT>(0x800700EA));
-    EXPECT_EQ(returned, 160u);
-    EXPECT_EQ(reinterpret_cast<CF_PLACEHOLDER_BASIC_INFO*>(buffer.data())->FileIdentityLength, 300u);
-    ASSERT_EQ(CfGetPlaceholderInfo(handle.get(), CF_PLACEHOLDER_INFO_BASIC, buffer.data(), 4200, &returned), S_OK);
-    EXPECT_EQ(returned, fixed + 300);
-    EXPECT_EQ(std::string(buffer.data() + fixed, 300), identity);
-    EXPECT_EQ(CfGetPlaceholderInfo(reinterpret_cast<HANDLE>(0x7ffff0), CF_PLACEHOLDER_INFO_BASIC, buffer.data(), 4200,
-                                   &returned),
-              static_cast<HRESULT>(0x80070006));
-}
-
 TEST_F(CloudFilesPlaceholder, ConvertKeepsTheDataAndTakesHardLinksWhereTheRootAllowsThem) {
     writeFile(root + "/doc.txt", "hello world");
     {
