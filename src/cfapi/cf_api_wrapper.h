@@ -57,6 +57,8 @@ public:
 
     // ---- Placeholder creation and conversion --------------------------------------------------
     static ScopedHandle handleForPath(const QString& path);
+    // handleForPath with the caller's snapshot of the item at `path`, taken just before.
+    static ScopedHandle handleForPath(const QString& path, const CXFileInfo& info);
     static PlaceholderInfo findPlaceholderInfo(const QString& path);
     // `known`, when given, receives what the new placeholder is.
     static int createPlaceholderInfo(const QString& path, bool isFolder, const PlaceholderItemInfo& item, qint64 size,
@@ -133,8 +135,6 @@ private:
     static PlaceholderInfo fullPlaceholderInfo(HANDLE handle);
     // findPlaceholderInfo's read and its logging, through a handle the caller holds.
     static PlaceholderInfo basicPlaceholderInfo(HANDLE handle, const QString& path);
-    // handleForPath with the caller's snapshot of the item at `path`, taken just before.
-    static ScopedHandle handleForPath(const QString& path, const CXFileInfo& info);
     // handleForPath's open of an item known to exist, `isFolder` meaning a folder that is no link.
     static ScopedHandle openExisting(const QString& path, bool isFolder);
     static QStringList ancestorFolders(const QString& path, bool isDir);

@@ -31,11 +31,12 @@ int pinStateOf(CF_PIN_STATE state) {
 
 }  // namespace
 
-LocalStateCheck checkLocalStateIncomplete(const QString& path, qint64 size, bool isVirtual) {
+LocalStateCheck checkLocalStateIncomplete(const QString& path, const CXFileInfo& local, qint64 size, bool isVirtual) {
     LocalStateCheck check;
-    CXFileInfo local(path);
     if (isVirtual || !local.exists()) return check;
-    ScopedHandle handle = CfApiWrapper::handleForPath(path);
+    // An editor's temporary file is never opened, as handleForPath(path) would refuse it.
+    const bool transient = CfApiWrapper::isTransientFile(path, local.isDir() ? PlaceholderItemInfo::kFolderType : 1);
+    ScopedHandle handle = transient ? ScopedHandle() : CfApiWrapper::handleForPath(path, local);
     if (!handle) return incomplete(check, "open-state-handle-failed");
 
     if (local.isDir() || size == 0) {

@@ -7,6 +7,8 @@
 #include <QtGlobal>
 #include <string>
 
+class CXFileInfo;
+
 struct LocalStateCheck {
     bool incomplete = false;
     std::string reason;
@@ -16,4 +18,5 @@ struct LocalStateCheck {
     int hydrated = -1;
 };
 
-LocalStateCheck checkLocalStateIncomplete(const QString& path, qint64 size, bool isVirtual);
+// `local` is what the caller already read of the item at `path`; it is not read again.
+LocalStateCheck checkLocalStateIncomplete(const QString& path, const CXFileInfo& local, qint64 size, bool isVirtual);

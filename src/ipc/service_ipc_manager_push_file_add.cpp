@@ -122,7 +122,7 @@ int CServiceIpcManager::pushFileAdd(const std::wstring& body, QString& outPath, 
     if (!record.inUpQueue && localExists) {
         const MirrorDedupHit hit = MirrorDedupGuard::instance().lookup(path, state);
         if (hit.isDuplicate) {
-            const LocalStateCheck check = checkLocalStateIncomplete(path, size, record.isVirtual != 0);
+            const LocalStateCheck check = checkLocalStateIncomplete(path, local, size, record.isVirtual != 0);
             if (!check.incomplete) {
                 const std::uint64_t skipped = ++pushFileAddSkipped_;
                 if (refresh && size == 0 && !record.isVirtual && !record.isFolder()) {
