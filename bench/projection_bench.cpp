@@ -225,6 +225,7 @@ int main(int argc, char** argv) {
     const double secondRate = addItems / secondsSince(start);
     const int calls = mutatingCalls();
     const int reads = nimbrel::platform::faults::callCount("CfGetPlaceholderInfo");
+    const std::uint64_t duplicates = manager.pushFileAddSkipped() - skippedBefore;
     // The handler alone, without the channel: its reply goes to a request nobody waits for.
     start = Clock::now();
     for (const auto& body : adds) manager.OnRequest("bench#handler", request("pushFileAdd", body));
@@ -234,7 +235,7 @@ int main(int argc, char** argv) {
         "second pass: %d Cloud Files changes, %d placeholder reads, %llu answered as duplicates; handler time "
         "per duplicate %.1f us\n",
         addItems, firstRate, secondRate, secondRate / firstRate, calls, reads,
-        static_cast<unsigned long long>(manager.pushFileAddSkipped() - skippedBefore), handlerUs);
+        static_cast<unsigned long long>(duplicates), handlerUs);
     std::printf("memory: %.1f MiB resident after %d projected items and %zu guard entries; bound 64 MiB; ratio %.2f\n",
                 residentKiB() / 1024.0, folderCount * (filesPerFolder + 1) + addItems,
                 MirrorDedupGuard::instance().size(), residentKiB() / 1024.0 / 64);
