@@ -56,3 +56,13 @@ void ProjectionLogRecord::writeSummary() const {
     LOG_INFO << "[mirror-log-summary] events:" << static_cast<unsigned long long>(events)
              << " sample:" << text().substr(0, kSampleLength);
 }
+
+std::string changedLocalLine(const std::string& tag, const std::string& path, long long expectedSize,
+                             long long actualSize, bool isFile) {
+    return ProjectionLine(tag)
+        .field("path", path)
+        .field("expectedSize", expectedSize)
+        .field("actualSize", actualSize)
+        .field("isFile", isFile)
+        .str();
+}

@@ -65,3 +65,7 @@ public:
 private:
     std::ostringstream text_;
 };
+
+// The warning that a local file kept with its native times no longer matches the pushed record.
+std::string changedLocalLine(const std::string& tag, const std::string& path, long long expectedSize,
+                             long long actualSize, bool isFile);

@@ -136,13 +136,9 @@ int CServiceIpcManager::projectPushFile(const rapidjson::Value& value, PushVaria
         const CXFileInfo local(path);
         if (!local.isFile() || local.size() != record.size) {
             log.add(__LINE__, true,
-                    ProjectionLine(std::string("[ziduzudu-preserve-native-time] reject changed local ") + source +
-                                   " projection")
-                        .field("path", utf8(path))
-                        .field("expectedSize", record.size)
-                        .field("actualSize", local.size())
-                        .field("isFile", local.isFile())
-                        .str());
+                    changedLocalLine(
+                        std::string("[ziduzudu-preserve-native-time] reject changed local ") + source + " projection",
+                        utf8(path), record.size, local.size(), local.isFile()));
             return 1;
         }
     }

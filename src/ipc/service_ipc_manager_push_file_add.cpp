@@ -90,12 +90,8 @@ int CServiceIpcManager::pushFileAdd(const std::wstring& body, QString& outPath, 
     }
     if (preserve && (!local.isFile() || local.size() != record.size)) {
         log.add(__LINE__, true,
-                ProjectionLine("[ziduzudu-preserve-native-time] reject changed local projection")
-                    .field("path", utf8(path))
-                    .field("expectedSize", record.size)
-                    .field("actualSize", local.size())
-                    .field("isFile", local.isFile())
-                    .str());
+                changedLocalLine("[ziduzudu-preserve-native-time] reject changed local projection", utf8(path),
+                                 record.size, local.size(), local.isFile()));
         return 1;
     }
     qint64 size = record.size;

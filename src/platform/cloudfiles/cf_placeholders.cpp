@@ -37,12 +37,17 @@ bool validIdentity(LPCVOID identity, DWORD length) {
 }
 
 // Applies times (0 = unchanged) and the DOS attributes the file stand-in keeps.
-HRESULT applyBasicInfo(const std::string& accessPath, const std::string& hostPath, const FILE_BASIC_INFO& info) {
-    struct timespec times[2];
+// The access and write times of `info` as utimensat(2) takes them; 0 leaves a time as it is.
+void timesOf(const FILE_BASIC_INFO& info, struct timespec times[2]) {
     times[0] =
         info.LastAccessTime.QuadPart ? timespecFromFileTime(info.LastAccessTime.QuadPart) : timespec{0, UTIME_OMIT};
     times[1] =
         info.LastWriteTime.QuadPart ? timespecFromFileTime(info.LastWriteTime.QuadPart) : timespec{0, UTIME_OMIT};
+}
+
+HRESULT applyBasicInfo(const std::string& accessPath, const std::string& hostPath, const FILE_BASIC_INFO& info) {
+    struct timespec times[2];
+    timesOf(info, times);
     if (setTimesPath(accessPath, times) != 0) return cf::hrFromErrno(errno);
     if (info.FileAttributes) {
         const std::wstring windowsPath = toWindowsPath(hostPath);
@@ -67,9 +72,7 @@ public:
           record(std::move(other.record)),
           unnamed_(std::exchange(other.unnamed_, -1)) {}
     Built& operator=(Built&&) = delete;
-    ~Built() {
-        if (unnamed_ >= 0) ::close(unnamed_);
-    }
+    ~Built() { close(); }
 
     CF_PLACEHOLDER_CREATE_INFO* entry = nullptr;
     std::string name;       // below the base folder, UTF-8
@@ -104,7 +107,7 @@ public:
     void discard(int folder) {
         if (!temporary.empty()) ::unlinkat(folder, temporary.c_str(), record.isDirectory ? AT_REMOVEDIR : 0);
         temporary.clear();
-        if (unnamed_ >= 0) ::close(std::exchange(unnamed_, -1));
+        close();
     }
     void close() {
         if (unnamed_ >= 0) ::close(std::exchange(unnamed_, -1));
@@ -145,10 +148,7 @@ HRESULT buildOne(const cf::SyncRootRecord& root, int folder, CF_PLACEHOLDER_CREA
     }
     const FILE_BASIC_INFO& info = entry.FsMetadata.BasicInfo;
     struct timespec times[2];
-    times[0] =
-        info.LastAccessTime.QuadPart ? timespecFromFileTime(info.LastAccessTime.QuadPart) : timespec{0, UTIME_OMIT};
-    times[1] =
-        info.LastWriteTime.QuadPart ? timespecFromFileTime(info.LastWriteTime.QuadPart) : timespec{0, UTIME_OMIT};
+    timesOf(info, times);
     struct stat created {};
     const int fd = built.descriptor();
     const bool made = fd >= 0
