@@ -96,7 +96,8 @@ TEST_F(CloudHydrationTest, AnOpenReadsTheCloudBytesAndAnEmptyFileBecomesLocalOnO
 }
 
 TEST_F(CloudHydrationTest, ADownloadCutMidBodyFailsTheReaderAndLeavesTheFileOnlineOnly) {
-    // Nothing answers the reader's fetch after the cut: it ends with the filter's time-out.
+    // The server fails the reader's fetch when the download breaks; the short time-out only keeps a
+    // fetch that nobody fails from holding the test for a minute.
     setenv("NIMBREL_CF_FETCH_TIMEOUT_MS", "3000", 1);
     project({{"cut.bin", 1u << 20}}, {"--fail-after", "300000"});
     const CommandResult read = open("cut.bin");
