@@ -99,6 +99,7 @@ bool CloudPusher::pushTree() {
     timer.start();
     const std::vector<CloudItem> items = tree_.scan();
     std::size_t failed = 0;
+    qint64 lastProgress = 0;
     for (std::size_t start = 0; start < items.size(); start += kBatchSize) {
         std::string body = "{\"fileInfo\":[";
         const std::size_t end = std::min(items.size(), start + kBatchSize);
@@ -106,6 +107,12 @@ bool CloudPusher::pushTree() {
         std::string reply;
         if (!request("pushFileSystem", body + "]}", reply)) return false;
         if (!succeeded(reply)) ++failed;
+        // A large tree takes a while: say how far it got every few seconds.
+        if (end < items.size() && timer.elapsed() - lastProgress >= kProgressIntervalMs) {
+            lastProgress = timer.elapsed();
+            log_("pushing: " + std::to_string(end) + " of " + std::to_string(items.size()) + " items, " +
+                 std::to_string(end * 1000 / std::max<qint64>(1, lastProgress)) + " items/s");
+        }
     }
     for (const CloudItem& item : items) pushed_[item.relativePath] = item;
     log_("pushed " + std::to_string(items.size()) + " items in " + std::to_string(timer.elapsed()) + " ms, " +

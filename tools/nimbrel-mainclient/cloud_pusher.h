@@ -16,6 +16,7 @@ class CloudPusher {
 public:
     // Small enough that a batch is answered well within the channel's time-out on a slow disk.
     static constexpr int kBatchSize = 100;
+    static constexpr qint64 kProgressIntervalMs = 5000;
 
     CloudPusher(IIpcInterface* channel, const ClientOptions& options, std::function<void(const std::string&)> log);
 
