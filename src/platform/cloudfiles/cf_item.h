@@ -1,6 +1,6 @@
 #pragma once
 // A file or folder as the Cloud Files stand-in sees it: where it is, which sync root holds it and,
-// when it is a placeholder, its record. A placeholder carries a random token in the extended
+// when it is a placeholder, its record. A placeholder carries a unique token in the extended
 // attribute "user.nimbrel.cf"; the token names its record, and the record remembers the inode, so
 // a copy that takes the attribute along is not taken for the placeholder.
 
