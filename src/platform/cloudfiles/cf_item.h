@@ -29,6 +29,9 @@ struct Item {
 
 // The item at `hostPath`, or behind `fd` when fd >= 0 (so a renamed open file is still found).
 std::optional<Item> resolveItem(CfStore& store, const std::string& hostPath, int fd = -1);
+// The item at `hostPath`, a path that was canonical a moment ago (the folder above an item just
+// resolved): where the provider reaches it directly, one look below the covered folder finds it.
+std::optional<Item> resolveCanonical(CfStore& store, const std::string& hostPath);
 // The item behind a file handle; *error gets E_HANDLE-style errors when there is none.
 std::optional<Item> resolveHandle(CfStore& store, HANDLE handle, HRESULT* error);
 

@@ -57,8 +57,9 @@ extern "C" HRESULT CfOpenFileWithOplock(LPCWSTR FilePath, CF_OPEN_FILE_FLAGS Fla
     // Updates and dehydration through an exclusive handle are made on its own open, which the
     // lease allows to write: another open of the file would break the handle's own lease.
     int fd = -1;
-    if (exclusive && !isDirectory) fd = openPath(access, O_RDWR | O_CLOEXEC);
-    if (fd < 0) fd = openPath(access, O_RDONLY | O_CLOEXEC | (isDirectory ? O_DIRECTORY : 0));
+    bool plain = false;
+    if (exclusive && !isDirectory) fd = openPathPlainly(access, O_RDWR | O_CLOEXEC, plain);
+    if (fd < 0) fd = openPathPlainly(access, O_RDONLY | O_CLOEXEC | (isDirectory ? O_DIRECTORY : 0), plain);
     if (fd < 0) return cf::hrFromErrno(errno);
     if (!isDirectory) {
         if (::fcntl(fd, F_SETSIG, leaseBreakSignal()) != 0 ||
@@ -75,6 +76,7 @@ extern "C" HRESULT CfOpenFileWithOplock(LPCWSTR FilePath, CF_OPEN_FILE_FLAGS Fla
     file->desiredAccess = GENERIC_READ;
     file->shareMode = exclusive ? 0 : 7;
     file->isDirectory = isDirectory;
+    file->openedPlainly = plain;
     *ProtectedHandle = registerHandle(std::move(file));
     return S_OK;
 }

@@ -41,20 +41,30 @@ int openFlagsFor(DWORD access, bool folder) {
     return flags;
 }
 
+struct Opened {
+    int fd = -1;
+    bool plain = false;  // see FileObject::openedPlainly
+    bool pathOnly = false;
+};
+
 // Metadata-only handles (no data access) must open even files the caller may not read.
-int openExisting(const std::string& path, int flags, DWORD access) {
+Opened openExisting(const std::string& path, int flags, DWORD access) {
+    namespace p = nimbrel::platform;
+    Opened opened;
     // A handle for reading attributes only must not break a Cloud Files oplock (a lease on Linux,
     // which every open for data breaks): Windows breaks one only for data or delete access.
-    if (!(flags & O_DIRECTORY) && !nimbrel::platform::hasDataAccess(access) &&
-        !nimbrel::platform::hasAttributeWriteAccess(access) && !(access & (DELETE | WRITE_DAC | WRITE_OWNER))) {
-        return nimbrel::platform::openPath(path, O_PATH | O_CLOEXEC);
+    if (!(flags & O_DIRECTORY) && !p::hasDataAccess(access) && !p::hasAttributeWriteAccess(access) &&
+        !(access & (DELETE | WRITE_DAC | WRITE_OWNER))) {
+        opened.fd = p::openPathPlainly(path, O_PATH | O_CLOEXEC, opened.plain);
+        opened.pathOnly = true;
+        return opened;
     }
-    int fd = nimbrel::platform::openPath(path, flags);
-    if (fd < 0 && errno == EACCES && !nimbrel::platform::hasReadAccess(access) &&
-        !nimbrel::platform::hasWriteAccess(access)) {
-        fd = nimbrel::platform::openPath(path, O_PATH | O_CLOEXEC);
+    opened.fd = p::openPathPlainly(path, flags, opened.plain);
+    if (opened.fd < 0 && errno == EACCES && !p::hasReadAccess(access) && !p::hasWriteAccess(access)) {
+        opened.fd = p::openPathPlainly(path, O_PATH | O_CLOEXEC, opened.plain);
+        opened.pathOnly = true;
     }
-    return fd;
+    return opened;
 }
 
 HANDLE fail(DWORD error) {
@@ -102,6 +112,7 @@ extern "C" HANDLE CreateFileW(LPCWSTR fileName, DWORD desiredAccess, DWORD share
     if (flagsAndAttributes & FILE_FLAG_WRITE_THROUGH) flags |= O_DSYNC;
     int fd = -1;
     bool created = false;
+    Opened opened;
     if (exists) {
         if (!folder && (creationDisposition == CREATE_ALWAYS || creationDisposition == TRUNCATE_EXISTING)) {
             flags |= O_TRUNC;
@@ -110,8 +121,9 @@ extern "C" HANDLE CreateFileW(LPCWSTR fileName, DWORD desiredAccess, DWORD share
         // provider's own through. Reading takes the file functions' way: the provider's reads
         // through the mount would share the kernel's pages with a reader whose read waits for
         // this very provider.
-        fd = openExisting(folder || inspectOnly || !p::hasDataAccess(desiredAccess) ? access : path, flags,
-                          desiredAccess);
+        opened = openExisting(folder || inspectOnly || !p::hasDataAccess(desiredAccess) ? access : path, flags,
+                              desiredAccess);
+        fd = opened.fd;
     } else {
         mode_t mode = (flagsAndAttributes & FILE_ATTRIBUTE_READONLY) ? 0444 : 0666;
         fd = ::open(path.c_str(), flags | O_CREAT | O_EXCL, mode);
@@ -146,6 +158,8 @@ extern "C" HANDLE CreateFileW(LPCWSTR fileName, DWORD desiredAccess, DWORD share
     file->shareMode = shareMode;
     file->flagsAndAttributes = flagsAndAttributes;
     file->isDirectory = folder;
+    file->openedPlainly = opened.plain;
+    file->pathOnly = opened.pathOnly;
     HANDLE handle = p::registerHandle(std::move(file));
     // CREATE_ALWAYS and OPEN_ALWAYS tell the caller that the file was already there.
     bool reportExisting = exists && (creationDisposition == CREATE_ALWAYS || creationDisposition == OPEN_ALWAYS);

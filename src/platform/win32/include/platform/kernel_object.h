@@ -33,6 +33,11 @@ public:
     DWORD shareMode = 0;
     DWORD flagsAndAttributes = 0;
     bool isDirectory = false;
+    // The open reached the item below a folder descriptor with no symbolic link on its way (see
+    // openPathPlainly): `path` named the item as it is when it was opened.
+    bool openedPlainly = false;
+    // Opened only for its path: the descriptor answers no extended-attribute call.
+    bool pathOnly = false;
 };
 
 HANDLE registerHandle(std::shared_ptr<KernelObject> object);
