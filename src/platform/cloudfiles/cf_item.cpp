@@ -115,12 +115,19 @@ bool locateOpenedPlainly(const FileObject& file, Item& item) {
     int covered = -1;
     std::string rest;
     if (!file.openedPlainly || !providerCovered(file.path, covered, rest)) return false;
-    struct ::stat named {};
-    if (::fstat(file.fd, &item.st) != 0 || ::fstatat(covered, rest.empty() ? "" : rest.c_str() + 1, &named,
-                                                     AT_SYMLINK_NOFOLLOW | (rest.empty() ? AT_EMPTY_PATH : 0)) != 0) {
+    if (::fstatat(covered, rest.empty() ? "" : rest.c_str() + 1, &item.st,
+                  AT_SYMLINK_NOFOLLOW | (rest.empty() ? AT_EMPTY_PATH : 0)) != 0) {
         return false;
     }
-    if (named.st_dev != item.st.st_dev || named.st_ino != item.st.st_ino) return false;
+    // The file the descriptor holds, as the open found it or as it answers now.
+    struct ::stat held {};
+    if (file.inode != 0) {
+        held.st_dev = static_cast<dev_t>(file.device);
+        held.st_ino = static_cast<ino_t>(file.inode);
+    } else if (::fstat(file.fd, &held) != 0) {
+        return false;
+    }
+    if (held.st_dev != item.st.st_dev || held.st_ino != item.st.st_ino) return false;
     if (!S_ISDIR(item.st.st_mode) && item.st.st_nlink != 1) return false;
     item.path = file.path;
     item.access = fdLink(file.fd);
