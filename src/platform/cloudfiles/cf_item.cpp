@@ -204,14 +204,18 @@ std::optional<Item> resolveHandle(CfStore& store, HANDLE handle, HRESULT* error)
         *error = HRESULT_FROM_WIN32(ERROR_INVALID_HANDLE);
         return std::nullopt;
     }
-    Item item;
-    if (locateOpenedPlainly(*file, item)) {
-        identify(store, item, file->fd, file->pathOnly);
-        return item;
-    }
-    auto found = resolveItem(store, file->path, file->fd);
+    auto found = resolveFile(store, *file);
     if (!found) *error = HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
     return found;
+}
+
+std::optional<Item> resolveFile(CfStore& store, const FileObject& file) {
+    Item item;
+    if (locateOpenedPlainly(file, item)) {
+        identify(store, item, file.fd, file.pathOnly);
+        return item;
+    }
+    return resolveItem(store, file.path, file.fd);
 }
 
 HRESULT itemForCall(HANDLE handle, ItemNeed need, std::shared_ptr<CfStore>& store, std::optional<Item>& item) {

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "cf_store.h"
+#include "platform/kernel_object.h"
 
 namespace nimbrel::platform::cf {
 
@@ -34,6 +35,8 @@ std::optional<Item> resolveItem(CfStore& store, const std::string& hostPath, int
 std::optional<Item> resolveCanonical(CfStore& store, const std::string& hostPath);
 // The item behind a file handle; *error gets E_HANDLE-style errors when there is none.
 std::optional<Item> resolveHandle(CfStore& store, HANDLE handle, HRESULT* error);
+// The item behind an open file.
+std::optional<Item> resolveFile(CfStore& store, const FileObject& file);
 
 // What a Cf call on a file handle needs of the item behind it.
 enum class ItemNeed { UnderRoot, Placeholder, PlaceholderUnderRoot };

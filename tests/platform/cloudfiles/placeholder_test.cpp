@@ -142,6 +142,9 @@ TEST_F(CloudFilesPlaceholder, TheProvidersOpenHandleFollowsItsItemWhereverItGoes
             ASSERT_EQ(createPlaceholder(root, c.name, 10, identityOf(u"new")), S_OK);
         }
         EXPECT_EQ(CfSetPinState(handle.get(), CF_PIN_STATE_PINNED, CF_SET_PIN_FLAG_NONE, nullptr), c.pinned) << c.name;
+        BY_HANDLE_FILE_INFORMATION seen{};
+        ASSERT_TRUE(GetFileInformationByHandle(handle.get(), &seen));
+        EXPECT_EQ((seen.dwFileAttributes & FILE_ATTRIBUTE_PINNED) != 0, SUCCEEDED(c.pinned)) << c.name;
         if (SUCCEEDED(c.pinned)) {
             EXPECT_EQ(placeholderInfo(c.movedTo).pin, CF_PIN_STATE_PINNED) << c.name;
         }
