@@ -76,7 +76,19 @@ PlaceholderAttributes examinedPlaceholderAttributes(const std::string& hostPath,
     return attributesOf(*record, S_ISDIR(st.st_mode));
 }
 
-const bool registered = (setPlaceholderAttributeSource(&placeholderAttributes, &examinedPlaceholderAttributes), true);
+// A handle that the provider opened plainly knows which file it holds and where.
+PlaceholderAttributes handlePlaceholderAttributes(const FileObject& file) {
+    if (!file.openedPlainly) return placeholderAttributes(file.path, file.fd);
+    auto store = CfStore::current();
+    if (!store) return {};
+    auto item = resolveFile(*store, file);
+    if (!item || !item->record) return {};
+    return attributesOf(*item->record, item->isDirectory());
+}
+
+const bool registered = (setPlaceholderAttributeSource(&placeholderAttributes, &examinedPlaceholderAttributes,
+                                                       &handlePlaceholderAttributes),
+                         true);
 
 }  // namespace
 

@@ -84,6 +84,56 @@ int ownWritableDescriptor(const std::string& path) {
     return ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
 }
 
+// Finds the item's root and, when it is a placeholder, its record. `fd` (or -1) is the descriptor
+// the item was reached through; `pathOnly` when it answers no extended-attribute call.
+void identify(CfStore& store, Item& item, int fd, bool pathOnly) {
+    item.root = store.rootContaining(item.path);
+    if (!item.root) return;
+    // The descriptor itself answers when the item is reached through it. One opened only for its
+    // path cannot read extended attributes; the provider's own way to the item can, without the
+    // walk through /proc, and the record's inode check below tells whether it names the same item.
+    const bool throughFd = fd >= 0 && item.access == fdLink(fd);
+    std::string tokenPath = item.access;
+    int covered = -1;
+    std::string rest;
+    if (throughFd && providerCovered(item.path, covered, rest)) tokenPath = coveredPath(covered, rest);
+    if (auto token = readToken(tokenPath, throughFd && !pathOnly ? fd : -1)) {
+        auto record = store.placeholder(*token);
+        item.recordLost = !record;
+        if (record && record->root == item.root->path && record->inode == item.st.st_ino &&
+            record->device == item.st.st_dev) {
+            item.record = std::move(record);
+        }
+    }
+}
+
+// The item behind a handle whose open reached it plainly below a root this process is connected
+// to, when the path it was opened with still names it: that path is then the item's canonical
+// one, found without asking /proc for the descriptor's. False when it cannot tell so cheaply: the
+// item was renamed or removed, or it has several names and the handle's may be another.
+bool locateOpenedPlainly(const FileObject& file, Item& item) {
+    int covered = -1;
+    std::string rest;
+    if (!file.openedPlainly || !providerCovered(file.path, covered, rest)) return false;
+    if (::fstatat(covered, rest.empty() ? "" : rest.c_str() + 1, &item.st,
+                  AT_SYMLINK_NOFOLLOW | (rest.empty() ? AT_EMPTY_PATH : 0)) != 0) {
+        return false;
+    }
+    // The file the descriptor holds, as the open found it or as it answers now.
+    struct ::stat held {};
+    if (file.inode != 0) {
+        held.st_dev = static_cast<dev_t>(file.device);
+        held.st_ino = static_cast<ino_t>(file.inode);
+    } else if (::fstat(file.fd, &held) != 0) {
+        return false;
+    }
+    if (held.st_dev != item.st.st_dev || held.st_ino != item.st.st_ino) return false;
+    if (!S_ISDIR(item.st.st_mode) && item.st.st_nlink != 1) return false;
+    item.path = file.path;
+    item.access = fdLink(file.fd);
+    return true;
+}
+
 }  // namespace
 
 std::string canonicalPath(const std::string& hostPath) {
@@ -129,27 +179,23 @@ std::optional<Item> resolveItem(CfStore& store, const std::string& hostPath, int
         item.access = directPath(item.path, fd);
         if (statPath(item.access, item.st) != 0) return std::nullopt;
     }
-    if (!found) return std::nullopt;
-    Item& item = *found;
-    item.root = store.rootContaining(item.path);
-    if (!item.root) return found;
-    // The descriptor itself answers when the item is reached through it. One opened only for its
-    // path cannot read extended attributes; the provider's own way to the item can, without the
-    // walk through /proc, and the record's inode check below tells whether it names the same item.
-    const bool throughFd = fd >= 0 && item.access == fdLink(fd);
-    std::string tokenPath = item.access;
+    if (found) identify(store, *found, fd, false);
+    return found;
+}
+
+std::optional<Item> resolveCanonical(CfStore& store, const std::string& hostPath) {
     int covered = -1;
     std::string rest;
-    if (throughFd && providerCovered(item.path, covered, rest)) tokenPath = coveredPath(covered, rest);
-    if (auto token = readToken(tokenPath, throughFd ? fd : -1)) {
-        auto record = store.placeholder(*token);
-        item.recordLost = !record;
-        if (record && record->root == item.root->path && record->inode == item.st.st_ino &&
-            record->device == item.st.st_dev) {
-            item.record = std::move(record);
-        }
+    if (!providerCovered(hostPath, covered, rest)) return resolveItem(store, hostPath);
+    Item item;
+    if (::fstatat(covered, rest.empty() ? "" : rest.c_str() + 1, &item.st,
+                  AT_SYMLINK_NOFOLLOW | (rest.empty() ? AT_EMPTY_PATH : 0)) != 0) {
+        return std::nullopt;
     }
-    return found;
+    item.path = hostPath;
+    item.access = coveredPath(covered, rest);
+    identify(store, item, -1, false);
+    return item;
 }
 
 std::optional<Item> resolveHandle(CfStore& store, HANDLE handle, HRESULT* error) {
@@ -158,9 +204,18 @@ std::optional<Item> resolveHandle(CfStore& store, HANDLE handle, HRESULT* error)
         *error = HRESULT_FROM_WIN32(ERROR_INVALID_HANDLE);
         return std::nullopt;
     }
-    auto item = resolveItem(store, file->path, file->fd);
-    if (!item) *error = HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
-    return item;
+    auto found = resolveFile(store, *file);
+    if (!found) *error = HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
+    return found;
+}
+
+std::optional<Item> resolveFile(CfStore& store, const FileObject& file) {
+    Item item;
+    if (locateOpenedPlainly(file, item)) {
+        identify(store, item, file.fd, file.pathOnly);
+        return item;
+    }
+    return resolveItem(store, file.path, file.fd);
 }
 
 HRESULT itemForCall(HANDLE handle, ItemNeed need, std::shared_ptr<CfStore>& store, std::optional<Item>& item) {
@@ -184,9 +239,13 @@ std::optional<std::string> readToken(const std::string& accessPath, int fd) {
 
 std::string newToken() {
     static thread_local std::mt19937_64 generator{std::random_device{}()};
+    // The time first: tokens made one after another sort together, so their records share the
+    // store's last page. The random half keeps tokens of the same moment apart.
+    struct timespec now {};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    const auto nanoseconds = static_cast<unsigned long long>(now.tv_sec) * 1000000000ULL + now.tv_nsec;
     char buffer[33];
-    std::snprintf(buffer, sizeof(buffer), "%016llx%016llx", static_cast<unsigned long long>(generator()),
-                  static_cast<unsigned long long>(generator()));
+    std::snprintf(buffer, sizeof(buffer), "%016llx%016llx", nanoseconds, static_cast<unsigned long long>(generator()));
     return buffer;
 }
 

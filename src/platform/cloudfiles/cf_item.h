@@ -1,6 +1,6 @@
 #pragma once
 // A file or folder as the Cloud Files stand-in sees it: where it is, which sync root holds it and,
-// when it is a placeholder, its record. A placeholder carries a random token in the extended
+// when it is a placeholder, its record. A placeholder carries a unique token in the extended
 // attribute "user.nimbrel.cf"; the token names its record, and the record remembers the inode, so
 // a copy that takes the attribute along is not taken for the placeholder.
 
@@ -10,6 +10,7 @@
 #include <string>
 
 #include "cf_store.h"
+#include "platform/kernel_object.h"
 
 namespace nimbrel::platform::cf {
 
@@ -29,8 +30,13 @@ struct Item {
 
 // The item at `hostPath`, or behind `fd` when fd >= 0 (so a renamed open file is still found).
 std::optional<Item> resolveItem(CfStore& store, const std::string& hostPath, int fd = -1);
+// The item at `hostPath`, a path that was canonical a moment ago (the folder above an item just
+// resolved): where the provider reaches it directly, one look below the covered folder finds it.
+std::optional<Item> resolveCanonical(CfStore& store, const std::string& hostPath);
 // The item behind a file handle; *error gets E_HANDLE-style errors when there is none.
 std::optional<Item> resolveHandle(CfStore& store, HANDLE handle, HRESULT* error);
+// The item behind an open file.
+std::optional<Item> resolveFile(CfStore& store, const FileObject& file);
 
 // What a Cf call on a file handle needs of the item behind it.
 enum class ItemNeed { UnderRoot, Placeholder, PlaceholderUnderRoot };

@@ -50,16 +50,22 @@ extern "C" HRESULT CfOpenFileWithOplock(LPCWSTR FilePath, CF_OPEN_FILE_FLAGS Fla
     *ProtectedHandle = INVALID_HANDLE_VALUE;
     // The lease is taken in the covered folder, which every open through a filter mount reaches too.
     const std::string access = cf::directPath(hostPath);
-    struct stat st {};
-    if (statPath(access, st) != 0) return cf::hrFromErrno(errno);
-    const bool isDirectory = S_ISDIR(st.st_mode);
     const bool exclusive = Flags & CF_OPEN_FILE_FLAG_EXCLUSIVE;
     // Updates and dehydration through an exclusive handle are made on its own open, which the
-    // lease allows to write: another open of the file would break the handle's own lease.
+    // lease allows to write: another open of the file would break the handle's own lease. A folder
+    // refuses to open for writing and is opened for reading.
     int fd = -1;
-    if (exclusive && !isDirectory) fd = openPath(access, O_RDWR | O_CLOEXEC);
-    if (fd < 0) fd = openPath(access, O_RDONLY | O_CLOEXEC | (isDirectory ? O_DIRECTORY : 0));
+    bool plain = false;
+    if (exclusive) fd = openPathPlainly(access, O_RDWR | O_CLOEXEC, plain);
+    if (fd < 0) fd = openPathPlainly(access, O_RDONLY | O_CLOEXEC, plain);
     if (fd < 0) return cf::hrFromErrno(errno);
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) {
+        const int error = errno;
+        ::close(fd);
+        return cf::hrFromErrno(error);
+    }
+    const bool isDirectory = S_ISDIR(st.st_mode);
     if (!isDirectory) {
         if (::fcntl(fd, F_SETSIG, leaseBreakSignal()) != 0 ||
             ::fcntl(fd, F_SETLEASE, exclusive ? F_WRLCK : F_RDLCK) != 0) {
@@ -75,6 +81,9 @@ extern "C" HRESULT CfOpenFileWithOplock(LPCWSTR FilePath, CF_OPEN_FILE_FLAGS Fla
     file->desiredAccess = GENERIC_READ;
     file->shareMode = exclusive ? 0 : 7;
     file->isDirectory = isDirectory;
+    file->openedPlainly = plain;
+    file->device = st.st_dev;
+    file->inode = st.st_ino;
     *ProtectedHandle = registerHandle(std::move(file));
     return S_OK;
 }

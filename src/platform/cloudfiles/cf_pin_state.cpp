@@ -22,8 +22,9 @@ CF_PIN_STATE inherited(CF_PIN_STATE own, CF_PIN_STATE parent, bool isDirectory) 
     return CF_PIN_STATE_UNSPECIFIED;
 }
 
+// `path` is an item's canonical path or the folder above one.
 CF_PIN_STATE pinOf(cf::CfStore& store, const std::string& path) {
-    auto item = cf::resolveItem(store, path);
+    auto item = cf::resolveCanonical(store, path);
     return item && item->record ? item->record->pin : CF_PIN_STATE_UNSPECIFIED;
 }
 

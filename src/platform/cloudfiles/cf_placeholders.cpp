@@ -134,11 +134,9 @@ HRESULT buildOne(const cf::SyncRootRecord& root, int folder, CF_PLACEHOLDER_CREA
         return E_INVALIDARG;
     }
     built.entry = &entry;
+    // A name that is taken already is found when the item is given it: names are hardly ever
+    // taken, and a look for each one beforehand cost more than making an item in vain.
     built.name = toUtf8(name);
-    struct stat existing {};
-    if (::fstatat(folder, built.name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0) {
-        return cf::hrWin32(ERROR_ALREADY_EXISTS);
-    }
     cf::PlaceholderRecord& record = built.record;
     record.token = cf::newToken();
     record.isDirectory = isDirectory;
@@ -448,7 +446,8 @@ extern "C" HRESULT CfUpdatePlaceholder(HANDLE FileHandle, const CF_FS_METADATA* 
         if (FsMetadata->BasicInfo.CreationTime.QuadPart) ::removexattr(item->access.c_str(), kCreationTimeXattr);
     }
     if (dehydrating) {
-        statPath(item->access, item->st);
+        // What the dehydration keeps of the file (its size and times) is what the update left.
+        if (newSize != item->st.st_size || FsMetadata) statPath(item->access, item->st);
         if (HRESULT hr = cf::dehydrate(*store, *item, ranges, {}); FAILED(hr)) return hr;
     } else if (FsMetadata && attributesChanged(*item)) {
         // Readers through the filter mount see the new size and times at once, not what their

@@ -11,16 +11,37 @@ namespace nimbrel::platform::cf {
 
 namespace {
 
-constexpr const char* kSchema =
-    "CREATE TABLE IF NOT EXISTS roots ("
-    " path TEXT PRIMARY KEY, provider_name TEXT, provider_version TEXT, identity BLOB, provider_id BLOB,"
-    " hydration_primary INTEGER, hydration_modifier INTEGER, population_primary INTEGER,"
-    " population_modifier INTEGER, insync_policy INTEGER, hardlink_policy INTEGER, management_policy INTEGER);"
-    "CREATE TABLE IF NOT EXISTS placeholders ("
-    " token TEXT PRIMARY KEY, root TEXT, device INTEGER, inode INTEGER, identity BLOB, pin INTEGER,"
+// Placeholder records live in one b-tree keyed by their token: a new record or a changed one writes
+// one page. Tokens begin with the time they were made (see newToken), so new records land on the
+// last page, which stays in the cache. Nothing needs the records of one root fast: only removeRoot
+// looks for them, and it may read the whole table.
+constexpr const char* kPlaceholderTable =
+    " (token TEXT PRIMARY KEY, root TEXT, device INTEGER, inode INTEGER, identity BLOB, pin INTEGER,"
     " in_sync INTEGER, hydrated INTEGER, is_dir INTEGER, always_full INTEGER, creation_time INTEGER,"
-    " usn INTEGER);"
-    "CREATE INDEX IF NOT EXISTS placeholders_root ON placeholders(root);";
+    " usn INTEGER) WITHOUT ROWID;";
+
+const std::string kSchema =
+    std::string(
+        "CREATE TABLE IF NOT EXISTS roots ("
+        " path TEXT PRIMARY KEY, provider_name TEXT, provider_version TEXT, identity BLOB, provider_id BLOB,"
+        " hydration_primary INTEGER, hydration_modifier INTEGER, population_primary INTEGER,"
+        " population_modifier INTEGER, insync_policy INTEGER, hardlink_policy INTEGER,"
+        " management_policy INTEGER);"
+        "CREATE TABLE IF NOT EXISTS placeholders") +
+    kPlaceholderTable;
+
+// A store made by an earlier build keeps its records in a table with row ids, an index of their
+// tokens and one of their roots. They move into the keyed table in one transaction, which the
+// first process of this build to open the store makes; the others find the work done.
+const std::string kMoveToKeyedTable = std::string("CREATE TABLE placeholders_keyed") + kPlaceholderTable +
+                                      "INSERT INTO placeholders_keyed SELECT token, root, device, inode, identity,"
+                                      " pin, in_sync, hydrated, is_dir, always_full, creation_time, usn"
+                                      " FROM placeholders;"
+                                      "DROP TABLE placeholders;"
+                                      "ALTER TABLE placeholders_keyed RENAME TO placeholders;";
+
+constexpr const char* kHasRowIdTable =
+    "SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = 'placeholders' AND sql NOT LIKE '%WITHOUT ROWID%'";
 
 }  // namespace
 
@@ -189,7 +210,7 @@ std::shared_ptr<CfStore> CfStore::current() {
     // may have lost its last changes but is never torn, and the only claim about file data it
     // makes, that a placeholder is hydrated, is written after that data has been flushed.
     if (!store->exec("PRAGMA journal_mode=WAL;") || !store->exec("PRAGMA synchronous=NORMAL;") ||
-        !store->exec(kSchema)) {
+        !store->keyRecordsByToken() || !store->exec(kSchema.c_str())) {
         return nullptr;
     }
     // Without the mark the store keeps nothing and asks the database every time.
@@ -207,6 +228,21 @@ CfStore::~CfStore() {
 }
 
 bool CfStore::exec(const char* sql) { return sqlite3_exec(db_, sql, nullptr, nullptr, nullptr) == SQLITE_OK; }
+
+bool CfStore::keyRecordsByToken() {
+    auto hasRowIdTable = [this] {
+        bool found = false;
+        auto onRow = [](void* found, int, char**, char**) {
+            *static_cast<bool*>(found) = true;
+            return 0;
+        };
+        return sqlite3_exec(db_, kHasRowIdTable, onRow, &found, nullptr) == SQLITE_OK && found;
+    };
+    if (!hasRowIdTable()) return true;
+    if (!exec("BEGIN IMMEDIATE")) return false;
+    const bool moved = !hasRowIdTable() || exec(kMoveToKeyedTable.c_str());
+    return exec(moved ? "COMMIT" : "ROLLBACK") && moved;
+}
 
 bool CfStore::run(const char* sql) {
     Statement s(*this, sql);
@@ -351,9 +387,8 @@ std::optional<PlaceholderRecord> CfStore::readPlaceholder(const std::string& tok
 }
 
 bool CfStore::writePlaceholder(const PlaceholderRecord& r, bool existing) {
-    // An existing record is updated in place: a replacement would delete and insert the row and so
-    // rewrite both index pages along with the table's at every change of a pin or in-sync state.
-    // A record known to exist keeps its root, so the root's index is not written either.
+    // An existing record is updated in place, with no look for a conflict first; one known to exist
+    // keeps its root.
     static const std::string kUpsert =
         std::string("INSERT INTO placeholders (") + kPlaceholderColumns +
         ") VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12) ON CONFLICT(token) DO UPDATE SET"

@@ -100,6 +100,8 @@ private:
     void remember(const PlaceholderRecord& record);
 
     bool exec(const char* sql);
+    // Moves the records of a store made by an earlier build into the table this one reads.
+    bool keyRecordsByToken();
     // A statement that changes no setting, through the prepared ones (a pragma acts when it is
     // prepared): transaction control runs several times per call.
     bool run(const char* sql);

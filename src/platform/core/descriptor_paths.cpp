@@ -1,6 +1,7 @@
 #include "platform/descriptor_paths.h"
 
 #include <fcntl.h>
+#include <linux/openat2.h>
 #include <stdio.h>
 #include <sys/syscall.h>
 #include <sys/xattr.h>
@@ -84,6 +85,22 @@ int openPath(const std::string& path, int flags, mode_t mode) {
     int fd = -1;
     const char* rest = nullptr;
     return splitBelow(path, fd, rest) ? ::openat(fd, rest, flags, mode) : ::open(path.c_str(), flags, mode);
+}
+
+int openPathPlainly(const std::string& path, int flags, bool& plain) {
+    plain = false;
+    int fd = -1;
+    const char* rest = nullptr;
+    if (!splitBelow(path, fd, rest)) return ::open(path.c_str(), flags);
+    struct open_how how {};
+    how.flags = static_cast<std::uint64_t>(flags);
+    how.resolve = RESOLVE_NO_SYMLINKS;
+    const int opened = static_cast<int>(::syscall(SYS_openat2, fd, rest, &how, sizeof how));
+    if (opened >= 0 || errno != ELOOP) {
+        plain = opened >= 0;
+        return opened;
+    }
+    return ::openat(fd, rest, flags);
 }
 
 int mkdirPath(const std::string& path, mode_t mode) {

@@ -19,6 +19,7 @@ PlaceholderAttributes noPlaceholder(const std::string&, int) { return {}; }
 
 std::atomic<PlaceholderAttributeSource> currentSource{&noPlaceholder};
 std::atomic<ExaminedPlaceholderAttributeSource> currentExaminedSource{nullptr};
+std::atomic<HandlePlaceholderAttributeSource> currentHandleSource{nullptr};
 
 std::string sameAccessPath(const std::string& hostPath) { return hostPath; }
 
@@ -50,10 +51,13 @@ DWORD ordinaryAttributesWith(const struct stat& st, DWORD stored) {
 
 }  // namespace
 
-void setPlaceholderAttributeSource(PlaceholderAttributeSource source, ExaminedPlaceholderAttributeSource examined) {
+void setPlaceholderAttributeSource(PlaceholderAttributeSource source, ExaminedPlaceholderAttributeSource examined,
+                                   HandlePlaceholderAttributeSource handle) {
     currentExaminedSource.store(nullptr);
+    currentHandleSource.store(nullptr);
     currentSource.store(source ? source : &noPlaceholder);
     currentExaminedSource.store(source ? examined : nullptr);
+    currentHandleSource.store(source ? handle : nullptr);
 }
 
 PlaceholderAttributes placeholderAttributesFor(const std::string& hostPath, int fd) {
@@ -64,6 +68,11 @@ PlaceholderAttributes placeholderAttributesFor(const std::string& hostPath, cons
                                                const struct stat& st) {
     if (auto examined = currentExaminedSource.load()) return examined(hostPath, accessPath, st);
     return currentSource.load()(hostPath, -1);
+}
+
+PlaceholderAttributes placeholderAttributesFor(const FileObject& file) {
+    if (auto handle = currentHandleSource.load()) return handle(file);
+    return currentSource.load()(file.path, file.fd);
 }
 
 void setAccessPathSource(AccessPathSource source) { currentAccessSource.store(source ? source : &sameAccessPath); }

@@ -32,7 +32,7 @@ DWORD sizeLow(const p::FileFacts& facts) {
 
 bool factsForHandle(HANDLE file, std::shared_ptr<p::FileObject>& object, p::FileFacts& facts) {
     object = p::fileForHandle(file);
-    return object && p::describeFile(object->path, object->fd, facts);
+    return object && p::describeFile(*object, facts);
 }
 
 // SetFileTime leaves a time alone when it is not given (0), and also for -1 (which on

@@ -95,9 +95,8 @@ StoredNames storedNames(const std::string& accessPath, int fd) {
     return found;
 }
 
-}  // namespace
-
-bool describeFile(const std::string& hostPath, int fd, FileFacts& facts) {
+// `file`, when given, is the handle whose descriptor `fd` is.
+bool describe(const std::string& hostPath, int fd, const FileObject* file, FileFacts& facts) {
     // The placeholder source is asked with the path as given: it finds its own way to the file.
     const std::string access = accessPathFor(hostPath);
     int rc = fd >= 0 ? ::fstat(fd, &facts.st) : statPath(access, facts.st, false);
@@ -110,10 +109,13 @@ bool describeFile(const std::string& hostPath, int fd, FileFacts& facts) {
     facts.changeTime = fileTimeFromTimespec(facts.st.st_ctim);
     // A symbolic link is never a placeholder itself, whatever its target is.
     const PlaceholderAttributes placeholder = S_ISLNK(facts.st.st_mode) ? PlaceholderAttributes{}
+                                              : file                    ? placeholderAttributesFor(*file)
                                               : fd >= 0                 ? placeholderAttributesFor(hostPath, fd)
                                                         : placeholderAttributesFor(hostPath, access, facts.st);
-    const StoredNames stored = S_ISLNK(facts.st.st_mode) ? StoredNames{} : storedNames(access, fd);
-    facts.creationTime = stored.creationTime ? storedCreationTime(access, fd) : 0;
+    // A descriptor opened only for its path is not asked for extended attributes: it cannot answer.
+    const int attributeFd = file && file->pathOnly ? -1 : fd;
+    const StoredNames stored = S_ISLNK(facts.st.st_mode) ? StoredNames{} : storedNames(access, attributeFd);
+    facts.creationTime = stored.creationTime ? storedCreationTime(access, attributeFd) : 0;
     if (facts.creationTime == 0) facts.creationTime = placeholder.creationTime;
     if (facts.creationTime == 0) facts.creationTime = birthTime(access, fd);
     if (facts.creationTime == 0) facts.creationTime = facts.lastWriteTime;
@@ -127,6 +129,14 @@ bool describeFile(const std::string& hostPath, int fd, FileFacts& facts) {
     facts.attributes = combinedAttributes(facts.st, access, placeholder, &facts.reparseTag, stored.dosAttributes);
     return true;
 }
+
+}  // namespace
+
+bool describeFile(const std::string& hostPath, int fd, FileFacts& facts) {
+    return describe(hostPath, fd, nullptr, facts);
+}
+
+bool describeFile(const FileObject& file, FileFacts& facts) { return describe(file.path, file.fd, &file, facts); }
 
 LONGLONG dataAllocationBytes(const std::string& hostPath, int fd, const struct stat& st) {
     const LONGLONG counted = static_cast<LONGLONG>(st.st_blocks) * 512;

@@ -41,21 +41,56 @@ int openFlagsFor(DWORD access, bool folder) {
     return flags;
 }
 
+struct Opened {
+    int fd = -1;
+    bool plain = false;  // see FileObject::openedPlainly
+    bool pathOnly = false;
+};
+
 // Metadata-only handles (no data access) must open even files the caller may not read.
-int openExisting(const std::string& path, int flags, DWORD access) {
+Opened openExisting(const std::string& path, int flags, DWORD access) {
+    namespace p = nimbrel::platform;
+    Opened opened;
     // A handle for reading attributes only must not break a Cloud Files oplock (a lease on Linux,
     // which every open for data breaks): Windows breaks one only for data or delete access.
-    if (!(flags & O_DIRECTORY) && !nimbrel::platform::hasDataAccess(access) &&
-        !nimbrel::platform::hasAttributeWriteAccess(access) && !(access & (DELETE | WRITE_DAC | WRITE_OWNER))) {
-        return nimbrel::platform::openPath(path, O_PATH | O_CLOEXEC);
+    if (!(flags & O_DIRECTORY) && !p::hasDataAccess(access) && !p::hasAttributeWriteAccess(access) &&
+        !(access & (DELETE | WRITE_DAC | WRITE_OWNER))) {
+        opened.fd = p::openPathPlainly(path, O_PATH | O_CLOEXEC, opened.plain);
+        opened.pathOnly = true;
+        return opened;
     }
-    int fd = nimbrel::platform::openPath(path, flags);
-    if (fd < 0 && errno == EACCES && !nimbrel::platform::hasReadAccess(access) &&
-        !nimbrel::platform::hasWriteAccess(access)) {
-        fd = nimbrel::platform::openPath(path, O_PATH | O_CLOEXEC);
+    opened.fd = p::openPathPlainly(path, flags, opened.plain);
+    if (opened.fd < 0 && errno == EACCES && !p::hasReadAccess(access) && !p::hasWriteAccess(access)) {
+        opened.fd = p::openPathPlainly(path, O_PATH | O_CLOEXEC, opened.plain);
+        opened.pathOnly = true;
     }
-    return fd;
+    return opened;
 }
+
+// An open made before the checks of CreateFileW, which closes its descriptor unless the handle
+// takes it.
+struct EarlyOpen {
+    Opened opened;
+    struct stat st {};
+    EarlyOpen() = default;
+    EarlyOpen(const EarlyOpen&) = delete;
+    EarlyOpen& operator=(const EarlyOpen&) = delete;
+    ~EarlyOpen() {
+        if (opened.fd >= 0) ::close(opened.fd);
+    }
+    // Opens the item only for its path and examines it through the descriptor: one look up the
+    // path, and the handle knows the very file it holds. False with errno when nothing is there.
+    bool examine(const std::string& path) {
+        opened.fd = nimbrel::platform::openPathPlainly(path, O_PATH | O_CLOEXEC, opened.plain);
+        opened.pathOnly = true;
+        return opened.fd >= 0 && ::fstat(opened.fd, &st) == 0;
+    }
+    Opened take() {
+        Opened taken = opened;
+        opened.fd = -1;
+        return taken;
+    }
+};
 
 HANDLE fail(DWORD error) {
     SetLastError(error);
@@ -79,8 +114,13 @@ extern "C" HANDLE CreateFileW(LPCWSTR fileName, DWORD desiredAccess, DWORD share
                              !p::hasAttributeWriteAccess(desiredAccess) &&
                              !(desiredAccess & (DELETE | WRITE_DAC | WRITE_OWNER));
     const std::string access = inspectOnly ? p::accessPathFor(path) : path;
-    struct stat st {};
-    bool exists = p::statPath(access, st) == 0;
+    // A file opened for its metadata alone is opened first and examined through its descriptor
+    // (without backup semantics it cannot be a folder, which opens otherwise).
+    EarlyOpen early;
+    const bool openFirst =
+        inspectOnly && !p::hasDataAccess(desiredAccess) && !(flagsAndAttributes & FILE_FLAG_BACKUP_SEMANTICS);
+    struct stat& st = early.st;
+    bool exists = openFirst ? early.examine(access) : p::statPath(access, st) == 0;
     if (!exists && errno != ENOENT) return fail(p::setLastErrorForPath(errno, path));
     bool folder = exists && S_ISDIR(st.st_mode);
     if (folder) {
@@ -102,6 +142,7 @@ extern "C" HANDLE CreateFileW(LPCWSTR fileName, DWORD desiredAccess, DWORD share
     if (flagsAndAttributes & FILE_FLAG_WRITE_THROUGH) flags |= O_DSYNC;
     int fd = -1;
     bool created = false;
+    Opened opened;
     if (exists) {
         if (!folder && (creationDisposition == CREATE_ALWAYS || creationDisposition == TRUNCATE_EXISTING)) {
             flags |= O_TRUNC;
@@ -110,8 +151,10 @@ extern "C" HANDLE CreateFileW(LPCWSTR fileName, DWORD desiredAccess, DWORD share
         // provider's own through. Reading takes the file functions' way: the provider's reads
         // through the mount would share the kernel's pages with a reader whose read waits for
         // this very provider.
-        fd = openExisting(folder || inspectOnly || !p::hasDataAccess(desiredAccess) ? access : path, flags,
-                          desiredAccess);
+        opened = openFirst ? early.take()
+                           : openExisting(folder || inspectOnly || !p::hasDataAccess(desiredAccess) ? access : path,
+                                          flags, desiredAccess);
+        fd = opened.fd;
     } else {
         mode_t mode = (flagsAndAttributes & FILE_ATTRIBUTE_READONLY) ? 0444 : 0666;
         fd = ::open(path.c_str(), flags | O_CREAT | O_EXCL, mode);
@@ -146,6 +189,12 @@ extern "C" HANDLE CreateFileW(LPCWSTR fileName, DWORD desiredAccess, DWORD share
     file->shareMode = shareMode;
     file->flagsAndAttributes = flagsAndAttributes;
     file->isDirectory = folder;
+    file->openedPlainly = opened.plain;
+    file->pathOnly = opened.pathOnly;
+    if (openFirst) {
+        file->device = st.st_dev;
+        file->inode = st.st_ino;
+    }
     HANDLE handle = p::registerHandle(std::move(file));
     // CREATE_ALWAYS and OPEN_ALWAYS tell the caller that the file was already there.
     bool reportExisting = exists && (creationDisposition == CREATE_ALWAYS || creationDisposition == OPEN_ALWAYS);

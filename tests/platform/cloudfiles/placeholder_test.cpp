@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <linux/fs.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -118,6 +119,39 @@ TEST_F(CloudFilesPlaceholder, RecordFollowsARenameButNotADeleteAndRecreate) {
     writeFile(root + "/new.txt", "fresh");
     EXPECT_EQ(placeholderInfo(root + "/new.txt").hr, static_cast<HRESULT>(0x80070178));
     EXPECT_FALSE(attributesOf(root + "/new.txt") & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+TEST_F(CloudFilesPlaceholder, TheProvidersOpenHandleFollowsItsItemWhereverItGoes) {
+    RecordingProvider provider(root);  // this process then reaches the root's items directly
+    const std::string sub = root + "/sub";
+    const std::string outside = makeScratchDir("outside");
+    ASSERT_EQ(::mkdir(sub.c_str(), 0777), 0);
+    struct Case {
+        const char* name;
+        std::string movedTo;
+        bool replaced;  // a new placeholder takes the old name
+        HRESULT pinned;
+    };
+    for (const Case& c : {Case{"renamed", sub + "/renamed", false, S_OK}, Case{"replaced", sub + "/other", true, S_OK},
+                          Case{"away", outside + "/away", false, static_cast<HRESULT>(0x80070186)}}) {
+        const std::string path = root + "/" + c.name;
+        ASSERT_EQ(createPlaceholder(root, c.name, 10, identityOf(u"moving")), S_OK);
+        Handle handle(path);
+        ASSERT_EQ(std::rename(path.c_str(), c.movedTo.c_str()), 0);
+        if (c.replaced) {
+            ASSERT_EQ(createPlaceholder(root, c.name, 10, identityOf(u"new")), S_OK);
+        }
+        EXPECT_EQ(CfSetPinState(handle.get(), CF_PIN_STATE_PINNED, CF_SET_PIN_FLAG_NONE, nullptr), c.pinned) << c.name;
+        BY_HANDLE_FILE_INFORMATION seen{};
+        ASSERT_TRUE(GetFileInformationByHandle(handle.get(), &seen));
+        EXPECT_EQ((seen.dwFileAttributes & FILE_ATTRIBUTE_PINNED) != 0, SUCCEEDED(c.pinned)) << c.name;
+        if (SUCCEEDED(c.pinned)) {
+            EXPECT_EQ(placeholderInfo(c.movedTo).pin, CF_PIN_STATE_PINNED) << c.name;
+        }
+        if (c.replaced) {
+            EXPECT_EQ(placeholderInfo(path).pin, CF_PIN_STATE_UNSPECIFIED);
+        }
+    }
 }
 
 TEST_F(CloudFilesPlaceholder, PinStatesShowAsAttributesAndInheritFollowsTheParent) {

@@ -1,8 +1,10 @@
 // Provider and application in separate processes: cf_test_provider serves, nimbrel-cf reads.
 
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include "cf_test_support.h"
+#include "platform/platform_paths.h"
 #include "support/test_env.h"
 
 namespace nimbrel::test::cf {
@@ -43,6 +45,43 @@ TEST_F(CloudFilesProcesses, InfoShowsOrdinaryFilesAndPlaceholdersAsExplorerWould
     EXPECT_EQ(cloudItem["size"].GetInt64(), 8192);
     EXPECT_EQ(cloudItem["reparseTag"].GetUint(), IO_REPARSE_TAG_CLOUD);
     EXPECT_FALSE(document[2]["exists"].GetBool());
+}
+
+TEST_F(CloudFilesProcesses, AStoreMadeByAnEarlierBuildKeepsItsPlaceholders) {
+    ASSERT_EQ(createPlaceholder(root, "kept.bin", 4096, identityOf(u"kept")), S_OK);
+    // The records as an earlier build kept them: a table with row ids, with an index of their roots.
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open((nimbrel::platform::platformHome() + "/cloudfiles.db").c_str(), &db), SQLITE_OK);
+    sqlite3_busy_timeout(db, 10000);
+    EXPECT_EQ(sqlite3_exec(db,
+                           "BEGIN IMMEDIATE; CREATE TABLE earlier AS SELECT * FROM placeholders;"
+                           "DROP TABLE placeholders; CREATE TABLE placeholders (token TEXT PRIMARY KEY, root TEXT,"
+                           " device INTEGER, inode INTEGER, identity BLOB, pin INTEGER, in_sync INTEGER,"
+                           " hydrated INTEGER, is_dir INTEGER, always_full INTEGER, creation_time INTEGER,"
+                           " usn INTEGER); INSERT INTO placeholders SELECT * FROM earlier; DROP TABLE earlier;"
+                           "CREATE INDEX placeholders_root ON placeholders(root); COMMIT;",
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK);
+
+    const auto described = info(root + "/kept.bin");
+    ASSERT_TRUE(described.IsArray() && described.Size() == 1);
+    EXPECT_TRUE(described[0]["placeholder"].GetBool());
+    EXPECT_EQ(described[0]["identity"].GetString(), std::string("kept"));
+    // The process that found the earlier table moved the records; this one's connection follows.
+    EXPECT_EQ(placeholderInfo(root + "/kept.bin").identity, identityOf(u"kept"));
+    EXPECT_EQ(createPlaceholder(root, "new.bin", 1, identityOf(u"new")), S_OK);
+    int earlierTables = -1;
+    sqlite3_exec(
+        db,
+        "SELECT count(*) FROM sqlite_master WHERE name = 'placeholders_root' OR sql NOT LIKE '%WITHOUT ROWID%'"
+        " AND name = 'placeholders'",
+        [](void* count, int, char** values, char**) {
+            *static_cast<int*>(count) = std::atoi(values[0]);
+            return 0;
+        },
+        &earlierTables, nullptr);
+    EXPECT_EQ(earlierTables, 0);
+    sqlite3_close(db);
 }
 
 }  // namespace

@@ -15,6 +15,9 @@ namespace nimbrel::platform {
 // stat(2), or lstat(2) when `followLast` is false.
 int statPath(const std::string& path, struct ::stat& st, bool followLast = true);
 int openPath(const std::string& path, int flags, mode_t mode = 0);
+// openPath of an existing item. `plain` tells whether the path lay below a descriptor and reached
+// the item with no symbolic link on its way, which the open itself checked.
+int openPathPlainly(const std::string& path, int flags, bool& plain);
 int mkdirPath(const std::string& path, mode_t mode);
 // unlink(2), or rmdir(2) for a folder.
 int removePath(const std::string& path, bool folder);

@@ -11,6 +11,7 @@
 
 #include <string>
 
+#include "platform/kernel_object.h"
 #include "platform/win_types.h"
 
 namespace nimbrel::platform {
@@ -34,13 +35,18 @@ using ExaminedPlaceholderAttributeSource = PlaceholderAttributes (*)(const std::
                                                                      const std::string& accessPath,
                                                                      const struct stat& st);
 
+// The same question for an open handle, whose open may have learnt which file it holds.
+using HandlePlaceholderAttributeSource = PlaceholderAttributes (*)(const FileObject& file);
+
 // Replaces the source (nullptr restores the default, which reports nothing); a source set without
-// an examined variant answers examined queries too. Thread-safe.
+// an examined or a handle variant answers those queries too. Thread-safe.
 void setPlaceholderAttributeSource(PlaceholderAttributeSource source,
-                                   ExaminedPlaceholderAttributeSource examined = nullptr);
+                                   ExaminedPlaceholderAttributeSource examined = nullptr,
+                                   HandlePlaceholderAttributeSource handle = nullptr);
 PlaceholderAttributes placeholderAttributesFor(const std::string& hostPath, int fd);
 PlaceholderAttributes placeholderAttributesFor(const std::string& hostPath, const std::string& accessPath,
                                                const struct stat& st);
+PlaceholderAttributes placeholderAttributesFor(const FileObject& file);
 
 // What the filter does when an application opens a file for data and before it reads one. `read`
 // answers ERROR_SUCCESS when the data may be read now, otherwise the Win32 error the read fails with.

@@ -3,6 +3,7 @@
 // CloseHandle can tell a valid handle from a stale one (ERROR_INVALID_HANDLE) and a closing
 // thread never frees an object that another thread is still using.
 
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -33,6 +34,15 @@ public:
     DWORD shareMode = 0;
     DWORD flagsAndAttributes = 0;
     bool isDirectory = false;
+    // The open reached the item below a folder descriptor with no symbolic link on its way (see
+    // openPathPlainly): `path` named the item as it is when it was opened.
+    bool openedPlainly = false;
+    // Opened only for its path: the descriptor answers no extended-attribute call.
+    bool pathOnly = false;
+    // The file the descriptor was opened on, when the open examined it through the descriptor;
+    // 0 when it did not.
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
 };
 
 HANDLE registerHandle(std::shared_ptr<KernelObject> object);

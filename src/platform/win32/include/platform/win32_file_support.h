@@ -29,6 +29,8 @@ struct FileFacts {
 // fd < 0: looks the path up without following a final symbolic link (reported as a reparse point,
 // as Windows reports a symbolic link). Sets the last error and answers false on failure.
 bool describeFile(const std::string& hostPath, int fd, FileFacts& facts);
+// The same for an open handle, whose open may have learnt which file it holds.
+bool describeFile(const FileObject& file, FileFacts& facts);
 
 // The bytes a file's data takes on disk (Windows' allocation size). Some file systems count a block
 // for extended attributes that do not fit in the inode in st_blocks; that block holds no data, so a
