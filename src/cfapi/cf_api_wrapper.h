@@ -143,6 +143,8 @@ private:
     static CF_CONNECTION_KEY s_gConnectionKey;
     static QString connectedRootPath;
     static QString registeredRootPath;
+    // The same, cleaned and with native separators, where the walk up from an item stops.
+    static QString registeredRootFolder;
     // Connect calls disconnect while holding it, hence recursive.
     static std::recursive_mutex connectionMutex;
     // Registration runs on the mount task thread while pin changes read the root on other threads.

@@ -255,7 +255,7 @@ QStringList CfApiWrapper::ancestorFolders(const QString& path, bool isDir) {
     QString stop;
     {
         std::lock_guard<std::mutex> lock(registeredRootMutex);
-        stop = winpath::toNativeSeparators(winpath::cleanPath(registeredRootPath));
+        stop = registeredRootFolder;
     }
     // A UNC path never walks into its server-and-share part.
     int floor = 0;

@@ -23,11 +23,16 @@ constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELE
 
 bool isHexDigit(QChar c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
 
+int lastSeparator(const QString& path) { return qMax(path.lastIndexOf('\\'), path.lastIndexOf('/')); }
+
 // The last component of the cleaned path, after the later of the last "\" and the last "/".
+// Cleaning changes only a last component that is empty, "." or "..", so any other is taken as
+// it stands.
 QString lastComponent(const QString& path) {
-    QString cleaned = winpath::cleanPath(path);
-    int cut = qMax(cleaned.lastIndexOf('\\'), cleaned.lastIndexOf('/'));
-    return cleaned.mid(cut + 1);
+    const QStringRef name = path.midRef(lastSeparator(path) + 1);
+    if (!name.isEmpty() && name != QLatin1String(".") && name != QLatin1String("..")) return name.toString();
+    const QString cleaned = winpath::cleanPath(path);
+    return cleaned.mid(lastSeparator(cleaned) + 1);
 }
 
 // Inside an online-only folder a new item stays online-only; elsewhere it follows its parent. A

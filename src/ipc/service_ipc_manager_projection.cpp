@@ -106,11 +106,13 @@ int CServiceIpcManager::projectPushFile(const rapidjson::Value& value, PushVaria
     const QByteArray identity = record.identity();
     const bool preserve = record.preserveNativeFileTime && !record.isFolder() && !record.isVirtual;
     if (batch) {
-        log.add(__LINE__, false,
-                (ProjectionLine("CreatePlaceHolder |fileName =")
-                 << utf8(record.fileName) << "|filePath =" << utf8(record.filePath)
-                 << "|isVirtual =" << record.isVirtual << "|preserveNativeFileTime =" << record.preserveNativeFileTime)
-                    .str());
+        log.addDeferred(__LINE__, [name = record.fileName, folder = record.filePath, isVirtual = record.isVirtual,
+                                   preserveNative = record.preserveNativeFileTime] {
+            return (ProjectionLine("CreatePlaceHolder |fileName =")
+                    << utf8(name) << "|filePath =" << utf8(folder) << "|isVirtual =" << isVirtual
+                    << "|preserveNativeFileTime =" << preserveNative)
+                .str();
+        });
     } else {
         log.add(__LINE__, false,
                 (ProjectionLine(" CreatePlaceHolder |fileName =")
@@ -178,8 +180,9 @@ int CServiceIpcManager::projectPushFile(const rapidjson::Value& value, PushVaria
     if (batch && record.isLocalOnly()) {
         CfApiWrapper::setPathExcludedState(path);
     } else {
-        log.add(__LINE__, false,
-                (ProjectionLine("setPinState |localPath =") << utf8(path) << "|isVirtual =" << record.isVirtual).str());
+        log.addDeferred(__LINE__, [path, isVirtual = record.isVirtual] {
+            return (ProjectionLine("setPinState |localPath =") << utf8(path) << "|isVirtual =" << isVirtual).str();
+        });
         const bool pinOk =
             CfApiWrapper::setPinState(path, record.isVirtual ? PinState::OnlineOnly : PinState::AlwaysLocal,
                                       PinRecursionNone, created.exists ? &created : nullptr);
@@ -282,7 +285,7 @@ void CServiceIpcManager::replyPushResults(const std::string& ipcName, const char
         writer.String(path.c_str(), static_cast<rapidjson::SizeType>(path.size()));
         writer.Key("ret");
         writer.Int64(result);
-        if (updateLsidPaths.count(winpath::cleanPath(QString::fromStdString(path)))) {
+        if (!updateLsidPaths.empty() && updateLsidPaths.count(winpath::cleanPath(QString::fromStdString(path)))) {
             writer.Key("bUpdateLsid");
             writer.Bool(true);
         }

@@ -62,13 +62,14 @@ int CServiceIpcManager::pushFileAdd(const std::wstring& body, QString& outPath, 
     const QString path = record.filePath;
     if (CfApiWrapper::isTransientFile(path, record.type)) return 0;
 
-    log.add(__LINE__, false,
-            (ProjectionLine("pushFileAdd | filePath =")
-             << utf8(path) << "|_size =" << record.size << "|type =" << record.type
-             << "|isVirtual =" << record.isVirtual << "|id  =" << record.id << "|bInUpQueue=" << record.inUpQueue
-             << "|status=" << record.status << "|allowCreateMissingPlaceholder=" << record.allowCreateMissingPlaceholder
-             << "|preserveNativeFileTime=" << record.preserveNativeFileTime)
-                .str());
+    log.addDeferred(__LINE__, [record] {
+        return (ProjectionLine("pushFileAdd | filePath =")
+                << utf8(record.filePath) << "|_size =" << record.size << "|type =" << record.type
+                << "|isVirtual =" << record.isVirtual << "|id  =" << record.id << "|bInUpQueue=" << record.inUpQueue
+                << "|status=" << record.status << "|allowCreateMissingPlaceholder="
+                << record.allowCreateMissingPlaceholder << "|preserveNativeFileTime=" << record.preserveNativeFileTime)
+            .str();
+    });
     const std::uint64_t total = ++pushFileAddTotal_;
     reportMemory("pushFileAdd", false);
 
