@@ -59,7 +59,8 @@ public:
     static ScopedHandle handleForPath(const QString& path);
     // handleForPath with the caller's snapshot of the item at `path`, taken just before.
     static ScopedHandle handleForPath(const QString& path, const CXFileInfo& info);
-    static PlaceholderInfo findPlaceholderInfo(const QString& path);
+    // `known`, when given, receives what the item is and keeps its handle open.
+    static PlaceholderInfo findPlaceholderInfo(const QString& path, KnownItemState* known = nullptr);
     // `known`, when given, receives what the new placeholder is.
     static int createPlaceholderInfo(const QString& path, bool isFolder, const PlaceholderItemInfo& item, qint64 size,
                                      const QByteArray& identityUtf8, KnownItemState* known = nullptr);
@@ -90,9 +91,11 @@ public:
                             KnownItemState* known = nullptr);
     static bool setSyncToLocalPinState(const QString& path, PinState pinState, PinRecursion recursion);
     static int setPathExcludedState(const QString& path);
+    // With `known` naming a placeholder (as findPlaceholderInfo leaves it), its pin state is not read
+    // again and its handle is used.
     static int updatePlaceholderInfo(const QString& path, const PlaceholderItemInfo& item, qint64 size,
                                      const QByteArray& identityUtf8, const QString& pinSourcePath,
-                                     bool preserveNativeFileTime);
+                                     bool preserveNativeFileTime, KnownItemState* known = nullptr);
     static Result<PinState> getPinState(const QString& path);
     // 0..5, see the availability table of the context menu.
     static int availabilityState(const QString& path, bool stopEarly);

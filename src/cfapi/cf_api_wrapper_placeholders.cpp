@@ -107,14 +107,23 @@ ScopedHandle CfApiWrapper::openExisting(const QString& path, bool isFolder) {
     return {};
 }
 
-PlaceholderInfo CfApiWrapper::findPlaceholderInfo(const QString& path) {
+PlaceholderInfo CfApiWrapper::findPlaceholderInfo(const QString& path, KnownItemState* known) {
     if (path.isEmpty() || isTransientFile(path, -1)) return {};
-    ScopedHandle handle = handleForPath(path);
+    const CXFileInfo local(path);
+    ScopedHandle handle = handleForPath(path, local);
     if (!handle) {
         LOG_INFO << "handleForPath invalid handle, path:" << path;
         return {};
     }
-    return basicPlaceholderInfo(handle.get(), path);
+    PlaceholderInfo info = basicPlaceholderInfo(handle.get(), path);
+    if (known) {
+        known->exists = true;
+        known->isFolder = local.isDir() && !local.isSymLink();
+        known->isPlaceholder = static_cast<bool>(info);
+        known->pin = info ? std::optional(info->PinState) : std::nullopt;
+        known->handle = std::move(handle);
+    }
+    return info;
 }
 
 PlaceholderInfo CfApiWrapper::basicPlaceholderInfo(HANDLE handle, const QString& path) {
@@ -169,7 +178,7 @@ int CfApiWrapper::createPlaceholderInfo(const QString& path, bool isFolder, cons
     created.isPlaceholder = true;
     const bool pinned = setPinState(path, parentIsOnlineOnly(baseFolder) ? PinState::OnlineOnly : PinState::Inherit,
                                     PinRecursionNone, &created);
-    if (known) *known = created;
+    if (known) *known = std::move(created);
     if (!pinned) {
         qWarning() << "Couldn't set the default inherit pin state";
         return 1;

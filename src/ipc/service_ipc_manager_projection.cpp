@@ -145,19 +145,24 @@ int CServiceIpcManager::projectPushFile(const rapidjson::Value& value, PushVaria
         }
     }
 
-    // What the calls below make of a new item, so that each of them finds it as the one before left it.
-    KnownItemState created;
+    // What the calls below make of the item, so that each of them finds it as the one before left it.
+    KnownItemState known;
     if (batch) {
         if (!localExisted) {
-            CfApiWrapper::createPlaceholderInfo(path, record.isFolder(), item, record.size, identity, &created);
-            CfApiWrapper::setPinState(path, PinState::OnlineOnly, PinRecursionRecurse,
-                                      created.exists ? &created : nullptr);
-            CfApiWrapper::dehydratePlaceholder(path, record.size, identity, &created);
+            CfApiWrapper::createPlaceholderInfo(path, record.isFolder(), item, record.size, identity, &known);
+            CfApiWrapper::setPinState(path, PinState::OnlineOnly, PinRecursionRecurse, known.exists ? &known : nullptr);
+            CfApiWrapper::dehydratePlaceholder(path, record.size, identity, &known);
         } else {
-            const int result =
-                CfApiWrapper::findPlaceholderInfo(path)
-                    ? CfApiWrapper::updatePlaceholderInfo(path, item, record.size, identity, QString(), preserve)
-                    : CfApiWrapper::convertToPlaceholder(path, item, record.size, identity, QString(), &outUpdateLsid);
+            int result = 0;
+            if (CfApiWrapper::findPlaceholderInfo(path, &known)) {
+                result =
+                    CfApiWrapper::updatePlaceholderInfo(path, item, record.size, identity, QString(), preserve, &known);
+            } else {
+                // A conversion leaves nothing known of what the item has become.
+                known = KnownItemState();
+                result =
+                    CfApiWrapper::convertToPlaceholder(path, item, record.size, identity, QString(), &outUpdateLsid);
+            }
             if (preserve && result != 0) {
                 log.raise(ProjectionLogRecord::Failure);
                 return result;
@@ -185,7 +190,7 @@ int CServiceIpcManager::projectPushFile(const rapidjson::Value& value, PushVaria
         });
         const bool pinOk =
             CfApiWrapper::setPinState(path, record.isVirtual ? PinState::OnlineOnly : PinState::AlwaysLocal,
-                                      PinRecursionNone, created.exists ? &created : nullptr);
+                                      PinRecursionNone, known.exists ? &known : nullptr);
         if (preserve && record.size == 0 && !record.isLocalOnly()) {
             const bool inSyncOk =
                 pinOk && CfApiWrapper::updateSyncState(path, CF_IN_SYNC_STATE_IN_SYNC, CF_SET_IN_SYNC_FLAG_NONE);
@@ -209,7 +214,7 @@ int CServiceIpcManager::projectPushFile(const rapidjson::Value& value, PushVaria
         }
     }
 
-    if (!record.isLocalOnly() && record.isVirtual && !localExisted && (created.exists || exists(path))) {
+    if (!record.isLocalOnly() && record.isVirtual && !localExisted && (known.exists || exists(path))) {
         if (ProjectionShellRefresh* refresh = shell()) {
             refresh->notifyRemoteCreateVisible(path, record.isFolder(), mountedPathsCopy(),
                                                CfApiWrapper::connectedRoot());

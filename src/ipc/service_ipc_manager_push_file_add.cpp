@@ -178,10 +178,14 @@ int CServiceIpcManager::pushFileAdd(const std::wstring& body, QString& outPath, 
     if (size == 0) size = CXFileInfo(path).size();
 
     if (!record.inUpQueue) {
-        if (CfApiWrapper::findPlaceholderInfo(path)) {
+        // What the calls below make of the item, so that each of them finds it as the one before left it.
+        KnownItemState known;
+        if (CfApiWrapper::findPlaceholderInfo(path, &known)) {
             log.add(__LINE__, false, "has findPlaceholderInfo");
-            result = CfApiWrapper::updatePlaceholderInfo(path, item, size, identity, QString(), preserve);
+            result = CfApiWrapper::updatePlaceholderInfo(path, item, size, identity, QString(), preserve, &known);
         } else {
+            // A conversion leaves nothing known of what the item has become.
+            known = KnownItemState();
             log.add(__LINE__, false, "not  findPlaceholderInfo");
             result =
                 CfApiWrapper::convertToPlaceholderEx(path, item, size, identity, QString(), &outUpdateLsid, preserve);
@@ -196,7 +200,8 @@ int CServiceIpcManager::pushFileAdd(const std::wstring& body, QString& outPath, 
             return result;
         }
         if (!record.isVirtual) {
-            const bool pinOk = CfApiWrapper::setPinState(path, PinState::AlwaysLocal, PinRecursionNone);
+            const bool pinOk = CfApiWrapper::setPinState(path, PinState::AlwaysLocal, PinRecursionNone,
+                                                         known.exists ? &known : nullptr);
             const bool inSyncOk =
                 CfApiWrapper::updateSyncState(path, CF_IN_SYNC_STATE_IN_SYNC, CF_SET_IN_SYNC_FLAG_NONE);
             if (!inSyncOk) {
