@@ -61,6 +61,8 @@ public:
     static ScopedHandle handleForPath(const QString& path, const CXFileInfo& info);
     // `known`, when given, receives what the item is and keeps its handle open.
     static PlaceholderInfo findPlaceholderInfo(const QString& path, KnownItemState* known = nullptr);
+    // The same with the caller's snapshot of the item at `path`, taken just before.
+    static PlaceholderInfo findPlaceholderInfo(const QString& path, const CXFileInfo& local, KnownItemState* known);
     // `known`, when given, receives what the new placeholder is.
     static int createPlaceholderInfo(const QString& path, bool isFolder, const PlaceholderItemInfo& item, qint64 size,
                                      const QByteArray& identityUtf8, KnownItemState* known = nullptr);
@@ -138,6 +140,7 @@ private:
     static PlaceholderInfo fullPlaceholderInfo(HANDLE handle);
     // findPlaceholderInfo's read and its logging, through a handle the caller holds.
     static PlaceholderInfo basicPlaceholderInfo(HANDLE handle, const QString& path);
+    static PlaceholderInfo placeholderInfoOf(const QString& path, const CXFileInfo& local, KnownItemState* known);
     // handleForPath's open of an item known to exist, `isFolder` meaning a folder that is no link.
     static ScopedHandle openExisting(const QString& path, bool isFolder);
     static QStringList ancestorFolders(const QString& path, bool isDir);

@@ -194,6 +194,7 @@ bool CfApiWrapper::setPinState(const QString& path, PinState pinState, PinRecurs
             unchanged = info && info->PinState == cfPin;
         }
         if (!unchanged) hr = CfSetPinState(handle.get(), cfPin, pinFlags(recursion), nullptr);
+        if (known && !unchanged) known->info = {};
     }
     if (isFolder) PinnedFolderMemo::forgetAll();
     if (known) known->pin = SUCCEEDED(hr) && cfPin != CF_PIN_STATE_INHERIT ? std::optional(cfPin) : std::nullopt;
@@ -410,7 +411,7 @@ int CfApiWrapper::updatePlaceholderInfo(const QString& path, const PlaceholderIt
         }
     }
 
-    PlaceholderInfo current = fullPlaceholderInfo(handle.get());
+    PlaceholderInfo current = known && known->info ? std::move(known->info) : fullPlaceholderInfo(handle.get());
     bool identityChanged = true;
     if (current && current->FileIdentityLength > 2 &&
         current->FileIdentityLength <= CF_PLACEHOLDER_MAX_FILE_IDENTITY_LENGTH) {

@@ -109,7 +109,15 @@ ScopedHandle CfApiWrapper::openExisting(const QString& path, bool isFolder) {
 
 PlaceholderInfo CfApiWrapper::findPlaceholderInfo(const QString& path, KnownItemState* known) {
     if (path.isEmpty() || isTransientFile(path, -1)) return {};
-    const CXFileInfo local(path);
+    return placeholderInfoOf(path, CXFileInfo(path), known);
+}
+
+PlaceholderInfo CfApiWrapper::findPlaceholderInfo(const QString& path, const CXFileInfo& local, KnownItemState* known) {
+    if (path.isEmpty() || isTransientFile(path, -1)) return {};
+    return placeholderInfoOf(path, local, known);
+}
+
+PlaceholderInfo CfApiWrapper::placeholderInfoOf(const QString& path, const CXFileInfo& local, KnownItemState* known) {
     ScopedHandle handle = handleForPath(path, local);
     if (!handle) {
         LOG_INFO << "handleForPath invalid handle, path:" << path;
@@ -121,6 +129,8 @@ PlaceholderInfo CfApiWrapper::findPlaceholderInfo(const QString& path, KnownItem
         known->isFolder = local.isDir() && !local.isSymLink();
         known->isPlaceholder = static_cast<bool>(info);
         known->pin = info ? std::optional(info->PinState) : std::nullopt;
+        // It was read whole: an identity that does not fit fails the read.
+        known->info = info.copy();
         known->handle = std::move(handle);
     }
     return info;

@@ -6,6 +6,7 @@
 
 #include <optional>
 
+#include "cfapi/placeholder_info.h"
 #include "cfapi/scoped_handle.h"
 #include "platform/cfapi.h"
 
@@ -14,6 +15,9 @@ struct KnownItemState {
     bool isFolder = false;  // a folder that is no link
     bool isPlaceholder = false;
     std::optional<CF_PIN_STATE> pin;
+    // The whole placeholder information findPlaceholderInfo read, for updatePlaceholderInfo to take;
+    // a pin change through `handle` drops it.
+    PlaceholderInfo info;
     // The item's attribute handle, opened by the first operation that needed one; the next ones use it.
     ScopedHandle handle;
 };

@@ -100,7 +100,9 @@ int CServiceIpcManager::projectPushFile(const rapidjson::Value& value, PushVaria
         return 0;
     }
 
-    const bool localExisted = exists(path);
+    // What the item is before anything below changes it.
+    const CXFileInfo local(path);
+    const bool localExisted = local.exists();
     path = nativePath(path);
     const PlaceholderItemInfo item = record.placeholderItem(path);
     const QByteArray identity = record.identity();
@@ -135,7 +137,6 @@ int CServiceIpcManager::projectPushFile(const rapidjson::Value& value, PushVaria
         return 0;
     }
     if (preserve) {
-        const CXFileInfo local(path);
         if (!local.isFile() || local.size() != record.size) {
             log.add(__LINE__, true,
                     changedLocalLine(
@@ -154,7 +155,7 @@ int CServiceIpcManager::projectPushFile(const rapidjson::Value& value, PushVaria
             CfApiWrapper::dehydratePlaceholder(path, record.size, identity, &known);
         } else {
             int result = 0;
-            if (CfApiWrapper::findPlaceholderInfo(path, &known)) {
+            if (CfApiWrapper::findPlaceholderInfo(path, local, &known)) {
                 result =
                     CfApiWrapper::updatePlaceholderInfo(path, item, record.size, identity, QString(), preserve, &known);
             } else {

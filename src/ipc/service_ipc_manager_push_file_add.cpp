@@ -180,7 +180,10 @@ int CServiceIpcManager::pushFileAdd(const std::wstring& body, QString& outPath, 
     if (!record.inUpQueue) {
         // What the calls below make of the item, so that each of them finds it as the one before left it.
         KnownItemState known;
-        if (CfApiWrapper::findPlaceholderInfo(path, &known)) {
+        // The snapshot taken above still holds unless a placeholder was created since.
+        const PlaceholderInfo found = localExists ? CfApiWrapper::findPlaceholderInfo(path, local, &known)
+                                                  : CfApiWrapper::findPlaceholderInfo(path, &known);
+        if (found) {
             log.add(__LINE__, false, "has findPlaceholderInfo");
             result = CfApiWrapper::updatePlaceholderInfo(path, item, size, identity, QString(), preserve, &known);
         } else {
