@@ -75,6 +75,23 @@ TEST(ShellPathTest, NormalizesAndResolvesRoots) {
     EXPECT_FALSE(isWithin("D:\\Syncx", "D:\\Sync"));
 }
 
+// On the process's own clock nothing but a change wakes the flush thread, also once it has emptied.
+TEST(ShellFolderDebouncerTest, ALoneChangeIsFlushedOnTheSteadyClock) {
+    std::mutex mutex;
+    QStringList flushed;
+    ShellFolderDebouncer debouncer(ShellRefreshClock::steady(), [&](const QString& folder, const QString&) {
+        std::lock_guard<std::mutex> lock(mutex);
+        flushed << folder;
+    });
+    for (const QString folder : {"D:\\a", "D:\\b"}) {
+        debouncer.debounceFolderRefresh(folder, "test");
+        EXPECT_TRUE(nimbrel::test::waitUntil([&] {
+            std::lock_guard<std::mutex> lock(mutex);
+            return flushed.contains(folder);
+        })) << folder.toStdString();
+    }
+}
+
 // 100 files ending in one folder within a second: after the root burst only the debounced folder
 // refreshes remain, one per ancestor up to the root, a second after the last change.
 TEST_F(ShellRefreshTest, FinalFilesInOneFolderGiveOneDebouncedRefreshPerAncestor) {
