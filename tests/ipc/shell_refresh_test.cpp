@@ -64,7 +64,13 @@ protected:
 TEST(ShellPathTest, NormalizesAndResolvesRoots) {
     struct Case {
         QString path, expected;
-    } normal[] = {{"C:\\", "C:\\"}, {"D:\\Sync\\", "D:\\Sync"}, {"D:/Sync/./a/../b//", "D:\\Sync\\b"}, {"", ""}};
+    } normal[] = {{"C:\\", "C:\\"},
+                  {"D:\\Sync\\", "D:\\Sync"},
+                  {"D:/Sync/./a/../b//", "D:\\Sync\\b"},
+                  {"D:\\Sync\\.a\\..", "D:\\Sync"},
+                  {"\\a\\\\b", "\\a\\b"},
+                  {"\\\\srv\\share\\a.", "\\\\srv\\share\\a."},
+                  {"", ""}};
     for (const Case& c : normal) EXPECT_EQ(normalizeShellPath(c.path), c.expected) << c.path.toStdString();
 
     const std::vector<std::wstring> mounts = {L"D:\\Sync", L"D:\\Sync\\Deep"};
