@@ -59,7 +59,10 @@ public:
     static ScopedHandle handleForPath(const QString& path);
     // handleForPath with the caller's snapshot of the item at `path`, taken just before.
     static ScopedHandle handleForPath(const QString& path, const CXFileInfo& info);
-    static PlaceholderInfo findPlaceholderInfo(const QString& path);
+    // `known`, when given, receives what the item is and keeps its handle open.
+    static PlaceholderInfo findPlaceholderInfo(const QString& path, KnownItemState* known = nullptr);
+    // The same with the caller's snapshot of the item at `path`, taken just before.
+    static PlaceholderInfo findPlaceholderInfo(const QString& path, const CXFileInfo& local, KnownItemState* known);
     // `known`, when given, receives what the new placeholder is.
     static int createPlaceholderInfo(const QString& path, bool isFolder, const PlaceholderItemInfo& item, qint64 size,
                                      const QByteArray& identityUtf8, KnownItemState* known = nullptr);
@@ -90,9 +93,11 @@ public:
                             KnownItemState* known = nullptr);
     static bool setSyncToLocalPinState(const QString& path, PinState pinState, PinRecursion recursion);
     static int setPathExcludedState(const QString& path);
+    // With `known` naming a placeholder (as findPlaceholderInfo leaves it), its pin state is not read
+    // again and its handle is used.
     static int updatePlaceholderInfo(const QString& path, const PlaceholderItemInfo& item, qint64 size,
                                      const QByteArray& identityUtf8, const QString& pinSourcePath,
-                                     bool preserveNativeFileTime);
+                                     bool preserveNativeFileTime, KnownItemState* known = nullptr);
     static Result<PinState> getPinState(const QString& path);
     // 0..5, see the availability table of the context menu.
     static int availabilityState(const QString& path, bool stopEarly);
@@ -135,6 +140,7 @@ private:
     static PlaceholderInfo fullPlaceholderInfo(HANDLE handle);
     // findPlaceholderInfo's read and its logging, through a handle the caller holds.
     static PlaceholderInfo basicPlaceholderInfo(HANDLE handle, const QString& path);
+    static PlaceholderInfo placeholderInfoOf(const QString& path, const CXFileInfo& local, KnownItemState* known);
     // handleForPath's open of an item known to exist, `isFolder` meaning a folder that is no link.
     static ScopedHandle openExisting(const QString& path, bool isFolder);
     static QStringList ancestorFolders(const QString& path, bool isDir);
@@ -143,6 +149,8 @@ private:
     static CF_CONNECTION_KEY s_gConnectionKey;
     static QString connectedRootPath;
     static QString registeredRootPath;
+    // The same, cleaned and with native separators, where the walk up from an item stops.
+    static QString registeredRootFolder;
     // Connect calls disconnect while holding it, hence recursive.
     static std::recursive_mutex connectionMutex;
     // Registration runs on the mount task thread while pin changes read the root on other threads.

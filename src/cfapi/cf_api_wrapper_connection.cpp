@@ -10,6 +10,7 @@ using namespace cfapi_support;
 CF_CONNECTION_KEY CfApiWrapper::s_gConnectionKey{0};
 QString CfApiWrapper::connectedRootPath;
 QString CfApiWrapper::registeredRootPath;
+QString CfApiWrapper::registeredRootFolder;
 std::recursive_mutex CfApiWrapper::connectionMutex;
 std::mutex CfApiWrapper::registeredRootMutex;
 

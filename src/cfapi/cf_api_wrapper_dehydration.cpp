@@ -15,17 +15,22 @@ int CfApiWrapper::dehydratePlaceholder(const QString& path, qint64 size, const Q
         return 1;
     }
     // The file is opened once: the exclusive oplock open, or when another process holds the file, an
-    // ordinary handle; whether it is a placeholder is read through the same handle.
+    // ordinary handle (the caller's, when it holds one); whether it is a placeholder is read through
+    // the same handle. An attribute handle does not stand in the way of the oplock.
     HANDLE protectedHandle = INVALID_HANDLE_VALUE;
     const HRESULT oplockResult =
         CfOpenFileWithOplock(wide(toLongPath(path)).c_str(), CF_OPEN_FILE_FLAG_EXCLUSIVE, &protectedHandle);
     const bool haveProtected =
         SUCCEEDED(oplockResult) && protectedHandle != INVALID_HANDLE_VALUE && protectedHandle != nullptr;
-    ScopedHandle handle = haveProtected ? ScopedHandle() : handleForPath(path);
-    const HANDLE target = haveProtected ? CfGetWin32HandleFromProtectedHandle(protectedHandle) : handle.get();
+    const bool haveKnown = known && known->handle;
+    ScopedHandle handle = haveProtected || haveKnown ? ScopedHandle() : handleForPath(path);
+    const HANDLE target = haveProtected ? CfGetWin32HandleFromProtectedHandle(protectedHandle)
+                          : haveKnown   ? known->handle.get()
+                                        : handle.get();
+    const bool haveTarget = haveProtected || haveKnown || handle;
     if (!(known && known->isPlaceholder)) {
-        if (!haveProtected && !handle) LOG_INFO << "handleForPath invalid handle, path:" << path;
-        if ((!haveProtected && !handle) || !basicPlaceholderInfo(target, path)) {
+        if (!haveTarget) LOG_INFO << "handleForPath invalid handle, path:" << path;
+        if (!haveTarget || !basicPlaceholderInfo(target, path)) {
             if (haveProtected) CfCloseHandle(protectedHandle);
             LOG_INFO << "Can't update non-existing placeholder info:" << path;
             return 1;
@@ -33,7 +38,7 @@ int CfApiWrapper::dehydratePlaceholder(const QString& path, qint64 size, const Q
     }
     // Another process holds the file; the update is still tried with the ordinary handle.
     if (FAILED(oplockResult)) LOG_INFO << "Open File With OpLock Failed, " << path << "hr : " << hex(oplockResult);
-    if (!haveProtected && !handle) {
+    if (!haveTarget) {
         LOG_INFO << "Couldn't update placeholder info for" << path << ",handle is INVALID_HANDLE_VALUE ";
         return 1;
     }

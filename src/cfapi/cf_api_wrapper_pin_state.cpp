@@ -71,6 +71,10 @@ struct ScanItem {
 
 qint64 sizeOf(DWORD high, DWORD low) { return static_cast<qint64>((static_cast<quint64>(high) << 32) | low); }
 
+LONGLONG fileTimeValue(const FILETIME& time) {
+    return static_cast<LONGLONG>((static_cast<ULONGLONG>(time.dwHighDateTime) << 32) | time.dwLowDateTime);
+}
+
 PinState pinOf(const QString& path) {
     PlaceholderInfo info = CfApiWrapper::findPlaceholderInfo(path);
     return info ? fromCfPinState(info->PinState) : PinState::Unspecified;
@@ -173,8 +177,13 @@ bool CfApiWrapper::setPinState(const QString& path, PinState pinState, PinRecurs
     HRESULT hr = S_OK;
     if (!(skippable && known && known->pin == cfPin)) {
         // The transient-name test of handleForPath was passed above; an empty path is reported there.
-        ScopedHandle handle =
-            known ? openExisting(path, isFolder) : (path.isEmpty() ? handleForPath(path) : handleForPath(path, *local));
+        ScopedHandle opened;
+        if (!known) {
+            opened = path.isEmpty() ? handleForPath(path) : handleForPath(path, *local);
+        } else if (!known->handle) {
+            known->handle = openExisting(path, isFolder);
+        }
+        const ScopedHandle& handle = known ? known->handle : opened;
         if (!handle) {
             LOG_WARN << "handleForPath invalid handle, path:" << path;
             return false;
@@ -185,6 +194,7 @@ bool CfApiWrapper::setPinState(const QString& path, PinState pinState, PinRecurs
             unchanged = info && info->PinState == cfPin;
         }
         if (!unchanged) hr = CfSetPinState(handle.get(), cfPin, pinFlags(recursion), nullptr);
+        if (known && !unchanged) known->info = {};
     }
     if (isFolder) PinnedFolderMemo::forgetAll();
     if (known) known->pin = SUCCEEDED(hr) && cfPin != CF_PIN_STATE_INHERIT ? std::optional(cfPin) : std::nullopt;
@@ -255,7 +265,7 @@ QStringList CfApiWrapper::ancestorFolders(const QString& path, bool isDir) {
     QString stop;
     {
         std::lock_guard<std::mutex> lock(registeredRootMutex);
-        stop = winpath::toNativeSeparators(winpath::cleanPath(registeredRootPath));
+        stop = registeredRootFolder;
     }
     // A UNC path never walks into its server-and-share part.
     int floor = 0;
@@ -310,7 +320,7 @@ bool CfApiWrapper::timesEqual(const FILE_BASIC_INFO& basicInfo, const CF_FS_META
 
 int CfApiWrapper::updatePlaceholderInfo(const QString& path, const PlaceholderItemInfo& item, qint64 size,
                                         const QByteArray& identityUtf8, const QString& pinSourcePath,
-                                        bool preserveNativeFileTime) {
+                                        bool preserveNativeFileTime, KnownItemState* known) {
     if (isTransientFile(path, item.type)) return 0;
     if (path.isEmpty()) {
         qWarning() << "Empty path";
@@ -324,12 +334,18 @@ int CfApiWrapper::updatePlaceholderInfo(const QString& path, const PlaceholderIt
         size = CXFileInfo(path).size();
     }
 
-    PlaceholderInfo saved = findPlaceholderInfo(pinSourcePath.isEmpty() ? path : pinSourcePath);
-    if (!saved) {
-        LOG_INFO << "Placeholder info not found, path =" << path;
-        return 1;
+    if (known && !(known->isPlaceholder && known->pin && known->handle)) known = nullptr;
+    PinState savedPin = PinState::Unspecified;
+    if (known && pinSourcePath.isEmpty()) {
+        savedPin = fromCfPinState(*known->pin);
+    } else {
+        PlaceholderInfo saved = findPlaceholderInfo(pinSourcePath.isEmpty() ? path : pinSourcePath);
+        if (!saved) {
+            LOG_INFO << "Placeholder info not found, path =" << path;
+            return 1;
+        }
+        savedPin = fromCfPinState(saved->PinState);
     }
-    PinState savedPin = fromCfPinState(saved->PinState);
 
     QString identityText = QString::fromUtf8(identityUtf8.constData(), identityUtf8.size());
     if (identityText.endsWith(QChar(0))) identityText.chop(1);
@@ -356,7 +372,8 @@ int CfApiWrapper::updatePlaceholderInfo(const QString& path, const PlaceholderIt
     CF_FS_METADATA metadata = metadataFor(item.creationTime, item.modificationTime, item.accessTime);
     metadata.FileSize.QuadPart = size;
 
-    ScopedHandle handle = handleForPath(path);
+    ScopedHandle opened = known ? ScopedHandle() : handleForPath(path);
+    const ScopedHandle& handle = known ? known->handle : opened;
     if (!handle) {
         LOG_INFO << "Invalid HANDLE for path =" << path;
         return 1;
@@ -366,8 +383,10 @@ int CfApiWrapper::updatePlaceholderInfo(const QString& path, const PlaceholderIt
         return 1;
     }
 
-    // A file's size is read through its handle below.
+    // A file's size and times are read through its handle below, a folder's times only when needed.
     qint64 localSize = item.isFolder() ? CXFileInfo(path).size() : 0;
+    FILE_BASIC_INFO basic{};
+    bool basicRead = false;
     if (!item.isFolder()) {
         BY_HANDLE_FILE_INFORMATION fileInfo{};
         if (!GetFileInformationByHandle(handle.get(), &fileInfo)) {
@@ -375,6 +394,10 @@ int CfApiWrapper::updatePlaceholderInfo(const QString& path, const PlaceholderIt
             return 1;
         }
         localSize = sizeOf(fileInfo.nFileSizeHigh, fileInfo.nFileSizeLow);
+        basic.CreationTime.QuadPart = fileTimeValue(fileInfo.ftCreationTime);
+        basic.LastAccessTime.QuadPart = fileTimeValue(fileInfo.ftLastAccessTime);
+        basic.LastWriteTime.QuadPart = fileTimeValue(fileInfo.ftLastWriteTime);
+        basicRead = true;
         // A locally authored file keeps its own content; a size change means it was edited here.
         if (preserveNativeFileTime && localSize != size) {
             LOG_INFO << "[ziduzudu-preserve-native-time] reject changed placeholder update"
@@ -388,7 +411,7 @@ int CfApiWrapper::updatePlaceholderInfo(const QString& path, const PlaceholderIt
         }
     }
 
-    PlaceholderInfo current = fullPlaceholderInfo(handle.get());
+    PlaceholderInfo current = known && known->info ? std::move(known->info) : fullPlaceholderInfo(handle.get());
     bool identityChanged = true;
     if (current && current->FileIdentityLength > 2 &&
         current->FileIdentityLength <= CF_PLACEHOLDER_MAX_FILE_IDENTITY_LENGTH) {
@@ -399,8 +422,7 @@ int CfApiWrapper::updatePlaceholderInfo(const QString& path, const PlaceholderIt
     if (preserveNativeFileTime) {
         updateNeeded = identityChanged || !inSync;
     } else {
-        FILE_BASIC_INFO basic{};
-        bool basicRead = GetFileInformationByHandleEx(handle.get(), FileBasicInfo, &basic, sizeof(basic));
+        if (!basicRead) basicRead = GetFileInformationByHandleEx(handle.get(), FileBasicInfo, &basic, sizeof(basic));
         updateNeeded = !(localSize == size && basicRead && timesEqual(basic, metadata) && !identityChanged && inSync);
     }
     if (!updateNeeded) return 0;
@@ -415,7 +437,8 @@ int CfApiWrapper::updatePlaceholderInfo(const QString& path, const PlaceholderIt
     }
     if (identityText == "-1") {
         setPathExcludedState(path);
-    } else if (!setPinState(path, savedPin, PinRecursionNone)) {
+        if (known) known->pin.reset();
+    } else if (!setPinState(path, savedPin, PinRecursionNone, known)) {
         LOG_INFO << "Failed to restore pin state, path =" << path;
         return 1;
     }

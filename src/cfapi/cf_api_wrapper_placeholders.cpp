@@ -23,11 +23,16 @@ constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELE
 
 bool isHexDigit(QChar c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
 
+int lastSeparator(const QString& path) { return qMax(path.lastIndexOf('\\'), path.lastIndexOf('/')); }
+
 // The last component of the cleaned path, after the later of the last "\" and the last "/".
+// Cleaning changes only a last component that is empty, "." or "..", so any other is taken as
+// it stands.
 QString lastComponent(const QString& path) {
-    QString cleaned = winpath::cleanPath(path);
-    int cut = qMax(cleaned.lastIndexOf('\\'), cleaned.lastIndexOf('/'));
-    return cleaned.mid(cut + 1);
+    const QStringRef name = path.midRef(lastSeparator(path) + 1);
+    if (!name.isEmpty() && name != QLatin1String(".") && name != QLatin1String("..")) return name.toString();
+    const QString cleaned = winpath::cleanPath(path);
+    return cleaned.mid(lastSeparator(cleaned) + 1);
 }
 
 // Inside an online-only folder a new item stays online-only; elsewhere it follows its parent. A
@@ -102,14 +107,33 @@ ScopedHandle CfApiWrapper::openExisting(const QString& path, bool isFolder) {
     return {};
 }
 
-PlaceholderInfo CfApiWrapper::findPlaceholderInfo(const QString& path) {
+PlaceholderInfo CfApiWrapper::findPlaceholderInfo(const QString& path, KnownItemState* known) {
     if (path.isEmpty() || isTransientFile(path, -1)) return {};
-    ScopedHandle handle = handleForPath(path);
+    return placeholderInfoOf(path, CXFileInfo(path), known);
+}
+
+PlaceholderInfo CfApiWrapper::findPlaceholderInfo(const QString& path, const CXFileInfo& local, KnownItemState* known) {
+    if (path.isEmpty() || isTransientFile(path, -1)) return {};
+    return placeholderInfoOf(path, local, known);
+}
+
+PlaceholderInfo CfApiWrapper::placeholderInfoOf(const QString& path, const CXFileInfo& local, KnownItemState* known) {
+    ScopedHandle handle = handleForPath(path, local);
     if (!handle) {
         LOG_INFO << "handleForPath invalid handle, path:" << path;
         return {};
     }
-    return basicPlaceholderInfo(handle.get(), path);
+    PlaceholderInfo info = basicPlaceholderInfo(handle.get(), path);
+    if (known) {
+        known->exists = true;
+        known->isFolder = local.isDir() && !local.isSymLink();
+        known->isPlaceholder = static_cast<bool>(info);
+        known->pin = info ? std::optional(info->PinState) : std::nullopt;
+        // It was read whole: an identity that does not fit fails the read.
+        known->info = info.copy();
+        known->handle = std::move(handle);
+    }
+    return info;
 }
 
 PlaceholderInfo CfApiWrapper::basicPlaceholderInfo(HANDLE handle, const QString& path) {
@@ -164,7 +188,7 @@ int CfApiWrapper::createPlaceholderInfo(const QString& path, bool isFolder, cons
     created.isPlaceholder = true;
     const bool pinned = setPinState(path, parentIsOnlineOnly(baseFolder) ? PinState::OnlineOnly : PinState::Inherit,
                                     PinRecursionNone, &created);
-    if (known) *known = created;
+    if (known) *known = std::move(created);
     if (!pinned) {
         qWarning() << "Couldn't set the default inherit pin state";
         return 1;

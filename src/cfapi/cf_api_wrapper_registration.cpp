@@ -10,6 +10,7 @@
 #include "platform/win_token.h"
 #include "shell/utilities.h"
 #include "suite/base/utility.h"
+#include "suite/base/winpath.h"
 #include "suite/logbridge/spdlog_bridge.h"
 
 using namespace cfapi_support;
@@ -116,6 +117,7 @@ HRESULT CfApiWrapper::registerSyncRoot(const QString& path, const QString& provi
     {
         std::lock_guard<std::mutex> lock(registeredRootMutex);
         registeredRootPath = normalizeRootPath(path);
+        registeredRootFolder = winpath::toNativeSeparators(winpath::cleanPath(registeredRootPath));
     }
     std::wstring name = wide(providerName);
     std::wstring version = wide(providerVersion);

@@ -1,11 +1,13 @@
 #pragma once
 // What the operations on one item have just made of it, carried by the caller from one operation to
-// the next: a placeholder created a moment ago need not be looked up again to learn whether it is a
-// folder or a placeholder, nor read back for the pin state it was just given. An operation that
-// cannot vouch for a fact leaves it unknown.
+// the next: a placeholder created or read a moment ago need not be looked up again to learn whether
+// it is a folder or a placeholder, nor read back for the pin state it holds, nor opened again. An
+// operation that cannot vouch for a fact leaves it unknown.
 
 #include <optional>
 
+#include "cfapi/placeholder_info.h"
+#include "cfapi/scoped_handle.h"
 #include "platform/cfapi.h"
 
 struct KnownItemState {
@@ -13,4 +15,9 @@ struct KnownItemState {
     bool isFolder = false;  // a folder that is no link
     bool isPlaceholder = false;
     std::optional<CF_PIN_STATE> pin;
+    // The whole placeholder information findPlaceholderInfo read, for updatePlaceholderInfo to take;
+    // a pin change through `handle` drops it.
+    PlaceholderInfo info;
+    // The item's attribute handle, opened by the first operation that needed one; the next ones use it.
+    ScopedHandle handle;
 };

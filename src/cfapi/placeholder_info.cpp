@@ -1,6 +1,14 @@
 #include "cfapi/placeholder_info.h"
 
+#include <algorithm>
 #include <cstddef>
+
+PlaceholderInfo PlaceholderInfo::copy() const {
+    if (!isValid()) return {};
+    auto buffer = std::make_unique<BYTE[]>(size_);
+    std::copy(buffer_.get(), buffer_.get() + size_, buffer.get());
+    return PlaceholderInfo(std::move(buffer), size_);
+}
 
 QByteArray PlaceholderInfo::identity() const {
     if (!isValid()) return {};

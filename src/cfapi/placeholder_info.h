@@ -14,6 +14,7 @@ public:
     PlaceholderInfo(std::unique_ptr<BYTE[]> buffer, DWORD size) : buffer_(std::move(buffer)), size_(size) {}
 
     bool isValid() const { return buffer_ != nullptr; }
+    PlaceholderInfo copy() const;
     explicit operator bool() const { return isValid(); }
 
     const CF_PLACEHOLDER_BASIC_INFO* get() const {

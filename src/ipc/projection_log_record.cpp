@@ -18,8 +18,12 @@ std::atomic<ULONGLONG> g_nextSummaryMs{0};
 ProjectionLogRecord::ProjectionLogRecord(const char* file, std::string name) : file_(file), name_(std::move(name)) {}
 
 void ProjectionLogRecord::add(int line, bool warning, const std::string& text) {
-    lines_.push_back({line, warning, text});
+    lines_.push_back({line, warning, text, {}});
     if (warning) raise(Warning);
+}
+
+void ProjectionLogRecord::addDeferred(int line, std::function<std::string()> makeText) {
+    lines_.push_back({line, false, {}, std::move(makeText)});
 }
 
 void ProjectionLogRecord::raise(Severity severity) {
@@ -31,7 +35,8 @@ std::string ProjectionLogRecord::text() const {
     std::string text =
         nimbrel::logging::linePrefix(file_, firstLine, name_.c_str()) + "severity:" + std::to_string(severity_);
     for (const Line& line : lines_) {
-        text += " || #" + std::to_string(line.line) + (line.warning ? " W " : " ") + line.text;
+        text += " || #" + std::to_string(line.line) + (line.warning ? " W " : " ") +
+                (line.makeText ? line.makeText() : line.text);
     }
     return text;
 }

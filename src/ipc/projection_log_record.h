@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -24,6 +25,9 @@ public:
     // One line: its source line, whether it is a warning (which raises the record to Warning),
     // and its text.
     void add(int line, bool warning, const std::string& text);
+    // A routine line whose text is made only if the record is written: most routine records are
+    // counted, not written. `makeText` holds copies of what it needs.
+    void addDeferred(int line, std::function<std::string()> makeText);
     // Raises the record's severity; it never goes down.
     void raise(Severity severity);
 
@@ -35,6 +39,7 @@ private:
         int line;
         bool warning;
         std::string text;
+        std::function<std::string()> makeText;
     };
 
     // The record's own text is only made when it becomes the summary's sample.

@@ -100,17 +100,21 @@ int CServiceIpcManager::projectPushFile(const rapidjson::Value& value, PushVaria
         return 0;
     }
 
-    const bool localExisted = exists(path);
+    // What the item is before anything below changes it.
+    const CXFileInfo local(path);
+    const bool localExisted = local.exists();
     path = nativePath(path);
     const PlaceholderItemInfo item = record.placeholderItem(path);
     const QByteArray identity = record.identity();
     const bool preserve = record.preserveNativeFileTime && !record.isFolder() && !record.isVirtual;
     if (batch) {
-        log.add(__LINE__, false,
-                (ProjectionLine("CreatePlaceHolder |fileName =")
-                 << utf8(record.fileName) << "|filePath =" << utf8(record.filePath)
-                 << "|isVirtual =" << record.isVirtual << "|preserveNativeFileTime =" << record.preserveNativeFileTime)
-                    .str());
+        log.addDeferred(__LINE__, [name = record.fileName, folder = record.filePath, isVirtual = record.isVirtual,
+                                   preserveNative = record.preserveNativeFileTime] {
+            return (ProjectionLine("CreatePlaceHolder |fileName =")
+                    << utf8(name) << "|filePath =" << utf8(folder) << "|isVirtual =" << isVirtual
+                    << "|preserveNativeFileTime =" << preserveNative)
+                .str();
+        });
     } else {
         log.add(__LINE__, false,
                 (ProjectionLine(" CreatePlaceHolder |fileName =")
@@ -133,7 +137,6 @@ int CServiceIpcManager::projectPushFile(const rapidjson::Value& value, PushVaria
         return 0;
     }
     if (preserve) {
-        const CXFileInfo local(path);
         if (!local.isFile() || local.size() != record.size) {
             log.add(__LINE__, true,
                     changedLocalLine(
@@ -143,19 +146,24 @@ int CServiceIpcManager::projectPushFile(const rapidjson::Value& value, PushVaria
         }
     }
 
-    // What the calls below make of a new item, so that each of them finds it as the one before left it.
-    KnownItemState created;
+    // What the calls below make of the item, so that each of them finds it as the one before left it.
+    KnownItemState known;
     if (batch) {
         if (!localExisted) {
-            CfApiWrapper::createPlaceholderInfo(path, record.isFolder(), item, record.size, identity, &created);
-            CfApiWrapper::setPinState(path, PinState::OnlineOnly, PinRecursionRecurse,
-                                      created.exists ? &created : nullptr);
-            CfApiWrapper::dehydratePlaceholder(path, record.size, identity, &created);
+            CfApiWrapper::createPlaceholderInfo(path, record.isFolder(), item, record.size, identity, &known);
+            CfApiWrapper::setPinState(path, PinState::OnlineOnly, PinRecursionRecurse, known.exists ? &known : nullptr);
+            CfApiWrapper::dehydratePlaceholder(path, record.size, identity, &known);
         } else {
-            const int result =
-                CfApiWrapper::findPlaceholderInfo(path)
-                    ? CfApiWrapper::updatePlaceholderInfo(path, item, record.size, identity, QString(), preserve)
-                    : CfApiWrapper::convertToPlaceholder(path, item, record.size, identity, QString(), &outUpdateLsid);
+            int result = 0;
+            if (CfApiWrapper::findPlaceholderInfo(path, local, &known)) {
+                result =
+                    CfApiWrapper::updatePlaceholderInfo(path, item, record.size, identity, QString(), preserve, &known);
+            } else {
+                // A conversion leaves nothing known of what the item has become.
+                known = KnownItemState();
+                result =
+                    CfApiWrapper::convertToPlaceholder(path, item, record.size, identity, QString(), &outUpdateLsid);
+            }
             if (preserve && result != 0) {
                 log.raise(ProjectionLogRecord::Failure);
                 return result;
@@ -178,11 +186,12 @@ int CServiceIpcManager::projectPushFile(const rapidjson::Value& value, PushVaria
     if (batch && record.isLocalOnly()) {
         CfApiWrapper::setPathExcludedState(path);
     } else {
-        log.add(__LINE__, false,
-                (ProjectionLine("setPinState |localPath =") << utf8(path) << "|isVirtual =" << record.isVirtual).str());
+        log.addDeferred(__LINE__, [path, isVirtual = record.isVirtual] {
+            return (ProjectionLine("setPinState |localPath =") << utf8(path) << "|isVirtual =" << isVirtual).str();
+        });
         const bool pinOk =
             CfApiWrapper::setPinState(path, record.isVirtual ? PinState::OnlineOnly : PinState::AlwaysLocal,
-                                      PinRecursionNone, created.exists ? &created : nullptr);
+                                      PinRecursionNone, known.exists ? &known : nullptr);
         if (preserve && record.size == 0 && !record.isLocalOnly()) {
             const bool inSyncOk =
                 pinOk && CfApiWrapper::updateSyncState(path, CF_IN_SYNC_STATE_IN_SYNC, CF_SET_IN_SYNC_FLAG_NONE);
@@ -206,7 +215,7 @@ int CServiceIpcManager::projectPushFile(const rapidjson::Value& value, PushVaria
         }
     }
 
-    if (!record.isLocalOnly() && record.isVirtual && !localExisted && (created.exists || exists(path))) {
+    if (!record.isLocalOnly() && record.isVirtual && !localExisted && (known.exists || exists(path))) {
         if (ProjectionShellRefresh* refresh = shell()) {
             refresh->notifyRemoteCreateVisible(path, record.isFolder(), mountedPathsCopy(),
                                                CfApiWrapper::connectedRoot());
@@ -282,7 +291,7 @@ void CServiceIpcManager::replyPushResults(const std::string& ipcName, const char
         writer.String(path.c_str(), static_cast<rapidjson::SizeType>(path.size()));
         writer.Key("ret");
         writer.Int64(result);
-        if (updateLsidPaths.count(winpath::cleanPath(QString::fromStdString(path)))) {
+        if (!updateLsidPaths.empty() && updateLsidPaths.count(winpath::cleanPath(QString::fromStdString(path)))) {
             writer.Key("bUpdateLsid");
             writer.Bool(true);
         }

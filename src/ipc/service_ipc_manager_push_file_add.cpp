@@ -62,13 +62,14 @@ int CServiceIpcManager::pushFileAdd(const std::wstring& body, QString& outPath, 
     const QString path = record.filePath;
     if (CfApiWrapper::isTransientFile(path, record.type)) return 0;
 
-    log.add(__LINE__, false,
-            (ProjectionLine("pushFileAdd | filePath =")
-             << utf8(path) << "|_size =" << record.size << "|type =" << record.type
-             << "|isVirtual =" << record.isVirtual << "|id  =" << record.id << "|bInUpQueue=" << record.inUpQueue
-             << "|status=" << record.status << "|allowCreateMissingPlaceholder=" << record.allowCreateMissingPlaceholder
-             << "|preserveNativeFileTime=" << record.preserveNativeFileTime)
-                .str());
+    log.addDeferred(__LINE__, [record] {
+        return (ProjectionLine("pushFileAdd | filePath =")
+                << utf8(record.filePath) << "|_size =" << record.size << "|type =" << record.type
+                << "|isVirtual =" << record.isVirtual << "|id  =" << record.id << "|bInUpQueue=" << record.inUpQueue
+                << "|status=" << record.status << "|allowCreateMissingPlaceholder="
+                << record.allowCreateMissingPlaceholder << "|preserveNativeFileTime=" << record.preserveNativeFileTime)
+            .str();
+    });
     const std::uint64_t total = ++pushFileAddTotal_;
     reportMemory("pushFileAdd", false);
 
@@ -177,10 +178,17 @@ int CServiceIpcManager::pushFileAdd(const std::wstring& body, QString& outPath, 
     if (size == 0) size = CXFileInfo(path).size();
 
     if (!record.inUpQueue) {
-        if (CfApiWrapper::findPlaceholderInfo(path)) {
+        // What the calls below make of the item, so that each of them finds it as the one before left it.
+        KnownItemState known;
+        // The snapshot taken above still holds unless a placeholder was created since.
+        const PlaceholderInfo found = localExists ? CfApiWrapper::findPlaceholderInfo(path, local, &known)
+                                                  : CfApiWrapper::findPlaceholderInfo(path, &known);
+        if (found) {
             log.add(__LINE__, false, "has findPlaceholderInfo");
-            result = CfApiWrapper::updatePlaceholderInfo(path, item, size, identity, QString(), preserve);
+            result = CfApiWrapper::updatePlaceholderInfo(path, item, size, identity, QString(), preserve, &known);
         } else {
+            // A conversion leaves nothing known of what the item has become.
+            known = KnownItemState();
             log.add(__LINE__, false, "not  findPlaceholderInfo");
             result =
                 CfApiWrapper::convertToPlaceholderEx(path, item, size, identity, QString(), &outUpdateLsid, preserve);
@@ -195,7 +203,8 @@ int CServiceIpcManager::pushFileAdd(const std::wstring& body, QString& outPath, 
             return result;
         }
         if (!record.isVirtual) {
-            const bool pinOk = CfApiWrapper::setPinState(path, PinState::AlwaysLocal, PinRecursionNone);
+            const bool pinOk = CfApiWrapper::setPinState(path, PinState::AlwaysLocal, PinRecursionNone,
+                                                         known.exists ? &known : nullptr);
             const bool inSyncOk =
                 CfApiWrapper::updateSyncState(path, CF_IN_SYNC_STATE_IN_SYNC, CF_SET_IN_SYNC_FLAG_NONE);
             if (!inSyncOk) {

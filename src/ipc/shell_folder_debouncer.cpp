@@ -27,19 +27,24 @@ int ShellFolderDebouncer::debounceFolderRefresh(const QString& folder, const QSt
     std::call_once(started_, [this] { startFlushThread(); });
     const QString effectiveSource = source.isEmpty() ? QStringLiteral("unknown") : source;
     const long long now = clock_.nowMs();
+    const QString key = shellPathKey(folder);
     int updateCount = 0;
     bool evicted = false;
+    bool dueSooner = false;
     Entry oldest;
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        Entry& entry = entries_[shellPathKey(folder)];
+        Entry& entry = entries_[key];
         if (entry.updateCount > 0) byAge_.erase({entry.lastUpdateMs, entry.order});
         entry.path = folder;
         entry.source = effectiveSource;
         entry.lastUpdateMs = now;
         entry.order = nextOrder_++;
         updateCount = ++entry.updateCount;
-        byAge_.emplace(AgeKey{entry.lastUpdateMs, entry.order}, shellPathKey(folder));
+        // The flush thread sleeps until the earliest due time; only a change that is now the
+        // earliest (nothing waited, or the clock went back) moves that time sooner.
+        const auto placed = byAge_.emplace(AgeKey{entry.lastUpdateMs, entry.order}, key).first;
+        dueSooner = placed == byAge_.begin();
         if (entries_.size() > kMaxEntries) {
             auto first = byAge_.begin();
             auto found = entries_.find(first->second);
@@ -48,9 +53,9 @@ int ShellFolderDebouncer::debounceFolderRefresh(const QString& folder, const QSt
             byAge_.erase(first);
             evicted = true;
         }
-        woken_ = true;
+        woken_ = woken_ || dueSooner;
     }
-    wakeUp_.notify_all();
+    if (dueSooner) wakeUp_.notify_all();
     if (evicted) flushEntry(oldest);
     return updateCount;
 }

@@ -72,12 +72,14 @@ TEST(TransientNameTest, EightHexDigitFileNamesAreTransientFoldersNot) {
     // The name is what follows the later of the two separators.
     EXPECT_TRUE(CfApiWrapper::isTransientFile("C:\\Sync/sub\\0123abcd", 1));
     EXPECT_TRUE(CfApiWrapper::isTransientFile("C:/Sync\\sub/0123ABCD", 1));
+    EXPECT_TRUE(CfApiWrapper::isTransientFile("C:\\Sync\\0123abcd\\.\\", 1));
 
     EXPECT_FALSE(CfApiWrapper::isTransientFile("C:\\Sync\\1A2B3C4D", 2));
     EXPECT_FALSE(CfApiWrapper::isTransientFile("C:\\Sync\\1A2B3C4G", 1));
     EXPECT_FALSE(CfApiWrapper::isTransientFile("C:\\Sync\\1A2B3C4D.tmp", 1));
     EXPECT_FALSE(CfApiWrapper::isTransientFile("C:\\Sync\\1A2B3C4", 1));
     EXPECT_FALSE(CfApiWrapper::isTransientFile("C:\\Sync\\1A2B3C4DE", 1));
+    EXPECT_FALSE(CfApiWrapper::isTransientFile("C:\\Sync\\x\\1A2B3C4D\\..", 1));
 
     // An unknown type is transient unless a folder of that name exists.
     auto scratch = nimbrel::test::makeScratchDir("transient");

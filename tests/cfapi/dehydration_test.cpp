@@ -57,13 +57,21 @@ TEST_F(DehydrationTest, AnEmptyIdentityAnOrdinaryFileOrATransientNameChangeNothi
     EXPECT_EQ(faults::callCount("CfUpdatePlaceholder"), 0);
 }
 
+// Its own, or the one the caller holds for the item.
 TEST_F(DehydrationTest, WithoutTheOplockTheOrdinaryHandleIsUsed) {
-    faults::add({"CfOpenFileWithOplock", "", 1, HRESULT_FROM_WIN32(ERROR_SHARING_VIOLATION)});
-    LogCapture capture;
-    EXPECT_EQ(dehydrate("id-full"), 0);
-    EXPECT_TRUE(capture.contains("Open File With OpLock Failed, "));
-    EXPECT_TRUE(capture.contains("0x80070020"));
-    EXPECT_TRUE(attributesOf("full.txt") & FILE_ATTRIBUTE_SPARSE_FILE);
+    for (const std::string name : {"own.txt", "held.txt"}) {
+        makeFile(name, "hello world");
+        ASSERT_EQ(CfApiWrapper::convertToPlaceholder(win(name), itemFor(win(name), 1), 11, "id", {}, nullptr), 0);
+        KnownItemState known;
+        ASSERT_TRUE(CfApiWrapper::findPlaceholderInfo(win(name), &known));
+        if (name == "own.txt") known.handle.close();
+        faults::add({"CfOpenFileWithOplock", "", 1, HRESULT_FROM_WIN32(ERROR_SHARING_VIOLATION)});
+        LogCapture capture;
+        EXPECT_EQ(CfApiWrapper::dehydratePlaceholder(win(name), 11, "id", &known), 0) << name;
+        EXPECT_TRUE(capture.contains("Open File With OpLock Failed, "));
+        EXPECT_TRUE(capture.contains("0x80070020"));
+        EXPECT_TRUE(attributesOf(name) & FILE_ATTRIBUTE_SPARSE_FILE) << name;
+    }
 }
 
 TEST_F(DehydrationTest, APinnedFileKeepsItsDataAndTheFailureIsReported) {

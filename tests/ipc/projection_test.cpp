@@ -135,14 +135,21 @@ TEST_F(ProjectionTest, AFolderExcludedInABatchIsPinnedAgainByTheItemsAfterIt) {
 }
 
 // Each new file costs its creation, two pin changes and the dehydration; of the placeholders, only
-// the folder's pin state is read, once for the whole batch.
+// the folder's pin state is read, once for the whole batch. The same batch again changes nothing
+// and reads each file once, and the folder once.
 TEST_F(ProjectionTest, NewFilesOfABatchAreNotReadBack) {
     pushFileSystem({record(root_, "f", "1", 2, 1, 0)});
     faults::resetCallCounts();
-    pushFileSystem({record(root_ + "/f", "a.txt", "2", 1, 1, 5), record(root_ + "/f", "b.txt", "3", 1, 0, 5)});
+    const std::vector<std::string> batch = {record(root_ + "/f", "a.txt", "12", 1, 1, 5),
+                                            record(root_ + "/f", "b.txt", "13", 1, 0, 5)};
+    pushFileSystem(batch);
     const std::pair<const char*, int> calls[] = {
         {"CfCreatePlaceholders", 2}, {"CfSetPinState", 4}, {"CfUpdatePlaceholder", 2}, {"CfGetPlaceholderInfo", 1}};
     for (const auto& [name, count] : calls) EXPECT_EQ(count, faults::callCount(name)) << name;
+    faults::resetCallCounts();
+    pushFileSystem(batch);
+    EXPECT_EQ(0, mutatingCalls());
+    EXPECT_EQ(3, faults::callCount("CfGetPlaceholderInfo"));
     // Without data on the disk the file that should stay local cannot be pinned either.
     for (const char* name : {"/f/a.txt", "/f/b.txt"}) {
         ASSERT_TRUE(info(root_ + name));

@@ -64,7 +64,13 @@ protected:
 TEST(ShellPathTest, NormalizesAndResolvesRoots) {
     struct Case {
         QString path, expected;
-    } normal[] = {{"C:\\", "C:\\"}, {"D:\\Sync\\", "D:\\Sync"}, {"D:/Sync/./a/../b//", "D:\\Sync\\b"}, {"", ""}};
+    } normal[] = {{"C:\\", "C:\\"},
+                  {"D:\\Sync\\", "D:\\Sync"},
+                  {"D:/Sync/./a/../b//", "D:\\Sync\\b"},
+                  {"D:\\Sync\\.a\\..", "D:\\Sync"},
+                  {"\\a\\\\b", "\\a\\b"},
+                  {"\\\\srv\\share\\a.", "\\\\srv\\share\\a."},
+                  {"", ""}};
     for (const Case& c : normal) EXPECT_EQ(normalizeShellPath(c.path), c.expected) << c.path.toStdString();
 
     const std::vector<std::wstring> mounts = {L"D:\\Sync", L"D:\\Sync\\Deep"};
@@ -73,6 +79,23 @@ TEST(ShellPathTest, NormalizesAndResolvesRoots) {
     EXPECT_EQ(resolveRoot("D:\\Syncx\\x.txt", mounts, "C:\\"), "");
     EXPECT_TRUE(isWithin("C:\\a", "C:\\"));
     EXPECT_FALSE(isWithin("D:\\Syncx", "D:\\Sync"));
+}
+
+// On the process's own clock nothing but a change wakes the flush thread, also once it has emptied.
+TEST(ShellFolderDebouncerTest, ALoneChangeIsFlushedOnTheSteadyClock) {
+    std::mutex mutex;
+    QStringList flushed;
+    ShellFolderDebouncer debouncer(ShellRefreshClock::steady(), [&](const QString& folder, const QString&) {
+        std::lock_guard<std::mutex> lock(mutex);
+        flushed << folder;
+    });
+    for (const QString folder : {"D:\\a", "D:\\b"}) {
+        debouncer.debounceFolderRefresh(folder, "test");
+        EXPECT_TRUE(nimbrel::test::waitUntil([&] {
+            std::lock_guard<std::mutex> lock(mutex);
+            return flushed.contains(folder);
+        })) << folder.toStdString();
+    }
 }
 
 // 100 files ending in one folder within a second: after the root burst only the debounced folder
