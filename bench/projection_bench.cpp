@@ -24,8 +24,8 @@
 #include <chrono>
 #include <cstdio>
 #include <fstream>
-#include <optional>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -33,6 +33,7 @@
 #include "host/sync_virtual_config.h"
 #include "ipc/mirror_dedup_guard.h"
 #include "ipc/service_ipc_manager.h"
+#include "ipc/shell_refresh.h"
 #include "platform/fault_injection.h"
 #include "suite/ipcmodule/ipc_interface.h"
 
@@ -209,6 +210,8 @@ int main(int argc, char** argv) {
     client.channel->start(config->servicePluginChannel().toStdString().c_str(),
                           config->pluginServiceChannel().toStdString().c_str());
     CServiceIpcManager& manager = CServiceIpcManager::instance();
+    // As the server runs it: its projection tells Explorer through the coalescing shell refresh.
+    manager.setProjectionShellRefresh(&CShellRefresh::instance());
     manager.startIpcService();
 
     double cpuStart = cpuSeconds();
