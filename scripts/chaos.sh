@@ -139,7 +139,9 @@ start_server() {
   disown "$server_pid"
 }
 
-# Downloads at 4 MiB/s, so that a hydration lasts long enough to be cut short.
+# Downloads at 4 MiB/s, so that a hydration lasts long enough to be cut short. The log exists before
+# the client starts, so the first look into it never misses the file.
+: >"$client_log"
 setsid "$app/nimbrel-mainclient" --mode $mode serve --cloud "$cloud" --mount "$mount" --poll-ms 200 \
   --rate $((4 << 20)) >"$client_log" 2>&1 &
 client_pid=$!
