@@ -45,12 +45,13 @@ void rollOver(int fd, const std::string& path) {
 
 bool appendJournalLine(const std::string& line) {
     const std::string path = shellJournalPath();
-    const std::string folder = path.substr(0, path.rfind('/'));
-    if (::mkdir(folder.c_str(), 0755) != 0 && errno != EEXIST) {
-        reportOnce(path, errno);
-        return false;
+    auto openJournal = [&] { return ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644); };
+    int fd = openJournal();
+    // The folder is made with the first record of a platform home.
+    if (fd < 0 && errno == ENOENT) {
+        const std::string folder = path.substr(0, path.rfind('/'));
+        if (::mkdir(folder.c_str(), 0755) == 0 || errno == EEXIST) fd = openJournal();
     }
-    const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
     if (fd < 0) {
         reportOnce(path, errno);
         return false;
