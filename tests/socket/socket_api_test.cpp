@@ -35,17 +35,10 @@ const NimbrelResourceEntry nimbrel_resource_DATA_103 = {kKey, sizeof kKey - 1};
 namespace nimbrel::test {
 namespace {
 
-// The server lives for the rest of the process, so it is started, and its port noted, once.
 class SocketApiTest : public testing::Test {
 protected:
     void SetUp() override {
-        static const int port = [] {
-            setenv("TMPDIR", makeScratchDir("temp").c_str(), 1);  // where the server writes its certificate
-            createSyncConfig(0);
-            startSocketServer();
-            return publishedPort("_SocketApi_tcp_");
-        }();
-        port_ = port;
+        port_ = runningServerPort();
         ASSERT_NE(port_, 0);
     }
 

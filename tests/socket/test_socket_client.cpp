@@ -1,8 +1,12 @@
 #include "socket/test_socket_client.h"
 
 #include <rapidjson/document.h>
+#include <stdlib.h>
 
+#include "host/sync_virtual_config.h"
 #include "platform/windows.h"
+#include "socket/socket_api.h"
+#include "support/test_env.h"
 
 namespace nimbrel::test {
 
@@ -24,6 +28,16 @@ int publishedPort(const std::string& shareName) {
         return 0;
     }
     return record["serverport"].GetInt();
+}
+
+int runningServerPort() {
+    static const int port = [] {
+        setenv("TMPDIR", makeScratchDir("temp").c_str(), 1);  // where the server writes its certificate
+        createSyncConfig(0);
+        startSocketServer();
+        return publishedPort("_SocketApi_tcp_");
+    }();
+    return port;
 }
 
 std::string frame(const std::string& body, int declaredLength) {

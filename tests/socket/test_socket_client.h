@@ -14,6 +14,9 @@ namespace nimbrel::test {
 std::string publishedRecord(const std::string& shareName);
 // The port of that record; 0 when there is none.
 int publishedPort(const std::string& shareName);
+// The port of the context-menu socket server of the mounted space. The server lives for the rest
+// of the process once started, so the first call starts it and later ones answer the same port.
+int runningServerPort();
 
 // FF FF FF FF, the length as 32-bit little-endian, the body.
 std::string frame(const std::string& body, int declaredLength);
