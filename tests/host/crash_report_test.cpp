@@ -75,7 +75,8 @@ TEST_F(CrashReportingTest, StartWithinTheIntervalRearmsAfterTheRemainingSeconds)
     settings().setValue("MountCrashRptTime", start.addSecs(-100));
     LogCapture capture;
     // The re-arming thread outlives the call: what its clock touches is static.
-    static std::atomic<long long> slept{-1};
+    static std::atomic<long long> slept;
+    slept = -1;
     CrashRptClock clock;
     clock.now = [=] { return slept < 0 ? start : later; };
     clock.sleep = [](std::chrono::seconds duration) { slept = duration.count(); };

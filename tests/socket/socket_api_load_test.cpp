@@ -2,7 +2,6 @@
 #include <stdlib.h>
 
 #include <atomic>
-#include <filesystem>
 #include <thread>
 #include <vector>
 
@@ -13,15 +12,6 @@
 
 namespace nimbrel::test {
 namespace {
-
-std::size_t entriesOf(const char* folder) {
-    std::size_t count = 0;
-    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(folder)) ++count;
-    return count;
-}
-
-std::size_t threadCount() { return entriesOf("/proc/self/task"); }
-std::size_t descriptorCount() { return entriesOf("/proc/self/fd"); }
 
 TEST(SocketApiLoadTest, ManyConcurrentClientsAreAllAnsweredAndLeaveNothingBehind) {
     const int port = runningServerPort();

@@ -40,11 +40,21 @@ protected:
     void SetUp() override {
         port_ = runningServerPort();
         ASSERT_NE(port_, 0);
+        threads_ = threadCount();
+        descriptors_ = descriptorCount();
+    }
+    // The server outlives the test: it must have let go of the test's connections before the next.
+    void TearDown() override {
+        EXPECT_TRUE(waitUntil([&] { return threadCount() == threads_ && descriptorCount() == descriptors_; }))
+            << "threads " << threadCount() << " (before " << threads_ << "), descriptors " << descriptorCount()
+            << " (before " << descriptors_ << ")";
     }
 
     std::string reply(const std::string& body) { return request(port_, body).value_or("<no reply>"); }
 
     int port_ = 0;
+    std::size_t threads_ = 0;
+    std::size_t descriptors_ = 0;
 };
 
 TEST_F(SocketApiTest, CheckOnlineIsAnsweredAndRequestsWithoutAKnownCommandGetFailureEnvelopes) {
