@@ -1,14 +1,12 @@
 #include "socket/test_socket_client.h"
 
 #include <rapidjson/document.h>
-#include <stdlib.h>
 
 #include <filesystem>
 
 #include "host/sync_virtual_config.h"
 #include "platform/windows.h"
 #include "socket/socket_api.h"
-#include "support/test_env.h"
 
 namespace nimbrel::test {
 
@@ -47,7 +45,6 @@ std::size_t descriptorCount() { return entriesOf("/proc/self/fd"); }
 
 int runningServerPort() {
     static const int port = [] {
-        setenv("TMPDIR", makeScratchDir("temp").c_str(), 1);  // where the server writes its certificate
         createSyncConfig(0);
         startSocketServer();
         return publishedPort("_SocketApi_tcp_");
