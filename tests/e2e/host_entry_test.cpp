@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <filesystem>
+#include <iostream>
 #include <string>
 
 #include "suite/logbridge/log_capture.h"
@@ -44,10 +46,17 @@ TEST(NimbrelEntryTest, OnlyTheEntryIsExportedAndAnUnknownModeReturnsMinusOneWith
     EXPECT_EQ(entry(-1, 1, argv), -1);
 
     EXPECT_TRUE(capture.lines().empty());
-    // The log is opened once per process; that it can still be opened proves nobody opened it.
-    const std::string scratch = nimbrel::test::makeScratchDir("probe-log");
-    EXPECT_TRUE(SpdlogBridge::getInstance().initialize(scratch, "probe", 1024, 1, "%v", 2, true));
-    EXPECT_FALSE(pidLogExists(fs::read_symlink("/proc/self/exe").parent_path() / "log"));
+    // The log is opened once per process; that it can still be opened proves nobody opened it. A
+    // death test's process runs the calls above again, and is the only one that opens the log.
+    EXPECT_EXIT(
+        {
+            const std::string scratch = nimbrel::test::makeScratchDir("probe-log");
+            std::cerr << "log opens "
+                      << SpdlogBridge::getInstance().initialize(scratch, "probe", 1024, 1, "%v", 2, true)
+                      << ", pid log " << pidLogExists(fs::read_symlink("/proc/self/exe").parent_path() / "log");
+            std::_Exit(0);
+        },
+        testing::ExitedWithCode(0), "log opens 1, pid log 0");
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <atomic>
 
 #include "host/sync_virtual_config.h"
+#include "platform/crashrpt.h"
 #include "suite/base/settings_singleton.h"
 #include "suite/logbridge/log_capture.h"
 #include "support/test_env.h"
@@ -62,6 +63,8 @@ protected:
         const QString path = QString::fromStdString(nimbrel::test::makeScratchDir("app") + "/config/settings.ini");
         settings().openSettings(path, [](const QString& key) { return g_syncConfig->settingsKey(key); });
     }
+    // The handler is the process's: a later test installs its own.
+    void TearDown() override { crUninstall(); }
 
     static SettingsSingleton& settings() { return Singleton<SettingsSingleton>::instance(); }
 };
@@ -72,7 +75,8 @@ TEST_F(CrashReportingTest, StartWithinTheIntervalRearmsAfterTheRemainingSeconds)
     settings().setValue("MountCrashRptTime", start.addSecs(-100));
     LogCapture capture;
     // The re-arming thread outlives the call: what its clock touches is static.
-    static std::atomic<long long> slept{-1};
+    static std::atomic<long long> slept;
+    slept = -1;
     CrashRptClock clock;
     clock.now = [=] { return slept < 0 ? start : later; };
     clock.sleep = [](std::chrono::seconds duration) { slept = duration.count(); };

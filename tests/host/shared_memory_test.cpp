@@ -15,7 +15,18 @@ using nimbrel::test::waitUntil;
 
 const std::string kPeer = HOST_SHM_PEER;
 
-TEST(SharedMemoryTest, ShorterSecondWriteReadsBackShorterAndNineHundredNinetyNineBytesFitButNoMore) {
+// The process keeps every section it wrote or read open until it is removed, so a test removes
+// its own: a later test would otherwise still reach them in an earlier runtime folder.
+class SharedMemoryTest : public testing::Test {
+protected:
+    void TearDown() override {
+        for (const char* name : {"_SocketApi_tcp_", "_SocketApi_tcp_sync_", "longest"}) {
+            SharedMemory::instance().remove(name);
+        }
+    }
+};
+
+TEST_F(SharedMemoryTest, ShorterSecondWriteReadsBackShorterAndNineHundredNinetyNineBytesFitButNoMore) {
     auto& memory = SharedMemory::instance();
     ASSERT_TRUE(memory.write("_SocketApi_tcp_sync_", R"({"port":52345,"pid":100})"));
     ASSERT_TRUE(memory.write("_SocketApi_tcp_sync_", R"({"port":7})"));
@@ -30,7 +41,7 @@ TEST(SharedMemoryTest, ShorterSecondWriteReadsBackShorterAndNineHundredNinetyNin
     EXPECT_FALSE(memory.write("too-long", std::string(1000, 'y')));
 }
 
-TEST(SharedMemoryTest, UnknownNameFailsAndIsNotRemembered) {
+TEST_F(SharedMemoryTest, UnknownNameFailsAndIsNotRemembered) {
     auto& memory = SharedMemory::instance();
     std::string text = "unchanged";
     EXPECT_FALSE(memory.read("_SocketApi_tcp_", text));
@@ -43,7 +54,7 @@ TEST(SharedMemoryTest, UnknownNameFailsAndIsNotRemembered) {
     EXPECT_EQ(text, R"({"port":4321})");
 }
 
-TEST(SharedMemoryTest, AnotherProcessReadsWhatThisOneWroteUntilItIsRemoved) {
+TEST_F(SharedMemoryTest, AnotherProcessReadsWhatThisOneWroteUntilItIsRemoved) {
     auto& memory = SharedMemory::instance();
     ASSERT_TRUE(memory.write("_SocketApi_tcp_", R"({"port":60001})"));
     auto result = runCommand(kPeer, {"read", "_SocketApi_tcp_"});
@@ -54,7 +65,7 @@ TEST(SharedMemoryTest, AnotherProcessReadsWhatThisOneWroteUntilItIsRemoved) {
     EXPECT_NE(runCommand(kPeer, {"read", "_SocketApi_tcp_"}).exitCode, 0);
 }
 
-TEST(SharedMemoryTest, AnotherUserFindsNoSectionToRewrite) {
+TEST_F(SharedMemoryTest, AnotherUserFindsNoSectionToRewrite) {
     if (geteuid() != 0) GTEST_SKIP() << "playing another local user needs root (setpriv)";
     const std::string record = R"({"serverport":)" + std::to_string(getpid()) + "}";
     ASSERT_TRUE(SharedMemory::instance().write("_SocketApi_tcp_", record));

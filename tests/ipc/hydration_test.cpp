@@ -55,6 +55,7 @@ protected:
         server_.stop();
         serverThread_.join();
         CfApiWrapper::disconnectSyncRoot();
+        ServiceIpcManagerTest::TearDown();
     }
 
     QString win(const std::string& name) const {

@@ -8,6 +8,7 @@
 
 #include "host/sync_virtual_config.h"
 #include "ipc/service_ipc_manager.h"
+#include "platform/fault_injection.h"
 #include "support/test_env.h"
 
 namespace nimbrel::test {
@@ -53,6 +54,13 @@ void TestClient::setAnswer(const std::string& command, const std::wstring& reply
     answers_[command] = reply;
 }
 
+void TestClient::reset() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    answers_.clear();
+    commands_.clear();
+    bodies_.clear();
+}
+
 std::vector<std::string> TestClient::commands() {
     std::lock_guard<std::mutex> lock(mutex_);
     return commands_;
@@ -68,18 +76,41 @@ void TestClient::waitForCommands(std::size_t count) {
     changed_.wait(lock, [&] { return commands_.size() >= count; });
 }
 
+TestClient& ServiceIpcManagerTest::processClient() {
+    static auto* client = new TestClient;
+    return *client;
+}
+
 void ServiceIpcManagerTest::SetUp() {
+    keepRuntimeDirForProcess();
     installTestConfig();
     setProcessName(testClientName());
-    void* module = dlopen((appDir() + "/libipcmodule.so").c_str(), RTLD_NOW);
-    ASSERT_NE(nullptr, module) << dlerror();
-    auto create = reinterpret_cast<CreateIpcInterfaceFn>(dlsym(module, "CreateIpcInterface"));
-    ASSERT_EQ(0, create(&client_.channel, &client_));
-    CSyncVirtualConfig* config = syncConfig();
-    const std::string receive = config->servicePluginChannel().toStdString();
-    const std::string sendTo = config->pluginServiceChannel().toStdString();
-    ASSERT_TRUE(client_.channel->start(receive.c_str(), sendTo.c_str()));
+    client_.reset();
+    if (!client_.channel) {
+        void* module = dlopen((appDir() + "/libipcmodule.so").c_str(), RTLD_NOW);
+        ASSERT_NE(nullptr, module) << dlerror();
+        auto create = reinterpret_cast<CreateIpcInterfaceFn>(dlsym(module, "CreateIpcInterface"));
+        ASSERT_EQ(0, create(&client_.channel, &client_));
+        CSyncVirtualConfig* config = syncConfig();
+        const std::string receive = config->servicePluginChannel().toStdString();
+        const std::string sendTo = config->pluginServiceChannel().toStdString();
+        ASSERT_TRUE(client_.channel->start(receive.c_str(), sendTo.c_str()));
+    }
     CServiceIpcManager::instance().startIpcService();
+}
+
+void ServiceIpcManagerTest::TearDown() {
+    // The test's faults end with it; the roots it left mounted would be counted by every later test.
+    platform::faults::clear();
+    auto& manager = CServiceIpcManager::instance();
+    for (const std::wstring& path : manager.mountedPathsCopy()) {
+        QString errorText;
+        bool running = false;
+        manager.asyncUnMount(QString::fromStdWString(path).toStdString(), errorText, running);
+    }
+    EXPECT_TRUE(waitUntil([&] { return manager.mountedPathsCopy().empty(); })) << "a root stays mounted";
+    // The liveness watch asks the client until the next test starts.
+    client_.reset();
 }
 
 std::wstring ServiceIpcManagerTest::send(const std::wstring& text, int* result) {

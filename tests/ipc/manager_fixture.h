@@ -3,6 +3,10 @@
 // from the test executable's folder, as the server loads it from its host's. The test process
 // runs under a client name of its own, so the liveness watch never finds "its" client gone and
 // no other process on the machine can stand in for it.
+//
+// The manager and both channels live as long as the process, and a channel listens where it was
+// first started: so the first test of the manager keeps its runtime folder for every later test
+// of the process, and each test leaves no root mounted and the client answering as at its start.
 
 #include <gtest/gtest.h>
 
@@ -28,6 +32,8 @@ class TestClient : public IRequestNotify {
 public:
     // Answers `command` with `reply` from now on; every command is answered {"code":"S_OK"} until told otherwise.
     void setAnswer(const std::string& command, const std::wstring& reply);
+    // Forgets the answers set and the requests received.
+    void reset();
 
     int OnRequest(const char* ipcName, const std::wstring& text) override;
     std::vector<std::string> commands();
@@ -46,10 +52,15 @@ private:
 class ServiceIpcManagerTest : public testing::Test {
 protected:
     void SetUp() override;
+    // Unmounts every root the manager holds.
+    void TearDown() override;
     // Sends `text` to the manager as the client would and answers its reply ("" for none).
     std::wstring send(const std::wstring& text, int* result = nullptr);
 
-    TestClient& client_ = *new TestClient;
+    TestClient& client_ = processClient();
+
+private:
+    static TestClient& processClient();
 };
 
 }  // namespace nimbrel::test

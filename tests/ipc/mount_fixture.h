@@ -50,10 +50,7 @@ inline std::wstring native(const std::string& path) {
 
 class MountTest : public testing::Test {
 protected:
-    void SetUp() override {
-        createSyncConfig(1);
-        platform::faults::clear();
-    }
+    void SetUp() override { createSyncConfig(1); }
 
     // Polls the log for `count` lines containing `fragment`; the manager's pool threads and
     // background unregistrations report their progress only there.

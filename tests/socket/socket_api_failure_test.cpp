@@ -1,5 +1,4 @@
 #include <gtest/gtest.h>
-#include <stdlib.h>
 #include <unistd.h>
 
 #include <iostream>
@@ -8,7 +7,6 @@
 #include "host/sync_virtual_config.h"
 #include "socket/socket_api.h"
 #include "socket/test_socket_client.h"
-#include "support/test_env.h"
 
 namespace {
 
@@ -18,7 +16,6 @@ namespace {
 TEST(SocketApiFailureDeathTest, WithoutWinsockEveryStepReportsItsErrorAndStartUpGoesOn) {
     EXPECT_EXIT(
         {
-            setenv("TMPDIR", nimbrel::test::makeScratchDir("temp").c_str(), 1);
             createSyncConfig(1);
             testing::internal::CaptureStdout();
             SocketApi::instance();

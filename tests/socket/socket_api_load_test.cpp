@@ -2,7 +2,6 @@
 #include <stdlib.h>
 
 #include <atomic>
-#include <filesystem>
 #include <thread>
 #include <vector>
 
@@ -14,20 +13,8 @@
 namespace nimbrel::test {
 namespace {
 
-std::size_t entriesOf(const char* folder) {
-    std::size_t count = 0;
-    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(folder)) ++count;
-    return count;
-}
-
-std::size_t threadCount() { return entriesOf("/proc/self/task"); }
-std::size_t descriptorCount() { return entriesOf("/proc/self/fd"); }
-
 TEST(SocketApiLoadTest, ManyConcurrentClientsAreAllAnsweredAndLeaveNothingBehind) {
-    setenv("TMPDIR", makeScratchDir("temp").c_str(), 1);  // where the server writes its certificate
-    createSyncConfig(0);
-    startSocketServer();
-    const int port = publishedPort("_SocketApi_tcp_");
+    const int port = runningServerPort();
     ASSERT_NE(port, 0);
     const std::size_t idleThreads = threadCount();
     const std::size_t idleDescriptors = descriptorCount();

@@ -35,23 +35,26 @@ const NimbrelResourceEntry nimbrel_resource_DATA_103 = {kKey, sizeof kKey - 1};
 namespace nimbrel::test {
 namespace {
 
-// The server lives for the rest of the process, so it is started, and its port noted, once.
 class SocketApiTest : public testing::Test {
 protected:
     void SetUp() override {
-        static const int port = [] {
-            setenv("TMPDIR", makeScratchDir("temp").c_str(), 1);  // where the server writes its certificate
-            createSyncConfig(0);
-            startSocketServer();
-            return publishedPort("_SocketApi_tcp_");
-        }();
-        port_ = port;
+        port_ = runningServerPort();
         ASSERT_NE(port_, 0);
+        threads_ = threadCount();
+        descriptors_ = descriptorCount();
+    }
+    // The server outlives the test: it must have let go of the test's connections before the next.
+    void TearDown() override {
+        EXPECT_TRUE(waitUntil([&] { return threadCount() == threads_ && descriptorCount() == descriptors_; }))
+            << "threads " << threadCount() << " (before " << threads_ << "), descriptors " << descriptorCount()
+            << " (before " << descriptors_ << ")";
     }
 
     std::string reply(const std::string& body) { return request(port_, body).value_or("<no reply>"); }
 
     int port_ = 0;
+    std::size_t threads_ = 0;
+    std::size_t descriptors_ = 0;
 };
 
 TEST_F(SocketApiTest, CheckOnlineIsAnsweredAndRequestsWithoutAKnownCommandGetFailureEnvelopes) {

@@ -2,7 +2,11 @@
 
 #include <rapidjson/document.h>
 
+#include <filesystem>
+
+#include "host/sync_virtual_config.h"
 #include "platform/windows.h"
+#include "socket/socket_api.h"
 
 namespace nimbrel::test {
 
@@ -24,6 +28,28 @@ int publishedPort(const std::string& shareName) {
         return 0;
     }
     return record["serverport"].GetInt();
+}
+
+namespace {
+
+std::size_t entriesOf(const char* folder) {
+    std::size_t count = 0;
+    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(folder)) ++count;
+    return count;
+}
+
+}  // namespace
+
+std::size_t threadCount() { return entriesOf("/proc/self/task"); }
+std::size_t descriptorCount() { return entriesOf("/proc/self/fd"); }
+
+int runningServerPort() {
+    static const int port = [] {
+        createSyncConfig(0);
+        startSocketServer();
+        return publishedPort("_SocketApi_tcp_");
+    }();
+    return port;
 }
 
 std::string frame(const std::string& body, int declaredLength) {

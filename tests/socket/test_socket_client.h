@@ -2,6 +2,7 @@
 // A client of the context-menu socket that writes raw bytes, so that tests control every byte of
 // a frame, and reads replies frame by frame.
 
+#include <cstddef>
 #include <optional>
 #include <string>
 
@@ -14,6 +15,14 @@ namespace nimbrel::test {
 std::string publishedRecord(const std::string& shareName);
 // The port of that record; 0 when there is none.
 int publishedPort(const std::string& shareName);
+// The port of the context-menu socket server of the mounted space. The server lives for the rest
+// of the process once started, so the first call starts it and later ones answer the same port.
+int runningServerPort();
+
+// This process's threads and open descriptors: a server that let go of every connection is back
+// at the counts it had before them.
+std::size_t threadCount();
+std::size_t descriptorCount();
 
 // FF FF FF FF, the length as 32-bit little-endian, the body.
 std::string frame(const std::string& body, int declaredLength);

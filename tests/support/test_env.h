@@ -19,6 +19,11 @@ std::string runtimeDir();
 // A fresh folder below the test's scratch space; removed with the scratch space after the test.
 std::string makeScratchDir(const std::string& name);
 
+// For a process-wide object that listens in the runtime folder from its first start until the
+// process ends: every later test of the process runs in the current NIMBREL_RUNTIME_DIR, so that
+// its peers still reach that object. Platform home and scratch space stay fresh for each test.
+void keepRuntimeDirForProcess();
+
 inline bool contains(const std::string& text, const std::string& fragment) {
     return text.find(fragment) != std::string::npos;
 }

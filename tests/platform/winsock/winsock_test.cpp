@@ -31,6 +31,8 @@ protected:
         ASSERT_EQ(WSAStartup(MAKEWORD(2, 2), &data), 0);
         EXPECT_EQ(data.wVersion, MAKEWORD(2, 2));
     }
+    // Start-ups are counted for the process: each one is balanced.
+    void TearDown() override { EXPECT_EQ(WSACleanup(), 0); }
 
     // A listener on 127.0.0.1 with a port chosen by the system.
     SOCKET listenOnLoopback() {
