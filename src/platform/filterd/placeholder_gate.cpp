@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "cf_filter_port.h"
+#include "platform/descriptor_paths.h"
 
 namespace nimbrel::platform::cf {
 
@@ -65,9 +66,9 @@ std::optional<PlaceholderRecord> PlaceholderGate::placeholderOf(int fd, bool* re
 bool PlaceholderGate::isDehydrated(const std::string& accessPath) const {
     // Ordinary files answer the attribute lookup without a store query.
     char token[128];
-    ssize_t n = ::lgetxattr(accessPath.c_str(), kTokenAttribute, token, sizeof(token));
+    ssize_t n = getXattrPath(accessPath, kTokenAttribute, token, sizeof(token), false);
     struct stat st {};
-    if (n <= 0 || ::lstat(accessPath.c_str(), &st) != 0) return false;
+    if (n <= 0 || statPath(accessPath, st, false) != 0) return false;
     auto record = recordFor(std::string(token, static_cast<std::size_t>(n)), st);
     return record && !record->hydrated;
 }
