@@ -1,15 +1,12 @@
 #include "cf_item.h"
 
 #include <fcntl.h>
-#include <linux/openat2.h>
-#include <sys/syscall.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <charconv>
 #include <climits>
-#include <cstdint>
 #include <cstdlib>
 #include <ctime>
 #include <random>
@@ -39,10 +36,13 @@ std::string currentPathOf(int fd) {
 
 // `rest` ("" or "/a/b") below a covered folder, opened without following a symbolic link.
 int openPlainBelow(int covered, const std::string& rest, int flags) {
-    struct open_how how {};
-    how.flags = static_cast<std::uint64_t>(flags | O_CLOEXEC);
-    how.resolve = RESOLVE_NO_SYMLINKS;
-    return static_cast<int>(::syscall(SYS_openat2, covered, rest.empty() ? "." : rest.c_str() + 1, &how, sizeof(how)));
+    return openBelowPlainly(covered, rest.empty() ? "." : rest.c_str() + 1, flags | O_CLOEXEC);
+}
+
+// lstat(2) of `rest` ("" or "/a/b") below a covered folder.
+int statBelow(int covered, const std::string& rest, struct ::stat& st) {
+    return ::fstatat(covered, rest.empty() ? "" : rest.c_str() + 1, &st,
+                     AT_SYMLINK_NOFOLLOW | (rest.empty() ? AT_EMPTY_PATH : 0));
 }
 
 // The provider's own path below a root it is connected to, looked up below the covered folder in
@@ -115,10 +115,7 @@ bool locateOpenedPlainly(const FileObject& file, Item& item) {
     int covered = -1;
     std::string rest;
     if (!file.openedPlainly || !providerCovered(file.path, covered, rest)) return false;
-    if (::fstatat(covered, rest.empty() ? "" : rest.c_str() + 1, &item.st,
-                  AT_SYMLINK_NOFOLLOW | (rest.empty() ? AT_EMPTY_PATH : 0)) != 0) {
-        return false;
-    }
+    if (statBelow(covered, rest, item.st) != 0) return false;
     // The file the descriptor holds, as the open found it or as it answers now.
     struct ::stat held {};
     if (file.inode != 0) {
@@ -188,10 +185,7 @@ std::optional<Item> resolveCanonical(CfStore& store, const std::string& hostPath
     std::string rest;
     if (!providerCovered(hostPath, covered, rest)) return resolveItem(store, hostPath);
     Item item;
-    if (::fstatat(covered, rest.empty() ? "" : rest.c_str() + 1, &item.st,
-                  AT_SYMLINK_NOFOLLOW | (rest.empty() ? AT_EMPTY_PATH : 0)) != 0) {
-        return std::nullopt;
-    }
+    if (statBelow(covered, rest, item.st) != 0) return std::nullopt;
     item.path = hostPath;
     item.access = coveredPath(covered, rest);
     identify(store, item, -1, false);

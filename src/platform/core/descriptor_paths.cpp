@@ -87,15 +87,19 @@ int openPath(const std::string& path, int flags, mode_t mode) {
     return splitBelow(path, fd, rest) ? ::openat(fd, rest, flags, mode) : ::open(path.c_str(), flags, mode);
 }
 
+int openBelowPlainly(int folder, const char* rest, int flags) {
+    struct open_how how {};
+    how.flags = static_cast<std::uint64_t>(flags);
+    how.resolve = RESOLVE_NO_SYMLINKS;
+    return static_cast<int>(::syscall(SYS_openat2, folder, rest, &how, sizeof how));
+}
+
 int openPathPlainly(const std::string& path, int flags, bool& plain) {
     plain = false;
     int fd = -1;
     const char* rest = nullptr;
     if (!splitBelow(path, fd, rest)) return ::open(path.c_str(), flags);
-    struct open_how how {};
-    how.flags = static_cast<std::uint64_t>(flags);
-    how.resolve = RESOLVE_NO_SYMLINKS;
-    const int opened = static_cast<int>(::syscall(SYS_openat2, fd, rest, &how, sizeof how));
+    const int opened = openBelowPlainly(fd, rest, flags);
     if (opened >= 0 || errno != ELOOP) {
         plain = opened >= 0;
         return opened;

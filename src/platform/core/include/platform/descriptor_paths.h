@@ -15,6 +15,9 @@ namespace nimbrel::platform {
 // stat(2), or lstat(2) when `followLast` is false.
 int statPath(const std::string& path, struct ::stat& st, bool followLast = true);
 int openPath(const std::string& path, int flags, mode_t mode = 0);
+// openat(2) of `rest` below the folder descriptor `folder`, refusing (ELOOP) any symbolic link on the
+// way, the last name included.
+int openBelowPlainly(int folder, const char* rest, int flags);
 // openPath of an existing item. `plain` tells whether the path lay below a descriptor and reached
 // the item with no symbolic link on its way, which the open itself checked.
 int openPathPlainly(const std::string& path, int flags, bool& plain);
