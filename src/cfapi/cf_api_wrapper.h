@@ -140,7 +140,6 @@ private:
     static PlaceholderInfo fullPlaceholderInfo(HANDLE handle);
     // findPlaceholderInfo's read and its logging, through a handle the caller holds.
     static PlaceholderInfo basicPlaceholderInfo(HANDLE handle, const QString& path);
-    static PlaceholderInfo placeholderInfoOf(const QString& path, const CXFileInfo& local, KnownItemState* known);
     // handleForPath's open of an item known to exist, `isFolder` meaning a folder that is no link.
     static ScopedHandle openExisting(const QString& path, bool isFolder);
     static QStringList ancestorFolders(const QString& path, bool isDir);

@@ -6,6 +6,7 @@
 
 #include "cfapi/cf_api_wrapper.h"
 #include "cfapi/cf_api_wrapper_support.h"
+#include "cfapi/file_time.h"
 #include "cfapi/pinned_folder_memo.h"
 #include "suite/base/winpath.h"
 #include "suite/base/x_file_info.h"
@@ -70,10 +71,6 @@ struct ScanItem {
 };
 
 qint64 sizeOf(DWORD high, DWORD low) { return static_cast<qint64>((static_cast<quint64>(high) << 32) | low); }
-
-LONGLONG fileTimeValue(const FILETIME& time) {
-    return static_cast<LONGLONG>((static_cast<ULONGLONG>(time.dwHighDateTime) << 32) | time.dwLowDateTime);
-}
 
 PinState pinOf(const QString& path) {
     PlaceholderInfo info = CfApiWrapper::findPlaceholderInfo(path);
@@ -394,9 +391,9 @@ int CfApiWrapper::updatePlaceholderInfo(const QString& path, const PlaceholderIt
             return 1;
         }
         localSize = sizeOf(fileInfo.nFileSizeHigh, fileInfo.nFileSizeLow);
-        basic.CreationTime.QuadPart = fileTimeValue(fileInfo.ftCreationTime);
-        basic.LastAccessTime.QuadPart = fileTimeValue(fileInfo.ftLastAccessTime);
-        basic.LastWriteTime.QuadPart = fileTimeValue(fileInfo.ftLastWriteTime);
+        basic.CreationTime.QuadPart = filetime::ticksFromFiletime(fileInfo.ftCreationTime);
+        basic.LastAccessTime.QuadPart = filetime::ticksFromFiletime(fileInfo.ftLastAccessTime);
+        basic.LastWriteTime.QuadPart = filetime::ticksFromFiletime(fileInfo.ftLastWriteTime);
         basicRead = true;
         // A locally authored file keeps its own content; a size change means it was edited here.
         if (preserveNativeFileTime && localSize != size) {

@@ -23,16 +23,11 @@ constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELE
 
 bool isHexDigit(QChar c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
 
-int lastSeparator(const QString& path) { return qMax(path.lastIndexOf('\\'), path.lastIndexOf('/')); }
-
 // The last component of the cleaned path, after the later of the last "\" and the last "/".
-// Cleaning changes only a last component that is empty, "." or "..", so any other is taken as
-// it stands.
 QString lastComponent(const QString& path) {
-    const QStringRef name = path.midRef(lastSeparator(path) + 1);
-    if (!name.isEmpty() && name != QLatin1String(".") && name != QLatin1String("..")) return name.toString();
-    const QString cleaned = winpath::cleanPath(path);
-    return cleaned.mid(lastSeparator(cleaned) + 1);
+    QString cleaned = winpath::cleanPath(path);
+    int cut = qMax(cleaned.lastIndexOf('\\'), cleaned.lastIndexOf('/'));
+    return cleaned.mid(cut + 1);
 }
 
 // Inside an online-only folder a new item stays online-only; elsewhere it follows its parent. A
@@ -109,15 +104,11 @@ ScopedHandle CfApiWrapper::openExisting(const QString& path, bool isFolder) {
 
 PlaceholderInfo CfApiWrapper::findPlaceholderInfo(const QString& path, KnownItemState* known) {
     if (path.isEmpty() || isTransientFile(path, -1)) return {};
-    return placeholderInfoOf(path, CXFileInfo(path), known);
+    return findPlaceholderInfo(path, CXFileInfo(path), known);
 }
 
 PlaceholderInfo CfApiWrapper::findPlaceholderInfo(const QString& path, const CXFileInfo& local, KnownItemState* known) {
     if (path.isEmpty() || isTransientFile(path, -1)) return {};
-    return placeholderInfoOf(path, local, known);
-}
-
-PlaceholderInfo CfApiWrapper::placeholderInfoOf(const QString& path, const CXFileInfo& local, KnownItemState* known) {
     ScopedHandle handle = handleForPath(path, local);
     if (!handle) {
         LOG_INFO << "handleForPath invalid handle, path:" << path;

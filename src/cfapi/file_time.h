@@ -32,9 +32,10 @@ inline FILETIME filetimeFromUnixSeconds(qint64 seconds) {
     return FILETIME{static_cast<DWORD>(ticks & 0xFFFFFFFFu), static_cast<DWORD>(ticks >> 32)};
 }
 
-inline qint64 unixSecondsFromFiletime(const FILETIME& time) {
-    auto ticks = (static_cast<ULONGLONG>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
-    return toUnixSeconds(static_cast<LONGLONG>(ticks));
+inline LONGLONG ticksFromFiletime(const FILETIME& time) {
+    return static_cast<LONGLONG>((static_cast<ULONGLONG>(time.dwHighDateTime) << 32) | time.dwLowDateTime);
 }
+
+inline qint64 unixSecondsFromFiletime(const FILETIME& time) { return toUnixSeconds(ticksFromFiletime(time)); }
 
 }  // namespace filetime

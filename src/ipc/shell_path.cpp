@@ -2,33 +2,9 @@
 
 #include "suite/base/winpath.h"
 
-namespace {
-
-// Whether cleaning leaves `path` as it is: "\" separators only, no empty, "." or ".." part (a
-// leading "\" or the "\\" of a UNC path aside) and no trailing separator. The throttles pass the
-// same normalized paths around many times; only other text is cleaned.
-bool isNormalNative(const QString& path) {
-    const int size = path.size();
-    if (size == 0 || path.endsWith(QLatin1Char('\\'))) return false;
-    int partStart = path.startsWith(QLatin1String("\\\\")) ? 2 : 0;
-    for (int i = partStart; i <= size; ++i) {
-        if (i < size && path.at(i) == QLatin1Char('/')) return false;
-        if (i < size && path.at(i) != QLatin1Char('\\')) continue;
-        const int length = i - partStart;
-        if (length == 0 && i > 0) return false;
-        if ((length == 1 || length == 2) && path.at(partStart) == QLatin1Char('.') &&
-            path.at(i - 1) == QLatin1Char('.')) {
-            return false;
-        }
-        partStart = i + 1;
-    }
-    return true;
-}
-
-}  // namespace
-
 QString normalizeShellPath(const QString& path) {
-    if (path.isEmpty() || isNormalNative(path)) return path;
+    // The throttles pass the same normalized paths around many times.
+    if (path.isEmpty() || (!path.contains(QLatin1Char('/')) && winpath::isClean(path))) return path;
     QString result = winpath::toNativeSeparators(winpath::cleanPath(path));
     while (result.size() > 3 && (result.endsWith(QLatin1Char('\\')) || result.endsWith(QLatin1Char('/')))) {
         result.chop(1);
@@ -64,8 +40,6 @@ QString shellParentPath(const QString& path) {
     return normalizeShellPath(normal.left(separator + 1));
 }
 
-QString shellPathKey(const QString& path) {
-    return (isNormalNative(path) ? winpath::fromNativeSeparators(path) : winpath::cleanPath(path)).toLower();
-}
+QString shellPathKey(const QString& path) { return winpath::cleanPath(path).toLower(); }
 
 bool passesLogThinning(long long count) { return count < 4 || count == 10 || count == 20 || count % 50 == 0; }

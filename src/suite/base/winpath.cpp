@@ -33,7 +33,27 @@ QString toNativeSeparators(const QString& path) {
     return result.replace(QLatin1Char('/'), QLatin1Char('\\'));
 }
 
+bool isClean(const QString& path) {
+    auto isSeparator = [](QChar c) { return c == QLatin1Char('/') || c == QLatin1Char('\\'); };
+    const int size = path.size();
+    if (size == 0 || isSeparator(path.at(size - 1))) return false;
+    int partStart = size > 1 && isSeparator(path.at(0)) && isSeparator(path.at(1)) ? 2 : 0;
+    for (int i = partStart; i <= size; ++i) {
+        if (i < size && !isSeparator(path.at(i))) continue;
+        const int length = i - partStart;
+        if (length == 0 && i > 0) return false;
+        if ((length == 1 || length == 2) && path.at(partStart) == QLatin1Char('.') &&
+            path.at(i - 1) == QLatin1Char('.')) {
+            return false;
+        }
+        partStart = i + 1;
+    }
+    return true;
+}
+
 QString cleanPath(const QString& path) {
+    // Paths are mostly clean already, and the same ones are cleaned again and again.
+    if (isClean(path)) return fromNativeSeparators(path);
     const QString slashed = fromNativeSeparators(path);
     const int rootLen = rootLength(slashed);
     const QString root = slashed.left(rootLen);

@@ -16,6 +16,9 @@ QString toNativeSeparators(const QString& path);
 // "." and resolvable ".." segments removed, no trailing separator except on a root. A drive
 // ("C:/"), a UNC server ("//server/") or a long-path prefix ("//?/") stays the root.
 QString cleanPath(const QString& path);
+// Whether cleanPath changes nothing but the separators: no empty, "." or ".." part (a leading
+// separator or the two of a UNC path aside) and no trailing separator.
+bool isClean(const QString& path);
 
 // Case-insensitive comparison of the cleaned paths (so "C:\A\" equals "c:/a").
 bool equals(const QString& a, const QString& b);
