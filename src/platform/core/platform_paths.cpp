@@ -112,6 +112,13 @@ std::string runtimeDir() {
     return ensurePrivateDir(kVariable, "/tmp/nimbrel-" + std::to_string(geteuid()));
 }
 
+std::string userTempDir() {
+    const std::string dir = ensurePrivateDir("NIMBREL_RUNTIME_DIR", runtimeDir() + "/temp");
+    struct stat status {};
+    if (::stat(dir.c_str(), &status) == 0 && (status.st_mode & 077) != 0) ::chmod(dir.c_str(), 0700);
+    return dir;
+}
+
 void createPrivateFile(const std::string& path) {
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
     if (fd >= 0) ::close(fd);

@@ -189,8 +189,9 @@ extern "C" BOOL CreateDirectoryW(LPCWSTR pathName, LPSECURITY_ATTRIBUTES) {
 }
 
 extern "C" DWORD GetTempPathW(DWORD bufferLength, LPWSTR buffer) {
+    // TMPDIR is the user's choice, as TMP is on Windows.
     const char* tmp = std::getenv("TMPDIR");
-    std::string host = tmp && *tmp ? tmp : P_tmpdir;
+    std::string host = tmp && *tmp ? tmp : p::userTempDir();
     while (host.size() > 1 && host.back() == '/') host.pop_back();
     std::wstring path = p::toWindowsPath(host);
     if (path.empty() || path.back() != L'\\') path += L'\\';

@@ -273,6 +273,15 @@ TEST_F(Win32Files, TempFolderAndFreeSpace) {
     EXPECT_EQ(std::wstring(buffer, length), expected);
     EXPECT_EQ(GetTempPathW(2, buffer), expected.size() + 1);
 
+    // Without TMPDIR the user's own folder, which nobody else may enter, never the shared /tmp.
+    ::unsetenv("TMPDIR");
+    length = GetTempPathW(MAX_PATH, buffer);
+    const std::string own = p::runtimeDir() + "/temp";
+    EXPECT_EQ(std::wstring(buffer, length), p::toWindowsPath(own) + L"\\");
+    struct stat st {};
+    ASSERT_EQ(::stat(own.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0700u);
+
     ULARGE_INTEGER available{}, total{}, free{};
     ASSERT_TRUE(GetDiskFreeSpaceExW(win(dir_).c_str(), &available, &total, &free));
     EXPECT_GT(total.QuadPart, 0u);

@@ -192,7 +192,8 @@ BOOL GetFileInformationByHandle(HANDLE file, LPBY_HANDLE_FILE_INFORMATION fileIn
 BOOL GetFileInformationByHandleEx(HANDLE file, FILE_INFO_BY_HANDLE_CLASS fileInformationClass, LPVOID fileInformation,
                                   DWORD bufferSize);
 
-// The host's temporary folder in Windows form, ending in "\".
+// The user's temporary folder in Windows form, ending in "\": TMPDIR, else a private one of the
+// runtime folder (never the shared /tmp, where others could read what is left there).
 DWORD GetTempPathW(DWORD bufferLength, LPWSTR buffer);
 // The fault rule "DiskFull" (optionally for one path) fills the disk: writes fail with the rule's
 // code (ERROR_DISK_FULL, ERROR_HANDLE_DISK_FULL) and no free space is reported.

@@ -14,6 +14,10 @@ std::string platformHome();
 // NIMBREL_RUNTIME_DIR, else $XDG_RUNTIME_DIR/nimbrel, else /tmp/nimbrel-<uid>; created and
 // checked as platformHome.
 std::string runtimeDir();
+// The user's own temporary folder, as Windows gives every user one inside the profile: "temp" in
+// the runtime folder, created 0700 and kept so, since what programs leave there (keys among them)
+// is the user's alone.
+std::string userTempDir();
 // Creates `path` as an empty file that only its owner may read or write, unless it exists; for
 // state files that a library creates itself (SQLite gives its journals the same mode).
 void createPrivateFile(const std::string& path);
