@@ -94,6 +94,12 @@ TEST_F(ContextMenuTest, SyncDiskKeepsFollowsAndFreesAFolderThroughTheClient) {
     shown = menu({"show", mount_ + "/docs/a.txt"}).out;
     EXPECT_TRUE(contains(shown, "greyed  " + keep + "\n  active  " + freeUp)) << shown;
 
+    // A client started again pushes its whole tree again; what the user kept stays kept.
+    session_->dropClient();
+    session_->startClient({"--cloud", cloud_, "--mount", mount_, "--poll-ms", "200"});
+    ASSERT_TRUE(waitUntil([&] { return !session_->clientLines("pushed ").empty(); })) << session_->client().out();
+    EXPECT_TRUE(allFiles({R"("hydrated":true)", R"("pinState":"pinned")"}));
+
     writeFile(cloud_ + "/docs/a.txt", "a newer version from the cloud");
     EXPECT_TRUE(waitUntil([&] { return readFile(mount_ + "/docs/a.txt") == "a newer version from the cloud"; }));
 

@@ -9,6 +9,7 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include "mirror_state.h"
 #include "mount_command.h"
 
 namespace {
@@ -63,8 +64,8 @@ std::string CloudPusher::record(const CloudItem& item, bool withFileName) const 
     rapidjson::StringBuffer buffer;
     rapidjson::Writer<rapidjson::StringBuffer> writer(buffer);
     const std::string id = CloudTree::idFor(item.relativePath).toStdString();
-    const std::string path =
-        (withFileName ? localPath(parentOf(item.relativePath)) : localPath(item.relativePath)).toStdString();
+    const QString local = localPath(item.relativePath);
+    const std::string path = (withFileName ? localPath(parentOf(item.relativePath)) : local).toStdString();
     writer.StartObject();
     writer.Key("id");
     writer.String(id.c_str());
@@ -81,7 +82,7 @@ std::string CloudPusher::record(const CloudItem& item, bool withFileName) const 
     writer.Key("type");
     writer.Int(item.isFolder ? kFolderType : kFileType);
     writer.Key("isVirtual");
-    writer.Int(1);
+    writer.Int(isKeptOnDevice(local) ? 0 : 1);
     writer.Key("size");
     writer.Int64(item.size);
     writer.Key("lCreateTime");

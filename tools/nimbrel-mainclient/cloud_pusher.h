@@ -1,7 +1,7 @@
 #pragma once
 // Plays the main client's half of the projection for the reference cloud: mounts the mirror,
-// pushes the whole tree in "pushFileSystem" batches (files online-only), then pushes every change
-// it finds in the cloud folder as "pushFileAdd".
+// pushes the whole tree in "pushFileSystem" batches (online-only, but for what the user kept on
+// this device), then pushes every change it finds in the cloud folder as "pushFileAdd".
 
 #include <QString>
 #include <functional>

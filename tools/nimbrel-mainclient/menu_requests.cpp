@@ -11,6 +11,7 @@
 #include <thread>
 #include <utility>
 
+#include "mirror_state.h"
 #include "platform/windows.h"
 
 namespace {
@@ -111,7 +112,7 @@ std::wstring MenuRequests::filesInfoReply(const std::vector<Item>& items) {
         record.AddMember("sid", text(id, allocator), allocator);
         record.AddMember("filePath", text(item.requested.left(cut), allocator), allocator);
         record.AddMember("fileName", text(item.requested.mid(cut + 1), allocator), allocator);
-        record.AddMember("isVirtual", 1, allocator);
+        record.AddMember("isVirtual", isKeptOnDevice(item.local) ? 0 : 1, allocator);
         record.AddMember("type", item.cloud.isFolder ? kFolderType : kFileType, allocator);
         record.AddMember("lUpdateTime", static_cast<int64_t>(item.cloud.modified), allocator);
         record.AddMember("lCreateTime", static_cast<int64_t>(item.cloud.created), allocator);
