@@ -19,9 +19,7 @@ namespace {
 std::optional<Item> placeholderAt(const std::string& hostPath, int fd) {
     // A descriptor opened through a filter mount is served by the mount, which hydrates for itself.
     if (fd >= 0 && onFilterMount(hostPath, fd)) return std::nullopt;
-    const ssize_t token = fd >= 0 ? ::fgetxattr(fd, kTokenAttribute, nullptr, 0)
-                                  : getXattrPath(directPath(hostPath), kTokenAttribute, nullptr, 0);
-    if (token <= 0) return std::nullopt;
+    if (fd >= 0 ? !carriesRecord("", fd) : !carriesRecord(directPath(hostPath))) return std::nullopt;
     auto store = CfStore::current();
     if (!store) return std::nullopt;
     auto item = resolveItem(*store, hostPath, fd);

@@ -9,6 +9,7 @@
 #include "cf_connection.h"
 #include "cf_covered.h"
 #include "cf_item.h"
+#include "cf_record_codec.h"
 #include "platform/descriptor_paths.h"
 #include "platform/file_filter_hooks.h"
 #include "platform/windows.h"
@@ -44,14 +45,12 @@ PlaceholderAttributes attributesOf(const PlaceholderRecord& record, bool isDirec
 }
 
 PlaceholderAttributes placeholderAttributes(const std::string& hostPath, int fd) {
-    // Ordinary files carry no token: answer them without touching the store. A descriptor that
-    // reaches the item directly (not through a filter mount, which hides the token) is asked
-    // itself; one opened only for its path cannot tell, and the item lookup reads the token then.
+    // Ordinary files carry no record: answer them with one attribute call. A descriptor that
+    // reaches the item directly (not through a filter mount, which hides the record) is asked
+    // itself; one opened only for its path cannot tell, and the item lookup reads the record then.
     const std::string access = directPath(hostPath, fd);
     const bool throughDescriptor = fd >= 0 && access == "/proc/self/fd/" + std::to_string(fd);
-    const ssize_t token = throughDescriptor ? ::fgetxattr(fd, kTokenAttribute, nullptr, 0)
-                                            : getXattrPath(access, kTokenAttribute, nullptr, 0);
-    if (token <= 0 && !(throughDescriptor && token < 0 && errno == EBADF)) return {};
+    if (!carriesRecord(access, throughDescriptor ? fd : -1)) return {};
     auto store = CfStore::current();
     if (!store) return {};
     auto item = resolveItem(*store, hostPath, fd);
@@ -61,18 +60,17 @@ PlaceholderAttributes placeholderAttributes(const std::string& hostPath, int fd)
 
 // The provider's own queries below its connected roots reach the item directly and have examined
 // it there already, so its device and inode are at hand and the root is the connected one: the
-// token and the record are all that is left to read. Everyone else's view may be the filter
+// record is all that is left to read. Everyone else's view may be the filter
 // mount's, whose device and inode are not the record's.
 PlaceholderAttributes examinedPlaceholderAttributes(const std::string& hostPath, const std::string& accessPath,
                                                     const struct stat& st) {
     if (accessPath == hostPath) return placeholderAttributes(hostPath, -1);
-    const auto token = readToken(accessPath);
-    if (!token) return {};
+    const auto record = readRecord(
+        RecordFile{accessPath, -1, static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)});
+    if (!record) return {};
     const std::string root = connectedRootOf(hostPath);
-    auto store = CfStore::current();
-    if (root.empty() || !store) return placeholderAttributes(hostPath, -1);
-    const auto record = store->placeholder(*token);
-    if (!record || record->root != root || record->inode != st.st_ino || record->device != st.st_dev) return {};
+    if (root.empty()) return placeholderAttributes(hostPath, -1);
+    if (!isRecordOf(*record, root, st)) return {};
     return attributesOf(*record, S_ISDIR(st.st_mode));
 }
 

@@ -22,18 +22,18 @@ constexpr std::int64_t kBlock = 4096;
 // be on its way.
 class DehydrationGuard {
 public:
-    explicit DehydrationGuard(const Item& item) : core_(filterCoreFor(item.root->path)), token_(item.record->token) {
-        if (core_) core_->beginDehydration(token_);
+    explicit DehydrationGuard(const Item& item) : core_(filterCoreFor(item.root->path)), key_(fileKeyOf(*item.record)) {
+        if (core_) core_->beginDehydration(key_);
     }
     ~DehydrationGuard() {
-        if (core_) core_->endDehydration(token_);
+        if (core_) core_->endDehydration(key_);
     }
     DehydrationGuard(const DehydrationGuard&) = delete;
     DehydrationGuard& operator=(const DehydrationGuard&) = delete;
 
 private:
     std::shared_ptr<FilterCore> core_;
-    std::string token_;
+    FileKey key_;
 };
 
 }  // namespace
@@ -48,7 +48,7 @@ HRESULT checkDehydration(const Item& item, CF_IN_SYNC_STATE inSyncAfter, bool al
     return S_OK;
 }
 
-HRESULT dehydrate(CfStore& store, const Item& item, const std::vector<CF_FILE_RANGE>& ranges,
+HRESULT dehydrate(const Item& item, const std::vector<CF_FILE_RANGE>& ranges,
                   const std::function<void(PlaceholderRecord&)>& change) {
     std::optional<DehydrationGuard> guard(std::in_place, item);
     // A placeholder that had no block on the disk and claims no data (a new one) has nothing to
@@ -58,7 +58,8 @@ HRESULT dehydrate(CfStore& store, const Item& item, const std::vector<CF_FILE_RA
     if (fd < 0) return hrFromErrno(errno);
     // The record says dehydrated before the first byte goes, so no reader takes a hole for data.
     std::optional<PlaceholderRecord> before;
-    const bool written = store.updatePlaceholder(item.record->token, [&](PlaceholderRecord& record) {
+    const RecordFile file = recordFileOf(item);
+    const bool written = updateRecord(file, [&](PlaceholderRecord& record) {
         before = record;
         if (change) change(record);
         record.hydrated = false;
@@ -96,7 +97,7 @@ HRESULT dehydrate(CfStore& store, const Item& item, const std::vector<CF_FILE_RA
     // Dehydration is all or nothing: when no byte went, the placeholder is as it was. Once some did,
     // it stays dehydrated, and what is missing is fetched again like any dehydrated data.
     if (FAILED(result) && !punched) {
-        store.updatePlaceholder(item.record->token, [&](PlaceholderRecord& record) {
+        updateRecord(file, [&](PlaceholderRecord& record) {
             record = *before;
             return true;
         });

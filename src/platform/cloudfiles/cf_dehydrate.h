@@ -14,7 +14,7 @@ HRESULT checkDehydration(const Item& item, CF_IN_SYNC_STATE inSyncAfter, bool al
 // Marks the record not hydrated, then punches the ranges (all of the file when `ranges` is empty).
 // The record changes first, so a crash in between never leaves a record that claims punched data.
 // `change` may alter the record in the same write.
-HRESULT dehydrate(CfStore& store, const Item& item, const std::vector<CF_FILE_RANGE>& ranges,
+HRESULT dehydrate(const Item& item, const std::vector<CF_FILE_RANGE>& ranges,
                   const std::function<void(PlaceholderRecord&)>& change);
 
 }  // namespace nimbrel::platform::cf

@@ -86,9 +86,9 @@ struct FilterCore::FileState {
         ::futimens(fd, times);
         ::close(fd);
     }
-    std::string token;
+    FileKey key;
     std::string path;
-    std::uint64_t inode = 0;
+    std::string access;  // the path to use for system calls on it
     std::int64_t size = 0;
     struct timespec times[2] = {};  // access and write time the placeholder had before its data came
     int fd = -1;
@@ -213,20 +213,21 @@ NTSTATUS FilterCore::requestData(const std::string& hostPath, std::int64_t offse
     if (begin >= end) return STATUS_SUCCESS;
 
     std::unique_lock lock(mutex_);
-    changed_.wait(lock, [&] { return stopping_ || !dehydrating_.count(item->record->token); });
+    const FileKey key = fileKeyOf(*item->record);
+    changed_.wait(lock, [&] { return stopping_ || !dehydrating_.count(key); });
     if (stopping_) return STATUS_CLOUD_FILE_PROVIDER_NOT_RUNNING;
-    auto& file = files_[item->record->token];
+    auto& file = files_[key];
     if (!file) {
         file = std::make_shared<FileState>();
-        file->token = item->record->token;
+        file->key = key;
         file->path = item->path;
-        file->inode = item->st.st_ino;
+        file->access = item->access;
         file->size = size;
         file->times[0] = item->st.st_atim;
         file->times[1] = item->st.st_mtim;
         file->fd = openForWriting(item->path);
         if (file->fd < 0) {
-            files_.erase(item->record->token);
+            files_.erase(key);
             return STATUS_CLOUD_FILE_UNSUCCESSFUL;
         }
     }
@@ -305,7 +306,7 @@ void FilterCore::finishLocked(Request& request, NTSTATUS status) {
 }
 
 void FilterCore::forgetLocked(FileState& file) {
-    auto found = files_.find(file.token);
+    auto found = files_.find(file.key);
     if (found != files_.end() && found->second.get() == &file) files_.erase(found);
 }
 
@@ -315,14 +316,11 @@ void FilterCore::forgetLocked(FileState& file) {
 // the flush, and a file claimed hydrated after a restart has its bytes on the disk.
 void FilterCore::markHydrated(FileState& file) {
     ::futimens(file.fd, file.times);
-    if (auto store = CfStore::current()) {
-        store->updatePlaceholder(file.token, [&](PlaceholderRecord& record) {
-            if (record.inode != file.inode) return false;
-            record.hydrated = true;
-            record.dataSynced = false;
-            return true;
-        });
-    }
+    updateRecord(RecordFile{file.access, file.fd, file.key.first, file.key.second}, [](PlaceholderRecord& record) {
+        record.hydrated = true;
+        record.dataSynced = false;
+        return true;
+    });
     file.syncing = true;
 }
 
@@ -331,13 +329,12 @@ void FilterCore::syncData(const std::shared_ptr<FileState>& file) {
     std::lock_guard lock(mutex_);
     file->syncing = false;
     if (flushed && !file->superseded) {
-        if (auto store = CfStore::current()) {
-            store->updatePlaceholder(file->token, [&](PlaceholderRecord& record) {
-                if (record.inode != file->inode || !record.hydrated || record.dataSynced) return false;
-                record.dataSynced = true;
-                return true;
-            });
-        }
+        updateRecord(RecordFile{file->access, file->fd, file->key.first, file->key.second},
+                     [](PlaceholderRecord& record) {
+                         if (!record.hydrated || record.dataSynced) return false;
+                         record.dataSynced = true;
+                         return true;
+                     });
     }
     if (file->pending.empty()) forgetLocked(*file);
 }
@@ -428,10 +425,10 @@ HRESULT FilterCore::reportProgress(CF_TRANSFER_KEY transferKey, std::int64_t tot
     return S_OK;
 }
 
-void FilterCore::beginDehydration(const std::string& token) {
+void FilterCore::beginDehydration(const FileKey& key) {
     std::lock_guard lock(mutex_);
-    dehydrating_.insert(token);
-    auto found = files_.find(token);
+    dehydrating_.insert(key);
+    auto found = files_.find(key);
     if (found == files_.end()) return;
     auto file = found->second;
     file->superseded = true;
@@ -454,9 +451,9 @@ void FilterCore::cancelLocked(Request& request, NTSTATUS status, CF_CALLBACK_CAN
     post(CF_CALLBACK_TYPE_CANCEL_FETCH_DATA, data, request.key, params);
 }
 
-void FilterCore::endDehydration(const std::string& token) {
+void FilterCore::endDehydration(const FileKey& key) {
     std::lock_guard lock(mutex_);
-    dehydrating_.erase(token);
+    dehydrating_.erase(key);
     changed_.notify_all();
 }
 

@@ -68,12 +68,12 @@ public:
     HRESULT transferData(CF_TRANSFER_KEY transferKey, NTSTATUS completionStatus, const void* buffer,
                          std::int64_t offset, std::int64_t length);
     HRESULT reportProgress(CF_TRANSFER_KEY transferKey, std::int64_t total, std::int64_t completed);
-    // A dehydration of the placeholder with this token: the bytes a fetch on its way has brought
+    // A dehydration of the placeholder with this device and inode: the bytes a fetch on its way has brought
     // are about to go, so that fetch is cancelled (its readers fail, the provider hears
     // CANCEL_FETCH_DATA) instead of counting them towards a complete file; fetches that start
     // meanwhile wait for endDehydration.
-    void beginDehydration(const std::string& token);
-    void endDehydration(const std::string& token);
+    void beginDehydration(const FileKey& file);
+    void endDehydration(const FileKey& file);
     // The host path of the file a transfer key belongs to (empty when unknown).
     std::string pathOf(CF_TRANSFER_KEY transferKey);
 
@@ -107,8 +107,8 @@ private:
     std::condition_variable changed_;                            // a request finished
     std::condition_variable timerChanged_;                       // a request may now expire sooner, or the core stops
     std::map<std::int64_t, std::shared_ptr<Request>> requests_;  // by transfer key, finished ones kept
-    std::map<std::string, std::shared_ptr<FileState>> files_;    // by placeholder token
-    std::set<std::string> dehydrating_;                          // placeholder tokens
+    std::map<FileKey, std::shared_ptr<FileState>> files_;        // by the placeholder's device and inode
+    std::set<FileKey> dehydrating_;
     std::int64_t nextTransferKey_;
     // Any valid operation of the provider renews every pending request's timer; keeping when it
     // last happened spares each transfer a walk over all requests.

@@ -1,19 +1,17 @@
 #include "cf_item.h"
 
 #include <fcntl.h>
-#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <charconv>
 #include <climits>
 #include <cstdlib>
-#include <ctime>
-#include <random>
 #include <string_view>
 
 #include "cf_covered.h"
 #include "cf_errors.h"
+#include "cf_record_codec.h"
 #include "platform/descriptor_paths.h"
 #include "platform/kernel_object.h"
 #include "platform/win32_file_support.h"
@@ -93,18 +91,15 @@ void identify(CfStore& store, Item& item, int fd, bool pathOnly) {
     // path cannot read extended attributes; the provider's own way to the item can, without the
     // walk through /proc, and the record's inode check below tells whether it names the same item.
     const bool throughFd = fd >= 0 && item.access == fdLink(fd);
-    std::string tokenPath = item.access;
+    RecordFile file = recordFileOf(item);
     int covered = -1;
     std::string rest;
-    if (throughFd && providerCovered(item.path, covered, rest)) tokenPath = coveredPath(covered, rest);
-    if (auto token = readToken(tokenPath, throughFd && !pathOnly ? fd : -1)) {
-        auto record = store.placeholder(*token);
-        item.recordLost = !record;
-        if (record && record->root == item.root->path && record->inode == item.st.st_ino &&
-            record->device == item.st.st_dev) {
-            item.record = std::move(record);
-        }
-    }
+    if (throughFd && providerCovered(item.path, covered, rest)) file.path = coveredPath(covered, rest);
+    if (throughFd && !pathOnly) file.fd = fd;
+    item.recordPath = file.path;
+    item.recordFd = file.fd;
+    auto record = readRecord(file, &item.recordLost);
+    if (record && isRecordOf(*record, item.root->path, item.st)) item.record = std::move(record);
 }
 
 // The item behind a handle whose open reached it plainly below a root this process is connected
@@ -171,7 +166,7 @@ std::optional<Item> resolveItem(CfStore& store, const std::string& hostPath, int
         } else {
             item.path = canonicalPath(hostPath);
         }
-        // Under a filter mount the item is reached in the covered folder, where its token and its
+        // Under a filter mount the item is reached in the covered folder, where its record and its
         // own device and inode are.
         item.access = directPath(item.path, fd);
         if (statPath(item.access, item.st) != 0) return std::nullopt;
@@ -223,31 +218,10 @@ HRESULT itemForCall(HANDLE handle, ItemNeed need, std::shared_ptr<CfStore>& stor
     return S_OK;
 }
 
-std::optional<std::string> readToken(const std::string& accessPath, int fd) {
-    char buffer[128];
-    ssize_t n = fd >= 0 ? ::fgetxattr(fd, kTokenAttribute, buffer, sizeof(buffer)) : -1;
-    if (n < 0 && (fd < 0 || errno == EBADF)) n = getXattrPath(accessPath, kTokenAttribute, buffer, sizeof(buffer));
-    if (n <= 0) return std::nullopt;
-    return std::string(buffer, static_cast<std::size_t>(n));
+RecordFile recordFileOf(const Item& item) {
+    return RecordFile{item.recordPath.empty() ? item.access : item.recordPath, item.recordFd,
+                      static_cast<std::uint64_t>(item.st.st_dev), static_cast<std::uint64_t>(item.st.st_ino)};
 }
-
-std::string newToken() {
-    static thread_local std::mt19937_64 generator{std::random_device{}()};
-    // The time first: tokens made one after another sort together, so their records share the
-    // store's last page. The random half keeps tokens of the same moment apart.
-    struct timespec now {};
-    ::clock_gettime(CLOCK_REALTIME, &now);
-    const auto nanoseconds = static_cast<unsigned long long>(now.tv_sec) * 1000000000ULL + now.tv_nsec;
-    char buffer[33];
-    std::snprintf(buffer, sizeof(buffer), "%016llx%016llx", nanoseconds, static_cast<unsigned long long>(generator()));
-    return buffer;
-}
-
-bool writeToken(const std::string& accessPath, const std::string& token) {
-    return setXattrPath(directPath(accessPath), kTokenAttribute, token.data(), token.size()) == 0;
-}
-
-void removeToken(const std::string& accessPath) { ::removexattr(directPath(accessPath).c_str(), kTokenAttribute); }
 
 int openForWriting(const std::string& path) {
     if (int fd = ownWritableDescriptor(path); fd >= 0) return fd;
@@ -267,10 +241,9 @@ int openForWriting(const std::string& path) {
     return fd;
 }
 
-PlaceholderRecord newRecord(const Item& item, const std::string& token) {
+PlaceholderRecord newRecord(const Item& item) {
     PlaceholderRecord record;
-    record.token = token;
-    record.root = item.root ? item.root->path : std::string();
+    record.rootTag = item.root ? rootTagOf(item.root->path) : 0;
     record.device = item.st.st_dev;
     record.inode = item.st.st_ino;
     record.isDirectory = item.isDirectory();

@@ -1,14 +1,13 @@
 #pragma once
 // A file or folder as the Cloud Files stand-in sees it: where it is, which sync root holds it and,
-// when it is a placeholder, its record. A placeholder carries a unique token in the extended
-// attribute "user.nimbrel.cf"; the token names its record, and the record remembers the inode, so
-// a copy that takes the attribute along is not taken for the placeholder.
+// when it is a placeholder, its record (kept on the file, see cf_record_file.h).
 
 #include <sys/stat.h>
 
 #include <optional>
 #include <string>
 
+#include "cf_record_file.h"
 #include "cf_store.h"
 #include "platform/kernel_object.h"
 
@@ -20,8 +19,11 @@ struct Item {
     struct ::stat st {};
     std::optional<SyncRootRecord> root;
     std::optional<PlaceholderRecord> record;  // set when the item is a placeholder of `root`
-    // The item carries a token that no record answers: a placeholder whose record a machine that
-    // stopped did not keep (the commit of a new record is not waited onto the disk).
+    // The cheapest way found to its record attribute (see recordFileOf).
+    std::string recordPath;
+    int recordFd = -1;
+    // The item carries a record attribute that no record can be read from: a placeholder of an
+    // earlier build whose record a machine that stopped did not keep.
     bool recordLost = false;
 
     bool isDirectory() const { return S_ISDIR(st.st_mode); }
@@ -50,22 +52,14 @@ HRESULT itemForCall(HANDLE handle, ItemNeed need, std::shared_ptr<CfStore>& stor
 int openFolderPlainly(const std::string& hostPath);
 // realpath of an existing path, or of the parent plus the last name when it does not exist.
 std::string canonicalPath(const std::string& hostPath);
-// The extended attribute that holds a placeholder's token.
-inline constexpr const char* kTokenAttribute = "user.nimbrel.cf";
-
-std::string newToken();
-// The token on the file at `accessPath`, read with one call; none for an ordinary file. With fd >= 0
-// (the same file) the descriptor is asked first, and the path only when it cannot answer (a
-// descriptor opened only for its path).
-std::optional<std::string> readToken(const std::string& accessPath, int fd = -1);
-bool writeToken(const std::string& accessPath, const std::string& token);
-void removeToken(const std::string& accessPath);
+// Where the item's record is read and written, while the descriptor it was reached through is open.
+RecordFile recordFileOf(const Item& item);
 
 // A descriptor for writing the data of a placeholder even when its read-only attribute took the
 // write permission away: the filter writes content that the user cannot. -1 with errno on failure.
 int openForWriting(const std::string& path);
 
 // A new record for `item` (not yet stored), placed in its root.
-PlaceholderRecord newRecord(const Item& item, const std::string& token);
+PlaceholderRecord newRecord(const Item& item);
 
 }  // namespace nimbrel::platform::cf

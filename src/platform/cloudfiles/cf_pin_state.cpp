@@ -42,11 +42,14 @@ public:
         if (!item.record) return cf::hrWin32(ERROR_NOT_A_CLOUD_FILE);
         const CF_PIN_STATE pin =
             state_ == CF_PIN_STATE_INHERIT ? inherited(item.record->pin, parentPin, item.isDirectory()) : state_;
-        const bool ok = store_.updatePlaceholder(item.record->token, [&](cf::PlaceholderRecord& r) {
-            if (r.pin == pin) return false;
-            r.pin = pin;
-            return true;
-        });
+        const bool ok = cf::updateRecord(
+            cf::recordFileOf(item),
+            [&](cf::PlaceholderRecord& r) {
+                if (r.pin == pin) return false;
+                r.pin = pin;
+                return true;
+            },
+            nullptr, &*item.record);
         return ok ? S_OK : E_FAIL;
     }
 
@@ -119,16 +122,18 @@ extern "C" HRESULT CfSetInSyncState(HANDLE FileHandle, CF_IN_SYNC_STATE InSyncSt
     std::optional<cf::Item> item;
     if (HRESULT hr = cf::itemForCall(FileHandle, cf::ItemNeed::PlaceholderUnderRoot, store, item); FAILED(hr))
         return hr;
-    std::int64_t usn = item->record->usn;
     // A mark that is already set changes nothing: no write, and the item keeps its USN.
-    const bool ok = store->updatePlaceholder(item->record->token, [&](cf::PlaceholderRecord& r) {
-        usn = r.usn;
-        if (r.inSync == InSyncState) return false;
-        r.inSync = InSyncState;
-        usn = r.usn + 1;
-        return true;
-    });
+    cf::PlaceholderRecord after;
+    const bool ok = cf::updateRecord(
+        cf::recordFileOf(*item),
+        [&](cf::PlaceholderRecord& r) {
+            if (r.inSync == InSyncState) return false;
+            r.inSync = InSyncState;
+            return true;
+        },
+        &after, &*item->record);
     if (!ok) return E_FAIL;
+    const std::int64_t usn = after.usn;
     if (InSyncUsn) *InSyncUsn = usn;
     return S_OK;
 }

@@ -5,9 +5,9 @@
 #include <sys/xattr.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <random>
 #include <utility>
 #include <vector>
 
@@ -16,6 +16,7 @@
 #include "cf_errors.h"
 #include "cf_filter_service.h"
 #include "cf_item.h"
+#include "cf_record_codec.h"
 #include "platform/descriptor_paths.h"
 #include "platform/fault_injection.h"
 #include "platform/kernel_object.h"
@@ -58,6 +59,14 @@ HRESULT applyBasicInfo(const std::string& accessPath, const std::string& hostPat
     return S_OK;
 }
 
+// A name no other item being made has.
+std::string hiddenName() {
+    static thread_local std::mt19937_64 generator{std::random_device{}()};
+    char buffer[24];
+    std::snprintf(buffer, sizeof(buffer), ".~cf-%016llx", static_cast<unsigned long long>(generator()));
+    return buffer;
+}
+
 // A placeholder being made, with its record, waiting for its name. A file is made without a name
 // and linked into the folder; a folder (or a file where the file system cannot make one without a
 // name) is made under a hidden name and renamed. Either way the name never shows an item that is
@@ -65,13 +74,8 @@ HRESULT applyBasicInfo(const std::string& accessPath, const std::string& hostPat
 class Built {
 public:
     Built() = default;
-    Built(Built&& other) noexcept
-        : entry(other.entry),
-          name(std::move(other.name)),
-          temporary(std::move(other.temporary)),
-          record(std::move(other.record)),
-          unnamed_(std::exchange(other.unnamed_, -1)) {}
-    Built& operator=(Built&&) = delete;
+    Built(const Built&) = delete;
+    Built& operator=(const Built&) = delete;
     ~Built() { close(); }
 
     CF_PLACEHOLDER_CREATE_INFO* entry = nullptr;
@@ -86,7 +90,7 @@ public:
             if (unnamed_ >= 0) return sized(size);
             if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) return cf::hrFromErrno(errno);
         }
-        temporary = ".~cf-" + record.token;
+        temporary = hiddenName();
         if (isDirectory) return ::mkdirat(folder, temporary.c_str(), 0777) == 0 ? S_OK : cf::hrFromErrno(errno);
         unnamed_ = ::openat(folder, temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         return unnamed_ >= 0 ? sized(size) : cf::hrFromErrno(errno);
@@ -119,9 +123,10 @@ private:
     int unnamed_ = -1;
 };
 
-// The item gets its own device and inode and its token where it is reached directly (under a
-// filter mount, in the covered folder). Its record is made from what is known here, as the item is
-// new and nothing about it needs to be looked up again.
+// The item gets its own device and inode and its record where it is reached directly (under a
+// filter mount, in the covered folder), before it has a name: a name never shows without its
+// record. The record is made from what is known here, as the item is new and nothing about it
+// needs to be looked up again.
 HRESULT buildOne(const cf::SyncRootRecord& root, int folder, CF_PLACEHOLDER_CREATE_INFO& entry, Built& built) {
     if (!entry.RelativeFileName || !*entry.RelativeFileName) return cf::hrWin32(ERROR_INVALID_NAME);
     const std::wstring name(entry.RelativeFileName);
@@ -138,7 +143,6 @@ HRESULT buildOne(const cf::SyncRootRecord& root, int folder, CF_PLACEHOLDER_CREA
     // taken, and a look for each one beforehand cost more than making an item in vain.
     built.name = toUtf8(name);
     cf::PlaceholderRecord& record = built.record;
-    record.token = cf::newToken();
     record.isDirectory = isDirectory;
     if (HRESULT hr = built.make(folder, isDirectory, entry.FsMetadata.FileSize.QuadPart); FAILED(hr)) {
         built.discard(folder);
@@ -149,33 +153,33 @@ HRESULT buildOne(const cf::SyncRootRecord& root, int folder, CF_PLACEHOLDER_CREA
     timesOf(info, times);
     struct stat created {};
     const int fd = built.descriptor();
-    const bool made = fd >= 0
-                          ? ::fsetxattr(fd, cf::kTokenAttribute, record.token.data(), record.token.size(), 0) == 0 &&
-                                ::futimens(fd, times) == 0 && ::fstat(fd, &created) == 0
-                          : setXattrPath("/proc/self/fd/" + std::to_string(folder) + "/" + built.temporary,
-                                         cf::kTokenAttribute, record.token.data(), record.token.size()) == 0 &&
-                                ::utimensat(folder, built.temporary.c_str(), times, 0) == 0 &&
-                                ::fstatat(folder, built.temporary.c_str(), &created, 0) == 0;
-    if (!made) {
+    const bool made = fd >= 0 ? ::futimens(fd, times) == 0 && ::fstat(fd, &created) == 0
+                              : ::utimensat(folder, built.temporary.c_str(), times, 0) == 0 &&
+                                    ::fstatat(folder, built.temporary.c_str(), &created, 0) == 0;
+    if (made) {
+        record.rootTag = cf::rootTagOf(root.path);
+        record.device = created.st_dev;
+        record.inode = created.st_ino;
+        record.identity.assign(static_cast<const char*>(entry.FileIdentity), entry.FileIdentityLength);
+        record.hydrated = isDirectory;
+        record.inSync = entry.Flags & CF_PLACEHOLDER_CREATE_FLAG_MARK_IN_SYNC ? CF_IN_SYNC_STATE_IN_SYNC
+                                                                              : CF_IN_SYNC_STATE_NOT_IN_SYNC;
+        record.alwaysFull = entry.Flags & CF_PLACEHOLDER_CREATE_FLAG_ALWAYS_FULL;
+        // The file queries report it from the record.
+        record.creationTime = info.CreationTime.QuadPart ? info.CreationTime.QuadPart : fileTimeNow();
+        record.usn = 1;
+    }
+    const std::string hidden = "/proc/self/fd/" + std::to_string(folder) + "/" + built.temporary;
+    if (!made || !(fd >= 0 ? cf::writeNewRecord(fd, record)
+                           : cf::writeRecord(cf::RecordFile{hidden, -1, record.device, record.inode}, record))) {
         const int error = errno;
         built.discard(folder);
         return cf::hrFromErrno(error);
     }
-    record.root = root.path;
-    record.device = created.st_dev;
-    record.inode = created.st_ino;
-    record.identity.assign(static_cast<const char*>(entry.FileIdentity), entry.FileIdentityLength);
-    record.hydrated = isDirectory;
-    record.inSync =
-        entry.Flags & CF_PLACEHOLDER_CREATE_FLAG_MARK_IN_SYNC ? CF_IN_SYNC_STATE_IN_SYNC : CF_IN_SYNC_STATE_NOT_IN_SYNC;
-    record.alwaysFull = entry.Flags & CF_PLACEHOLDER_CREATE_FLAG_ALWAYS_FULL;
-    // The file queries report it from the record.
-    record.creationTime = info.CreationTime.QuadPart ? info.CreationTime.QuadPart : fileTimeNow();
-    record.usn = 1;
     return S_OK;
 }
 
-// Gives a built placeholder its name; its record is already stored.
+// Gives a built placeholder its name; it carries its record already.
 HRESULT placeOne(const std::string& base, int folder, Built& built) {
     if (built.place(folder) != 0) {
         const int error = errno;
@@ -246,10 +250,6 @@ struct BaseFolder {
     int fd = -1;
 };
 
-// How many items are made before their records are committed and their names given: each one
-// holds a descriptor until then.
-constexpr DWORD kItemsPerCommit = 256;
-
 }  // namespace
 
 extern "C" HRESULT CfCreatePlaceholders(LPCWSTR BaseDirectoryPath, CF_PLACEHOLDER_CREATE_INFO* PlaceholderArray,
@@ -267,60 +267,19 @@ extern "C" HRESULT CfCreatePlaceholders(LPCWSTR BaseDirectoryPath, CF_PLACEHOLDE
 
     HRESULT first = S_OK;
     DWORD processed = 0;
-    auto fail = [&](CF_PLACEHOLDER_CREATE_INFO& entry, HRESULT hr) {
+    for (; processed < PlaceholderCount; ++processed) {
+        auto& entry = PlaceholderArray[processed];
+        Built one;
+        HRESULT hr = buildOne(*root, base.fd, entry, one);
+        if (SUCCEEDED(hr)) hr = placeOne(base.path, base.fd, one);
+        if (SUCCEEDED(hr)) {
+            entry.Result = S_OK;
+            entry.CreateUsn = one.record.usn;
+            continue;
+        }
+        one.discard(base.fd);
         entry.Result = hr;
         if (SUCCEEDED(first)) first = hr;
-    };
-    std::vector<Built> built;
-    built.reserve(std::min(PlaceholderCount, kItemsPerCommit));
-    while (processed < PlaceholderCount) {
-        built.clear();
-        while (processed < PlaceholderCount && built.size() < kItemsPerCommit) {
-            auto& entry = PlaceholderArray[processed++];
-            Built one;
-            if (HRESULT hr = buildOne(*root, base.fd, entry, one); FAILED(hr)) {
-                fail(entry, hr);
-            } else {
-                built.push_back(std::move(one));
-            }
-        }
-        // Every record is committed before its name appears: a name with no record would be an
-        // ordinary file showing zeros where the cloud's data belongs. The commit is in the
-        // write-ahead log, which outlives a killed process; it is not waited onto the disk (that
-        // cost more than all the rest of a placeholder), so a machine that stops may keep a name
-        // whose record it lost.
-        const bool stored = store->inTransaction([&] {
-            for (const auto& one : built) {
-                if (!store->putPlaceholder(one.record)) return false;
-            }
-            return true;
-        });
-        if (!stored) {
-            for (auto& one : built) {
-                one.discard(base.fd);
-                one.entry->Result = E_FAIL;
-            }
-            if (EntriesProcessed) *EntriesProcessed = processed;
-            return E_FAIL;
-        }
-        std::vector<std::string> unplaced;
-        for (auto& one : built) {
-            const HRESULT hr = placeOne(base.path, base.fd, one);
-            if (SUCCEEDED(hr)) {
-                one.entry->Result = S_OK;
-                one.entry->CreateUsn = one.record.usn;
-                continue;
-            }
-            one.discard(base.fd);
-            unplaced.push_back(one.record.token);
-            fail(*one.entry, hr);
-        }
-        if (!unplaced.empty()) {
-            store->inTransaction([&] {
-                for (const auto& token : unplaced) store->removePlaceholder(token);
-                return true;
-            });
-        }
     }
     if (EntriesProcessed) *EntriesProcessed = processed;
     return first;
@@ -344,24 +303,17 @@ extern "C" HRESULT CfConvertToPlaceholder(HANDLE FileHandle, LPCVOID FileIdentit
                             : (item->record ? item->record->inSync : CF_IN_SYNC_STATE_NOT_IN_SYNC);
 
     cf::PlaceholderRecord record;
-    const bool isNew = !item->record;
     if (item->record) {
         record = *item->record;
     } else {
-        record = cf::newRecord(*item, cf::newToken());
+        record = cf::newRecord(*item);
         // Its data may be only partly on the disk: what is missing comes from the cloud again.
         if (item->recordLost && !item->isDirectory()) record.hydrated = wholeAndFlushed(item->access);
     }
     record.identity.assign(static_cast<const char*>(FileIdentity), FileIdentityLength);
     record.inSync = inSync;
     record.usn += 1;
-    // The record is stored before the token names it: a token without a record reads as failing.
-    if (!store->putPlaceholder(record)) return E_FAIL;
-    if (isNew && !cf::writeToken(item->access, record.token)) {
-        const int error = errno;
-        store->removePlaceholder(record.token);
-        return cf::hrFromErrno(error);
-    }
+    if (!cf::writeRecord(cf::recordFileOf(*item), record)) return cf::hrFromErrno(errno);
     if (ConvertUsn) *ConvertUsn = record.usn;
     return S_OK;
 }
@@ -421,12 +373,16 @@ extern "C" HRESULT CfUpdatePlaceholder(HANDLE FileHandle, const CF_FS_METADATA* 
         r.inSync = inSync;
         r.alwaysFull = alwaysFull;
     };
-    if (!store->updatePlaceholder(record.token, [&](cf::PlaceholderRecord& r) {
-            const cf::PlaceholderRecord before = r;
-            change(r);
-            return r.identity != before.identity || r.creationTime != before.creationTime ||
-                   r.hydrated != before.hydrated || r.inSync != before.inSync || r.alwaysFull != before.alwaysFull;
-        })) {
+    cf::PlaceholderRecord updated;
+    if (!cf::updateRecord(
+            cf::recordFileOf(*item),
+            [&](cf::PlaceholderRecord& r) {
+                const cf::PlaceholderRecord before = r;
+                change(r);
+                return r.identity != before.identity || r.creationTime != before.creationTime ||
+                       r.hydrated != before.hydrated || r.inSync != before.inSync || r.alwaysFull != before.alwaysFull;
+            },
+            &updated, &record)) {
         return E_FAIL;
     }
     if (newSize != item->st.st_size) {
@@ -448,15 +404,16 @@ extern "C" HRESULT CfUpdatePlaceholder(HANDLE FileHandle, const CF_FS_METADATA* 
     if (dehydrating) {
         // What the dehydration keeps of the file (its size and times) is what the update left.
         if (newSize != item->st.st_size || FsMetadata) statPath(item->access, item->st);
-        if (HRESULT hr = cf::dehydrate(*store, *item, ranges, {}); FAILED(hr)) return hr;
+        if (HRESULT hr = cf::dehydrate(*item, ranges, {}); FAILED(hr)) return hr;
     } else if (FsMetadata && attributesChanged(*item)) {
         // Readers through the filter mount see the new size and times at once, not what their
         // kernel cached a moment ago.
         cf::filterServiceCommand("changed " + item->path);
     }
     if (UpdateUsn) {
-        auto updated = store->placeholder(record.token);
-        *UpdateUsn = updated ? updated->usn : 0;
+        // A dehydration counts as a change too.
+        auto now = dehydrating ? cf::readRecord(cf::recordFileOf(*item)) : std::optional(updated);
+        *UpdateUsn = now ? now->usn : 0;
     }
     return S_OK;
 }

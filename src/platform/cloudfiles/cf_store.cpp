@@ -3,45 +3,30 @@
 #include <sqlite3.h>
 
 #include <cstring>
-#include <fstream>
+#include <random>
 
+#include "cf_record_codec.h"
 #include "platform/platform_paths.h"
 
 namespace nimbrel::platform::cf {
 
 namespace {
 
-// Placeholder records live in one b-tree keyed by their token: a new record or a changed one writes
-// one page. Tokens begin with the time they were made (see newToken), so new records land on the
-// last page, which stays in the cache. Nothing needs the records of one root fast: only removeRoot
-// looks for them, and it may read the whole table.
-constexpr const char* kPlaceholderTable =
+// Tables of the placeholders' records an earlier build kept here, keyed by the token it wrote on
+// each file (with or without row ids), and of the identities too long for a file to carry.
+// Records on files made by an earlier build are read from the first one until they are met and
+// rewritten; its rows are kept, as a copy of such a file may carry the same token.
+const std::string kSchema =
+    "CREATE TABLE IF NOT EXISTS roots ("
+    " path TEXT PRIMARY KEY, provider_name TEXT, provider_version TEXT, identity BLOB, provider_id BLOB,"
+    " hydration_primary INTEGER, hydration_modifier INTEGER, population_primary INTEGER,"
+    " population_modifier INTEGER, insync_policy INTEGER, hardlink_policy INTEGER,"
+    " management_policy INTEGER);"
+    "CREATE TABLE IF NOT EXISTS placeholders"
     " (token TEXT PRIMARY KEY, root TEXT, device INTEGER, inode INTEGER, identity BLOB, pin INTEGER,"
     " in_sync INTEGER, hydrated INTEGER, is_dir INTEGER, always_full INTEGER, creation_time INTEGER,"
-    " usn INTEGER) WITHOUT ROWID;";
-
-const std::string kSchema =
-    std::string(
-        "CREATE TABLE IF NOT EXISTS roots ("
-        " path TEXT PRIMARY KEY, provider_name TEXT, provider_version TEXT, identity BLOB, provider_id BLOB,"
-        " hydration_primary INTEGER, hydration_modifier INTEGER, population_primary INTEGER,"
-        " population_modifier INTEGER, insync_policy INTEGER, hardlink_policy INTEGER,"
-        " management_policy INTEGER);"
-        "CREATE TABLE IF NOT EXISTS placeholders") +
-    kPlaceholderTable;
-
-// A store made by an earlier build keeps its records in a table with row ids, an index of their
-// tokens and one of their roots. They move into the keyed table in one transaction, which the
-// first process of this build to open the store makes; the others find the work done.
-const std::string kMoveToKeyedTable = std::string("CREATE TABLE placeholders_keyed") + kPlaceholderTable +
-                                      "INSERT INTO placeholders_keyed SELECT token, root, device, inode, identity,"
-                                      " pin, in_sync, hydrated, is_dir, always_full, creation_time, usn"
-                                      " FROM placeholders;"
-                                      "DROP TABLE placeholders;"
-                                      "ALTER TABLE placeholders_keyed RENAME TO placeholders;";
-
-constexpr const char* kHasRowIdTable =
-    "SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = 'placeholders' AND sql NOT LIKE '%WITHOUT ROWID%'";
+    " usn INTEGER) WITHOUT ROWID;"
+    "CREATE TABLE IF NOT EXISTS identities (key INTEGER PRIMARY KEY, root_tag INTEGER, identity BLOB);";
 
 }  // namespace
 
@@ -126,50 +111,32 @@ SyncRootRecord readRoot(const Statement& s) {
     return r;
 }
 
-// The hydrated column: 0 not hydrated, 1 hydrated with the bytes on the disk, otherwise the tag of
-// the boot during which a hydration not yet flushed was claimed.
+// The hydrated column of an earlier build's record: 0 not hydrated, 1 hydrated with the bytes on
+// the disk, otherwise the tag of the boot during which a hydration not yet flushed was claimed.
 constexpr std::int64_t kHydratedSynced = 1;
 
-std::int64_t bootTag() {
-    static const std::int64_t tag = [] {
-        std::ifstream file("/proc/sys/kernel/random/boot_id");
-        std::string id;
-        std::getline(file, id);
-        std::uint64_t hash = 1469598103934665603ULL;
-        for (unsigned char c : id) {
-            hash ^= c;
-            hash *= 1099511628211ULL;
-        }
-        return static_cast<std::int64_t>(hash >> 2) + 2;
-    }();
-    return tag;
-}
+std::int64_t earlierBootTag() { return static_cast<std::int64_t>(bootHash() >> 2) + 2; }
 
-constexpr const char* kPlaceholderColumns =
-    "token, root, device, inode, identity, pin, in_sync, hydrated, is_dir, always_full, creation_time, usn";
+constexpr const char* kEarlierColumns =
+    "root, device, inode, identity, pin, in_sync, hydrated, is_dir, always_full, creation_time, usn";
 
-PlaceholderRecord readRecord(const Statement& s) {
+PlaceholderRecord readEarlierRecord(const Statement& s) {
     PlaceholderRecord r;
-    r.token = s.text(0);
-    r.root = s.text(1);
-    r.device = static_cast<std::uint64_t>(s.integer(2));
-    r.inode = static_cast<std::uint64_t>(s.integer(3));
-    r.identity = s.blob(4);
-    r.pin = static_cast<CF_PIN_STATE>(s.integer(5));
-    r.inSync = static_cast<CF_IN_SYNC_STATE>(s.integer(6));
-    const std::int64_t hydrated = s.integer(7);
-    r.hydrated = hydrated == kHydratedSynced || (hydrated != 0 && hydrated == bootTag());
+    r.rootTag = rootTagOf(s.text(0));
+    r.device = static_cast<std::uint64_t>(s.integer(1));
+    r.inode = static_cast<std::uint64_t>(s.integer(2));
+    r.identity = s.blob(3);
+    r.pin = static_cast<CF_PIN_STATE>(s.integer(4));
+    r.inSync = static_cast<CF_IN_SYNC_STATE>(s.integer(5));
+    const std::int64_t hydrated = s.integer(6);
+    r.hydrated = hydrated == kHydratedSynced || (hydrated != 0 && hydrated == earlierBootTag());
     r.dataSynced = !r.hydrated || hydrated == kHydratedSynced;
-    r.isDirectory = s.integer(8) != 0;
-    r.alwaysFull = s.integer(9) != 0;
-    r.creationTime = s.integer(10);
-    r.usn = s.integer(11);
+    r.isDirectory = s.integer(7) != 0;
+    r.alwaysFull = s.integer(8) != 0;
+    r.creationTime = s.integer(9);
+    r.usn = s.integer(10);
     return r;
 }
-
-// Enough for the records one batch of items looks up again and again, small beside a tree of
-// placeholders.
-constexpr std::size_t kRememberedRecords = 4096;
 
 struct CurrentStore {
     std::mutex mutex;
@@ -207,10 +174,10 @@ std::shared_ptr<CfStore> CfStore::current() {
     sqlite3_busy_timeout(db, 10000);
     auto store = std::make_shared<CfStore>(db);
     // A commit reaches the write-ahead log without waiting for the disk: after a crash the store
-    // may have lost its last changes but is never torn, and the only claim about file data it
-    // makes, that a placeholder is hydrated, is written after that data has been flushed.
+    // may have lost its last changes but is never torn. A placeholder whose kept identity was lost
+    // so reads as one whose record is lost, and is made whole by converting it again.
     if (!store->exec("PRAGMA journal_mode=WAL;") || !store->exec("PRAGMA synchronous=NORMAL;") ||
-        !store->keyRecordsByToken() || !store->exec(kSchema.c_str())) {
+        !store->exec(kSchema.c_str())) {
         return nullptr;
     }
     // Without the mark the store keeps nothing and asks the database every time.
@@ -228,21 +195,6 @@ CfStore::~CfStore() {
 }
 
 bool CfStore::exec(const char* sql) { return sqlite3_exec(db_, sql, nullptr, nullptr, nullptr) == SQLITE_OK; }
-
-bool CfStore::keyRecordsByToken() {
-    auto hasRowIdTable = [this] {
-        bool found = false;
-        auto onRow = [](void* found, int, char**, char**) {
-            *static_cast<bool*>(found) = true;
-            return 0;
-        };
-        return sqlite3_exec(db_, kHasRowIdTable, onRow, &found, nullptr) == SQLITE_OK && found;
-    };
-    if (!hasRowIdTable()) return true;
-    if (!exec("BEGIN IMMEDIATE")) return false;
-    const bool moved = !hasRowIdTable() || exec(kMoveToKeyedTable.c_str());
-    return exec(moved ? "COMMIT" : "ROLLBACK") && moved;
-}
 
 bool CfStore::run(const char* sql) {
     Statement s(*this, sql);
@@ -263,15 +215,7 @@ bool CfStore::cacheCurrent() {
     return true;
 }
 
-void CfStore::dropCache() {
-    roots_.reset();
-    records_.clear();
-}
-
-void CfStore::remember(const PlaceholderRecord& record) {
-    if (records_.size() >= kRememberedRecords) records_.clear();
-    records_[record.token] = record;
-}
+void CfStore::dropCache() { roots_.reset(); }
 
 bool CfStore::begin(bool& started) {
     started = sqlite3_get_autocommit(db_) != 0;
@@ -296,12 +240,6 @@ bool CfStore::end(bool started, bool ok) {
         seenValid_ = false;
     }
     return committed;
-}
-
-bool CfStore::inTransaction(const std::function<bool()>& work) {
-    std::lock_guard lock(mutex_);
-    bool started = false;
-    return begin(started) && end(started, work());
 }
 
 std::vector<SyncRootRecord> CfStore::roots() {
@@ -362,113 +300,54 @@ bool CfStore::removeRoot(const std::string& path) {
     dropCache();
     wrote_ = true;
     Statement records(*this, "DELETE FROM placeholders WHERE root = ?1");
+    Statement identities(*this, "DELETE FROM identities WHERE root_tag = ?1");
     Statement root(*this, "DELETE FROM roots WHERE path = ?1");
-    bool ok = records.ok() && root.ok();
+    bool ok = records.ok() && identities.ok() && root.ok();
     if (ok) {
         records.bind(1, path);
+        identities.bind(1, static_cast<std::int64_t>(rootTagOf(path)));
         root.bind(1, path);
-        ok = records.step() == SQLITE_DONE && root.step() == SQLITE_DONE;
+        ok = records.step() == SQLITE_DONE && identities.step() == SQLITE_DONE && root.step() == SQLITE_DONE;
     }
     return end(started, ok);
 }
 
-std::optional<PlaceholderRecord> CfStore::readPlaceholder(const std::string& token) {
-    const bool keep = cacheCurrent();
-    if (keep) {
-        if (auto found = records_.find(token); found != records_.end()) return found->second;
+std::uint64_t CfStore::keepIdentity(const std::string& identity, std::uint32_t rootTag) {
+    static thread_local std::mt19937_64 generator{std::random_device{}()};
+    // Random keys are never given twice, so a key that a copy of a file carries along never names
+    // another identity later.
+    const std::uint64_t key = (generator() >> 1) | 1;
+    std::lock_guard lock(mutex_);
+    bool started = false;
+    if (!begin(started)) return 0;
+    wrote_ = true;
+    Statement s(*this, "INSERT INTO identities (key, root_tag, identity) VALUES (?1, ?2, ?3)");
+    bool ok = s.ok();
+    if (ok) {
+        s.bind(1, static_cast<std::int64_t>(key));
+        s.bind(2, static_cast<std::int64_t>(rootTag));
+        s.bindBlob(3, identity.data(), identity.size());
+        ok = s.step() == SQLITE_DONE;
     }
-    Statement s(*this, std::string("SELECT ") + kPlaceholderColumns + " FROM placeholders WHERE token = ?1");
+    return end(started, ok) ? key : 0;
+}
+
+std::optional<std::string> CfStore::keptIdentity(std::uint64_t key) {
+    std::lock_guard lock(mutex_);
+    Statement s(*this, "SELECT identity FROM identities WHERE key = ?1");
+    if (!s.ok()) return std::nullopt;
+    s.bind(1, static_cast<std::int64_t>(key));
+    if (s.step() != SQLITE_ROW) return std::nullopt;
+    return s.blob(0);
+}
+
+std::optional<PlaceholderRecord> CfStore::earlierPlaceholder(const std::string& token) {
+    std::lock_guard lock(mutex_);
+    Statement s(*this, std::string("SELECT ") + kEarlierColumns + " FROM placeholders WHERE token = ?1");
     if (!s.ok()) return std::nullopt;
     s.bind(1, token);
     if (s.step() != SQLITE_ROW) return std::nullopt;
-    PlaceholderRecord record = readRecord(s);
-    if (keep) remember(record);
-    return record;
-}
-
-bool CfStore::writePlaceholder(const PlaceholderRecord& r, bool existing) {
-    // An existing record is updated in place, with no look for a conflict first; one known to exist
-    // keeps its root.
-    static const std::string kUpsert =
-        std::string("INSERT INTO placeholders (") + kPlaceholderColumns +
-        ") VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12) ON CONFLICT(token) DO UPDATE SET"
-        " root = excluded.root, device = excluded.device, inode = excluded.inode,"
-        " identity = excluded.identity, pin = excluded.pin, in_sync = excluded.in_sync,"
-        " hydrated = excluded.hydrated, is_dir = excluded.is_dir, always_full = excluded.always_full,"
-        " creation_time = excluded.creation_time, usn = excluded.usn";
-    static const std::string kUpdate =
-        "UPDATE placeholders SET device = ?3, inode = ?4, identity = ?5, pin = ?6, in_sync = ?7, hydrated = ?8,"
-        " is_dir = ?9, always_full = ?10, creation_time = ?11, usn = ?12 WHERE token = ?1 AND root = ?2";
-    Statement s(*this, existing ? kUpdate : kUpsert);
-    if (!s.ok()) return false;
-    s.bind(1, r.token);
-    s.bind(2, r.root);
-    s.bind(3, static_cast<std::int64_t>(r.device));
-    s.bind(4, static_cast<std::int64_t>(r.inode));
-    s.bindBlob(5, r.identity.data(), r.identity.size());
-    s.bind(6, static_cast<std::int64_t>(r.pin));
-    s.bind(7, static_cast<std::int64_t>(r.inSync));
-    s.bind(8, !r.hydrated ? 0 : r.dataSynced ? kHydratedSynced : bootTag());
-    s.bind(9, static_cast<std::int64_t>(r.isDirectory));
-    s.bind(10, static_cast<std::int64_t>(r.alwaysFull));
-    s.bind(11, r.creationTime);
-    s.bind(12, r.usn);
-    wrote_ = true;
-    records_.erase(r.token);
-    if (s.step() != SQLITE_DONE || (existing && sqlite3_changes(db_) != 1)) return false;
-    if (seenValid_) {
-        // Kept as it reads back: a record that is not hydrated has no unsynced data.
-        PlaceholderRecord stored = r;
-        stored.dataSynced = !r.hydrated || r.dataSynced;
-        remember(stored);
-    }
-    return true;
-}
-
-std::optional<PlaceholderRecord> CfStore::placeholder(const std::string& token) {
-    std::lock_guard lock(mutex_);
-    return readPlaceholder(token);
-}
-
-bool CfStore::putPlaceholder(const PlaceholderRecord& record) {
-    std::lock_guard lock(mutex_);
-    bool started = false;
-    return begin(started) && end(started, writePlaceholder(record));
-}
-
-bool CfStore::removePlaceholder(const std::string& token) {
-    std::lock_guard lock(mutex_);
-    bool started = false;
-    if (!begin(started)) return false;
-    wrote_ = true;
-    records_.erase(token);
-    Statement s(*this, "DELETE FROM placeholders WHERE token = ?1");
-    bool ok = s.ok();
-    if (ok) {
-        s.bind(1, token);
-        ok = s.step() == SQLITE_DONE;
-    }
-    return end(started, ok);
-}
-
-bool CfStore::updatePlaceholder(const std::string& token, const std::function<bool(PlaceholderRecord&)>& change) {
-    std::lock_guard lock(mutex_);
-    // A change that would leave the record as it is needs no write transaction: as read, the
-    // record already was what the change asks for.
-    if (sqlite3_get_autocommit(db_) != 0) {
-        auto current = readPlaceholder(token);
-        if (!current) return false;
-        if (!change(*current)) return true;
-    }
-    bool started = false;
-    if (!begin(started)) return false;
-    auto record = readPlaceholder(token);
-    bool ok = record.has_value();
-    if (ok && change(*record)) {
-        record->usn += 1;
-        ok = writePlaceholder(*record, true);
-    }
-    return end(started, ok);
+    return readEarlierRecord(s);
 }
 
 }  // namespace nimbrel::platform::cf

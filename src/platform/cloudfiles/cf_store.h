@@ -1,16 +1,15 @@
 #pragma once
-// The persistent state of the Cloud Files stand-in: sync-root registrations and placeholder records,
-// in SQLite under NIMBREL_PLATFORM_HOME. A placeholder record is keyed by a token stored on the file
-// itself (see cf_item.h), so it follows renames and is lost with the file.
+// The persistent state of the Cloud Files stand-in in SQLite under NIMBREL_PLATFORM_HOME: sync-root
+// registrations, and what of a placeholder record its file cannot carry (see cf_record_file.h): an
+// identity too long for it, and the records an earlier build kept here under a token on the file.
 
 #include <cstdint>
-#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
-#include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "cf_change_mark.h"
@@ -35,8 +34,7 @@ struct SyncRootRecord {
 };
 
 struct PlaceholderRecord {
-    std::string token;
-    std::string root;  // path of the sync root the placeholder was made in
+    std::uint32_t rootTag = 0;  // rootTagOf the sync root the placeholder was made in
     std::uint64_t device = 0;
     std::uint64_t inode = 0;
     std::string identity;  // FileIdentity bytes, at most CF_PLACEHOLDER_MAX_FILE_IDENTITY_LENGTH
@@ -50,7 +48,14 @@ struct PlaceholderRecord {
     bool alwaysFull = false;
     std::int64_t creationTime = 0;  // FILETIME ticks; Linux keeps no settable birth time
     std::int64_t usn = 0;           // grows with every change of the record
+    // The key the store keeps the identity under when the file cannot carry it; 0 when it does.
+    std::uint64_t identityKey = 0;
 };
+
+// A file's device and inode.
+using FileKey = std::pair<std::uint64_t, std::uint64_t>;
+
+inline FileKey fileKeyOf(const PlaceholderRecord& record) { return {record.device, record.inode}; }
 
 class CfStore {
 public:
@@ -68,21 +73,16 @@ public:
     // The registered root that is `path` or one of its ancestors.
     std::optional<SyncRootRecord> rootContaining(const std::string& path);
     bool putRoot(const SyncRootRecord& root);
-    // Removes the registration and every placeholder record made in it.
+    // Removes the registration and what the store keeps of the placeholders made in it.
     bool removeRoot(const std::string& path);
 
-    std::optional<PlaceholderRecord> placeholder(const std::string& token);
-    bool putPlaceholder(const PlaceholderRecord& record);
-    bool removePlaceholder(const std::string& token);
-    // Reads, changes and writes one record in a single write transaction; `change` answers whether
-    // to write. False when the record does not exist or the database fails.
-    bool updatePlaceholder(const std::string& token, const std::function<bool(PlaceholderRecord&)>& change);
-
-    // Runs `work` in one write transaction (or in the one already open on this store), so that a
-    // batch of changes costs one commit; rolled back when `work` answers false. A commit reaches the
-    // write-ahead log, which survives the process but may lose its last commits when the machine
-    // stops (the store stays whole).
-    bool inTransaction(const std::function<bool()>& work);
+    // Keeps an identity that a placeholder of the root tagged `rootTag` cannot carry; its new key,
+    // or 0 when the database fails. A commit reaches the write-ahead log, which survives the
+    // process but may lose its last commits when the machine stops (the store stays whole).
+    std::uint64_t keepIdentity(const std::string& identity, std::uint32_t rootTag);
+    std::optional<std::string> keptIdentity(std::uint64_t key);
+    // The record an earlier build kept under `token` (device, inode and root tag included).
+    std::optional<PlaceholderRecord> earlierPlaceholder(const std::string& token);
 
 private:
     // A statement lent out by `prepare`: prepared once per store, reset when handed back.
@@ -97,11 +97,8 @@ private:
     // (and nothing kept) when the database's change mark cannot be read.
     bool cacheCurrent();
     void dropCache();
-    void remember(const PlaceholderRecord& record);
 
     bool exec(const char* sql);
-    // Moves the records of a store made by an earlier build into the table this one reads.
-    bool keyRecordsByToken();
     // A statement that changes no setting, through the prepared ones (a pragma acts when it is
     // prepared): transaction control runs several times per call.
     bool run(const char* sql);
@@ -109,22 +106,17 @@ private:
     // or rolls back only one that `begin` opened.
     bool begin(bool& started);
     bool end(bool started, bool ok);
-    std::optional<PlaceholderRecord> readPlaceholder(const std::string& token);
-    // `existing`: the record is known to be stored already, under the same root.
-    bool writePlaceholder(const PlaceholderRecord& record, bool existing = false);
 
     sqlite3* db_;
     std::recursive_mutex mutex_;
     std::map<std::string, Prepared> prepared_;
-    // The registrations and recently used placeholder records as last read or written: every item
-    // lookup needs them, and one projected item looks the same few up many times. Another
+    // The registrations as last read or written: every item lookup needs them. Another
     // connection's commit drops them (see `cacheCurrent`), and so does a rollback of this one.
     ChangeMark mark_;
     ChangeMark::Value seen_{};
     bool seenValid_ = false;
     bool wrote_ = false;  // the open transaction changed the database
     std::optional<std::vector<SyncRootRecord>> roots_;
-    std::unordered_map<std::string, PlaceholderRecord> records_;
 };
 
 // True when `path` is `ancestor` or lies below it (host paths, no trailing "/").

@@ -13,6 +13,7 @@
 #include "cf_errors.h"
 #include "cf_filter_service.h"
 #include "cf_item.h"
+#include "cf_record_codec.h"
 #include "platform/fault_injection.h"
 #include "platform/platform_paths.h"
 
@@ -41,16 +42,10 @@ bool validPolicies(const CF_SYNC_POLICIES& p) {
 HRESULT markRootPlaceholder(cf::CfStore& store, const std::string& rootPath, const CF_SYNC_REGISTRATION& registration) {
     auto item = cf::resolveItem(store, rootPath);
     if (!item) return cf::hrWin32(ERROR_PATH_NOT_FOUND);
-    cf::PlaceholderRecord record;
-    if (item->record) {
-        record = *item->record;
-    } else {
-        record = cf::newRecord(*item, cf::newToken());
-        if (!cf::writeToken(item->access, record.token)) return cf::hrFromErrno(errno);
-    }
+    cf::PlaceholderRecord record = item->record ? *item->record : cf::newRecord(*item);
     record.identity.assign(static_cast<const char*>(registration.FileIdentity), registration.FileIdentityLength);
     record.usn += 1;
-    return store.putPlaceholder(record) ? S_OK : E_FAIL;
+    return cf::writeRecord(cf::recordFileOf(*item), record) ? S_OK : cf::hrFromErrno(errno);
 }
 
 // Hydrated files and folders stay as ordinary items; content that only the cloud has cannot stay
@@ -67,11 +62,11 @@ void revertPlaceholders(cf::CfStore& store, const std::string& rootPath) {
         struct stat st {};
         if (::lstat(path.c_str(), &st) != 0 || S_ISLNK(st.st_mode)) continue;
         auto item = cf::resolveItem(store, path);
-        if (!item || !item->record || item->record->root != rootPath) continue;
+        if (!item || !item->record) continue;
         if (S_ISREG(st.st_mode) && !item->record->hydrated) {
             ::unlink(path.c_str());
         } else {
-            cf::removeToken(path);
+            cf::removeRecord(path);
         }
     }
 }

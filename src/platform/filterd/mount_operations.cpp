@@ -22,7 +22,7 @@ namespace nimbrel::platform::cf {
 
 namespace {
 
-constexpr const char* kTokenAttribute = "user.nimbrel.cf";
+constexpr const char* kRecordAttribute = "user.nimbrel.cf";
 // Names and attributes stay in the kernel: what changes them either goes through this mount (the
 // kernel updates its cache itself) or is a Cloud Files operation on the covered folder, which tells
 // the service (see "changed"). A name made there is found at once, as misses are not kept.
@@ -36,8 +36,8 @@ constexpr int kReadAttempts = 8;
 struct OpenFile {
     int fd = -1;
     std::string relative;
-    std::string token;           // set for a placeholder
-    bool recordLost = false;     // a placeholder's token without its record: its data is unknown
+    bool placeholder = false;
+    bool recordLost = false;     // a placeholder's attribute without a record: its data is unknown
     bool inSyncKept = false;     // no data write yet since the open
     std::int64_t localUsn = -1;  // the usn of the record last seen hydrated, or -1
     std::mutex mutex;
@@ -93,9 +93,9 @@ bool sameFile(const CacheStamp& a, const CacheStamp& b) {
     return sameTime(a.changed, b.changed) && sameTime(a.modified, b.modified) && a.size == b.size;
 }
 
-// The block a file system may count for the token attribute holds no data: a placeholder whose
+// The block a file system may count for the record attribute holds no data: a placeholder whose
 // data is not local takes no space, as Windows reports it.
-void hideTokenBlocks(const RootMount& mount, const std::string& relative, struct stat& st) {
+void hideRecordBlocks(const RootMount& mount, const std::string& relative, struct stat& st) {
     if (S_ISREG(st.st_mode) && st.st_blocks > 0 && mount.gate().isDehydrated(mount.procPath(relative))) {
         st.st_blocks = 0;
     }
@@ -104,7 +104,7 @@ void hideTokenBlocks(const RootMount& mount, const std::string& relative, struct
 // Stats `relative` for the kernel; 0 or the errno.
 int statOf(const RootMount& mount, const std::string& relative, struct stat& st) {
     if (::fstatat(mount.covered(), relative.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return errno;
-    hideTokenBlocks(mount, relative, st);
+    hideRecordBlocks(mount, relative, st);
     return 0;
 }
 
@@ -191,7 +191,7 @@ int truncate(fuse_req_t req, const std::string& relative, off_t size, fuse_file_
         if (!record->hydrated && size > 0 && !fetched(mount.gate().fetch(relative, requester(req)))) {
             error = EIO;
         } else {
-            mount.gate().written(record->token, size == 0);
+            mount.gate().written(fd, size == 0);
         }
     }
     if (error == 0 && ::ftruncate(fd, size) != 0) error = errno;
@@ -356,7 +356,7 @@ int openFile(fuse_req_t req, const std::string& relative, fuse_file_info* fi, in
     file->fd = fd;
     file->relative = relative;
     if (auto record = mount.gate().placeholderOf(fd, &file->recordLost)) {
-        file->token = record->token;
+        file->placeholder = true;
         file->inSyncKept = true;
         // The provider reads its placeholders as they are, holes included. Those bytes must not
         // land in the pages the kernel keeps for every other reader, who would take them for data,
@@ -377,7 +377,7 @@ int openFile(fuse_req_t req, const std::string& relative, fuse_file_info* fi, in
         }
         // Truncated by the open: every byte is local now, and it differs from the cloud's.
         if (fi->flags & O_TRUNC) {
-            mount.gate().written(file->token, true);
+            mount.gate().written(fd, true);
             file->inSyncKept = false;
         }
     }
@@ -392,7 +392,7 @@ std::optional<CacheStamp> dataStampOf(const RootMount& mount, const OpenFile& fi
     if (::fstat(file.fd, &st) != 0) return std::nullopt;
     CacheStamp now = stampOf(st);
     if (file.recordLost) now.size = -1;
-    if (!file.token.empty()) {
+    if (file.placeholder) {
         auto record = mount.gate().placeholderOf(file.fd);
         if (record && !record->hydrated) now.size = -1;
         now.changed = {};
@@ -529,7 +529,7 @@ void read(fuse_req_t req, fuse_ino_t ino, size_t size, off_t offset, fuse_file_i
     // whose metadata is corrupt does, rather than handing zeros out for it.
     if (file.recordLost) {
         fuse_reply_err(req, EIO);
-    } else if (file.token.empty()) {
+    } else if (!file.placeholder) {
         replyBytesOf(req, file.fd, size, offset);
     } else {
         replyPlaceholderBytes(req, ino, file, size, offset);
@@ -541,7 +541,7 @@ void write(fuse_req_t req, fuse_ino_t, const char* data, size_t size, off_t offs
     {
         std::lock_guard lock(file.mutex);
         if (file.inSyncKept) {
-            mountOf(req).gate().written(file.token);
+            mountOf(req).gate().written(file.fd);
             file.inSyncKept = false;
         }
     }
@@ -595,7 +595,7 @@ void replyAttributeBytes(fuse_req_t req, ssize_t n, const char* data, size_t siz
 }
 
 void setxattr(fuse_req_t req, fuse_ino_t ino, const char* name, const char* value, size_t size, int flags) {
-    if (std::strcmp(name, kTokenAttribute) == 0) {
+    if (std::strcmp(name, kRecordAttribute) == 0) {
         fuse_reply_err(req, EPERM);
         return;
     }
@@ -604,7 +604,7 @@ void setxattr(fuse_req_t req, fuse_ino_t ino, const char* name, const char* valu
 }
 
 void getxattr(fuse_req_t req, fuse_ino_t ino, const char* name, size_t size) {
-    if (std::strcmp(name, kTokenAttribute) == 0) {
+    if (std::strcmp(name, kRecordAttribute) == 0) {
         fuse_reply_err(req, ENODATA);
         return;
     }
@@ -626,7 +626,7 @@ void listxattr(fuse_req_t req, fuse_ino_t ino, size_t size) {
     std::string shown;
     for (std::size_t at = 0; at < static_cast<std::size_t>(n);) {
         const std::string name(names.c_str() + at);
-        if (name != kTokenAttribute) shown += name + '\0';
+        if (name != kRecordAttribute) shown += name + '\0';
         at += name.size() + 1;
     }
     if (size != 0 && shown.size() > size) {
@@ -637,7 +637,7 @@ void listxattr(fuse_req_t req, fuse_ino_t ino, size_t size) {
 }
 
 void removexattr(fuse_req_t req, fuse_ino_t ino, const char* name) {
-    if (std::strcmp(name, kTokenAttribute) == 0) {
+    if (std::strcmp(name, kRecordAttribute) == 0) {
         fuse_reply_err(req, EPERM);
         return;
     }
@@ -691,7 +691,7 @@ size_t addEntry(fuse_req_t req, fuse_ino_t ino, OpenDir& open, bool plus, char* 
     if (name != "." && name != "..") {
         if (::fstatat(::dirfd(open.dir), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
             RootMount& mount = mountOf(req);
-            if (auto relative = mount.nodes().relative(ino, name)) hideTokenBlocks(mount, *relative, st);
+            if (auto relative = mount.nodes().relative(ino, name)) hideRecordBlocks(mount, *relative, st);
             e = entryOf(mount.nodes().remember(ino, name, st), st);
         } else {
             open.whole = false;

@@ -8,13 +8,13 @@
 #include <cstring>
 
 #include "cf_filter_port.h"
+#include "cf_record_codec.h"
+#include "cf_record_file.h"
 #include "platform/descriptor_paths.h"
 
 namespace nimbrel::platform::cf {
 
 namespace {
-
-constexpr const char* kTokenAttribute = "user.nimbrel.cf";
 
 // FUSE names the thread that made the request; the Cloud Files callbacks name its process.
 std::uint32_t processOf(pid_t thread) {
@@ -41,35 +41,22 @@ std::string PlaceholderGate::hostPath(const std::string& relative) const {
     return relative.empty() || relative == "." ? rootPath_ : rootPath_ + "/" + relative;
 }
 
-std::optional<PlaceholderRecord> PlaceholderGate::recordFor(const std::string& token, const struct stat& st,
-                                                            bool* recordLost) const {
-    auto store = CfStore::current();
-    if (!store) return std::nullopt;
-    auto record = store->placeholder(token);
-    if (recordLost) *recordLost = !record;
+std::optional<PlaceholderRecord> PlaceholderGate::recordFor(const std::string& path, int fd, bool* recordLost) const {
+    // Ordinary files answer the attribute read alone.
+    auto record = readRecord(RecordFile{path, fd}, recordLost);
+    struct stat st {};
+    if (!record || (fd >= 0 ? ::fstat(fd, &st) : statPath(path, st, false)) != 0) return std::nullopt;
     // A copy that took the attribute along is another file.
-    if (!record || record->inode != st.st_ino || record->device != st.st_dev || record->root != rootPath_) {
-        return std::nullopt;
-    }
+    if (!isRecordOf(*record, rootPath_, st)) return std::nullopt;
     return record;
 }
 
 std::optional<PlaceholderRecord> PlaceholderGate::placeholderOf(int fd, bool* recordLost) const {
-    if (recordLost) *recordLost = false;
-    char token[128];
-    ssize_t n = ::fgetxattr(fd, kTokenAttribute, token, sizeof(token));
-    struct stat st {};
-    if (n <= 0 || ::fstat(fd, &st) != 0) return std::nullopt;
-    return recordFor(std::string(token, static_cast<std::size_t>(n)), st, recordLost);
+    return recordFor("/proc/self/fd/" + std::to_string(fd), fd, recordLost);
 }
 
 bool PlaceholderGate::isDehydrated(const std::string& accessPath) const {
-    // Ordinary files answer the attribute lookup without a store query.
-    char token[128];
-    ssize_t n = getXattrPath(accessPath, kTokenAttribute, token, sizeof(token), false);
-    struct stat st {};
-    if (n <= 0 || statPath(accessPath, st, false) != 0) return false;
-    auto record = recordFor(std::string(token, static_cast<std::size_t>(n)), st);
+    auto record = recordFor(accessPath, -1);
     return record && !record->hydrated;
 }
 
@@ -82,15 +69,17 @@ bool PlaceholderGate::opened(const std::string& relative, pid_t thread) const {
            STATUS_CLOUD_FILE_ACCESS_DENIED;
 }
 
-void PlaceholderGate::written(const std::string& token, bool local) const {
-    auto store = CfStore::current();
-    if (!store) return;
-    store->updatePlaceholder(token, [local](PlaceholderRecord& record) {
-        const bool changed = record.inSync != CF_IN_SYNC_STATE_NOT_IN_SYNC || (local && !record.hydrated);
-        record.inSync = CF_IN_SYNC_STATE_NOT_IN_SYNC;
-        if (local) record.hydrated = true;
-        return changed;
-    });
+void PlaceholderGate::written(int fd, bool local) const {
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) return;
+    updateRecord(RecordFile{"/proc/self/fd/" + std::to_string(fd), fd, static_cast<std::uint64_t>(st.st_dev),
+                            static_cast<std::uint64_t>(st.st_ino)},
+                 [local](PlaceholderRecord& record) {
+                     const bool changed = record.inSync != CF_IN_SYNC_STATE_NOT_IN_SYNC || (local && !record.hydrated);
+                     record.inSync = CF_IN_SYNC_STATE_NOT_IN_SYNC;
+                     if (local) record.hydrated = true;
+                     return changed;
+                 });
 }
 
 }  // namespace nimbrel::platform::cf

@@ -18,8 +18,9 @@ public:
     explicit PlaceholderGate(std::string rootPath);
 
     // The record of the placeholder behind `fd` (opened in the covered folder); nullopt otherwise.
-    // *recordLost, when given, tells whether the file carries a token that no record answers (a
-    // placeholder whose record a machine that stopped did not keep, and whose data is unknown).
+    // *recordLost, when given, tells whether the file carries a record attribute that no record can
+    // be read from (a placeholder of an earlier build whose record a machine that stopped did not
+    // keep, and whose data is unknown).
     std::optional<PlaceholderRecord> placeholderOf(int fd, bool* recordLost = nullptr) const;
     // Whether the file at `accessPath` is a placeholder whose data is not all local.
     bool isDehydrated(const std::string& accessPath) const;
@@ -28,14 +29,14 @@ public:
     NTSTATUS fetch(const std::string& relative, pid_t thread) const;
     // OPEN_COMPLETION for the process; whether that process is the connected provider itself.
     bool opened(const std::string& relative, pid_t thread) const;
-    // A data write: the placeholder is no longer in sync; `local` also records that every byte is
-    // local (a truncation to nothing needs no fetch).
-    void written(const std::string& token, bool local = false) const;
+    // A data write into the placeholder behind `fd`: it is no longer in sync; `local` also records
+    // that every byte is local (a truncation to nothing needs no fetch).
+    void written(int fd, bool local = false) const;
 
 private:
     std::string hostPath(const std::string& relative) const;
-    std::optional<PlaceholderRecord> recordFor(const std::string& token, const struct stat& st,
-                                               bool* recordLost = nullptr) const;
+    // The record of the placeholder at `path` (or behind `fd` when fd >= 0).
+    std::optional<PlaceholderRecord> recordFor(const std::string& path, int fd, bool* recordLost = nullptr) const;
 
     std::string rootPath_;
 };

@@ -2,7 +2,7 @@
 // concurrency and progress, driven through its in-process interface.
 
 #include <gtest/gtest.h>
-#include <sqlite3.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -12,6 +12,7 @@
 #include "cf_application.h"
 #include "cf_connection.h"
 #include "cf_item.h"
+#include "cf_record_codec.h"
 #include "cf_test_support.h"
 #include "platform/platform_paths.h"
 #include "support/test_env.h"
@@ -172,12 +173,10 @@ TEST_F(CloudFilesHydration, AHydrationClaimOutlivesARestartOnlyOnceItsBytesWereF
     ASSERT_EQ(transfer(provider.records(CF_CALLBACK_TYPE_FETCH_DATA).front(), 0, 4096, content.data()), S_OK);
     EXPECT_EQ(done.get(), STATUS_SUCCESS);
     auto store = pcf::CfStore::current();
-    const std::string token = pcf::resolveItem(*store, path)->record->token;
-    EXPECT_TRUE(store->placeholder(token)->hydrated);
-    EXPECT_TRUE(store->placeholder(token)->dataSynced);
+    const pcf::RecordFile file = pcf::recordFileOf(*pcf::resolveItem(*store, path));
+    EXPECT_TRUE(pcf::readRecord(file)->hydrated);
+    EXPECT_TRUE(pcf::readRecord(file)->dataSynced);
 
-    sqlite3* db = nullptr;
-    ASSERT_EQ(sqlite3_open((nimbrel::platform::platformHome() + "/cloudfiles.db").c_str(), &db), SQLITE_OK);
     struct Case {
         bool synced;
         bool restarted;
@@ -185,18 +184,25 @@ TEST_F(CloudFilesHydration, AHydrationClaimOutlivesARestartOnlyOnceItsBytesWereF
     };
     for (const Case& c :
          {Case{true, false, true}, Case{true, true, true}, Case{false, false, true}, Case{false, true, false}}) {
-        store->updatePlaceholder(token, [&](pcf::PlaceholderRecord& record) {
+        pcf::updateRecord(file, [&](pcf::PlaceholderRecord& record) {
             record.hydrated = true;
             record.dataSynced = c.synced;
             return true;
         });
         // Another boot: a claim not flushed carries the tag of a boot that is not this one.
-        if (c.restarted)
-            sqlite3_exec(db, "UPDATE placeholders SET hydrated = hydrated + 1 WHERE hydrated > 1", nullptr, nullptr,
-                         nullptr);
-        EXPECT_EQ(store->placeholder(token)->hydrated, c.hydrated) << c.synced << c.restarted;
+        if (c.restarted) {
+            char value[256];
+            const ssize_t n = ::getxattr(path.c_str(), pcf::kRecordAttribute, value, sizeof(value));
+            ASSERT_GT(n, 0);
+            std::string bytes(value, static_cast<std::size_t>(n));
+            const auto tag = static_cast<std::uint32_t>(pcf::bootHash());
+            const auto at = bytes.find(std::string(reinterpret_cast<const char*>(&tag), sizeof(tag)));
+            ASSERT_EQ(at == std::string::npos, c.synced);
+            if (at != std::string::npos) bytes[at] ^= 1;
+            ASSERT_EQ(::setxattr(path.c_str(), pcf::kRecordAttribute, bytes.data(), bytes.size(), 0), 0);
+        }
+        EXPECT_EQ(pcf::readRecord(file)->hydrated, c.hydrated) << c.synced << c.restarted;
     }
-    sqlite3_close(db);
 }
 
 TEST_F(CloudFilesHydration, TheProvidersOwnReadsNeverHydrate) {

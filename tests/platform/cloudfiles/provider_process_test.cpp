@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>
+#include <sys/stat.h>
+#include <sys/xattr.h>
 
 #include "cf_test_support.h"
 #include "platform/platform_paths.h"
@@ -9,6 +11,9 @@
 
 namespace nimbrel::test::cf {
 namespace {
+
+// The attribute that carries a placeholder's record.
+constexpr const char* kRecordAttribute = "user.nimbrel.cf";
 
 class CloudFilesProcesses : public ProviderProcessTest {};
 
@@ -47,41 +52,35 @@ TEST_F(CloudFilesProcesses, InfoShowsOrdinaryFilesAndPlaceholdersAsExplorerWould
     EXPECT_FALSE(document[2]["exists"].GetBool());
 }
 
-TEST_F(CloudFilesProcesses, AStoreMadeByAnEarlierBuildKeepsItsPlaceholders) {
+TEST_F(CloudFilesProcesses, AnEarlierBuildsRecordMovesOntoItsFileAndACopyStaysAnOrdinaryFile) {
     ASSERT_EQ(createPlaceholder(root, "kept.bin", 4096, identityOf(u"kept")), S_OK);
-    // The records as an earlier build kept them: a table with row ids, with an index of their roots.
+    const std::string path = root + "/kept.bin";
+    struct stat st {};
+    ASSERT_EQ(::stat(path.c_str(), &st), 0);
+    // As an earlier build left it: the record in the store, a token naming it on the file.
+    const std::string token = "00000000000000010123456789abcdef";
     sqlite3* db = nullptr;
     ASSERT_EQ(sqlite3_open((nimbrel::platform::platformHome() + "/cloudfiles.db").c_str(), &db), SQLITE_OK);
-    sqlite3_busy_timeout(db, 10000);
-    EXPECT_EQ(sqlite3_exec(db,
-                           "BEGIN IMMEDIATE; CREATE TABLE earlier AS SELECT * FROM placeholders;"
-                           "DROP TABLE placeholders; CREATE TABLE placeholders (token TEXT PRIMARY KEY, root TEXT,"
-                           " device INTEGER, inode INTEGER, identity BLOB, pin INTEGER, in_sync INTEGER,"
-                           " hydrated INTEGER, is_dir INTEGER, always_full INTEGER, creation_time INTEGER,"
-                           " usn INTEGER); INSERT INTO placeholders SELECT * FROM earlier; DROP TABLE earlier;"
-                           "CREATE INDEX placeholders_root ON placeholders(root); COMMIT;",
-                           nullptr, nullptr, nullptr),
-              SQLITE_OK);
+    const std::string insert = "INSERT INTO placeholders VALUES ('" + token + "', '" + root + "', " +
+                               std::to_string(st.st_dev) + ", " + std::to_string(st.st_ino) +
+                               ", X'6B006500700074000000', 2, 1, 0, 0, 0, 1234, 7)";
+    EXPECT_EQ(sqlite3_exec(db, insert.c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
+    sqlite3_close(db);
+    ASSERT_EQ(::setxattr(path.c_str(), kRecordAttribute, token.data(), token.size(), 0), 0);
+    ASSERT_EQ(runCommand("/bin/cp", {"--preserve=xattr", path, root + "/copy.bin"}).exitCode, 0);
 
-    const auto described = info(root + "/kept.bin");
+    // Another process meets it first.
+    const auto described = info(path);
     ASSERT_TRUE(described.IsArray() && described.Size() == 1);
     EXPECT_TRUE(described[0]["placeholder"].GetBool());
     EXPECT_EQ(described[0]["identity"].GetString(), std::string("kept"));
-    // The process that found the earlier table moved the records; this one's connection follows.
-    EXPECT_EQ(placeholderInfo(root + "/kept.bin").identity, identityOf(u"kept"));
-    EXPECT_EQ(createPlaceholder(root, "new.bin", 1, identityOf(u"new")), S_OK);
-    int earlierTables = -1;
-    sqlite3_exec(
-        db,
-        "SELECT count(*) FROM sqlite_master WHERE name = 'placeholders_root' OR sql NOT LIKE '%WITHOUT ROWID%'"
-        " AND name = 'placeholders'",
-        [](void* count, int, char** values, char**) {
-            *static_cast<int*>(count) = std::atoi(values[0]);
-            return 0;
-        },
-        &earlierTables, nullptr);
-    EXPECT_EQ(earlierTables, 0);
-    sqlite3_close(db);
+    EXPECT_EQ(described[0]["pinState"].GetString(), std::string("unpinned"));
+    char value[256];
+    const ssize_t length = ::getxattr(path.c_str(), kRecordAttribute, value, sizeof(value));
+    EXPECT_TRUE(length > 0 && value[0] == 1) << "the record kept the earlier form";
+    EXPECT_EQ(placeholderInfo(path).identity, identityOf(u"kept"));
+    EXPECT_EQ(placeholderInfo(root + "/copy.bin").hr, HRESULT_FROM_WIN32(ERROR_NOT_A_CLOUD_FILE));
+    EXPECT_FALSE(attributesOf(root + "/copy.bin") & FILE_ATTRIBUTE_REPARSE_POINT);
 }
 
 }  // namespace

@@ -4,12 +4,14 @@
 #include <gtest/gtest.h>
 #include <sys/mman.h>
 #include <sys/mount.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <csignal>
 #include <fstream>
 
+#include "cf_covered.h"
 #include "cf_filter_service.h"
 #include "cf_item.h"
 #include "cf_test_support.h"
@@ -201,21 +203,23 @@ TEST_F(FilterMount, WithoutProviderReadsFailAndDehydratedFilesStayDehydrated) {
     EXPECT_EQ(local.out, "here");
 }
 
-// What a machine that stopped may keep of a placeholder: its name and token, not its record. Such a
-// file never reads as zeros; converting it again (as the next projection does) makes it readable.
+// What a machine that stopped may keep of a placeholder of an earlier build: its name and the
+// token naming its record, not the record. Such a file never reads as zeros; converting it again
+// (as the next projection does) makes it readable.
 TEST_F(FilterMount, AFileWithATokenButNoRecordFailsToReadUntilItIsConvertedAgain) {
     struct Case {
         std::string name;
         std::string content;  // what reads after the conversion
         bool hydrated;
     };
-    auto store = pcf::CfStore::current();
-    ASSERT_TRUE(store);
+    const std::string token = "0123456789abcdef0123456789abcdef";
     const Case lost{"lost.bin", cloudFile("lost.bin", 30000), false};
-    ASSERT_TRUE(store->removePlaceholder(pcf::resolveItem(*store, root + "/lost.bin")->record->token));
     const Case forged{"forged.txt", "mine", true};
     writeFile(root + "/forged.txt", forged.content);
-    ASSERT_TRUE(pcf::writeToken(root + "/forged.txt", pcf::newToken()));
+    for (const Case& c : {lost, forged}) {
+        const std::string covered = pcf::directPath(root + "/" + c.name);
+        ASSERT_EQ(::setxattr(covered.c_str(), pcf::kRecordAttribute, token.data(), token.size(), 0), 0);
+    }
     auto provider = startProvider("serve", "65536");
     for (const Case& c : {lost, forged}) {
         const std::string path = root + "/" + c.name;

@@ -1,0 +1,229 @@
+#include "cf_record_file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+#include <map>
+#include <mutex>
+
+#include "cf_covered.h"
+#include "cf_record_codec.h"
+#include "platform/descriptor_paths.h"
+#include "platform/platform_paths.h"
+
+namespace nimbrel::platform::cf {
+
+namespace {
+
+// Longer than any value this build writes; an identity that does not fit on the file is in the
+// store.
+constexpr std::size_t kAttributeBuffer = 256;
+
+ssize_t getAttribute(const std::string& path, int fd, char* buffer, std::size_t size) {
+    ssize_t n = fd >= 0 ? ::fgetxattr(fd, kRecordAttribute, buffer, size) : -1;
+    // A descriptor opened only for its path cannot answer; its path can.
+    if (n < 0 && (fd < 0 || errno == EBADF)) n = getXattrPath(path, kRecordAttribute, buffer, size);
+    return n;
+}
+
+int setAttribute(const std::string& path, int fd, const std::string& value) {
+    int rc = fd >= 0 ? ::fsetxattr(fd, kRecordAttribute, value.data(), value.size(), 0) : -1;
+    if (rc != 0 && (fd < 0 || errno == EBADF)) rc = setXattrPath(path, kRecordAttribute, value.data(), value.size());
+    if (rc == 0 || errno != EACCES) return rc;
+    // The attribute takes the file's write permission, which its read-only attribute took away
+    // from its owner: the stand-in writes records that the user cannot.
+    struct ::stat st {};
+    if (statPath(path, st) != 0 || ::chmod(path.c_str(), (st.st_mode & 07777) | S_IWUSR) != 0) {
+        errno = EACCES;
+        return -1;
+    }
+    rc = setXattrPath(path, kRecordAttribute, value.data(), value.size());
+    const int error = errno;
+    ::chmod(path.c_str(), st.st_mode & 07777);
+    errno = error;
+    return rc;
+}
+
+// Serializes the changes of one file's record. The threads of a process take one of a few mutexes;
+// the processes take one byte of a shared lock file, chosen by the file's device and inode. The
+// byte-range locks belong to the open file, so the threads sharing it need the mutex besides.
+class RecordLock {
+public:
+    explicit RecordLock(const RecordFile& file) {
+        std::uint64_t hash = (file.device * 0x9E3779B97F4A7C15ULL) ^ file.inode;
+        hash *= 0xff51afd7ed558ccdULL;
+        hash ^= hash >> 33;
+        mutex_ = &stripes()[hash % kStripes];
+        mutex_->lock();
+        lock_.l_start = static_cast<off_t>(hash % kLockBytes);
+        lock_.l_len = 1;
+        lock_.l_whence = SEEK_SET;
+        fd_ = lockFile();
+        lock_.l_type = F_WRLCK;
+        while (fd_ >= 0 && ::fcntl(fd_, F_OFD_SETLKW, &lock_) != 0 && errno == EINTR) {
+        }
+    }
+    ~RecordLock() {
+        if (fd_ >= 0) {
+            lock_.l_type = F_UNLCK;
+            ::fcntl(fd_, F_OFD_SETLK, &lock_);
+        }
+        mutex_->unlock();
+    }
+    RecordLock(const RecordLock&) = delete;
+    RecordLock& operator=(const RecordLock&) = delete;
+
+private:
+    static constexpr std::size_t kStripes = 64;
+    static constexpr std::uint64_t kLockBytes = 1u << 20;
+
+    static std::array<std::mutex, kStripes>& stripes() {
+        static std::array<std::mutex, kStripes> instance;
+        return instance;
+    }
+    // The lock file of the current platform home, opened once per home: closing one would
+    // drop locks another thread holds through it.
+    static int lockFile() {
+        static std::mutex mutex;
+        static std::map<std::string, int> files;
+        const std::string path = platformHome() + "/records.lock";
+        std::lock_guard lock(mutex);
+        auto [at, added] = files.emplace(path, -1);
+        if (added) at->second = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+        return at->second;
+    }
+
+    std::mutex* mutex_ = nullptr;
+    int fd_ = -1;
+    struct flock lock_ {};
+};
+
+// The record in the attribute's bytes, its identity read from the store when it is kept there.
+std::optional<PlaceholderRecord> decodeWhole(std::string_view bytes) {
+    bool spilled = false;
+    auto record = decodeRecord(bytes, spilled);
+    if (!record || !spilled) return record;
+    auto store = CfStore::current();
+    auto identity = store ? store->keptIdentity(record->identityKey) : std::nullopt;
+    if (!identity) return std::nullopt;
+    record->identity = std::move(*identity);
+    return record;
+}
+
+// The attribute's bytes for `record`, its identity moved to the store when the file cannot carry
+// it. `keyHolds`: record.identityKey, when not 0, still names record.identity. A key no longer
+// used stays in the store (until its root goes): a copy of the file may carry it.
+bool encodeWhole(PlaceholderRecord& record, bool keyHolds, std::string& bytes) {
+    bytes = encodeRecord(record, false);
+    if (bytes.size() <= kRecordInInode) {
+        record.identityKey = 0;
+        return true;
+    }
+    if (record.identityKey == 0 || !keyHolds) {
+        auto store = CfStore::current();
+        record.identityKey = store ? store->keepIdentity(record.identity, record.rootTag) : 0;
+        if (record.identityKey == 0) return false;
+    }
+    bytes = encodeRecord(record, true);
+    return true;
+}
+
+// What the file's attribute says now: its bytes, or empty with *present false.
+std::string attributeOf(const RecordFile& file, bool& present) {
+    char buffer[kAttributeBuffer];
+    const ssize_t n = getAttribute(file.path, file.fd, buffer, sizeof(buffer));
+    present = n > 0 || (n < 0 && errno == ERANGE);
+    if (n < 0 && errno == ERANGE) return {};
+    return n > 0 ? std::string(buffer, static_cast<std::size_t>(n)) : std::string();
+}
+
+// Rewrites a record an earlier build kept in the store onto the file, unless another thread or
+// process did first.
+std::optional<PlaceholderRecord> moveEarlierRecord(RecordFile file, const std::string& token) {
+    auto store = CfStore::current();
+    auto record = store ? store->earlierPlaceholder(token) : std::nullopt;
+    if (!record) return std::nullopt;
+    struct ::stat st {};
+    if (file.device == 0 && file.inode == 0 && (file.fd >= 0 ? ::fstat(file.fd, &st) : statPath(file.path, st)) == 0) {
+        file.device = st.st_dev;
+        file.inode = st.st_ino;
+    }
+    RecordLock lock(file);
+    bool present = false;
+    const std::string now = attributeOf(file, present);
+    if (now != token) return now.empty() ? std::nullopt : decodeWhole(now);
+    std::string bytes;
+    if (encodeWhole(*record, false, bytes)) setAttribute(file.path, file.fd, bytes);
+    return record;
+}
+
+}  // namespace
+
+std::optional<PlaceholderRecord> readRecord(const RecordFile& file, bool* lost) {
+    if (lost) *lost = false;
+    bool present = false;
+    const std::string bytes = attributeOf(file, present);
+    if (!present) return std::nullopt;
+    auto record = isEarlierToken(bytes) ? moveEarlierRecord(file, bytes) : decodeWhole(bytes);
+    if (lost) *lost = !record;
+    return record;
+}
+
+bool carriesRecord(const std::string& path, int fd) {
+    const ssize_t n = getAttribute(path, fd, nullptr, 0);
+    return n > 0;
+}
+
+bool writeNewRecord(int fd, PlaceholderRecord& record) {
+    std::string bytes;
+    return encodeWhole(record, false, bytes) && ::fsetxattr(fd, kRecordAttribute, bytes.data(), bytes.size(), 0) == 0;
+}
+
+bool writeRecord(const RecordFile& file, PlaceholderRecord record) {
+    bool keyHolds = false;
+    if (record.identityKey != 0) {
+        auto store = CfStore::current();
+        keyHolds = store && store->keptIdentity(record.identityKey) == record.identity;
+    }
+    std::string bytes;
+    if (!encodeWhole(record, keyHolds, bytes)) return false;
+    RecordLock lock(file);
+    return setAttribute(file.path, file.fd, bytes) == 0;
+}
+
+bool updateRecord(const RecordFile& file, const std::function<bool(PlaceholderRecord&)>& change,
+                  PlaceholderRecord* after, const PlaceholderRecord* known) {
+    auto madeFor = [&](const std::optional<PlaceholderRecord>& record) {
+        return record && record->device == file.device && record->inode == file.inode;
+    };
+    // A change that would leave the record as it is takes no lock and writes nothing.
+    auto current = known ? std::optional(*known) : readRecord(file);
+    if (!madeFor(current)) return false;
+    if (!change(*current)) {
+        if (after) *after = *current;
+        return true;
+    }
+    RecordLock lock(file);
+    bool present = false;
+    auto record = decodeWhole(attributeOf(file, present));
+    if (!madeFor(record)) return false;
+    const std::string identity = record->identity;
+    if (change(*record)) {
+        record->usn += 1;
+        std::string bytes;
+        if (!encodeWhole(*record, record->identity == identity, bytes) ||
+            setAttribute(file.path, file.fd, bytes) != 0) {
+            return false;
+        }
+    }
+    if (after) *after = *record;
+    return true;
+}
+
+void removeRecord(const std::string& path) { ::removexattr(directPath(path).c_str(), kRecordAttribute); }
+
+}  // namespace nimbrel::platform::cf
