@@ -5,6 +5,8 @@
 //   cf_test_provider ROOT CLOUD_DIR fail STATUS   fails every fetch with the NTSTATUS (hex)
 //   cf_test_provider ROOT CLOUD_DIR silent 0      never answers
 // It prints "connected" once connected and a line per callback, and runs until it is killed.
+//   cf_test_provider ROOT FILE update COUNT       (no provider) gives the placeholder FILE COUNT new
+//                                                 identities one after another, then exits
 
 #include <unistd.h>
 
@@ -105,6 +107,21 @@ void CALLBACK onCancel(const CF_CALLBACK_INFO*, const CF_CALLBACK_PARAMETERS* pa
     say("cancel flags=" + std::to_string(params->Cancel.Flags));
 }
 
+// 0 when every update succeeded.
+int updateIdentity(const std::string& path, long long count) {
+    HANDLE file = CreateFileW(nimbrel::platform::toWindowsPath(path).c_str(), FILE_READ_ATTRIBUTES,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                              FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    int failed = file == INVALID_HANDLE_VALUE;
+    for (long long i = 0; i < count && !failed; ++i) {
+        const std::string identity = "child-" + std::to_string(i);
+        failed = FAILED(CfUpdatePlaceholder(file, nullptr, identity.data(), static_cast<DWORD>(identity.size()),
+                                            nullptr, 0, CF_UPDATE_FLAG_NONE, nullptr, nullptr));
+    }
+    if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+    return failed;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -113,6 +130,7 @@ int main(int argc, char** argv) {
     gCloudDir = argv[2];
     gMode = argv[3];
     gArgument = std::strtoll(argv[4], nullptr, 0);
+    if (gMode == "update") return updateIdentity(gCloudDir, gArgument);
     const CF_CALLBACK_REGISTRATION table[] = {{CF_CALLBACK_TYPE_FETCH_DATA, onFetch},
                                               {CF_CALLBACK_TYPE_CANCEL_FETCH_DATA, onCancel},
                                               {CF_CALLBACK_TYPE_NOTIFY_FILE_OPEN_COMPLETION, onOpen},

@@ -5,6 +5,8 @@
 #include <sys/stat.h>
 #include <sys/xattr.h>
 
+#include <thread>
+
 #include "cf_test_support.h"
 #include "platform/platform_paths.h"
 #include "support/test_env.h"
@@ -50,6 +52,36 @@ TEST_F(CloudFilesProcesses, InfoShowsOrdinaryFilesAndPlaceholdersAsExplorerWould
     EXPECT_EQ(cloudItem["size"].GetInt64(), 8192);
     EXPECT_EQ(cloudItem["reparseTag"].GetUint(), IO_REPARSE_TAG_CLOUD);
     EXPECT_FALSE(document[2]["exists"].GetBool());
+}
+
+// Every change of a record counts one usn: none is lost when threads and processes change the same
+// record at once.
+TEST_F(CloudFilesProcesses, ConcurrentChangesOfOneRecordAreNeverLost) {
+    ASSERT_EQ(createPlaceholder(root, "busy.bin", 4096, identityOf(u"busy")), S_OK);
+    const std::string path = root + "/busy.bin";
+    auto usn = [&] {
+        Handle handle(path);
+        USN value = 0;
+        EXPECT_EQ(CfSetInSyncState(handle.get(), CF_IN_SYNC_STATE_IN_SYNC, CF_SET_IN_SYNC_FLAG_NONE, &value), S_OK);
+        return value;
+    };
+    const USN before = usn();
+    constexpr int kEach = 300;
+    ChildProcess child(CF_TEST_PROVIDER, {root, path, "update", std::to_string(kEach)});
+    auto update = [&](const std::string& prefix) {
+        Handle handle(path);
+        for (int i = 0; i < kEach; ++i) {
+            const std::string identity = prefix + std::to_string(i);
+            ASSERT_EQ(CfUpdatePlaceholder(handle.get(), nullptr, identity.data(), static_cast<DWORD>(identity.size()),
+                                          nullptr, 0, CF_UPDATE_FLAG_NONE, nullptr, nullptr),
+                      S_OK);
+        }
+    };
+    std::thread other(update, "thread-");
+    update("test-");
+    other.join();
+    EXPECT_EQ(child.wait(), 0) << child.err();
+    EXPECT_EQ(usn(), before + 3 * kEach);
 }
 
 TEST_F(CloudFilesProcesses, AnEarlierBuildsRecordMovesOntoItsFileAndACopyStaysAnOrdinaryFile) {
