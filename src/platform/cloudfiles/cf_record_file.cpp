@@ -132,13 +132,14 @@ bool encodeWhole(PlaceholderRecord& record, bool keyHolds, std::string& bytes) {
     return true;
 }
 
-// What the file's attribute says now: its bytes, or empty with *present false.
-std::string attributeOf(const RecordFile& file, bool& present) {
+// The file's record attribute as it is now; none when it carries none, empty when it is longer than
+// any record.
+std::optional<std::string> attributeOf(const RecordFile& file) {
     char buffer[kAttributeBuffer];
     const ssize_t n = getAttribute(file.path, file.fd, buffer, sizeof(buffer));
-    present = n > 0 || (n < 0 && errno == ERANGE);
-    if (n < 0 && errno == ERANGE) return {};
-    return n > 0 ? std::string(buffer, static_cast<std::size_t>(n)) : std::string();
+    if (n < 0 && errno == ERANGE) return std::string();
+    if (n <= 0) return std::nullopt;
+    return std::string(buffer, static_cast<std::size_t>(n));
 }
 
 // Rewrites a record an earlier build kept in the store onto the file, unless another thread or
@@ -153,9 +154,9 @@ std::optional<PlaceholderRecord> moveEarlierRecord(RecordFile file, const std::s
         file.inode = st.st_ino;
     }
     RecordLock lock(file);
-    bool present = false;
-    const std::string now = attributeOf(file, present);
-    if (now != token) return now.empty() ? std::nullopt : decodeWhole(now);
+    const auto now = attributeOf(file);
+    if (!now) return std::nullopt;
+    if (*now != token) return decodeWhole(*now);
     std::string bytes;
     if (encodeWhole(*record, false, bytes)) setAttribute(file.path, file.fd, bytes);
     return record;
@@ -165,18 +166,14 @@ std::optional<PlaceholderRecord> moveEarlierRecord(RecordFile file, const std::s
 
 std::optional<PlaceholderRecord> readRecord(const RecordFile& file, bool* lost) {
     if (lost) *lost = false;
-    bool present = false;
-    const std::string bytes = attributeOf(file, present);
-    if (!present) return std::nullopt;
-    auto record = isEarlierToken(bytes) ? moveEarlierRecord(file, bytes) : decodeWhole(bytes);
+    const auto bytes = attributeOf(file);
+    if (!bytes) return std::nullopt;
+    auto record = isEarlierToken(*bytes) ? moveEarlierRecord(file, *bytes) : decodeWhole(*bytes);
     if (lost) *lost = !record;
     return record;
 }
 
-bool carriesRecord(const std::string& path, int fd) {
-    const ssize_t n = getAttribute(path, fd, nullptr, 0);
-    return n > 0;
-}
+bool carriesRecord(const std::string& path, int fd) { return getAttribute(path, fd, nullptr, 0) > 0; }
 
 bool writeNewRecord(int fd, PlaceholderRecord& record) {
     std::string bytes;
@@ -208,15 +205,15 @@ bool updateRecord(const RecordFile& file, const std::function<bool(PlaceholderRe
         return true;
     }
     RecordLock lock(file);
-    bool present = false;
-    auto record = decodeWhole(attributeOf(file, present));
+    const auto bytes = attributeOf(file);
+    auto record = bytes ? decodeWhole(*bytes) : std::nullopt;
     if (!madeFor(record)) return false;
     const std::string identity = record->identity;
     if (change(*record)) {
         record->usn += 1;
-        std::string bytes;
-        if (!encodeWhole(*record, record->identity == identity, bytes) ||
-            setAttribute(file.path, file.fd, bytes) != 0) {
+        std::string encoded;
+        if (!encodeWhole(*record, record->identity == identity, encoded) ||
+            setAttribute(file.path, file.fd, encoded) != 0) {
             return false;
         }
     }
