@@ -3,10 +3,13 @@
 // pushes the whole tree in "pushFileSystem" batches (online-only, but for what the user kept on
 // this device), then pushes every change it finds in the cloud folder as "pushFileAdd".
 
+#include <QElapsedTimer>
 #include <QString>
 #include <functional>
 #include <map>
+#include <mutex>
 #include <string>
+#include <vector>
 
 #include "client_options.h"
 #include "cloud_tree.h"
@@ -17,6 +20,8 @@ public:
     // Small enough that a batch is answered well within the channel's time-out on a slow disk.
     static constexpr int kBatchSize = 100;
     static constexpr qint64 kProgressIntervalMs = 5000;
+    // Batches of files in flight at once: the server projects them side by side.
+    static constexpr unsigned kSenders = 2;
 
     CloudPusher(IIpcInterface* channel, const ClientOptions& options, std::function<void(const std::string&)> log);
 
@@ -34,6 +39,21 @@ public:
     }
 
 private:
+    // How far a tree push got, shared by its senders.
+    struct TreeProgress {
+        const QElapsedTimer& timer;
+        std::size_t totalItems = 0;
+        std::size_t pushedItems = 0;
+        std::size_t failedBatches = 0;
+        qint64 lastReportMs = 0;
+        std::mutex mutex;
+
+        void done(std::size_t batchItems, bool succeeded, const std::function<void(const std::string&)>& log);
+    };
+
+    // Pushes `items` in "pushFileSystem" batches from `senders` threads; false when a batch was not
+    // answered (the rest are not sent).
+    bool pushBatches(const std::vector<const CloudItem*>& items, unsigned senders, TreeProgress& progress);
     bool request(const std::string& command, const std::string& body, std::string& reply);
     std::string record(const CloudItem& item, bool withFileName) const;
     QString localPath(const QString& relativePath) const;
