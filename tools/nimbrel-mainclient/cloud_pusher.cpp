@@ -5,6 +5,7 @@
 #include <rapidjson/writer.h>
 
 #include <QDir>
+#include <QDirIterator>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
@@ -63,12 +64,12 @@ bool CloudPusher::mount() {
     return succeeded(reply);
 }
 
-std::string CloudPusher::record(const CloudItem& item, bool withFileName) const {
+std::string CloudPusher::record(const CloudItem& item, bool withFileName, bool kept) const {
     rapidjson::StringBuffer buffer;
     rapidjson::Writer<rapidjson::StringBuffer> writer(buffer);
     const std::string id = CloudTree::idFor(item.relativePath).toStdString();
-    const QString local = localPath(item.relativePath);
-    const std::string path = (withFileName ? localPath(parentOf(item.relativePath)) : local).toStdString();
+    const std::string path =
+        (withFileName ? localPath(parentOf(item.relativePath)) : localPath(item.relativePath)).toStdString();
     writer.StartObject();
     writer.Key("id");
     writer.String(id.c_str());
@@ -85,7 +86,7 @@ std::string CloudPusher::record(const CloudItem& item, bool withFileName) const 
     writer.Key("type");
     writer.Int(item.isFolder ? kFolderType : kFileType);
     writer.Key("isVirtual");
-    writer.Int(isKeptOnDevice(local) ? 0 : 1);
+    writer.Int(kept ? 0 : 1);
     writer.Key("size");
     writer.Int64(item.size);
     writer.Key("lCreateTime");
@@ -108,21 +109,27 @@ bool CloudPusher::pushTree() {
     std::vector<const CloudItem*> files;
     for (const CloudItem& item : items) (item.isFolder ? folders : files).push_back(&item);
     TreeProgress progress{timer, items.size()};
-    if (!pushBatches(folders, 1, progress) || !pushBatches(files, kSenders, progress)) return false;
+    const std::set<QString> local = localItems();
+    if (!pushBatches(folders, 1, local, progress) || !pushBatches(files, kSenders, local, progress)) return false;
     for (const CloudItem& item : items) pushed_[item.relativePath] = item;
     log_("pushed " + std::to_string(items.size()) + " items in " + std::to_string(timer.elapsed()) + " ms, " +
          std::to_string(progress.failedBatches) + " batches with failures");
     return true;
 }
 
-bool CloudPusher::pushBatches(const std::vector<const CloudItem*>& items, unsigned senders, TreeProgress& progress) {
+bool CloudPusher::pushBatches(const std::vector<const CloudItem*>& items, unsigned senders,
+                              const std::set<QString>& local, TreeProgress& progress) {
     std::atomic<std::size_t> next{0};
     std::atomic<bool> unanswered{false};
     auto send = [&] {
         for (std::size_t start; !unanswered && (start = next.fetch_add(kBatchSize)) < items.size();) {
             const std::size_t end = std::min(items.size(), start + kBatchSize);
             std::string body = "{\"fileInfo\":[";
-            for (std::size_t i = start; i < end; ++i) body += (i > start ? "," : "") + record(*items[i], true);
+            for (std::size_t i = start; i < end; ++i) {
+                const QString& path = items[i]->relativePath;
+                const bool kept = local.count(path) && isKeptOnDevice(localPath(path));
+                body += (i > start ? "," : "") + record(*items[i], true, kept);
+            }
             std::string reply;
             if (!request("pushFileSystem", body + "]}", reply)) {
                 unanswered = true;
@@ -136,6 +143,15 @@ bool CloudPusher::pushBatches(const std::vector<const CloudItem*>& items, unsign
     send();
     for (auto& thread : threads) thread.join();
     return !unanswered;
+}
+
+std::set<QString> CloudPusher::localItems() const {
+    std::set<QString> items;
+    const QDir mount(QString::fromStdString(options_.mountPath));
+    QDirIterator it(mount.path(), QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) items.insert(mount.relativeFilePath(it.next()));
+    return items;
 }
 
 void CloudPusher::TreeProgress::done(std::size_t batchItems, bool succeeded,
@@ -159,7 +175,7 @@ void CloudPusher::pushChanges() {
         auto before = pushed_.find(path);
         if (before != pushed_.end() && before->second.sameContent(item)) continue;
         if (before != pushed_.end() && !item.isFolder && updateContent_ && updateContent_(path)) continue;
-        if (request("pushFileAdd", record(item, false), reply)) {
+        if (request("pushFileAdd", record(item, false, isKeptOnDevice(localPath(path))), reply)) {
             log_("pushFileAdd " + path.toStdString() + " " + reply);
         } else if (before != pushed_.end()) {
             // Not delivered (the server may be starting again): the next poll pushes it again.
@@ -177,7 +193,8 @@ void CloudPusher::pushChanges() {
         const QString local = localPath(path);
         const bool removed = item.isFolder ? QDir(local).removeRecursively() : QFile::remove(local);
         log_("removed " + path.toStdString() + (removed ? "" : " (failed)"));
-        if (folder != now.end() && request("pushFileAdd", record(folder->second, false), reply)) {
+        if (folder != now.end() &&
+            request("pushFileAdd", record(folder->second, false, isKeptOnDevice(localPath(parent))), reply)) {
             log_("pushFileAdd " + parent.toStdString() + " " + reply);
         }
     }

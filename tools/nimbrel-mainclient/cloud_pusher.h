@@ -8,6 +8,7 @@
 #include <functional>
 #include <map>
 #include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -52,10 +53,16 @@ private:
     };
 
     // Pushes `items` in "pushFileSystem" batches from `senders` threads; false when a batch was not
-    // answered (the rest are not sent).
-    bool pushBatches(const std::vector<const CloudItem*>& items, unsigned senders, TreeProgress& progress);
+    // answered (the rest are not sent). `local`: the items the mount folder held before, the only
+    // ones the user can have kept on the device.
+    bool pushBatches(const std::vector<const CloudItem*>& items, unsigned senders, const std::set<QString>& local,
+                     TreeProgress& progress);
+    // The items the mount folder holds now, as paths relative to it, read in one walk: asked one by
+    // one through the filter, the items of a fresh tree made its push half as slow again.
+    std::set<QString> localItems() const;
     bool request(const std::string& command, const std::string& body, std::string& reply);
-    std::string record(const CloudItem& item, bool withFileName) const;
+    // The item's file-info record; `kept`: the user keeps it on this device (pushed as not virtual).
+    std::string record(const CloudItem& item, bool withFileName, bool kept) const;
     QString localPath(const QString& relativePath) const;
 
     IIpcInterface* channel_;
