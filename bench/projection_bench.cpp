@@ -192,6 +192,8 @@ int main(int argc, char** argv) {
     // The filter service started for the mount ends with this process, never outliving it.
     setenv("NIMBREL_CFD_OWNER", std::to_string(getpid()).c_str(), 1);
     CSyncVirtualConfig* config = createSyncConfig(1);
+    // Logs and settings as the server keeps them: every placeholder made writes its log line.
+    config->init(1);
     prctl(PR_SET_NAME, config->clientAppName(false).toUtf8().constData(), 0, 0, 0);
 
     static BenchClient client;
