@@ -23,6 +23,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <mutex>
 #include <optional>
@@ -178,8 +179,10 @@ std::optional<PushRun> pushFiles(IIpcInterface* channel, const std::string& root
 }  // namespace
 
 int main(int argc, char** argv) {
-    char scratchTemplate[] = "/tmp/nimbrel-projection-bench-XXXXXX";
-    const std::string scratch = argc > 1 && *argv[1] ? makeDir(argv[1]) : mkdtemp(scratchTemplate);
+    const bool ownScratch = argc <= 1 || !*argv[1];
+    const char* tmp = std::getenv("TMPDIR");
+    std::string scratchTemplate = std::string(tmp && *tmp ? tmp : "/tmp") + "/nimbrel-projection-bench-XXXXXX";
+    const std::string scratch = ownScratch ? mkdtemp(scratchTemplate.data()) : makeDir(argv[1]);
     if (argc > 4) {
         folderCount = std::atoi(argv[2]);
         filesPerFolder = std::atoi(argv[3]);
@@ -294,5 +297,12 @@ int main(int argc, char** argv) {
                 residentKiB() / 1024.0, folderCount * (filesPerFolder + 1) + addItems,
                 MirrorDedupGuard::instance().size(), residentKiB() / 1024.0 / 64);
     std::fflush(stdout);
+    // A scratch folder of the bench's own making goes with the run: the unmount unregisters the
+    // root, which deletes its online-only placeholders, and the rest is deleted here.
+    if (ownScratch) {
+        send(client.channel, "unmountMirror", "{\"mountPath\":\"" + root + "\"}");
+        std::error_code ignored;
+        std::filesystem::remove_all(scratch, ignored);
+    }
     _exit(0);
 }
