@@ -83,8 +83,9 @@ int ownWritableDescriptor(const std::string& path) {
 }
 
 // Finds the item's root and, when it is a placeholder, its record. `fd` (or -1) is the descriptor
-// the item was reached through; `pathOnly` when it answers no extended-attribute call.
-void identify(CfStore& store, Item& item, int fd, bool pathOnly) {
+// the item was reached through; `pathOnly` when it answers no extended-attribute call. `forChange`:
+// the record is read under its lock, which the item keeps.
+void identify(CfStore& store, Item& item, int fd, bool pathOnly, bool forChange) {
     item.root = store.rootContaining(item.path);
     if (!item.root) return;
     // The descriptor itself answers when the item is reached through it. One opened only for its
@@ -98,7 +99,8 @@ void identify(CfStore& store, Item& item, int fd, bool pathOnly) {
     if (throughFd && !pathOnly) file.fd = fd;
     item.recordPath = file.path;
     item.recordFd = file.fd;
-    auto record = readRecord(file, &item.recordLost);
+    if (forChange) item.lock = std::make_shared<RecordLock>(file);
+    auto record = readRecord(file, &item.recordLost, forChange);
     if (record && isRecordOf(*record, item.root->path, item.st)) item.record = std::move(record);
 }
 
@@ -155,7 +157,7 @@ int openFolderPlainly(const std::string& hostPath) {
     return openPlainBelow(covered, rest, O_PATH | O_DIRECTORY);
 }
 
-std::optional<Item> resolveItem(CfStore& store, const std::string& hostPath, int fd) {
+std::optional<Item> resolveItem(CfStore& store, const std::string& hostPath, int fd, bool forChange) {
     std::optional<Item> found;
     if (fd >= 0 || !resolvePlain(hostPath, found)) {
         found.emplace();
@@ -171,7 +173,7 @@ std::optional<Item> resolveItem(CfStore& store, const std::string& hostPath, int
         item.access = directPath(item.path, fd);
         if (statPath(item.access, item.st) != 0) return std::nullopt;
     }
-    if (found) identify(store, *found, fd, false);
+    if (found) identify(store, *found, fd, false, forChange);
     return found;
 }
 
@@ -183,35 +185,55 @@ std::optional<Item> resolveCanonical(CfStore& store, const std::string& hostPath
     if (statBelow(covered, rest, item.st) != 0) return std::nullopt;
     item.path = hostPath;
     item.access = coveredPath(covered, rest);
-    identify(store, item, -1, false);
+    identify(store, item, -1, false, false);
     return item;
 }
 
-std::optional<Item> resolveHandle(CfStore& store, HANDLE handle, HRESULT* error) {
+std::optional<PlaceholderRecord> parentRecord(const Item& item) {
+    const auto slash = item.path.rfind('/');
+    const std::string parent = slash == 0 || slash == std::string::npos ? "/" : item.path.substr(0, slash);
+    int covered = -1;
+    std::string rest;
+    struct ::stat st {};
+    RecordFile file;
+    if (providerCovered(parent, covered, rest)) {
+        if (statBelow(covered, rest, st) != 0) return std::nullopt;
+        file.path = coveredPath(covered, rest);
+    } else {
+        file.path = directPath(parent);
+        if (statPath(file.path, st) != 0) return std::nullopt;
+    }
+    auto record = readRecord(file, nullptr, true);
+    if (!record || !isRecordOf(*record, item.root->path, st)) return std::nullopt;
+    return record;
+}
+
+std::optional<Item> resolveHandle(CfStore& store, HANDLE handle, HRESULT* error, bool forChange) {
     auto file = handleAs<FileObject>(handle);
     if (!file) {
         *error = HRESULT_FROM_WIN32(ERROR_INVALID_HANDLE);
         return std::nullopt;
     }
-    auto found = resolveFile(store, *file);
+    auto found = resolveFile(store, *file, forChange);
     if (!found) *error = HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
     return found;
 }
 
-std::optional<Item> resolveFile(CfStore& store, const FileObject& file) {
+std::optional<Item> resolveFile(CfStore& store, const FileObject& file, bool forChange) {
     Item item;
     if (locateOpenedPlainly(file, item)) {
-        identify(store, item, file.fd, file.pathOnly);
+        identify(store, item, file.fd, file.pathOnly, forChange);
         return item;
     }
-    return resolveItem(store, file.path, file.fd);
+    return resolveItem(store, file.path, file.fd, forChange);
 }
 
-HRESULT itemForCall(HANDLE handle, ItemNeed need, std::shared_ptr<CfStore>& store, std::optional<Item>& item) {
+HRESULT itemForCall(HANDLE handle, ItemNeed need, std::shared_ptr<CfStore>& store, std::optional<Item>& item,
+                    bool forChange) {
     store = CfStore::current();
     if (!store) return E_FAIL;
     HRESULT error = S_OK;
-    item = resolveHandle(*store, handle, &error);
+    item = resolveHandle(*store, handle, &error, forChange);
     if (!item) return error;
     if (need != ItemNeed::Placeholder && !item->root) return hrWin32(ERROR_CLOUD_FILE_NOT_UNDER_SYNC_ROOT);
     if (need != ItemNeed::UnderRoot && !item->record) return hrWin32(ERROR_NOT_A_CLOUD_FILE);

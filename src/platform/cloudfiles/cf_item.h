@@ -4,6 +4,7 @@
 
 #include <sys/stat.h>
 
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -25,26 +26,35 @@ struct Item {
     // The item carries a record attribute that no record can be read from: a placeholder of an
     // earlier build whose record a machine that stopped did not keep.
     bool recordLost = false;
+    // Held from before the record was read when the item was found for a change of its record
+    // (see changeLockedRecord); reset to let go of it. A thread holds one record lock at a time.
+    std::shared_ptr<RecordLock> lock;
 
     bool isDirectory() const { return S_ISDIR(st.st_mode); }
     bool isPlaceholder() const { return record.has_value(); }
 };
 
 // The item at `hostPath`, or behind `fd` when fd >= 0 (so a renamed open file is still found).
-std::optional<Item> resolveItem(CfStore& store, const std::string& hostPath, int fd = -1);
+// `forChange`: its record is read under its lock, which the item then holds.
+std::optional<Item> resolveItem(CfStore& store, const std::string& hostPath, int fd = -1, bool forChange = false);
 // The item at `hostPath`, a path that was canonical a moment ago (the folder above an item just
 // resolved): where the provider reaches it directly, one look below the covered folder finds it.
 std::optional<Item> resolveCanonical(CfStore& store, const std::string& hostPath);
 // The item behind a file handle; *error gets E_HANDLE-style errors when there is none.
-std::optional<Item> resolveHandle(CfStore& store, HANDLE handle, HRESULT* error);
+std::optional<Item> resolveHandle(CfStore& store, HANDLE handle, HRESULT* error, bool forChange = false);
 // The item behind an open file.
-std::optional<Item> resolveFile(CfStore& store, const FileObject& file);
+std::optional<Item> resolveFile(CfStore& store, const FileObject& file, bool forChange = false);
+// The record of the folder that holds `item`, an item below its root, read without taking a
+// record lock (the caller may hold the item's); none when that folder is no placeholder.
+std::optional<PlaceholderRecord> parentRecord(const Item& item);
 
 // What a Cf call on a file handle needs of the item behind it.
 enum class ItemNeed { UnderRoot, Placeholder, PlaceholderUnderRoot };
 // The store and the item a Cf call works on, or the HRESULT the call fails with when the handle,
-// the store, the sync root or the placeholder record it needs is missing.
-HRESULT itemForCall(HANDLE handle, ItemNeed need, std::shared_ptr<CfStore>& store, std::optional<Item>& item);
+// the store, the sync root or the placeholder record it needs is missing. `forChange` as for
+// resolveItem.
+HRESULT itemForCall(HANDLE handle, ItemNeed need, std::shared_ptr<CfStore>& store, std::optional<Item>& item,
+                    bool forChange = false);
 
 // A descriptor (O_PATH) of the folder at `hostPath` when it lies below a root this process is
 // connected to and is named plainly, with no symbolic link on its way: the path as given is then

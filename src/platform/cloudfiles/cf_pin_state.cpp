@@ -28,29 +28,27 @@ CF_PIN_STATE pinOf(cf::CfStore& store, const std::string& path) {
     return item && item->record ? item->record->pin : CF_PIN_STATE_UNSPECIFIED;
 }
 
-std::string parentOf(const std::string& path) {
-    auto slash = path.rfind('/');
-    return slash == 0 || slash == std::string::npos ? "/" : path.substr(0, slash);
-}
-
 class PinWalk {
 public:
     PinWalk(cf::CfStore& store, CF_PIN_STATE state) : store_(store), state_(state) {}
 
-    // Sets the item's own state; answers the failure for an item that cannot carry one.
-    HRESULT apply(const cf::Item& item, CF_PIN_STATE parentPin) {
+    // Sets the item's own state, through the record lock the item holds if it does; answers the
+    // failure for an item that cannot carry one. *set gets the state the item has now.
+    HRESULT apply(const cf::Item& item, CF_PIN_STATE parentPin, CF_PIN_STATE* set = nullptr) {
         if (!item.record) return cf::hrWin32(ERROR_NOT_A_CLOUD_FILE);
         const CF_PIN_STATE pin =
             state_ == CF_PIN_STATE_INHERIT ? inherited(item.record->pin, parentPin, item.isDirectory()) : state_;
-        const bool ok = cf::updateRecord(
-            cf::recordFileOf(item),
-            [&](cf::PlaceholderRecord& r) {
-                if (r.pin == pin) return false;
-                r.pin = pin;
-                return true;
-            },
-            nullptr, &*item.record);
-        return ok ? S_OK : E_FAIL;
+        auto change = [&](cf::PlaceholderRecord& r) {
+            if (r.pin == pin) return false;
+            r.pin = pin;
+            return true;
+        };
+        cf::PlaceholderRecord record = *item.record;
+        const bool ok = item.lock ? cf::changeLockedRecord(cf::recordFileOf(item), record, change)
+                                  : cf::updateRecord(cf::recordFileOf(item), change, nullptr, &record);
+        if (!ok) return E_FAIL;
+        if (set) *set = pin;
+        return S_OK;
     }
 
     // Everything below `directory`, parents before children so inheritance sees the new states. An
@@ -70,8 +68,9 @@ public:
             if (::lstat(path.c_str(), &st) != 0 || S_ISLNK(st.st_mode)) continue;
             auto item = cf::resolveItem(store_, path);
             if (!item) continue;
-            apply(*item, directoryPin);
-            if (item->isDirectory()) below(path, pinOf(store_, path));
+            CF_PIN_STATE pin = CF_PIN_STATE_UNSPECIFIED;
+            if (FAILED(apply(*item, directoryPin, &pin)) && item->record) pin = pinOf(store_, path);
+            if (item->isDirectory()) below(path, pin);
         }
         return S_OK;
     }
@@ -89,24 +88,27 @@ extern "C" HRESULT CfSetPinState(HANDLE FileHandle, CF_PIN_STATE PinState, CF_SE
     auto file = handleAs<FileObject>(FileHandle);
     if (auto fault = faults::check("CfSetPinState", file ? file->path : std::string())) return *fault;
     if (PinState < CF_PIN_STATE_UNSPECIFIED || PinState > CF_PIN_STATE_INHERIT) return E_INVALIDARG;
-    std::shared_ptr<cf::CfStore> store;
-    std::optional<cf::Item> item;
-    if (HRESULT hr = cf::itemForCall(FileHandle, cf::ItemNeed::UnderRoot, store, item); FAILED(hr)) return hr;
     const bool recurseOnly = PinFlags & CF_SET_PIN_FLAG_RECURSE_ONLY;
     const bool recurse = (PinFlags & CF_SET_PIN_FLAG_RECURSE) || recurseOnly;
+    std::shared_ptr<cf::CfStore> store;
+    std::optional<cf::Item> item;
+    if (HRESULT hr = cf::itemForCall(FileHandle, cf::ItemNeed::UnderRoot, store, item, !recurseOnly); FAILED(hr))
+        return hr;
     if (!item->record && !(recurseOnly && item->isDirectory())) return cf::hrWin32(ERROR_NOT_A_CLOUD_FILE);
 
     PinWalk walk(*store, PinState);
+    CF_PIN_STATE pin = item->record ? item->record->pin : CF_PIN_STATE_UNSPECIFIED;
     if (!recurseOnly) {
         // Only an inherited state depends on the parent's.
-        const CF_PIN_STATE parentPin = PinState != CF_PIN_STATE_INHERIT || item->path == item->root->path
-                                           ? CF_PIN_STATE_UNSPECIFIED
-                                           : pinOf(*store, parentOf(item->path));
-        if (HRESULT hr = walk.apply(*item, parentPin); FAILED(hr)) return hr;
+        std::optional<cf::PlaceholderRecord> parent;
+        if (PinState == CF_PIN_STATE_INHERIT && item->path != item->root->path) parent = cf::parentRecord(*item);
+        if (HRESULT hr = walk.apply(*item, parent ? parent->pin : CF_PIN_STATE_UNSPECIFIED, &pin); FAILED(hr)) {
+            return hr;
+        }
     }
-    if (recurse && item->isDirectory()) {
-        return walk.below(item->path, pinOf(*store, item->path));
-    }
+    // The walk takes the record lock of each item below.
+    item->lock.reset();
+    if (recurse && item->isDirectory()) return walk.below(item->path, pin);
     return S_OK;
 }
 
@@ -120,20 +122,15 @@ extern "C" HRESULT CfSetInSyncState(HANDLE FileHandle, CF_IN_SYNC_STATE InSyncSt
     }
     std::shared_ptr<cf::CfStore> store;
     std::optional<cf::Item> item;
-    if (HRESULT hr = cf::itemForCall(FileHandle, cf::ItemNeed::PlaceholderUnderRoot, store, item); FAILED(hr))
+    if (HRESULT hr = cf::itemForCall(FileHandle, cf::ItemNeed::PlaceholderUnderRoot, store, item, true); FAILED(hr))
         return hr;
     // A mark that is already set changes nothing: no write, and the item keeps its USN.
-    cf::PlaceholderRecord after;
-    const bool ok = cf::updateRecord(
-        cf::recordFileOf(*item),
-        [&](cf::PlaceholderRecord& r) {
-            if (r.inSync == InSyncState) return false;
-            r.inSync = InSyncState;
-            return true;
-        },
-        &after, &*item->record);
+    const bool ok = cf::changeLockedRecord(cf::recordFileOf(*item), *item->record, [&](cf::PlaceholderRecord& r) {
+        if (r.inSync == InSyncState) return false;
+        r.inSync = InSyncState;
+        return true;
+    });
     if (!ok) return E_FAIL;
-    const std::int64_t usn = after.usn;
-    if (InSyncUsn) *InSyncUsn = usn;
+    if (InSyncUsn) *InSyncUsn = item->record->usn;
     return S_OK;
 }

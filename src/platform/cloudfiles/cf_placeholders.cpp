@@ -327,7 +327,7 @@ extern "C" HRESULT CfUpdatePlaceholder(HANDLE FileHandle, const CF_FS_METADATA* 
     if (auto fault = faults::check("CfUpdatePlaceholder", file ? file->path : std::string())) return *fault;
     std::shared_ptr<cf::CfStore> store;
     std::optional<cf::Item> item;
-    if (HRESULT hr = cf::itemForCall(FileHandle, cf::ItemNeed::PlaceholderUnderRoot, store, item); FAILED(hr))
+    if (HRESULT hr = cf::itemForCall(FileHandle, cf::ItemNeed::PlaceholderUnderRoot, store, item, true); FAILED(hr))
         return hr;
     const auto bothFullness = CF_UPDATE_FLAG_ALWAYS_FULL | CF_UPDATE_FLAG_ALLOW_PARTIAL;
     if ((UpdateFlags & bothFullness) == bothFullness) return cf::hrWin32(ERROR_CLOUD_FILE_INVALID_REQUEST);
@@ -373,18 +373,17 @@ extern "C" HRESULT CfUpdatePlaceholder(HANDLE FileHandle, const CF_FS_METADATA* 
         r.inSync = inSync;
         r.alwaysFull = alwaysFull;
     };
-    cf::PlaceholderRecord updated;
-    if (!cf::updateRecord(
-            cf::recordFileOf(*item),
-            [&](cf::PlaceholderRecord& r) {
-                const cf::PlaceholderRecord before = r;
-                change(r);
-                return r.identity != before.identity || r.creationTime != before.creationTime ||
-                       r.hydrated != before.hydrated || r.inSync != before.inSync || r.alwaysFull != before.alwaysFull;
-            },
-            &updated, &record)) {
-        return E_FAIL;
-    }
+    // The item keeps the record as found: the dehydration goes by it.
+    cf::PlaceholderRecord updated = record;
+    const bool ok = cf::changeLockedRecord(cf::recordFileOf(*item), updated, [&](cf::PlaceholderRecord& r) {
+        const cf::PlaceholderRecord before = r;
+        change(r);
+        return r.identity != before.identity || r.creationTime != before.creationTime || r.hydrated != before.hydrated ||
+               r.inSync != before.inSync || r.alwaysFull != before.alwaysFull;
+    });
+    // The dehydration takes the lock again for its own change.
+    item->lock.reset();
+    if (!ok) return E_FAIL;
     if (newSize != item->st.st_size) {
         int fd = cf::openForWriting(item->access);
         if (fd < 0) return cf::hrFromErrno(errno);

@@ -48,59 +48,28 @@ int setAttribute(const std::string& path, int fd, const std::string& value) {
     return rc;
 }
 
-// Serializes the changes of one file's record. The threads of a process take one of a few mutexes;
-// the processes take one byte of a shared lock file, chosen by the file's device and inode. The
-// byte-range locks belong to the open file, so the threads sharing it need the mutex besides.
-class RecordLock {
-public:
-    explicit RecordLock(const RecordFile& file) {
-        std::uint64_t hash = (file.device * 0x9E3779B97F4A7C15ULL) ^ file.inode;
-        hash *= 0xff51afd7ed558ccdULL;
-        hash ^= hash >> 33;
-        mutex_ = &stripes()[hash % kStripes];
-        mutex_->lock();
-        lock_.l_start = static_cast<off_t>(hash % kLockBytes);
-        lock_.l_len = 1;
-        lock_.l_whence = SEEK_SET;
-        fd_ = lockFile();
-        lock_.l_type = F_WRLCK;
-        while (fd_ >= 0 && ::fcntl(fd_, F_OFD_SETLKW, &lock_) != 0 && errno == EINTR) {
-        }
-    }
-    ~RecordLock() {
-        if (fd_ >= 0) {
-            lock_.l_type = F_UNLCK;
-            ::fcntl(fd_, F_OFD_SETLK, &lock_);
-        }
-        mutex_->unlock();
-    }
-    RecordLock(const RecordLock&) = delete;
-    RecordLock& operator=(const RecordLock&) = delete;
+// The threads of a process take one of a few mutexes; the processes take one byte of a shared lock
+// file, chosen by the file's device and inode. The byte-range locks belong to the open file, so the
+// threads sharing it need the mutex besides.
+constexpr std::size_t kLockStripes = 64;
+constexpr std::uint64_t kLockBytes = 1u << 20;
 
-private:
-    static constexpr std::size_t kStripes = 64;
-    static constexpr std::uint64_t kLockBytes = 1u << 20;
+std::array<std::mutex, kLockStripes>& lockStripes() {
+    static std::array<std::mutex, kLockStripes> instance;
+    return instance;
+}
 
-    static std::array<std::mutex, kStripes>& stripes() {
-        static std::array<std::mutex, kStripes> instance;
-        return instance;
-    }
-    // The lock file of the current platform home, opened once per home: closing one would
-    // drop locks another thread holds through it.
-    static int lockFile() {
-        static std::mutex mutex;
-        static std::map<std::string, int> files;
-        const std::string path = platformHome() + "/records.lock";
-        std::lock_guard lock(mutex);
-        auto [at, added] = files.emplace(path, -1);
-        if (added) at->second = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-        return at->second;
-    }
-
-    std::mutex* mutex_ = nullptr;
-    int fd_ = -1;
-    struct flock lock_ {};
-};
+// The lock file of the current platform home, opened once per home: closing one would drop locks
+// another thread holds through it.
+int lockFile() {
+    static std::mutex mutex;
+    static std::map<std::string, int> files;
+    const std::string path = platformHome() + "/records.lock";
+    std::lock_guard lock(mutex);
+    auto [at, added] = files.emplace(path, -1);
+    if (added) at->second = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    return at->second;
+}
 
 // The record in the attribute's bytes, its identity read from the store when it is kept there.
 std::optional<PlaceholderRecord> decodeWhole(std::string_view bytes) {
@@ -143,11 +112,11 @@ std::optional<std::string> attributeOf(const RecordFile& file) {
 }
 
 // Rewrites a record an earlier build kept in the store onto the file, unless another thread or
-// process did first.
-std::optional<PlaceholderRecord> moveEarlierRecord(RecordFile file, const std::string& token) {
+// process did first; only reads it while the caller holds a record lock (`lockHeld`).
+std::optional<PlaceholderRecord> moveEarlierRecord(RecordFile file, const std::string& token, bool lockHeld) {
     auto store = CfStore::current();
     auto record = store ? store->earlierPlaceholder(token) : std::nullopt;
-    if (!record) return std::nullopt;
+    if (!record || lockHeld) return record;
     struct ::stat st {};
     if (file.device == 0 && file.inode == 0 && (file.fd >= 0 ? ::fstat(file.fd, &st) : statPath(file.path, st)) == 0) {
         file.device = st.st_dev;
@@ -164,11 +133,34 @@ std::optional<PlaceholderRecord> moveEarlierRecord(RecordFile file, const std::s
 
 }  // namespace
 
-std::optional<PlaceholderRecord> readRecord(const RecordFile& file, bool* lost) {
+RecordLock::RecordLock(const RecordFile& file) {
+    std::uint64_t hash = (file.device * 0x9E3779B97F4A7C15ULL) ^ file.inode;
+    hash *= 0xff51afd7ed558ccdULL;
+    hash ^= hash >> 33;
+    mutex_ = &lockStripes()[hash % kLockStripes];
+    mutex_->lock();
+    lock_.l_start = static_cast<off_t>(hash % kLockBytes);
+    lock_.l_len = 1;
+    lock_.l_whence = SEEK_SET;
+    fd_ = lockFile();
+    lock_.l_type = F_WRLCK;
+    while (fd_ >= 0 && ::fcntl(fd_, F_OFD_SETLKW, &lock_) != 0 && errno == EINTR) {
+    }
+}
+
+RecordLock::~RecordLock() {
+    if (fd_ >= 0) {
+        lock_.l_type = F_UNLCK;
+        ::fcntl(fd_, F_OFD_SETLK, &lock_);
+    }
+    mutex_->unlock();
+}
+
+std::optional<PlaceholderRecord> readRecord(const RecordFile& file, bool* lost, bool lockHeld) {
     if (lost) *lost = false;
     const auto bytes = attributeOf(file);
     if (!bytes) return std::nullopt;
-    auto record = isEarlierToken(*bytes) ? moveEarlierRecord(file, *bytes) : decodeWhole(*bytes);
+    auto record = isEarlierToken(*bytes) ? moveEarlierRecord(file, *bytes, lockHeld) : decodeWhole(*bytes);
     if (lost) *lost = !record;
     return record;
 }
@@ -207,17 +199,22 @@ bool updateRecord(const RecordFile& file, const std::function<bool(PlaceholderRe
     RecordLock lock(file);
     const auto bytes = attributeOf(file);
     auto record = bytes ? decodeWhole(*bytes) : std::nullopt;
-    if (!madeFor(record)) return false;
-    const std::string identity = record->identity;
-    if (change(*record)) {
-        record->usn += 1;
-        std::string encoded;
-        if (!encodeWhole(*record, record->identity == identity, encoded) ||
-            setAttribute(file.path, file.fd, encoded) != 0) {
-            return false;
-        }
-    }
+    if (!madeFor(record) || !changeLockedRecord(file, *record, change)) return false;
     if (after) *after = *record;
+    return true;
+}
+
+bool changeLockedRecord(const RecordFile& file, PlaceholderRecord& record,
+                        const std::function<bool(PlaceholderRecord&)>& change) {
+    PlaceholderRecord changed = record;
+    if (!change(changed)) return true;
+    changed.usn += 1;
+    std::string encoded;
+    if (!encodeWhole(changed, changed.identity == record.identity, encoded) ||
+        setAttribute(file.path, file.fd, encoded) != 0) {
+        return false;
+    }
+    record = std::move(changed);
     return true;
 }
 

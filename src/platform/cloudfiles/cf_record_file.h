@@ -5,10 +5,12 @@
 // attribute along is not taken for the placeholder. A change of a record is atomic across the
 // threads and processes that change records: each holds the file's lock while it reads and writes.
 
+#include <fcntl.h>
 #include <sys/types.h>
 
 #include <cstdint>
 #include <functional>
+#include <mutex>
 #include <optional>
 #include <string>
 
@@ -29,11 +31,27 @@ struct RecordFile {
     std::uint64_t inode = 0;
 };
 
+// Serializes the changes of one file's record across the threads and processes that change records.
+// A thread holds one at a time: two files may share a lock.
+class RecordLock {
+public:
+    explicit RecordLock(const RecordFile& file);
+    ~RecordLock();
+    RecordLock(const RecordLock&) = delete;
+    RecordLock& operator=(const RecordLock&) = delete;
+
+private:
+    std::mutex* mutex_ = nullptr;
+    int fd_ = -1;
+    struct flock lock_ {};
+};
+
 // The record the file carries, whatever file it was made for; none for an ordinary file. *lost,
 // when given, tells whether the file carries an attribute that no record can be read from (a
 // token of an earlier build whose row a machine that stopped did not keep). A record an earlier
-// build kept in the store is rewritten onto the file the first time it is met.
-std::optional<PlaceholderRecord> readRecord(const RecordFile& file, bool* lost = nullptr);
+// build kept in the store is rewritten onto the file the first time it is met, unless the caller
+// holds a record lock (`lockHeld`): it is then only read.
+std::optional<PlaceholderRecord> readRecord(const RecordFile& file, bool* lost = nullptr, bool lockHeld = false);
 // Whether the file carries a record attribute at all, read with one call.
 bool carriesRecord(const std::string& path, int fd = -1);
 // Writes the record of a file that no other thread or process can reach yet (not yet named).
@@ -46,6 +64,11 @@ bool writeRecord(const RecordFile& file, PlaceholderRecord record);
 // as the caller read it a moment ago: a change that would leave it as it is writes nothing.
 bool updateRecord(const RecordFile& file, const std::function<bool(PlaceholderRecord&)>& change,
                   PlaceholderRecord* after = nullptr, const PlaceholderRecord* known = nullptr);
+// Changes `record`, read from the file under its lock, which the caller holds: `change` answers
+// whether to write, and a write counts one more usn. `record` is the record afterwards; false when
+// the write fails (the record is then as it was).
+bool changeLockedRecord(const RecordFile& file, PlaceholderRecord& record,
+                        const std::function<bool(PlaceholderRecord&)>& change);
 // Takes the record off the file: it is an ordinary file again.
 void removeRecord(const std::string& path);
 

@@ -263,7 +263,11 @@ std::optional<SyncRootRecord> CfStore::root(const std::string& path) {
 }
 
 std::optional<SyncRootRecord> CfStore::rootContaining(const std::string& path) {
-    for (auto& root : roots()) {
+    std::lock_guard lock(mutex_);
+    // Every item lookup asks: only the root found is copied.
+    std::vector<SyncRootRecord> read;
+    const auto& all = cacheCurrent() && roots_ ? *roots_ : (read = roots());
+    for (const auto& root : all) {
         if (isSameOrBelow(path, root.path)) return root;
     }
     return std::nullopt;
