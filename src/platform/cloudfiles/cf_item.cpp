@@ -99,7 +99,7 @@ void identify(CfStore& store, Item& item, int fd, bool pathOnly, bool forChange)
     if (throughFd && !pathOnly) file.fd = fd;
     item.recordPath = file.path;
     item.recordFd = file.fd;
-    if (forChange) item.lock = std::make_shared<RecordLock>(file);
+    if (forChange) item.lock = std::make_shared<RecordLock>(file.device, file.inode);
     auto record = readRecord(file, &item.recordLost, forChange);
     if (record && isRecordOf(*record, item.root->path, item.st)) item.record = std::move(record);
 }

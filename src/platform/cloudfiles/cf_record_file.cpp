@@ -1,19 +1,14 @@
 #include "cf_record_file.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
-#include <array>
 #include <cerrno>
-#include <map>
-#include <mutex>
 
 #include "cf_covered.h"
 #include "cf_record_codec.h"
 #include "platform/descriptor_paths.h"
-#include "platform/platform_paths.h"
 
 namespace nimbrel::platform::cf {
 
@@ -46,29 +41,6 @@ int setAttribute(const std::string& path, int fd, const std::string& value) {
     ::chmod(path.c_str(), st.st_mode & 07777);
     errno = error;
     return rc;
-}
-
-// The threads of a process take one of a few mutexes; the processes take one byte of a shared lock
-// file, chosen by the file's device and inode. The byte-range locks belong to the open file, so the
-// threads sharing it need the mutex besides.
-constexpr std::size_t kLockStripes = 64;
-constexpr std::uint64_t kLockBytes = 1u << 20;
-
-std::array<std::mutex, kLockStripes>& lockStripes() {
-    static std::array<std::mutex, kLockStripes> instance;
-    return instance;
-}
-
-// The lock file of the current platform home, opened once per home: closing one would drop locks
-// another thread holds through it.
-int lockFile() {
-    static std::mutex mutex;
-    static std::map<std::string, int> files;
-    const std::string path = platformHome() + "/records.lock";
-    std::lock_guard lock(mutex);
-    auto [at, added] = files.emplace(path, -1);
-    if (added) at->second = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    return at->second;
 }
 
 // The record in the attribute's bytes, its identity read from the store when it is kept there.
@@ -122,7 +94,7 @@ std::optional<PlaceholderRecord> moveEarlierRecord(RecordFile file, const std::s
         file.device = st.st_dev;
         file.inode = st.st_ino;
     }
-    RecordLock lock(file);
+    RecordLock lock(file.device, file.inode);
     const auto now = attributeOf(file);
     if (!now) return std::nullopt;
     if (*now != token) return decodeWhole(*now);
@@ -132,29 +104,6 @@ std::optional<PlaceholderRecord> moveEarlierRecord(RecordFile file, const std::s
 }
 
 }  // namespace
-
-RecordLock::RecordLock(const RecordFile& file) {
-    std::uint64_t hash = (file.device * 0x9E3779B97F4A7C15ULL) ^ file.inode;
-    hash *= 0xff51afd7ed558ccdULL;
-    hash ^= hash >> 33;
-    mutex_ = &lockStripes()[hash % kLockStripes];
-    mutex_->lock();
-    lock_.l_start = static_cast<off_t>(hash % kLockBytes);
-    lock_.l_len = 1;
-    lock_.l_whence = SEEK_SET;
-    fd_ = lockFile();
-    lock_.l_type = F_WRLCK;
-    while (fd_ >= 0 && ::fcntl(fd_, F_OFD_SETLKW, &lock_) != 0 && errno == EINTR) {
-    }
-}
-
-RecordLock::~RecordLock() {
-    if (fd_ >= 0) {
-        lock_.l_type = F_UNLCK;
-        ::fcntl(fd_, F_OFD_SETLK, &lock_);
-    }
-    mutex_->unlock();
-}
 
 std::optional<PlaceholderRecord> readRecord(const RecordFile& file, bool* lost, bool lockHeld) {
     if (lost) *lost = false;
@@ -180,7 +129,7 @@ bool writeRecord(const RecordFile& file, PlaceholderRecord record) {
     }
     std::string bytes;
     if (!encodeWhole(record, keyHolds, bytes)) return false;
-    RecordLock lock(file);
+    RecordLock lock(file.device, file.inode);
     return setAttribute(file.path, file.fd, bytes) == 0;
 }
 
@@ -196,7 +145,7 @@ bool updateRecord(const RecordFile& file, const std::function<bool(PlaceholderRe
         if (after) *after = *current;
         return true;
     }
-    RecordLock lock(file);
+    RecordLock lock(file.device, file.inode);
     const auto bytes = attributeOf(file);
     auto record = bytes ? decodeWhole(*bytes) : std::nullopt;
     if (!madeFor(record) || !changeLockedRecord(file, *record, change)) return false;

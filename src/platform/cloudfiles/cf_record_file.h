@@ -3,17 +3,17 @@
 // gives its bytes), so that it follows renames, goes with the file and costs no store transaction.
 // The record names the device and inode of the file it was made for: a copy that takes the
 // attribute along is not taken for the placeholder. A change of a record is atomic across the
-// threads and processes that change records: each holds the file's lock while it reads and writes.
+// threads and processes that change records: each holds the file's RecordLock while it reads and
+// writes.
 
-#include <fcntl.h>
 #include <sys/types.h>
 
 #include <cstdint>
 #include <functional>
-#include <mutex>
 #include <optional>
 #include <string>
 
+#include "cf_record_lock.h"
 #include "cf_store.h"
 
 namespace nimbrel::platform::cf {
@@ -29,21 +29,6 @@ struct RecordFile {
     // which costs a look when they are needed.
     std::uint64_t device = 0;
     std::uint64_t inode = 0;
-};
-
-// Serializes the changes of one file's record across the threads and processes that change records.
-// A thread holds one at a time: two files may share a lock.
-class RecordLock {
-public:
-    explicit RecordLock(const RecordFile& file);
-    ~RecordLock();
-    RecordLock(const RecordLock&) = delete;
-    RecordLock& operator=(const RecordLock&) = delete;
-
-private:
-    std::mutex* mutex_ = nullptr;
-    int fd_ = -1;
-    struct flock lock_ {};
 };
 
 // The record the file carries, whatever file it was made for; none for an ordinary file. *lost,

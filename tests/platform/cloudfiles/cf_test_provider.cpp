@@ -7,6 +7,8 @@
 // It prints "connected" once connected and a line per callback, and runs until it is killed.
 //   cf_test_provider ROOT FILE update COUNT       (no provider) gives the placeholder FILE COUNT new
 //                                                 identities one after another, then exits
+//   cf_test_provider ROOT FILE hold 0             (no provider) takes the record lock of FILE and
+//                                                 ends without letting go of it
 
 #include <unistd.h>
 
@@ -16,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "cf_item.h"
 #include "platform/cfapi.h"
 #include "platform/platform_paths.h"
 
@@ -122,6 +125,13 @@ int updateIdentity(const std::string& path, long long count) {
     return failed;
 }
 
+// Ends with 0 once it holds the lock.
+int endHoldingLock(const std::string& path) {
+    auto store = nimbrel::platform::cf::CfStore::current();
+    auto item = store ? nimbrel::platform::cf::resolveItem(*store, path, -1, true) : std::nullopt;
+    std::_Exit(item && item->lock ? 0 : 1);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -131,6 +141,7 @@ int main(int argc, char** argv) {
     gMode = argv[3];
     gArgument = std::strtoll(argv[4], nullptr, 0);
     if (gMode == "update") return updateIdentity(gCloudDir, gArgument);
+    if (gMode == "hold") return endHoldingLock(gCloudDir);
     const CF_CALLBACK_REGISTRATION table[] = {{CF_CALLBACK_TYPE_FETCH_DATA, onFetch},
                                               {CF_CALLBACK_TYPE_CANCEL_FETCH_DATA, onCancel},
                                               {CF_CALLBACK_TYPE_NOTIFY_FILE_OPEN_COMPLETION, onOpen},

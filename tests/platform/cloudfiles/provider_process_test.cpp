@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <sys/xattr.h>
 
+#include <future>
 #include <thread>
 
 #include "cf_test_support.h"
@@ -82,6 +83,23 @@ TEST_F(CloudFilesProcesses, ConcurrentChangesOfOneRecordAreNeverLost) {
     other.join();
     EXPECT_EQ(child.wait(), 0) << child.err();
     EXPECT_EQ(usn(), before + 3 * kEach);
+}
+
+// A process that ends while it holds a record's lock leaves the record to the others.
+TEST_F(CloudFilesProcesses, ARecordLockPassesOnWhenItsHolderEnds) {
+    ASSERT_EQ(createPlaceholder(root, "held.bin", 4096, identityOf(u"held")), S_OK);
+    const std::string path = root + "/held.bin";
+    ChildProcess holder(CF_TEST_PROVIDER, {root, path, "hold", "0"});
+    ASSERT_EQ(holder.wait(), 0) << holder.err();
+    // A lock that stayed with the ended process would hold the change up for good.
+    auto changed = std::make_shared<std::promise<HRESULT>>();
+    auto result = changed->get_future();
+    std::thread([path, changed] {
+        Handle handle(path);
+        changed->set_value(CfSetInSyncState(handle.get(), CF_IN_SYNC_STATE_IN_SYNC, CF_SET_IN_SYNC_FLAG_NONE, nullptr));
+    }).detach();
+    ASSERT_EQ(result.wait_for(std::chrono::seconds(20)), std::future_status::ready);
+    EXPECT_EQ(result.get(), S_OK);
 }
 
 TEST_F(CloudFilesProcesses, AnEarlierBuildsRecordMovesOntoItsFileAndACopyStaysAnOrdinaryFile) {

@@ -1,0 +1,111 @@
+#include "cf_record_lock.h"
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+#include <cstdlib>
+#include <map>
+#include <string>
+
+#include "platform/platform_paths.h"
+
+namespace nimbrel::platform::cf {
+
+namespace {
+
+constexpr std::size_t kLocks = 256;
+
+struct LockTable {
+    std::array<pthread_mutex_t, kLocks> locks;
+};
+
+// Sets up every lock of a table not yet shared.
+bool setUp(LockTable& table) {
+    pthread_mutexattr_t attributes;
+    if (pthread_mutexattr_init(&attributes) != 0) return false;
+    bool ok = pthread_mutexattr_setpshared(&attributes, PTHREAD_PROCESS_SHARED) == 0 &&
+              pthread_mutexattr_setrobust(&attributes, PTHREAD_MUTEX_ROBUST) == 0;
+    for (auto& lock : table.locks) ok = ok && pthread_mutex_init(&lock, &attributes) == 0;
+    pthread_mutexattr_destroy(&attributes);
+    return ok;
+}
+
+LockTable* mapTable(int fd) {
+    void* mapped = ::mmap(nullptr, sizeof(LockTable), PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+    return mapped == MAP_FAILED ? nullptr : static_cast<LockTable*>(mapped);
+}
+
+// The table at `path`, made under a passing name and given its own only once it is set up, so no
+// process ever maps one that is not. A process that lost the race maps the winner's.
+LockTable* openTable(const std::string& path) {
+    int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
+    if (fd < 0 && errno == ENOENT) {
+        std::string passing = path + ".XXXXXX";
+        fd = ::mkostemp(passing.data(), O_CLOEXEC);
+        if (fd < 0) return nullptr;
+        LockTable* table = ::ftruncate(fd, sizeof(LockTable)) == 0 ? mapTable(fd) : nullptr;
+        const bool ready = table && setUp(*table);
+        if (table) ::munmap(table, sizeof(LockTable));
+        const bool linked = ready && ::link(passing.c_str(), path.c_str()) == 0;
+        const bool lost = ready && !linked && errno == EEXIST;
+        ::unlink(passing.c_str());
+        if (!linked) {
+            ::close(fd);
+            fd = lost ? ::open(path.c_str(), O_RDWR | O_CLOEXEC) : -1;
+        }
+    }
+    if (fd < 0) return nullptr;
+    struct ::stat st {};
+    LockTable* table = ::fstat(fd, &st) == 0 && st.st_size >= static_cast<off_t>(sizeof(LockTable)) ? mapTable(fd)
+                                                                                                      : nullptr;
+    ::close(fd);
+    return table;
+}
+
+// The table of the current platform home, mapped once per home for the life of the process.
+LockTable* lockTable() {
+    static std::mutex mutex;
+    static std::map<std::string, LockTable*> tables;
+    const std::string path = platformHome() + "/record-locks";
+    std::lock_guard lock(mutex);
+    auto [at, added] = tables.emplace(path, nullptr);
+    if (added) at->second = openTable(path);
+    return at->second;
+}
+
+std::array<std::mutex, kLocks>& localLocks() {
+    static std::array<std::mutex, kLocks> instance;
+    return instance;
+}
+
+}  // namespace
+
+RecordLock::RecordLock(std::uint64_t device, std::uint64_t inode) {
+    std::uint64_t hash = (device * 0x9E3779B97F4A7C15ULL) ^ inode;
+    hash *= 0xff51afd7ed558ccdULL;
+    hash ^= hash >> 33;
+    const std::size_t index = hash % kLocks;
+    if (LockTable* table = lockTable()) {
+        pthread_mutex_t* lock = &table->locks[index];
+        const int taken = pthread_mutex_lock(lock);
+        // The process that held it ended: a record is written in one call, so it is whole.
+        if (taken == EOWNERDEAD) pthread_mutex_consistent(lock);
+        if (taken == 0 || taken == EOWNERDEAD) {
+            shared_ = lock;
+            return;
+        }
+    }
+    local_ = &localLocks()[index];
+    local_->lock();
+}
+
+RecordLock::~RecordLock() {
+    if (shared_) pthread_mutex_unlock(shared_);
+    if (local_) local_->unlock();
+}
+
+}  // namespace nimbrel::platform::cf
