@@ -45,7 +45,8 @@ public:
     // broken. A peer that has gone away fails the call, it never ends the process.
     bool sendAll(const char* data, std::size_t size);
     // Fills `buffer` with exactly `size` bytes unless the peer ends, the deadline passes or the
-    // connection breaks; the bytes read so far are then lost to the caller.
+    // connection breaks; the bytes read so far are then lost to the caller. Bytes that are late are
+    // first waited for awake, for a few tens of microseconds, before the thread sleeps.
     LocalReceiveResult receiveExactly(char* buffer, std::size_t size, std::chrono::steady_clock::time_point deadline);
     void close();
 
