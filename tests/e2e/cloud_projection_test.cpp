@@ -7,8 +7,10 @@
 
 #include <QDir>
 #include <QDirIterator>
+#include <chrono>
 #include <map>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "ipc_session.h"
@@ -128,6 +130,19 @@ TEST_F(CloudProjectionTest, TheSyncDiskClientRecordsItsLoginAndClearsItWhenItSto
     // Without its client the server ends; uninstall then finds the recorded root and unregisters it.
     EXPECT_EQ(0, session_.server().wait());
     EXPECT_EQ(0, runCommand(session_.app() + "/RoziDavidoVodido", {"uninstall"}).exitCode);
+    EXPECT_EQ(std::string::npos, runCommand(session_.app() + "/nimbrel-cf", {"roots"}).out.find(mount_));
+}
+
+TEST_F(CloudProjectionTest, AFolderTheUserUnmountedStaysUnmountedWhenTheServerStartsAgain) {
+    const CommandResult unmounted = runCommand(session_.tool(), {"--mode", "1", "unmount", mount_});
+    ASSERT_EQ(0, unmounted.exitCode) << unmounted.err;
+    session_.server().signal(SIGKILL);
+    session_.server().wait();
+    session_.startServer();
+    // The client looks at the new server's announcement within its next polls (every 100 ms).
+    ASSERT_TRUE(waitUntil([&] { return contains(session_.serverLog(), "pushOnline answered"); }));
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    EXPECT_TRUE(session_.clientLines("the server started again").empty()) << session_.client().out();
     EXPECT_EQ(std::string::npos, runCommand(session_.app() + "/nimbrel-cf", {"roots"}).out.find(mount_));
 }
 

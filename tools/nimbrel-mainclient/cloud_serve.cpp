@@ -49,10 +49,12 @@ void runCloudServe(IIpcInterface* channel, const ClientOptions& options, CSyncVi
     if (!pushed) log("the cloud was not pushed");
     while (!g_stop) {
         std::this_thread::sleep_for(std::chrono::milliseconds(options.pollMs));
-        // A server that started again knows no mount until its main client tells it again.
+        // A server that started again knows no mount until its main client tells it again; a folder
+        // the user unmounted meanwhile stays unmounted. (The first server may announce itself only
+        // after this client's mount, so an announcement alone does not tell a restart.)
         if (receiver.announcements() > announcements && !g_stop) {
             announcements = receiver.announcements();
-            if (!folderServed(options.mountPath)) {
+            if (folderAwaitsItsServer(options.mountPath)) {
                 log("the server started again");
                 pusher.mount();
             }

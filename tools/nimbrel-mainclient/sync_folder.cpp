@@ -16,10 +16,10 @@ bool prepareSyncFolder(const std::string& path, std::string& error) {
     return false;
 }
 
-bool folderServed(const std::string& path) {
+bool folderAwaitsItsServer(const std::string& path) {
     const std::wstring folder = QString::fromStdString(path).toStdWString();
     CF_SYNC_ROOT_PROVIDER_INFO info{};
     return SUCCEEDED(
                CfGetSyncRootInfoByPath(folder.c_str(), CF_SYNC_ROOT_INFO_PROVIDER, &info, sizeof(info), nullptr)) &&
-           info.ProviderStatus != CF_PROVIDER_STATUS_DISCONNECTED;
+           info.ProviderStatus == CF_PROVIDER_STATUS_DISCONNECTED;
 }

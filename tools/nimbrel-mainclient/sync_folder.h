@@ -7,6 +7,6 @@
 // False, with `error` set, when it cannot be made.
 bool prepareSyncFolder(const std::string& path, std::string& error);
 
-// Whether a server has the sync folder connected as its sync root, as the system tells any program of
-// the user.
-bool folderServed(const std::string& path);
+// Whether the sync folder is still a registered sync root that no server serves: what a server that
+// ended leaves behind (registration outlives it), unlike an unmount, which unregisters the folder.
+bool folderAwaitsItsServer(const std::string& path);
