@@ -33,6 +33,7 @@ void becomeOwnMainClient(char** argv) {
         execv("/proc/self/exe", argv);
         std::abort();
     }
+    nimbrel::fuzz::removePlatformFoldersAtExit();
     g_syncConfig = std::make_shared<OwnClientConfig>();
     prctl(PR_SET_NAME, processName().c_str(), 0, 0, 0);
 }

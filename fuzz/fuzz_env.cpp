@@ -10,8 +10,34 @@
 
 namespace nimbrel::fuzz {
 
+namespace {
+
+constexpr char kFolderPrefix[] = "nimbrel-fuzz-";
+
+std::filesystem::path& runFolder() {
+    static std::filesystem::path folder;
+    return folder;
+}
+
+void removeRunFolder() {
+    std::error_code ignored;
+    std::filesystem::remove_all(runFolder(), ignored);
+}
+
+}  // namespace
+
+void removePlatformFoldersAtExit() {
+    const char* home = std::getenv("NIMBREL_PLATFORM_HOME");
+    if (!home || !runFolder().empty()) return;
+    const std::filesystem::path folder = std::filesystem::path(home).parent_path();
+    // Only a folder this file made: never one a caller named.
+    if (folder.filename().string().rfind(kFolderPrefix, 0) != 0) return;
+    runFolder() = folder;
+    atexit(removeRunFolder);
+}
+
 void useFreshPlatformFolders() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "nimbrel-fuzz-XXXXXX").string();
+    std::string pattern = (std::filesystem::temp_directory_path() / (std::string(kFolderPrefix) + "XXXXXX")).string();
     if (!mkdtemp(pattern.data())) abort();
     for (const char* name : {"home", "run", "tmp"}) {
         const std::filesystem::path folder = std::filesystem::path(pattern) / name;
@@ -24,6 +50,7 @@ void useFreshPlatformFolders() {
     // No target mounts anything; without this every file call would first look for the filter
     // service, which the fuzz build does not have.
     setenv("NIMBREL_CFD", "off", 1);
+    removePlatformFoldersAtExit();
 }
 
 std::set<long> threadIds() {

@@ -12,6 +12,9 @@ namespace nimbrel::fuzz {
 // so that a run never touches the user's own registry, stores or sockets, and turns the filter
 // service off.
 void useFreshPlatformFolders();
+// Removes the folders of useFreshPlatformFolders (made in this process or in the one that started
+// it) when the run ends normally; a run that crashed leaves them to be looked at.
+void removePlatformFoldersAtExit();
 
 // The ids of this process's threads.
 std::set<long> threadIds();
