@@ -12,6 +12,7 @@
 #include "cf_covered.h"
 #include "cf_errors.h"
 #include "cf_record_codec.h"
+#include "cf_written_records.h"
 #include "platform/descriptor_paths.h"
 #include "platform/kernel_object.h"
 #include "platform/win32_file_support.h"
@@ -99,8 +100,11 @@ void identify(CfStore& store, Item& item, int fd, bool pathOnly, bool forChange)
     if (throughFd && !pathOnly) file.fd = fd;
     item.recordPath = file.path;
     item.recordFd = file.fd;
-    if (forChange) item.lock = std::make_shared<RecordLock>(file.device, file.inode);
-    auto record = readRecord(file, &item.recordLost, forChange);
+    if (throughFd) item.statFd = fd;
+    if (forChange && !item.lock) item.lock = std::make_shared<RecordLock>(file.device, file.inode);
+    // A record this process wrote is not read back while nothing changed the file since.
+    auto record = forChange && item.lookedUnderLock ? recallWritten(item.st) : std::nullopt;
+    if (!record) record = readRecord(file, &item.recordLost, forChange);
     if (record && isRecordOf(*record, item.root->path, item.st)) item.record = std::move(record);
 }
 
@@ -221,10 +225,21 @@ std::optional<Item> resolveHandle(CfStore& store, HANDLE handle, HRESULT* error,
 
 std::optional<Item> resolveFile(CfStore& store, const FileObject& file, bool forChange) {
     Item item;
+    // For a change, the record of the file the handle was opened on is locked before the file is
+    // looked at, so that nothing the look shows can change until the change is written.
+    if (forChange && file.openedPlainly) {
+        struct ::stat held {};
+        held.st_dev = static_cast<dev_t>(file.device);
+        held.st_ino = static_cast<ino_t>(file.inode);
+        if (file.inode != 0 || ::fstat(file.fd, &held) == 0)
+            item.lock = std::make_shared<RecordLock>(held.st_dev, held.st_ino);
+    }
     if (locateOpenedPlainly(file, item)) {
+        item.lookedUnderLock = item.lock != nullptr;
         identify(store, item, file.fd, file.pathOnly, forChange);
         return item;
     }
+    item.lock.reset();
     return resolveItem(store, file.path, file.fd, forChange);
 }
 
@@ -242,7 +257,8 @@ HRESULT itemForCall(HANDLE handle, ItemNeed need, std::shared_ptr<CfStore>& stor
 
 RecordFile recordFileOf(const Item& item) {
     return RecordFile{item.recordPath.empty() ? item.access : item.recordPath, item.recordFd,
-                      static_cast<std::uint64_t>(item.st.st_dev), static_cast<std::uint64_t>(item.st.st_ino)};
+                      static_cast<std::uint64_t>(item.st.st_dev), static_cast<std::uint64_t>(item.st.st_ino),
+                      item.statFd};
 }
 
 int openForWriting(const std::string& path) {

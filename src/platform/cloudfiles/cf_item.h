@@ -23,6 +23,9 @@ struct Item {
     // The cheapest way found to its record attribute (see recordFileOf).
     std::string recordPath;
     int recordFd = -1;
+    int statFd = -1;  // a descriptor of it, maybe opened only for its path
+    // `st` was looked at while `lock` was held: what it shows holds until the lock goes.
+    bool lookedUnderLock = false;
     // The item carries a record attribute that no record can be read from: a placeholder of an
     // earlier build whose record a machine that stopped did not keep.
     bool recordLost = false;

@@ -17,6 +17,7 @@
 #include "cf_filter_service.h"
 #include "cf_item.h"
 #include "cf_record_codec.h"
+#include "cf_written_records.h"
 #include "platform/descriptor_paths.h"
 #include "platform/fault_injection.h"
 #include "platform/kernel_object.h"
@@ -181,9 +182,16 @@ HRESULT buildOne(const cf::SyncRootRecord& root, int folder, CF_PLACEHOLDER_CREA
 
 // Gives a built placeholder its name; it carries its record already.
 HRESULT placeOne(const std::string& base, int folder, Built& built) {
-    if (built.place(folder) != 0) {
-        const int error = errno;
-        return error == EEXIST ? cf::hrWin32(ERROR_ALREADY_EXISTS) : cf::hrFromErrno(error);
+    {
+        // Named under its record's lock, the record goes on as the one this process wrote last.
+        cf::RecordLock lock(built.record.device, built.record.inode);
+        if (built.place(folder) != 0) {
+            const int error = errno;
+            return error == EEXIST ? cf::hrWin32(ERROR_ALREADY_EXISTS) : cf::hrFromErrno(error);
+        }
+        struct stat named {};
+        if (built.descriptor() >= 0 && ::fstat(built.descriptor(), &named) == 0)
+            cf::rememberWritten(built.record, named);
     }
     built.close();
     const auto& entry = *built.entry;

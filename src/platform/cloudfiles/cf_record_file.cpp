@@ -8,6 +8,7 @@
 
 #include "cf_covered.h"
 #include "cf_record_codec.h"
+#include "cf_written_records.h"
 #include "platform/descriptor_paths.h"
 
 namespace nimbrel::platform::cf {
@@ -164,6 +165,11 @@ bool changeLockedRecord(const RecordFile& file, PlaceholderRecord& record,
         return false;
     }
     record = std::move(changed);
+    const int statFd = file.statFd >= 0 ? file.statFd : file.fd;
+    struct ::stat after {};
+    if (statFd >= 0 && ::fstat(statFd, &after) == 0 && after.st_ino == file.inode && after.st_dev == file.device) {
+        rememberWritten(record, after);
+    }
     return true;
 }
 

@@ -29,6 +29,9 @@ struct RecordFile {
     // which costs a look when they are needed.
     std::uint64_t device = 0;
     std::uint64_t inode = 0;
+    // A descriptor of it that answers fstat(2), even one opened only for its path; -1 when there is
+    // none (a write is then not remembered, see cf_written_records.h).
+    int statFd = -1;
 };
 
 // The record the file carries, whatever file it was made for; none for an ordinary file. *lost,
@@ -51,7 +54,7 @@ bool updateRecord(const RecordFile& file, const std::function<bool(PlaceholderRe
                   PlaceholderRecord* after = nullptr, const PlaceholderRecord* known = nullptr);
 // Changes `record`, read from the file under its lock, which the caller holds: `change` answers
 // whether to write, and a write counts one more usn. `record` is the record afterwards; false when
-// the write fails (the record is then as it was).
+// the write fails (the record is then as it was). A write through a descriptor is remembered.
 bool changeLockedRecord(const RecordFile& file, PlaceholderRecord& record,
                         const std::function<bool(PlaceholderRecord&)>& change);
 // Takes the record off the file: it is an ordinary file again.

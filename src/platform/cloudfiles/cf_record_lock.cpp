@@ -17,10 +17,8 @@ namespace nimbrel::platform::cf {
 
 namespace {
 
-constexpr std::size_t kLocks = 256;
-
 struct LockTable {
-    std::array<pthread_mutex_t, kLocks> locks;
+    std::array<pthread_mutex_t, kRecordLocks> locks;
 };
 
 // Sets up every lock of a table not yet shared.
@@ -60,8 +58,8 @@ LockTable* openTable(const std::string& path) {
     }
     if (fd < 0) return nullptr;
     struct ::stat st {};
-    LockTable* table = ::fstat(fd, &st) == 0 && st.st_size >= static_cast<off_t>(sizeof(LockTable)) ? mapTable(fd)
-                                                                                                      : nullptr;
+    LockTable* table =
+        ::fstat(fd, &st) == 0 && st.st_size >= static_cast<off_t>(sizeof(LockTable)) ? mapTable(fd) : nullptr;
     ::close(fd);
     return table;
 }
@@ -77,18 +75,22 @@ LockTable* lockTable() {
     return at->second;
 }
 
-std::array<std::mutex, kLocks>& localLocks() {
-    static std::array<std::mutex, kLocks> instance;
+std::array<std::mutex, kRecordLocks>& localLocks() {
+    static std::array<std::mutex, kRecordLocks> instance;
     return instance;
 }
 
 }  // namespace
 
-RecordLock::RecordLock(std::uint64_t device, std::uint64_t inode) {
+std::size_t recordLockIndex(std::uint64_t device, std::uint64_t inode) {
     std::uint64_t hash = (device * 0x9E3779B97F4A7C15ULL) ^ inode;
     hash *= 0xff51afd7ed558ccdULL;
     hash ^= hash >> 33;
-    const std::size_t index = hash % kLocks;
+    return hash % kRecordLocks;
+}
+
+RecordLock::RecordLock(std::uint64_t device, std::uint64_t inode) {
+    const std::size_t index = recordLockIndex(device, inode);
     if (LockTable* table = lockTable()) {
         pthread_mutex_t* lock = &table->locks[index];
         const int taken = pthread_mutex_lock(lock);

@@ -7,10 +7,16 @@
 
 #include <pthread.h>
 
+#include <cstddef>
 #include <cstdint>
 #include <mutex>
 
 namespace nimbrel::platform::cf {
+
+inline constexpr std::size_t kRecordLocks = 256;
+
+// The lock a file's device and inode choose.
+std::size_t recordLockIndex(std::uint64_t device, std::uint64_t inode);
 
 class RecordLock {
 public:

@@ -56,8 +56,10 @@ TEST_F(CloudFilesProcesses, InfoShowsOrdinaryFilesAndPlaceholdersAsExplorerWould
 }
 
 // Every change of a record counts one usn: none is lost when threads and processes change the same
-// record at once.
+// record at once. The root is connected here, as the server connects its own, so this process's
+// changes follow its own writes without reading the record back.
 TEST_F(CloudFilesProcesses, ConcurrentChangesOfOneRecordAreNeverLost) {
+    RecordingProvider provider(root);
     ASSERT_EQ(createPlaceholder(root, "busy.bin", 4096, identityOf(u"busy")), S_OK);
     const std::string path = root + "/busy.bin";
     auto usn = [&] {
