@@ -81,6 +81,14 @@ std::string connectedRootOf(const std::string& path) {
     return {};
 }
 
+std::vector<std::string> connectedRoots() {
+    auto& c = connections();
+    std::lock_guard lock(c.mutex);
+    std::vector<std::string> roots;
+    for (auto& [key, connection] : c.byKey) roots.push_back(connection->rootPath);
+    return roots;
+}
+
 bool isRootConnected(const std::string& rootPath) {
     int fd = lockRoot(rootPath);
     if (fd < 0) return errno == EWOULDBLOCK;
@@ -129,6 +137,7 @@ extern "C" HRESULT CfConnectSyncRoot(LPCWSTR SyncRootPath, const CF_CALLBACK_REG
         std::lock_guard lock(c.mutex);
         c.byKey[connected->key.Internal] = connected;
     }
+    cf::recheckCoveredFolders();  // every thread sees the new root
     // The filter survives providers; a provider that finds it gone (or never started) starts it.
     if (cf::ensureFilterService()) cf::filterServiceCommand("sync");
     *ConnectionKey = connected->key;
@@ -146,6 +155,7 @@ extern "C" HRESULT CfDisconnectSyncRoot(CF_CONNECTION_KEY ConnectionKey) {
         std::lock_guard lock(c.mutex);
         c.byKey.erase(ConnectionKey.Internal);
     }
+    cf::recheckCoveredFolders();  // no thread reaches the root directly any more
     // Requests still waiting fail as they would when the provider stops; callbacks already running
     // are waited for, and none starts after this returns.
     connected->core->shutdown(STATUS_CLOUD_FILE_PROVIDER_NOT_RUNNING);

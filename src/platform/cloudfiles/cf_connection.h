@@ -5,6 +5,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "cf_filter_core.h"
 #include "cf_filter_port.h"
@@ -25,6 +26,8 @@ std::shared_ptr<ConnectedRoot> findConnection(CF_CONNECTION_KEY key);
 std::shared_ptr<FilterCore> filterCoreFor(const std::string& rootPath);
 // The root connected in this process that is `path` or one of its ancestors, empty for none.
 std::string connectedRootOf(const std::string& path);
+// The roots connected in this process, in the order connectedRootOf looks at them.
+std::vector<std::string> connectedRoots();
 // Whether any process holds the connection of the root.
 bool isRootConnected(const std::string& rootPath);
 

@@ -6,10 +6,13 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <climits>
 #include <map>
 #include <mutex>
+#include <utility>
+#include <vector>
 
 #include "cf_connection.h"
 #include "cf_filter_service.h"
@@ -38,6 +41,8 @@ struct Covered {
     std::mutex mutex;
     std::map<std::string, CoveredFolder> byRoot;
     unsigned generation = 0;
+    // Counts every change of the connected roots or of their covered descriptors (see CoveredView).
+    std::atomic<unsigned> changes{0};
 };
 
 Covered& covered() {
@@ -78,10 +83,38 @@ int coveredDescriptor(const std::string& root) {
         }
         ::close(folder.fd);
         c.byRoot.erase(found);
+        c.changes.fetch_add(1, std::memory_order_release);
     }
     int fd = openCovered(root);
     if (fd >= 0) c.byRoot[root] = CoveredFolder{fd, c.generation, now};
     return fd;
+}
+
+// What a thread knows of the roots this process is connected to, with their covered descriptors
+// (-1 where none can be had): the provider's own accesses ask several times per item, and a look
+// here takes no lock. Taken again when a connection or a covered descriptor changed, and after
+// kRecheckAfter, when the descriptors are looked at again.
+struct CoveredView {
+    bool taken = false;
+    unsigned changes = 0;
+    std::chrono::steady_clock::time_point at;
+    std::vector<std::pair<std::string, int>> roots;
+};
+
+const CoveredView& coveredView() {
+    thread_local CoveredView view;
+    const unsigned changes = covered().changes.load(std::memory_order_acquire);
+    const auto now = std::chrono::steady_clock::now();
+    if (view.taken && view.changes == changes && now - view.at < kRecheckAfter) return view;
+    view.roots.clear();
+    for (std::string& root : connectedRoots()) {
+        const int fd = coveredDescriptor(root);
+        view.roots.emplace_back(std::move(root), fd);
+    }
+    view.taken = true;
+    view.changes = changes;
+    view.at = now;
+    return view;
 }
 
 std::string currentPathOf(int fd) {
@@ -134,6 +167,7 @@ void recheckCoveredFolders() {
     auto& c = covered();
     std::lock_guard lock(c.mutex);
     ++c.generation;
+    c.changes.fetch_add(1, std::memory_order_release);
 }
 
 std::string directPath(const std::string& path) {
@@ -158,12 +192,14 @@ std::string directPath(const std::string& path, int fd) {
 
 bool providerCovered(const std::string& path, int& coveredFd, std::string& rest) {
     if (path.rfind(kProcFd, 0) == 0) return false;
-    const std::string root = connectedRootOf(path);
-    if (root.empty()) return false;
-    rest = path.substr(root == "/" ? 0 : root.size());
-    if (!plainRest(rest)) return false;
-    coveredFd = coveredDescriptor(root);
-    return coveredFd >= 0;
+    for (const auto& [root, fd] : coveredView().roots) {
+        if (!isSameOrBelow(path, root)) continue;
+        rest = path.substr(root == "/" ? 0 : root.size());
+        if (!plainRest(rest)) return false;
+        coveredFd = fd;
+        return coveredFd >= 0;
+    }
+    return false;
 }
 
 bool onFilterMount(const std::string& path, int fd) {
