@@ -1,9 +1,11 @@
 #include "platform/fault_injection.h"
 
+#include <atomic>
 #include <cstdlib>
 #include <map>
 #include <mutex>
 #include <sstream>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -14,8 +16,22 @@ namespace {
 struct State {
     std::mutex mutex;
     std::vector<Rule> rules;
-    std::map<std::string, int> calls;
+    // Whether `rules` holds any: every stand-in call asks, and almost always none does.
+    std::atomic<bool> armed{false};
+    // One counter per function ever called; a counter stays where it is once made.
+    std::map<std::string, std::atomic<int>, std::less<>> calls;
 };
+
+// The call counter of `function`, found once per thread without the state's lock.
+std::atomic<int>& counterOf(State& s, std::string_view function) {
+    thread_local std::map<std::string, std::atomic<int>*, std::less<>> known;
+    if (auto found = known.find(function); found != known.end()) return *found->second;
+    std::lock_guard lock(s.mutex);
+    auto made = s.calls.find(function);
+    if (made == s.calls.end()) made = s.calls.emplace(std::string(function), 0).first;
+    known.emplace(std::string(function), &made->second);
+    return made->second;
+}
 
 bool parseRule(const std::string& item, Rule& rule) {
     auto eq = item.find('=');
@@ -67,6 +83,7 @@ State& state() {
         if (const char* text = std::getenv("NIMBREL_FAULTS")) {
             bool ok = false;
             s->rules = parseRules(text, ok);
+            s->armed = !s->rules.empty();
         }
         return s;
     }();
@@ -82,6 +99,7 @@ bool addFromText(const std::string& text) {
     auto& s = state();
     std::lock_guard lock(s.mutex);
     s.rules.insert(s.rules.end(), parsed.begin(), parsed.end());
+    s.armed = !s.rules.empty();
     return true;
 }
 
@@ -89,34 +107,37 @@ void add(Rule rule) {
     auto& s = state();
     std::lock_guard lock(s.mutex);
     s.rules.push_back(std::move(rule));
+    s.armed = true;
 }
 
 void clear() {
     auto& s = state();
     std::lock_guard lock(s.mutex);
     s.rules.clear();
+    s.armed = false;
 }
 
 int callCount(const std::string& function) {
     auto& s = state();
     std::lock_guard lock(s.mutex);
     auto it = s.calls.find(function);
-    return it == s.calls.end() ? 0 : it->second;
+    return it == s.calls.end() ? 0 : it->second.load();
 }
 
 void resetCallCounts() {
     auto& s = state();
     std::lock_guard lock(s.mutex);
-    s.calls.clear();
+    for (auto& [function, count] : s.calls) count = 0;
 }
 
-std::optional<HRESULT> check(const std::string& function, const std::string& hostPath) {
+std::optional<HRESULT> check(std::string_view function, const std::string& hostPath) {
+    auto& s = state();
+    counterOf(s, function).fetch_add(1, std::memory_order_relaxed);
+    if (!s.armed.load(std::memory_order_acquire)) return std::nullopt;
     std::optional<HRESULT> result;
     std::chrono::milliseconds delay{0};
     {
-        auto& s = state();
         std::lock_guard lock(s.mutex);
-        ++s.calls[function];
         for (auto it = s.rules.begin(); it != s.rules.end(); ++it) {
             if (it->function != function || (!it->path.empty() && it->path != hostPath)) continue;
             delay = it->delay;
@@ -124,6 +145,7 @@ std::optional<HRESULT> check(const std::string& function, const std::string& hos
             if (it->count > 0 && --it->count == 0) s.rules.erase(it);
             break;
         }
+        s.armed = !s.rules.empty();
     }
     if (delay.count() > 0) std::this_thread::sleep_for(delay);
     return result;

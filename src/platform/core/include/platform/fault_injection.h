@@ -11,6 +11,7 @@
 #include <chrono>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "platform/win_types.h"
 
@@ -33,7 +34,7 @@ void resetCallCounts();
 
 // Called at the start of every stand-in function that supports injection. Counts the call,
 // applies a matching rule's delay, and answers the rule's failure result if it has one.
-std::optional<HRESULT> check(const std::string& function, const std::string& hostPath = {});
+std::optional<HRESULT> check(std::string_view function, const std::string& hostPath = {});
 
 // Parses NIMBREL_FAULTS-style text; false on a malformed rule (nothing is added then).
 bool addFromText(const std::string& text);
