@@ -232,11 +232,55 @@ bool aligned(const CF_FILE_RANGE& range) {
            (range.Length.QuadPart == CF_EOF || (range.Length.QuadPart > 0 && range.Length.QuadPart % kPageSize == 0));
 }
 
+// The folder a thread last made items in where it is reached directly, kept open: a client pushes
+// a folder's files one call after another. It is taken again while its path still names it.
+class RecentFolder {
+public:
+    ~RecentFolder() { forget(); }
+
+    // A descriptor of the folder at `hostPath` (a provider's plain path), owned here; -1 when the
+    // folder is not reached directly.
+    int open(const std::string& hostPath) {
+        if (fd_ >= 0 && path_ == hostPath && stillNamed()) return fd_;
+        forget();
+        const int fd = cf::openFolderPlainly(hostPath);
+        struct stat st {};
+        if (fd < 0 || ::fstat(fd, &st) != 0) {
+            if (fd >= 0) ::close(fd);
+            return -1;
+        }
+        path_ = hostPath;
+        fd_ = fd;
+        device_ = st.st_dev;
+        inode_ = st.st_ino;
+        return fd_;
+    }
+
+private:
+    bool stillNamed() const {
+        int covered = -1;
+        std::string rest;
+        struct stat st {};
+        return cf::providerCovered(path_, covered, rest) &&
+               ::fstatat(covered, rest.empty() ? "." : rest.c_str() + 1, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+               S_ISDIR(st.st_mode) && st.st_dev == device_ && st.st_ino == inode_;
+    }
+    void forget() {
+        if (fd_ >= 0) ::close(std::exchange(fd_, -1));
+    }
+
+    std::string path_;
+    int fd_ = -1;
+    dev_t device_ = 0;
+    ino_t inode_ = 0;
+};
+
 // The folder the entries are made in: its canonical path and a descriptor where it is reached
 // directly. The provider's own plain paths are canonical as they are.
 struct BaseFolder {
     explicit BaseFolder(const std::string& hostPath) {
-        fd = cf::openFolderPlainly(hostPath);
+        thread_local RecentFolder recent;
+        fd = recent.open(hostPath);
         if (fd >= 0) {
             path = hostPath;
             return;
@@ -244,18 +288,22 @@ struct BaseFolder {
         path = cf::canonicalPath(hostPath);
     }
     ~BaseFolder() {
-        if (fd >= 0) ::close(fd);
+        if (owned) ::close(fd);
     }
     BaseFolder(const BaseFolder&) = delete;
     BaseFolder& operator=(const BaseFolder&) = delete;
 
     bool open() {
-        if (fd < 0) fd = openPath(cf::directPath(path), O_PATH | O_DIRECTORY | O_CLOEXEC);
+        if (fd < 0) {
+            fd = openPath(cf::directPath(path), O_PATH | O_DIRECTORY | O_CLOEXEC);
+            owned = fd >= 0;
+        }
         return fd >= 0;
     }
 
     std::string path;
     int fd = -1;
+    bool owned = false;  // opened for this call (else the thread's recent folder)
 };
 
 }  // namespace
