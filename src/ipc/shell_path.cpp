@@ -16,9 +16,10 @@ bool isWithin(const QString& path, const QString& root) {
     const QString normalRoot = normalizeShellPath(root);
     if (normalRoot.isEmpty()) return true;
     const QString normalPath = normalizeShellPath(path);
-    if (normalPath.compare(normalRoot, Qt::CaseInsensitive) == 0) return true;
-    const QString prefix = normalRoot.endsWith(QLatin1Char('\\')) ? normalRoot : normalRoot + QLatin1Char('\\');
-    return normalPath.startsWith(prefix, Qt::CaseInsensitive);
+    if (!normalPath.startsWith(normalRoot, Qt::CaseInsensitive)) return false;
+    // The root itself, or a path that goes on below it after a separator.
+    return normalPath.size() == normalRoot.size() || normalRoot.endsWith(QLatin1Char('\\')) ||
+           normalPath.at(normalRoot.size()) == QLatin1Char('\\');
 }
 
 QString resolveRoot(const QString& path, const std::vector<std::wstring>& mountPaths, const QString& root) {
@@ -37,6 +38,11 @@ QString shellParentPath(const QString& path) {
     const QString normal = normalizeShellPath(path);
     const int separator = normal.lastIndexOf(QLatin1Char('\\'));
     if (separator < 0) return QString();
+    // Below a drive or server root, the text before the separator is the parent in normal form.
+    if (separator > 3) {
+        const QString parent = normal.left(separator);
+        if (winpath::isClean(parent)) return parent;
+    }
     return normalizeShellPath(normal.left(separator + 1));
 }
 
