@@ -51,13 +51,17 @@ int CServiceIpcManager::onIpcpushFileSystem(const std::string& ipcName, const st
     LOG_INFO << "recive file number :" << static_cast<unsigned int>(items.Size());
     std::map<std::string, int> results;
     std::set<QString> updateLsidPaths;
-    const PinnedFolderMemo pinnedFolders;
-    for (const auto& item : items) {
-        QString path;
-        bool updateLsid = false;
-        const int result = parserPushFile(item, path, updateLsid);
-        results[utf8(path)] = result;
-        if (updateLsid) updateLsidPaths.insert(winpath::cleanPath(path));
+    {
+        const PinnedFolderMemo pinnedFolders;
+        // The batch's lines reach the log file together, before the reply.
+        const DeferredLogFlush batchLines;
+        for (const auto& item : items) {
+            QString path;
+            bool updateLsid = false;
+            const int result = parserPushFile(item, path, updateLsid);
+            results[utf8(path)] = result;
+            if (updateLsid) updateLsidPaths.insert(winpath::cleanPath(path));
+        }
     }
     replyPushResults(ipcName, "pushFileSystem", results, updateLsidPaths);
     return 0;

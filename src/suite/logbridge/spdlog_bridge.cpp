@@ -5,12 +5,22 @@
 #include <spdlog/spdlog.h>
 
 #include <QByteArray>
+#include <atomic>
 #include <cstring>
 #include <filesystem>
 #include <mutex>
 
 #include "platform/diagnostics.h"
 #include "platform/win_process.h"
+
+namespace {
+
+// Whether every line is flushed as it is written (the log's flag), and how many DeferredLogFlush
+// scopes hold that back on this thread.
+std::atomic<bool> flushEachLine{false};
+thread_local int deferredFlushes = 0;
+
+}  // namespace
 
 struct SpdlogBridge::Impl {
     std::shared_ptr<spdlog::sinks::dist_sink_mt> sinks = std::make_shared<spdlog::sinks::dist_sink_mt>();
@@ -41,7 +51,8 @@ bool SpdlogBridge::initialize(const std::string& logDir, const std::string& base
         fs::create_directories(fs::path(logDir), error);
         auto file = (fs::path(logDir) / (baseName + ".log")).lexically_normal();
         try {
-            auto rotating = std::make_shared<spdlog::sinks::rotating_file_sink_mt>(file.string(), maxFileSize, maxFiles);
+            auto rotating =
+                std::make_shared<spdlog::sinks::rotating_file_sink_mt>(file.string(), maxFileSize, maxFiles);
             rotating->set_pattern(pattern);
             impl_->sinks->add_sink(rotating);
             opened = true;
@@ -49,10 +60,11 @@ bool SpdlogBridge::initialize(const std::string& logDir, const std::string& base
             return;
         }
         impl_->logger->set_level(static_cast<spdlog::level::level_enum>(level));
-        if (flushEveryLine) impl_->logger->flush_on(spdlog::level::trace);
+        flushEachLine = flushEveryLine;
 
         auto dash = baseName.rfind('-');
-        auto alias = fs::path(logDir) / (baseName.substr(0, dash) + "-" + std::to_string(GetCurrentProcessId()) + ".log");
+        auto alias =
+            fs::path(logDir) / (baseName.substr(0, dash) + "-" + std::to_string(GetCurrentProcessId()) + ".log");
         fs::remove(alias, error);
         fs::create_symlink(file.filename(), alias, error);
     });
@@ -74,7 +86,19 @@ SpdlogStream::SpdlogStream(SpdlogStream&& other) noexcept
     : level_(other.level_), logger_(std::move(other.logger_)), text_(std::move(other.text_)) {}
 
 SpdlogStream::~SpdlogStream() {
-    if (logger_) logger_->log(static_cast<spdlog::level::level_enum>(level_), "{}", text_.str());
+    if (!logger_) return;
+    const auto level = static_cast<spdlog::level::level_enum>(level_);
+    logger_->log(level, "{}", text_.str());
+    // Warnings and worse are flushed by the logger itself.
+    if (flushEachLine && deferredFlushes == 0 && level < spdlog::level::warn && logger_->should_log(level)) {
+        logger_->flush();
+    }
+}
+
+DeferredLogFlush::DeferredLogFlush() { ++deferredFlushes; }
+
+DeferredLogFlush::~DeferredLogFlush() {
+    if (--deferredFlushes == 0 && flushEachLine) SpdlogBridge::getInstance().flush();
 }
 
 SpdlogStream& SpdlogStream::operator<<(const char* text) {

@@ -71,6 +71,17 @@ private:
     friend class LogCapture;
 };
 
+// While one lives on a thread, the lines that thread logs below warning level are not flushed one
+// by one: a handler that logs a line per item of a batch writes them together. They are flushed when
+// the last one on the thread ends (a warning or worse is flushed at once, with what came before).
+class DeferredLogFlush {
+public:
+    DeferredLogFlush();
+    ~DeferredLogFlush();
+    DeferredLogFlush(const DeferredLogFlush&) = delete;
+    DeferredLogFlush& operator=(const DeferredLogFlush&) = delete;
+};
+
 namespace nimbrel::logging {
 // "[" file name ":" line "] " + the qualified function name taken from __PRETTY_FUNCTION__.
 std::string linePrefix(const char* file, int line, const char* prettyFunction);
