@@ -49,8 +49,6 @@ HardLinkRepairNotices notices() {
     return installedNotices();
 }
 
-QString nativeClean(const QString& path) { return winpath::toNativeSeparators(winpath::cleanPath(path)); }
-
 std::wstring longPath(const QString& path) { return wide(CfApiWrapper::toLongPath(path)); }
 
 bool isRetryableError(DWORD error) {
@@ -93,7 +91,7 @@ bool hasEnoughSpaceForHardLinkRepair(const QString& path, qint64 size) {
     QString volumeRoot = QStorageInfo(folder).rootPath();
     if (volumeRoot.isEmpty()) volumeRoot = folder;
     ULARGE_INTEGER available{};
-    if (!GetDiskFreeSpaceExW(wide(nativeClean(volumeRoot)).c_str(), &available, nullptr, nullptr)) {
+    if (!GetDiskFreeSpaceExW(wide(winpath::cleanNativePath(volumeRoot)).c_str(), &available, nullptr, nullptr)) {
         LOG_WARN << "GetDiskFreeSpaceEx failed, path:" << path << "err:" << static_cast<unsigned long>(GetLastError());
         return true;
     }
@@ -245,13 +243,13 @@ public:
     }
 
     void enqueue(HardLinkRepairTask task) {
-        task.path = nativeClean(task.path);
+        task.path = winpath::cleanNativePath(task.path);
         if (CfApiWrapper::isTransientFile(task.path, task.item.type)) {
             LOG_INFO << "drop permanently ignored eight-hex hardlink repair task, path:" << task.path;
             return;
         }
         if (!started_.exchange(true)) std::thread([this] { run(); }).detach();
-        task.tempPath = nativeClean(CfApiWrapper::repairTempPath(task.path));
+        task.tempPath = winpath::cleanNativePath(CfApiWrapper::repairTempPath(task.path));
         QString key = task.path.toLower();
         std::lock_guard<std::mutex> lock(mutex_);
         if (processing_.count(key)) {

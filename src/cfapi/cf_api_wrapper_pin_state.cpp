@@ -253,11 +253,11 @@ int CfApiWrapper::setPathExcludedState(const QString& path) {
 }
 
 QStringList CfApiWrapper::ancestorFolders(const QString& path) {
-    return ancestorFolders(path, CXFileInfo(winpath::toNativeSeparators(winpath::cleanPath(path))).isDir());
+    return ancestorFolders(path, CXFileInfo(winpath::cleanNativePath(path)).isDir());
 }
 
 QStringList CfApiWrapper::ancestorFolders(const QString& path, bool isDir) {
-    QString native = winpath::toNativeSeparators(winpath::cleanPath(path));
+    QString native = winpath::cleanNativePath(path);
     QString folder = isDir ? native : parentFolder(native);
     QString stop;
     {
@@ -455,7 +455,7 @@ bool CfApiWrapper::resolvesToOnlineOnly(const QString& path, PinState pin, PinSt
     if (pin == PinState::OnlineOnly) return true;
     if (pin != PinState::Inherit) return false;
     if (parentPin == PinState::OnlineOnly) return true;
-    QString folder = parentFolder(winpath::toNativeSeparators(winpath::cleanPath(path)));
+    QString folder = parentFolder(winpath::cleanNativePath(path));
     QString previous;
     for (int level = 0; level < kOnlineOnlyWalkLimit; ++level) {
         if (folder.isEmpty() || folder == previous) return false;
@@ -474,7 +474,7 @@ int CfApiWrapper::availabilityState(const QString& path, bool stopEarly) {
     Result<PinState> pinResult = getPinState(path);
     PinState pin = pinResult.isValid() ? pinResult.get() : PinState::Unspecified;
 
-    QString native = winpath::toNativeSeparators(winpath::cleanPath(path));
+    QString native = winpath::cleanNativePath(path);
     WIN32_FILE_ATTRIBUTE_DATA data{};
     ScanFacts facts;
     bool exists = GetFileAttributesExW(wide(toLongPath(native)).c_str(), GetFileExInfoStandard, &data);

@@ -23,11 +23,16 @@ constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELE
 
 bool isHexDigit(QChar c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
 
-// The last component of the cleaned path, after the later of the last "\" and the last "/".
-QString lastComponent(const QString& path) {
-    QString cleaned = winpath::cleanPath(path);
-    int cut = qMax(cleaned.lastIndexOf('\\'), cleaned.lastIndexOf('/'));
-    return cleaned.mid(cut + 1);
+// Whether the last part of the cleaned path is eight hexadecimal digits. A clean path is read as it
+// is: every projected item asks, several times.
+bool nameIsEightHexDigits(const QString& path) {
+    const QString cleaned = winpath::isClean(path) ? path : winpath::cleanPath(path);
+    const int start = qMax(cleaned.lastIndexOf('\\'), cleaned.lastIndexOf('/')) + 1;
+    if (cleaned.size() - start != 8) return false;
+    for (int i = start; i < cleaned.size(); ++i) {
+        if (!isHexDigit(cleaned.at(i))) return false;
+    }
+    return true;
 }
 
 // Inside an online-only folder a new item stays online-only; elsewhere it follows its parent. A
@@ -47,11 +52,7 @@ HANDLE openForAttributes(const QString& longPath, DWORD access, DWORD flags) {
 
 bool CfApiWrapper::isTransientFile(const QString& path, int type) {
     // Editors save through temporary files named with eight hex digits; they never reach the cloud.
-    QString name = lastComponent(path);
-    if (name.size() != 8) return false;
-    for (QChar c : name) {
-        if (!isHexDigit(c)) return false;
-    }
+    if (!nameIsEightHexDigits(path)) return false;
     if (type == PlaceholderItemInfo::kFolderType) return false;
     if (type < 0) {
         DWORD attributes = GetFileAttributesW(wide(toLongPath(path)).c_str());
@@ -224,12 +225,12 @@ int CfApiWrapper::convertToPlaceholder(const QString& path, const PlaceholderIte
     if (hr == kIncompatibleHardLinks) {
         // Hard-linked files need a copy that breaks the link before the filter accepts them.
         HardLinkRepairTask task;
-        task.path = winpath::toNativeSeparators(winpath::cleanPath(path));
+        task.path = winpath::cleanNativePath(path);
         task.item = item;
         task.size = size > 0 ? size : CXFileInfo(path).size();
         task.identity = identityUtf8;
         task.pinSourcePath = pinSourcePath;
-        task.tempPath = winpath::toNativeSeparators(winpath::cleanPath(repairTempPath(path)));
+        task.tempPath = winpath::cleanNativePath(repairTempPath(path));
         enqueueHardLinkRepair(task);
     }
     LOG_INFO << " Couldn't convert to placeholder" << path << "hr : " << hex(hr);

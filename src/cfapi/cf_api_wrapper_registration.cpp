@@ -117,7 +117,7 @@ HRESULT CfApiWrapper::registerSyncRoot(const QString& path, const QString& provi
     {
         std::lock_guard<std::mutex> lock(registeredRootMutex);
         registeredRootPath = normalizeRootPath(path);
-        registeredRootFolder = winpath::toNativeSeparators(winpath::cleanPath(registeredRootPath));
+        registeredRootFolder = winpath::cleanNativePath(registeredRootPath);
     }
     std::wstring name = wide(providerName);
     std::wstring version = wide(providerVersion);

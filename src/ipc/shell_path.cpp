@@ -5,7 +5,7 @@
 QString normalizeShellPath(const QString& path) {
     // The throttles pass the same normalized paths around many times.
     if (path.isEmpty() || (!path.contains(QLatin1Char('/')) && winpath::isClean(path))) return path;
-    QString result = winpath::toNativeSeparators(winpath::cleanPath(path));
+    QString result = winpath::cleanNativePath(path);
     while (result.size() > 3 && (result.endsWith(QLatin1Char('\\')) || result.endsWith(QLatin1Char('/')))) {
         result.chop(1);
     }

@@ -68,6 +68,8 @@ QString cleanPath(const QString& path) {
     return cleaned == QLatin1String(".") ? root : root + cleaned;
 }
 
+QString cleanNativePath(const QString& path) { return toNativeSeparators(isClean(path) ? path : cleanPath(path)); }
+
 bool equals(const QString& a, const QString& b) {
     return QString::compare(cleanPath(a), cleanPath(b), Qt::CaseInsensitive) == 0;
 }

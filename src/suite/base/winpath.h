@@ -19,6 +19,8 @@ QString cleanPath(const QString& path);
 // Whether cleanPath changes nothing but the separators: no empty, "." or ".." part (a leading
 // separator or the two of a UNC path aside) and no trailing separator.
 bool isClean(const QString& path);
+// cleanPath with "\" separators; a clean path with no "/" comes back as it is, without a copy.
+QString cleanNativePath(const QString& path);
 
 // Case-insensitive comparison of the cleaned paths (so "C:\A\" equals "c:/a").
 bool equals(const QString& a, const QString& b);
