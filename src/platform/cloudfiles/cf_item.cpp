@@ -1,6 +1,8 @@
 #include "cf_item.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -11,6 +13,7 @@
 
 #include "cf_covered.h"
 #include "cf_errors.h"
+#include "cf_folder_records.h"
 #include "cf_record_codec.h"
 #include "cf_written_records.h"
 #include "platform/descriptor_paths.h"
@@ -132,6 +135,27 @@ bool locateOpenedPlainly(const FileObject& file, Item& item) {
     return true;
 }
 
+// The record of the folder at `rest` below a covered folder, when it is a placeholder of `root`:
+// the items made one after another in a folder each ask, and a record this thread read a moment
+// ago is not read again (see cf_folder_records.h).
+std::optional<PlaceholderRecord> coveredFolderRecord(const SyncRootRecord& root, int covered, const std::string& rest) {
+    struct ::statx folder {};
+    const int flags = AT_SYMLINK_NOFOLLOW | (rest.empty() ? AT_EMPTY_PATH : 0);
+    if (::statx(covered, rest.empty() ? "" : rest.c_str() + 1, flags, STATX_BASIC_STATS | STATX_BTIME, &folder) != 0)
+        return std::nullopt;
+    const std::uint64_t changes = folderRecordChanges();
+    auto record = keptFolderRecord(folder, changes);
+    if (!record) {
+        record = readRecord(RecordFile{coveredPath(covered, rest)}, nullptr, true);
+        if (record) keepFolderRecord(folder, changes, *record);
+    }
+    struct ::stat st {};
+    st.st_dev = makedev(folder.stx_dev_major, folder.stx_dev_minor);
+    st.st_ino = folder.stx_ino;
+    if (!record || !isRecordOf(*record, root.path, st)) return std::nullopt;
+    return record;
+}
+
 }  // namespace
 
 std::string canonicalPath(const std::string& hostPath) {
@@ -198,16 +222,11 @@ std::optional<PlaceholderRecord> parentRecord(const Item& item) {
     const std::string parent = slash == 0 || slash == std::string::npos ? "/" : item.path.substr(0, slash);
     int covered = -1;
     std::string rest;
+    if (providerCovered(parent, covered, rest)) return coveredFolderRecord(*item.root, covered, rest);
+    const std::string path = directPath(parent);
     struct ::stat st {};
-    RecordFile file;
-    if (providerCovered(parent, covered, rest)) {
-        if (statBelow(covered, rest, st) != 0) return std::nullopt;
-        file.path = coveredPath(covered, rest);
-    } else {
-        file.path = directPath(parent);
-        if (statPath(file.path, st) != 0) return std::nullopt;
-    }
-    auto record = readRecord(file, nullptr, true);
+    if (statPath(path, st) != 0) return std::nullopt;
+    auto record = readRecord(RecordFile{path}, nullptr, true);
     if (!record || !isRecordOf(*record, item.root->path, st)) return std::nullopt;
     return record;
 }

@@ -100,7 +100,9 @@ std::optional<PlaceholderRecord> moveEarlierRecord(RecordFile file, const std::s
     if (!now) return std::nullopt;
     if (*now != token) return decodeWhole(*now);
     std::string bytes;
-    if (encodeWhole(*record, false, bytes)) setAttribute(file.path, file.fd, bytes);
+    if (encodeWhole(*record, false, bytes) && setAttribute(file.path, file.fd, bytes) == 0 && record->isDirectory) {
+        countFolderRecordChange();
+    }
     return record;
 }
 
@@ -119,7 +121,10 @@ bool carriesRecord(const std::string& path, int fd) { return getAttribute(path, 
 
 bool writeNewRecord(int fd, PlaceholderRecord& record) {
     std::string bytes;
-    return encodeWhole(record, false, bytes) && ::fsetxattr(fd, kRecordAttribute, bytes.data(), bytes.size(), 0) == 0;
+    if (!encodeWhole(record, false, bytes) || ::fsetxattr(fd, kRecordAttribute, bytes.data(), bytes.size(), 0) != 0)
+        return false;
+    if (record.isDirectory) countFolderRecordChange();
+    return true;
 }
 
 bool writeRecord(const RecordFile& file, PlaceholderRecord record) {
@@ -131,7 +136,9 @@ bool writeRecord(const RecordFile& file, PlaceholderRecord record) {
     std::string bytes;
     if (!encodeWhole(record, keyHolds, bytes)) return false;
     RecordLock lock(file.device, file.inode);
-    return setAttribute(file.path, file.fd, bytes) == 0;
+    if (setAttribute(file.path, file.fd, bytes) != 0) return false;
+    if (record.isDirectory) countFolderRecordChange();
+    return true;
 }
 
 bool updateRecord(const RecordFile& file, const std::function<bool(PlaceholderRecord&)>& change,
@@ -165,6 +172,7 @@ bool changeLockedRecord(const RecordFile& file, PlaceholderRecord& record,
         return false;
     }
     record = std::move(changed);
+    if (record.isDirectory) countFolderRecordChange();
     const int statFd = file.statFd >= 0 ? file.statFd : file.fd;
     struct ::stat after {};
     if (statFd >= 0 && ::fstat(statFd, &after) == 0 && after.st_ino == file.inode && after.st_dev == file.device) {
@@ -173,6 +181,8 @@ bool changeLockedRecord(const RecordFile& file, PlaceholderRecord& record,
     return true;
 }
 
-void removeRecord(const std::string& path) { ::removexattr(directPath(path).c_str(), kRecordAttribute); }
+void removeRecord(const std::string& path) {
+    if (::removexattr(directPath(path).c_str(), kRecordAttribute) == 0) countFolderRecordChange();
+}
 
 }  // namespace nimbrel::platform::cf

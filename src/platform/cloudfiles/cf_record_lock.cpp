@@ -6,7 +6,9 @@
 #include <unistd.h>
 
 #include <array>
+#include <atomic>
 #include <cerrno>
+#include <cstddef>
 #include <cstdlib>
 #include <map>
 #include <string>
@@ -19,7 +21,14 @@ namespace {
 
 struct LockTable {
     std::array<pthread_mutex_t, kRecordLocks> locks;
+    // Added after the locks: a table an earlier build made is grown to hold it, and a new one
+    // starts at zero like the file.
+    std::atomic<std::uint64_t> folderChanges;
 };
+static_assert(std::atomic<std::uint64_t>::is_always_lock_free, "the count is shared between processes");
+
+// Where the shared table cannot be had, only this process's changes are counted.
+std::atomic<std::uint64_t> localFolderChanges{0};
 
 // Sets up every lock of a table not yet shared.
 bool setUp(LockTable& table) {
@@ -58,8 +67,11 @@ LockTable* openTable(const std::string& path) {
     }
     if (fd < 0) return nullptr;
     struct ::stat st {};
-    LockTable* table =
-        ::fstat(fd, &st) == 0 && st.st_size >= static_cast<off_t>(sizeof(LockTable)) ? mapTable(fd) : nullptr;
+    const bool sized =
+        ::fstat(fd, &st) == 0 && (st.st_size >= static_cast<off_t>(sizeof(LockTable)) ||
+                                  (st.st_size >= static_cast<off_t>(offsetof(LockTable, folderChanges)) &&
+                                   ::ftruncate(fd, sizeof(LockTable)) == 0));
+    LockTable* table = sized ? mapTable(fd) : nullptr;
     ::close(fd);
     return table;
 }
@@ -87,6 +99,16 @@ std::size_t recordLockIndex(std::uint64_t device, std::uint64_t inode) {
     hash *= 0xff51afd7ed558ccdULL;
     hash ^= hash >> 33;
     return hash % kRecordLocks;
+}
+
+std::uint64_t folderRecordChanges() {
+    LockTable* table = lockTable();
+    return (table ? table->folderChanges : localFolderChanges).load(std::memory_order_acquire);
+}
+
+void countFolderRecordChange() {
+    LockTable* table = lockTable();
+    (table ? table->folderChanges : localFolderChanges).fetch_add(1, std::memory_order_release);
 }
 
 RecordLock::RecordLock(std::uint64_t device, std::uint64_t inode) {

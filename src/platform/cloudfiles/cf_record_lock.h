@@ -18,6 +18,12 @@ inline constexpr std::size_t kRecordLocks = 256;
 // The lock a file's device and inode choose.
 std::size_t recordLockIndex(std::uint64_t device, std::uint64_t inode);
 
+// How many times a folder's record was written or removed, by any process that shares the record
+// locks: a folder record read when the count was N is still the folder's record while it is N.
+std::uint64_t folderRecordChanges();
+// Counts one more, right after a folder's record was written or removed.
+void countFolderRecordChange();
+
 class RecordLock {
 public:
     RecordLock(std::uint64_t device, std::uint64_t inode);

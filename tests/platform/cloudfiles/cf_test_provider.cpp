@@ -9,6 +9,7 @@
 //                                                 identities one after another, then exits
 //   cf_test_provider ROOT FILE hold 0             (no provider) takes the record lock of FILE and
 //                                                 ends without letting go of it
+//   cf_test_provider ROOT FILE pin STATE          (no provider) sets the pin state of FILE, then exits
 
 #include <unistd.h>
 
@@ -125,6 +126,17 @@ int updateIdentity(const std::string& path, long long count) {
     return failed;
 }
 
+// 0 when the pin state was set.
+int setPin(const std::string& path, long long state) {
+    HANDLE file = CreateFileW(nimbrel::platform::toWindowsPath(path).c_str(), FILE_READ_ATTRIBUTES,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                              FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return 1;
+    const HRESULT hr = CfSetPinState(file, static_cast<CF_PIN_STATE>(state), CF_SET_PIN_FLAG_NONE, nullptr);
+    CloseHandle(file);
+    return FAILED(hr);
+}
+
 // Ends with 0 once it holds the lock.
 int endHoldingLock(const std::string& path) {
     auto store = nimbrel::platform::cf::CfStore::current();
@@ -142,6 +154,7 @@ int main(int argc, char** argv) {
     gArgument = std::strtoll(argv[4], nullptr, 0);
     if (gMode == "update") return updateIdentity(gCloudDir, gArgument);
     if (gMode == "hold") return endHoldingLock(gCloudDir);
+    if (gMode == "pin") return setPin(gCloudDir, gArgument);
     const CF_CALLBACK_REGISTRATION table[] = {{CF_CALLBACK_TYPE_FETCH_DATA, onFetch},
                                               {CF_CALLBACK_TYPE_CANCEL_FETCH_DATA, onCancel},
                                               {CF_CALLBACK_TYPE_NOTIFY_FILE_OPEN_COMPLETION, onOpen},

@@ -87,6 +87,30 @@ TEST_F(CloudFilesProcesses, ConcurrentChangesOfOneRecordAreNeverLost) {
     EXPECT_EQ(usn(), before + 3 * kEach);
 }
 
+// A folder's record another process changed is read again: the next item to inherit its pin state
+// follows the folder as it is now, not as this process saw it for the item before.
+TEST_F(CloudFilesProcesses, AnInheritedPinStateFollowsTheFolderAsAnotherProcessLeftIt) {
+    RecordingProvider provider(root);
+    ASSERT_EQ(createPlaceholder(root, "box", 0, identityOf(u"box"), CF_PLACEHOLDER_CREATE_FLAG_MARK_IN_SYNC, true),
+              S_OK);
+    const std::string box = root + "/box";
+    ASSERT_EQ(createPlaceholder(box, "a.bin", 10, identityOf(u"a")), S_OK);
+    ASSERT_EQ(createPlaceholder(box, "b.bin", 10, identityOf(u"b")), S_OK);
+    auto inherit = [&](const std::string& name) {
+        Handle handle(box + "/" + name);
+        EXPECT_EQ(CfSetPinState(handle.get(), CF_PIN_STATE_INHERIT, CF_SET_PIN_FLAG_NONE, nullptr), S_OK);
+        return placeholderInfo(box + "/" + name).pin;
+    };
+    {
+        Handle folder(box);
+        ASSERT_EQ(CfSetPinState(folder.get(), CF_PIN_STATE_PINNED, CF_SET_PIN_FLAG_NONE, nullptr), S_OK);
+    }
+    EXPECT_EQ(inherit("a.bin"), CF_PIN_STATE_PINNED);
+    ChildProcess child(CF_TEST_PROVIDER, {root, box, "pin", std::to_string(CF_PIN_STATE_UNPINNED)});
+    ASSERT_EQ(child.wait(), 0) << child.err();
+    EXPECT_EQ(inherit("b.bin"), CF_PIN_STATE_UNSPECIFIED);
+}
+
 // A process that ends while it holds a record's lock leaves the record to the others.
 TEST_F(CloudFilesProcesses, ARecordLockPassesOnWhenItsHolderEnds) {
     ASSERT_EQ(createPlaceholder(root, "held.bin", 4096, identityOf(u"held")), S_OK);
