@@ -81,9 +81,15 @@ LockTable* lockTable() {
     static std::mutex mutex;
     static std::map<std::string, LockTable*> tables;
     const std::string path = platformHome() + "/record-locks";
+    // Every record lock asks; a thread keeps the table it found last.
+    thread_local std::string lastPath;
+    thread_local LockTable* lastTable = nullptr;
+    if (lastTable && path == lastPath) return lastTable;
     std::lock_guard lock(mutex);
     auto [at, added] = tables.emplace(path, nullptr);
     if (added) at->second = openTable(path);
+    lastPath = path;
+    lastTable = at->second;
     return at->second;
 }
 

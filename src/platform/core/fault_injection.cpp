@@ -1,5 +1,6 @@
 #include "platform/fault_injection.h"
 
+#include <array>
 #include <atomic>
 #include <cstdlib>
 #include <map>
@@ -13,24 +14,35 @@ namespace nimbrel::platform::faults {
 
 namespace {
 
+struct alignas(64) Count {
+    std::atomic<int> value{0};
+};
+constexpr unsigned kCountShares = 8;
+using Counts = std::array<Count, kCountShares>;
+
 struct State {
     std::mutex mutex;
     std::vector<Rule> rules;
-    // Whether `rules` holds any: every stand-in call asks, and almost always none does.
-    std::atomic<bool> armed{false};
-    // One counter per function ever called; a counter stays where it is once made.
-    std::map<std::string, std::atomic<int>, std::less<>> calls;
+    // Whether `rules` holds any: every stand-in call asks, and almost always none does. On a line
+    // of its own, which the counters never share.
+    alignas(64) std::atomic<bool> armed{false};
+    // Per function, a few counters that threads share out, so that threads calling at once seldom
+    // take turns on one. Counters stay where they are once made.
+    std::map<std::string, Counts, std::less<>> calls;
 };
 
-// The call counter of `function`, found once per thread without the state's lock.
+// This thread's call counter of `function`, found once per thread without the state's lock.
 std::atomic<int>& counterOf(State& s, std::string_view function) {
+    static std::atomic<unsigned> threads{0};
+    thread_local const unsigned share = threads++ % kCountShares;
     thread_local std::map<std::string, std::atomic<int>*, std::less<>> known;
     if (auto found = known.find(function); found != known.end()) return *found->second;
     std::lock_guard lock(s.mutex);
     auto made = s.calls.find(function);
-    if (made == s.calls.end()) made = s.calls.emplace(std::string(function), 0).first;
-    known.emplace(std::string(function), &made->second);
-    return made->second;
+    if (made == s.calls.end()) made = s.calls.try_emplace(std::string(function)).first;
+    std::atomic<int>& count = made->second[share].value;
+    known.emplace(std::string(function), &count);
+    return count;
 }
 
 bool parseRule(const std::string& item, Rule& rule) {
@@ -121,13 +133,18 @@ int callCount(const std::string& function) {
     auto& s = state();
     std::lock_guard lock(s.mutex);
     auto it = s.calls.find(function);
-    return it == s.calls.end() ? 0 : it->second.load();
+    if (it == s.calls.end()) return 0;
+    int total = 0;
+    for (const Count& count : it->second) total += count.value.load();
+    return total;
 }
 
 void resetCallCounts() {
     auto& s = state();
     std::lock_guard lock(s.mutex);
-    for (auto& [function, count] : s.calls) count = 0;
+    for (auto& [function, counts] : s.calls) {
+        for (Count& count : counts) count.value = 0;
+    }
 }
 
 std::optional<HRESULT> check(std::string_view function, const std::string& hostPath) {
