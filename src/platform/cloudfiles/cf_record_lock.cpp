@@ -80,15 +80,15 @@ LockTable* openTable(const std::string& path) {
 LockTable* lockTable() {
     static std::mutex mutex;
     static std::map<std::string, LockTable*> tables;
-    const std::string path = platformHome() + "/record-locks";
-    // Every record lock asks; a thread keeps the table it found last.
-    thread_local std::string lastPath;
+    // Every record lock asks; a thread keeps the table it found last for its platform home.
+    thread_local std::string lastHome;
     thread_local LockTable* lastTable = nullptr;
-    if (lastTable && path == lastPath) return lastTable;
+    const std::string& home = cachedPlatformHome();
+    if (lastTable && home == lastHome) return lastTable;
     std::lock_guard lock(mutex);
-    auto [at, added] = tables.emplace(path, nullptr);
-    if (added) at->second = openTable(path);
-    lastPath = path;
+    auto [at, added] = tables.emplace(home + "/record-locks", nullptr);
+    if (added) at->second = openTable(at->first);
+    lastHome = home;
     lastTable = at->second;
     return at->second;
 }

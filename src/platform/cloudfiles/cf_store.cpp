@@ -140,7 +140,7 @@ PlaceholderRecord readEarlierRecord(const Statement& s) {
 
 struct CurrentStore {
     std::mutex mutex;
-    std::string path;
+    std::string home;  // the platform home the store lives in
     std::shared_ptr<CfStore> store;
 };
 
@@ -161,9 +161,10 @@ bool isSameOrBelow(const std::string& path, const std::string& ancestor) {
 
 std::shared_ptr<CfStore> CfStore::current() {
     auto& current = currentStore();
-    const std::string path = platformHome() + "/cloudfiles.db";
+    const std::string& home = cachedPlatformHome();
     std::lock_guard lock(current.mutex);
-    if (current.store && current.path == path) return current.store;
+    if (current.store && current.home == home) return current.store;
+    const std::string path = home + "/cloudfiles.db";
     sqlite3* db = nullptr;
     createPrivateFile(path);
     if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX,
@@ -182,7 +183,7 @@ std::shared_ptr<CfStore> CfStore::current() {
     }
     // Without the mark the store keeps nothing and asks the database every time.
     store->mark_.open(path);
-    current.path = path;
+    current.home = home;
     current.store = store;
     return store;
 }

@@ -94,13 +94,36 @@ char32_t decodeUtf8(const std::string& text, std::size_t& i) {
 
 }  // namespace
 
-std::string platformHome() {
-    constexpr char kVariable[] = "NIMBREL_PLATFORM_HOME";
-    auto explicitHome = envValue(kVariable);
-    if (!explicitHome.empty()) return ensurePrivateDir(kVariable, explicitHome);
-    auto state = envValue("XDG_STATE_HOME");
-    if (!state.empty()) return ensurePrivateDir(kVariable, state + "/nimbrel");
-    return ensurePrivateDir(kVariable, envValue("HOME") + "/.local/state/nimbrel");
+std::string platformHome() { return cachedPlatformHome(); }
+
+const std::string& cachedPlatformHome() {
+    struct Source {
+        const char* variable;
+        const char* below;
+    };
+    // The first that is set and not empty (HOME in any case) names the folder.
+    static constexpr Source kSources[] = {
+        {"NIMBREL_PLATFORM_HOME", ""}, {"XDG_STATE_HOME", "/nimbrel"}, {"HOME", "/.local/state/nimbrel"}};
+    const Source* source = kSources;
+    const char* value = nullptr;
+    for (const Source& candidate : kSources) {
+        source = &candidate;
+        value = std::getenv(candidate.variable);
+        if (value && *value) break;
+    }
+    if (!value) value = "";
+    // Every stand-in call asks, several times: a thread works the folder out again only when the
+    // variable that names it changed.
+    struct Worked {
+        const Source* source = nullptr;
+        std::string value;
+        std::string home;
+    };
+    thread_local Worked worked;
+    if (worked.source != source || worked.value != value) {
+        worked = Worked{source, value, ensurePrivateDir(kSources[0].variable, value + std::string(source->below))};
+    }
+    return worked.home;
 }
 
 std::string runtimeDir() {

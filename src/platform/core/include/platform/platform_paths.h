@@ -11,6 +11,9 @@ namespace nimbrel::platform {
 // on use. A folder that belongs to another user, or that others may write into, ends the process
 // (exit code 78) with the reason on standard error.
 std::string platformHome();
+// The same folder as this thread last worked it out, while the variables it follows are unchanged:
+// for callers that ask on every call and only compare it.
+const std::string& cachedPlatformHome();
 // NIMBREL_RUNTIME_DIR, else $XDG_RUNTIME_DIR/nimbrel, else /tmp/nimbrel-<uid>; created and
 // checked as platformHome.
 std::string runtimeDir();
