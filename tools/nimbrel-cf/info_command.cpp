@@ -89,7 +89,7 @@ bool describe(Writer& w, pcf::CfStore& store, const std::string& argument) {
     w.Key("directory");
     w.Bool(item->isDirectory());
     w.Key("underSyncRoot");
-    w.Bool(item->root.has_value());
+    w.Bool(item->root != nullptr);
     if (item->root) {
         w.Key("syncRoot");
         w.String(item->root->path.c_str());

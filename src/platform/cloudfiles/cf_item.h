@@ -18,7 +18,7 @@ struct Item {
     std::string path;    // canonical host path, as it is now
     std::string access;  // path to use for system calls on it (a /proc/self/fd link for handles)
     struct ::stat st {};
-    std::optional<SyncRootRecord> root;
+    std::shared_ptr<const SyncRootRecord> root;
     std::optional<PlaceholderRecord> record;  // set when the item is a placeholder of `root`
     // The cheapest way found to its record attribute (see recordFileOf).
     std::string recordPath;

@@ -243,15 +243,19 @@ bool CfStore::end(bool started, bool ok) {
     return committed;
 }
 
-std::vector<SyncRootRecord> CfStore::roots() {
-    std::lock_guard lock(mutex_);
+std::shared_ptr<const std::vector<SyncRootRecord>> CfStore::rootList() {
     const bool keep = cacheCurrent();
-    if (keep && roots_) return *roots_;
-    std::vector<SyncRootRecord> result;
+    if (keep && roots_) return roots_;
+    auto result = std::make_shared<std::vector<SyncRootRecord>>();
     Statement s(*this, std::string("SELECT ") + kRootColumns + " FROM roots ORDER BY path");
-    while (s.ok() && s.step() == SQLITE_ROW) result.push_back(readRoot(s));
+    while (s.ok() && s.step() == SQLITE_ROW) result->push_back(readRoot(s));
     if (keep) roots_ = result;
     return result;
+}
+
+std::vector<SyncRootRecord> CfStore::roots() {
+    std::lock_guard lock(mutex_);
+    return *rootList();
 }
 
 std::optional<SyncRootRecord> CfStore::root(const std::string& path) {
@@ -263,15 +267,14 @@ std::optional<SyncRootRecord> CfStore::root(const std::string& path) {
     return readRoot(s);
 }
 
-std::optional<SyncRootRecord> CfStore::rootContaining(const std::string& path) {
+std::shared_ptr<const SyncRootRecord> CfStore::rootContaining(const std::string& path) {
     std::lock_guard lock(mutex_);
-    // Every item lookup asks: only the root found is copied.
-    std::vector<SyncRootRecord> read;
-    const auto& all = cacheCurrent() && roots_ ? *roots_ : (read = roots());
-    for (const auto& root : all) {
-        if (isSameOrBelow(path, root.path)) return root;
+    // Every item lookup asks: the root found is shared with the list it is in, not copied.
+    auto all = rootList();
+    for (const auto& root : *all) {
+        if (isSameOrBelow(path, root.path)) return std::shared_ptr<const SyncRootRecord>(all, &root);
     }
-    return std::nullopt;
+    return nullptr;
 }
 
 bool CfStore::putRoot(const SyncRootRecord& r) {

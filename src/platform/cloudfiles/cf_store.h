@@ -71,7 +71,7 @@ public:
     std::vector<SyncRootRecord> roots();
     std::optional<SyncRootRecord> root(const std::string& path);
     // The registered root that is `path` or one of its ancestors.
-    std::optional<SyncRootRecord> rootContaining(const std::string& path);
+    std::shared_ptr<const SyncRootRecord> rootContaining(const std::string& path);
     bool putRoot(const SyncRootRecord& root);
     // Removes the registration and what the store keeps of the placeholders made in it.
     bool removeRoot(const std::string& path);
@@ -116,7 +116,9 @@ private:
     ChangeMark::Value seen_{};
     bool seenValid_ = false;
     bool wrote_ = false;  // the open transaction changed the database
-    std::optional<std::vector<SyncRootRecord>> roots_;
+    // The registered roots as last read, while the store is unchanged (see cacheCurrent).
+    std::shared_ptr<const std::vector<SyncRootRecord>> rootList();
+    std::shared_ptr<const std::vector<SyncRootRecord>> roots_;
 };
 
 // True when `path` is `ancestor` or lies below it (host paths, no trailing "/").
