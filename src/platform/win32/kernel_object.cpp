@@ -2,6 +2,9 @@
 
 #include <unistd.h>
 
+#include <array>
+#include <atomic>
+#include <cstdint>
 #include <map>
 #include <mutex>
 
@@ -12,16 +15,28 @@ namespace nimbrel::platform {
 
 namespace {
 
-struct HandleTable {
+// The open handles, spread over a few maps by value: handles made one after another land in
+// different ones, so threads working at once seldom wait for each other's lookups.
+struct alignas(64) HandleShard {
     std::mutex mutex;
     std::map<HANDLE, std::shared_ptr<KernelObject>> objects;
+};
+
+constexpr std::size_t kShards = 16;
+
+struct HandleTable {
+    std::array<HandleShard, kShards> shards;
     // Handle values grow in steps of 4 like Windows handles and never reach the pseudo-handles.
-    std::uintptr_t next = 0x100;
+    std::atomic<std::uintptr_t> next{0x100};
 };
 
 HandleTable& table() {
     static auto* instance = new HandleTable;  // outlives every static destructor that may close handles
     return *instance;
+}
+
+HandleShard& shardOf(HANDLE handle) {
+    return table().shards[(reinterpret_cast<std::uintptr_t>(handle) >> 2) % kShards];
 }
 
 }  // namespace
@@ -31,29 +46,28 @@ FileObject::~FileObject() {
 }
 
 HANDLE registerHandle(std::shared_ptr<KernelObject> object) {
-    auto& t = table();
-    std::lock_guard lock(t.mutex);
-    auto handle = reinterpret_cast<HANDLE>(t.next);
-    t.next += 4;
-    t.objects.emplace(handle, std::move(object));
+    auto handle = reinterpret_cast<HANDLE>(table().next.fetch_add(4));
+    HandleShard& shard = shardOf(handle);
+    std::lock_guard lock(shard.mutex);
+    shard.objects.emplace(handle, std::move(object));
     return handle;
 }
 
 std::shared_ptr<KernelObject> lookupHandle(HANDLE handle) {
-    auto& t = table();
-    std::lock_guard lock(t.mutex);
-    auto it = t.objects.find(handle);
-    return it == t.objects.end() ? nullptr : it->second;
+    HandleShard& shard = shardOf(handle);
+    std::lock_guard lock(shard.mutex);
+    auto it = shard.objects.find(handle);
+    return it == shard.objects.end() ? nullptr : it->second;
 }
 
 bool releaseHandle(HANDLE handle) {
     std::shared_ptr<KernelObject> released;  // destroyed outside the lock
-    auto& t = table();
-    std::lock_guard lock(t.mutex);
-    auto it = t.objects.find(handle);
-    if (it == t.objects.end()) return false;
+    HandleShard& shard = shardOf(handle);
+    std::lock_guard lock(shard.mutex);
+    auto it = shard.objects.find(handle);
+    if (it == shard.objects.end()) return false;
     released = std::move(it->second);
-    t.objects.erase(it);
+    shard.objects.erase(it);
     return true;
 }
 
