@@ -9,6 +9,7 @@
 #include <cstring>
 #include <filesystem>
 #include <mutex>
+#include <sstream>
 
 #include "platform/diagnostics.h"
 #include "platform/win_process.h"
@@ -88,7 +89,7 @@ SpdlogStream::SpdlogStream(SpdlogStream&& other) noexcept
 SpdlogStream::~SpdlogStream() {
     if (!logger_) return;
     const auto level = static_cast<spdlog::level::level_enum>(level_);
-    logger_->log(level, "{}", text_.str());
+    logger_->log(level, "{}", text_);
     // Warnings and worse are flushed by the logger itself.
     if (flushEachLine && deferredFlushes == 0 && level < spdlog::level::warn && logger_->should_log(level)) {
         logger_->flush();
@@ -102,11 +103,11 @@ DeferredLogFlush::~DeferredLogFlush() {
 }
 
 SpdlogStream& SpdlogStream::operator<<(const char* text) {
-    if (text) text_ << text;
+    if (text) text_ += text;
     return *this;
 }
 SpdlogStream& SpdlogStream::operator<<(const std::string& text) {
-    text_ << text;
+    text_ += text;
     return *this;
 }
 SpdlogStream& SpdlogStream::operator<<(const wchar_t* text) {
@@ -114,51 +115,55 @@ SpdlogStream& SpdlogStream::operator<<(const wchar_t* text) {
 }
 SpdlogStream& SpdlogStream::operator<<(const std::wstring& text) { return *this << QString::fromStdWString(text); }
 SpdlogStream& SpdlogStream::operator<<(const QString& text) {
-    text_ << text.toUtf8().toStdString();
+    text_ += text.toUtf8().toStdString();
     return *this;
 }
 SpdlogStream& SpdlogStream::operator<<(const QByteArray& text) {
-    text_ << text.toStdString();
+    text_.append(text.constData(), static_cast<std::size_t>(text.size()));
     return *this;
 }
 SpdlogStream& SpdlogStream::operator<<(char c) {
-    text_ << c;
+    text_ += c;
     return *this;
 }
 SpdlogStream& SpdlogStream::operator<<(bool value) {
-    text_ << (value ? "true" : "false");
+    text_ += value ? "true" : "false";
     return *this;
 }
 SpdlogStream& SpdlogStream::operator<<(int value) {
-    text_ << value;
+    text_ += std::to_string(value);
     return *this;
 }
 SpdlogStream& SpdlogStream::operator<<(unsigned int value) {
-    text_ << value;
+    text_ += std::to_string(value);
     return *this;
 }
 SpdlogStream& SpdlogStream::operator<<(long value) {
-    text_ << value;
+    text_ += std::to_string(value);
     return *this;
 }
 SpdlogStream& SpdlogStream::operator<<(unsigned long value) {
-    text_ << value;
+    text_ += std::to_string(value);
     return *this;
 }
 SpdlogStream& SpdlogStream::operator<<(long long value) {
-    text_ << value;
+    text_ += std::to_string(value);
     return *this;
 }
 SpdlogStream& SpdlogStream::operator<<(unsigned long long value) {
-    text_ << value;
+    text_ += std::to_string(value);
     return *this;
 }
 SpdlogStream& SpdlogStream::operator<<(double value) {
-    text_ << value;
+    std::ostringstream formatted;  // the stream's own way, six significant digits
+    formatted << value;
+    text_ += formatted.str();
     return *this;
 }
 SpdlogStream& SpdlogStream::operator<<(const void* pointer) {
-    text_ << pointer;
+    std::ostringstream formatted;
+    formatted << pointer;
+    text_ += formatted.str();
     return *this;
 }
 

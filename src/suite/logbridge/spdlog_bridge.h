@@ -7,7 +7,6 @@
 
 #include <QString>
 #include <memory>
-#include <sstream>
 #include <string>
 
 namespace spdlog {
@@ -45,7 +44,7 @@ public:
 private:
     int level_;
     std::shared_ptr<spdlog::logger> logger_;
-    std::ostringstream text_;
+    std::string text_;
 };
 
 class SpdlogBridge {
