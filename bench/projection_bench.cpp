@@ -301,8 +301,15 @@ int main(int argc, char** argv) {
     // root, which deletes its online-only placeholders, and the rest is deleted here.
     if (ownScratch) {
         send(client.channel, "unmountMirror", "{\"mountPath\":\"" + root + "\"}");
-        std::error_code ignored;
-        std::filesystem::remove_all(scratch, ignored);
+        // The unregistration goes on in the background and deletes placeholders meanwhile, which
+        // ends a deletion that meets one gone: it is tried again until the folder is gone.
+        std::error_code error;
+        const auto deadline = Clock::now() + std::chrono::seconds(30);
+        while (std::filesystem::remove_all(scratch, error) == static_cast<std::uintmax_t>(-1) &&
+               Clock::now() < deadline) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        if (std::filesystem::exists(scratch)) std::fprintf(stderr, "could not delete %s\n", scratch.c_str());
     }
     _exit(0);
 }
