@@ -248,10 +248,11 @@ std::optional<Item> resolveFile(CfStore& store, const FileObject& file, bool for
     // looked at, so that nothing the look shows can change until the change is written.
     if (forChange && file.openedPlainly) {
         struct ::stat held {};
-        held.st_dev = static_cast<dev_t>(file.device);
-        held.st_ino = static_cast<ino_t>(file.inode);
-        if (file.inode != 0 || ::fstat(file.fd, &held) == 0)
+        if (file.inode != 0) {
+            item.lock = std::make_shared<RecordLock>(file.device, file.inode);
+        } else if (::fstat(file.fd, &held) == 0) {
             item.lock = std::make_shared<RecordLock>(held.st_dev, held.st_ino);
+        }
     }
     if (locateOpenedPlainly(file, item)) {
         item.lookedUnderLock = item.lock != nullptr;

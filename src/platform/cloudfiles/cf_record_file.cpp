@@ -44,6 +44,14 @@ int setAttribute(const std::string& path, int fd, const std::string& value) {
     return rc;
 }
 
+// Puts a record's bytes on the file; a folder's record counts as one more change of folder records
+// (see folderRecordChanges).
+int putRecordBytes(const RecordFile& file, const std::string& bytes, bool folder) {
+    const int rc = setAttribute(file.path, file.fd, bytes);
+    if (rc == 0 && folder) countFolderRecordChange();
+    return rc;
+}
+
 // The record in the attribute's bytes, its identity read from the store when it is kept there.
 std::optional<PlaceholderRecord> decodeWhole(std::string_view bytes) {
     bool spilled = false;
@@ -100,9 +108,7 @@ std::optional<PlaceholderRecord> moveEarlierRecord(RecordFile file, const std::s
     if (!now) return std::nullopt;
     if (*now != token) return decodeWhole(*now);
     std::string bytes;
-    if (encodeWhole(*record, false, bytes) && setAttribute(file.path, file.fd, bytes) == 0 && record->isDirectory) {
-        countFolderRecordChange();
-    }
+    if (encodeWhole(*record, false, bytes)) putRecordBytes(file, bytes, record->isDirectory);
     return record;
 }
 
@@ -121,10 +127,7 @@ bool carriesRecord(const std::string& path, int fd) { return getAttribute(path, 
 
 bool writeNewRecord(int fd, PlaceholderRecord& record) {
     std::string bytes;
-    if (!encodeWhole(record, false, bytes) || ::fsetxattr(fd, kRecordAttribute, bytes.data(), bytes.size(), 0) != 0)
-        return false;
-    if (record.isDirectory) countFolderRecordChange();
-    return true;
+    return encodeWhole(record, false, bytes) && ::fsetxattr(fd, kRecordAttribute, bytes.data(), bytes.size(), 0) == 0;
 }
 
 bool writeRecord(const RecordFile& file, PlaceholderRecord record) {
@@ -136,9 +139,7 @@ bool writeRecord(const RecordFile& file, PlaceholderRecord record) {
     std::string bytes;
     if (!encodeWhole(record, keyHolds, bytes)) return false;
     RecordLock lock(file.device, file.inode);
-    if (setAttribute(file.path, file.fd, bytes) != 0) return false;
-    if (record.isDirectory) countFolderRecordChange();
-    return true;
+    return putRecordBytes(file, bytes, record.isDirectory) == 0;
 }
 
 bool updateRecord(const RecordFile& file, const std::function<bool(PlaceholderRecord&)>& change,
@@ -168,11 +169,10 @@ bool changeLockedRecord(const RecordFile& file, PlaceholderRecord& record,
     changed.usn += 1;
     std::string encoded;
     if (!encodeWhole(changed, changed.identity == record.identity, encoded) ||
-        setAttribute(file.path, file.fd, encoded) != 0) {
+        putRecordBytes(file, encoded, changed.isDirectory) != 0) {
         return false;
     }
     record = std::move(changed);
-    if (record.isDirectory) countFolderRecordChange();
     const int statFd = file.statFd >= 0 ? file.statFd : file.fd;
     struct ::stat after {};
     if (statFd >= 0 && ::fstat(statFd, &after) == 0 && after.st_ino == file.inode && after.st_dev == file.device) {
