@@ -35,16 +35,16 @@ int ShellFolderDebouncer::debounceFolderRefresh(const QString& folder, const QSt
     {
         std::lock_guard<std::mutex> lock(mutex_);
         Entry& entry = entries_[key];
-        if (entry.updateCount > 0) byAge_.erase({entry.lastUpdateMs, entry.order});
+        if (entry.updateCount > 0) byAge_.erase(entry.age);
         entry.path = folder;
         entry.source = effectiveSource;
         entry.lastUpdateMs = now;
-        entry.order = nextOrder_++;
         updateCount = ++entry.updateCount;
+        // The newest change goes last, unless the clock went back.
+        entry.age = byAge_.emplace_hint(byAge_.end(), AgeKey{now, nextOrder_++}, key);
         // The flush thread sleeps until the earliest due time; only a change that is now the
         // earliest (nothing waited, or the clock went back) moves that time sooner.
-        const auto placed = byAge_.emplace(AgeKey{entry.lastUpdateMs, entry.order}, key).first;
-        dueSooner = placed == byAge_.begin();
+        dueSooner = entry.age == byAge_.begin();
         if (entries_.size() > kMaxEntries) {
             auto first = byAge_.begin();
             auto found = entries_.find(first->second);

@@ -35,14 +35,16 @@ public:
     std::size_t pendingCount() const;
 
 private:
+    using AgeKey = std::pair<long long, unsigned long long>;
+    using AgeMap = std::map<AgeKey, QString>;
     struct Entry {
         QString path;
         QString source;
         long long lastUpdateMs = 0;
         int updateCount = 0;
-        unsigned long long order = 0;
+        // The entry's place in byAge_ while it waits.
+        AgeMap::iterator age;
     };
-    using AgeKey = std::pair<long long, unsigned long long>;
 
     void startFlushThread();
     void runFlushThread();
@@ -55,7 +57,7 @@ private:
     std::condition_variable wakeUp_;
     std::map<QString, Entry> entries_;
     // The same entries ordered by their last update, which also orders their due times.
-    std::map<AgeKey, QString> byAge_;
+    AgeMap byAge_;
     unsigned long long nextOrder_ = 0;
     bool woken_ = false;
     bool stopping_ = false;

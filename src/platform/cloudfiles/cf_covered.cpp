@@ -31,8 +31,13 @@ constexpr const char* kProcFd = "/proc/self/fd/";
 // and connections (which have every descriptor looked at again) or by hand, far more slowly.
 constexpr auto kRecheckAfter = std::chrono::seconds(1);
 
+// Separate opens of each covered folder: the threads of a provider reach items below the same root
+// at once, and a look up below a descriptor counts a reference on its open file, which one open
+// shared by all of them makes every thread wait for.
+constexpr std::size_t kOpensPerFolder = 4;
+
 struct CoveredFolder {
-    int fd = -1;
+    std::vector<int> fds;  // opens of the same folder; never empty
     unsigned generation = 0;
     std::chrono::steady_clock::time_point checked;
 };
@@ -66,33 +71,52 @@ int openCovered(const std::string& root) {
     return passed;
 }
 
-int coveredDescriptor(const std::string& root) {
+// The opens of the root's covered folder; empty while none can be had.
+std::vector<int> coveredDescriptors(const std::string& root) {
     auto& c = covered();
     std::lock_guard lock(c.mutex);
     const auto now = std::chrono::steady_clock::now();
     auto found = c.byRoot.find(root);
     if (found != c.byRoot.end()) {
         CoveredFolder& folder = found->second;
-        if (folder.generation == c.generation && now - folder.checked < kRecheckAfter) return folder.fd;
+        if (folder.generation == c.generation && now - folder.checked < kRecheckAfter) return folder.fds;
         // A root folder removed and made again under the same path is another folder.
         struct stat st {};
-        if (::fstat(folder.fd, &st) == 0 && st.st_nlink > 0) {
+        if (::fstat(folder.fds.front(), &st) == 0 && st.st_nlink > 0) {
             folder.generation = c.generation;
             folder.checked = now;
-            return folder.fd;
+            return folder.fds;
         }
-        ::close(folder.fd);
+        for (int fd : folder.fds) ::close(fd);
         c.byRoot.erase(found);
         c.changes.fetch_add(1, std::memory_order_release);
     }
-    int fd = openCovered(root);
-    if (fd >= 0) c.byRoot[root] = CoveredFolder{fd, c.generation, now};
-    return fd;
+    const int fd = openCovered(root);
+    if (fd < 0) return {};
+    CoveredFolder folder{{fd}, c.generation, now};
+    while (folder.fds.size() < kOpensPerFolder) {
+        const int again = ::openat(fd, ".", O_PATH | O_DIRECTORY | O_CLOEXEC);
+        if (again < 0) break;
+        folder.fds.push_back(again);
+    }
+    return c.byRoot.emplace(root, std::move(folder)).first->second.fds;
+}
+
+int coveredDescriptor(const std::string& root) {
+    const std::vector<int> fds = coveredDescriptors(root);
+    return fds.empty() ? -1 : fds.front();
+}
+
+// Which of a covered folder's opens the calling thread uses.
+std::size_t threadOpen() {
+    static std::atomic<std::size_t> threads{0};
+    thread_local const std::size_t slot = threads.fetch_add(1, std::memory_order_relaxed);
+    return slot;
 }
 
 // What a thread knows of the roots this process is connected to, with their covered descriptors
-// (-1 where none can be had): the provider's own accesses ask several times per item, and a look
-// here takes no lock. Taken again when a connection or a covered descriptor changed, and after
+// (-1 where none can be had; the thread's own open of each): the provider's own accesses ask several
+// times per item, and a look here takes no lock. Taken again when a connection or a covered descriptor changed, and after
 // kRecheckAfter, when the descriptors are looked at again.
 struct CoveredView {
     bool taken = false;
@@ -108,8 +132,8 @@ const CoveredView& coveredView() {
     if (view.taken && view.changes == changes && now - view.at < kRecheckAfter) return view;
     view.roots.clear();
     for (std::string& root : connectedRoots()) {
-        const int fd = coveredDescriptor(root);
-        view.roots.emplace_back(std::move(root), fd);
+        const std::vector<int> fds = coveredDescriptors(root);
+        view.roots.emplace_back(std::move(root), fds.empty() ? -1 : fds[threadOpen() % fds.size()]);
     }
     view.taken = true;
     view.changes = changes;

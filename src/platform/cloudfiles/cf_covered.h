@@ -1,7 +1,7 @@
 #pragma once
 // The folder under a sync root's filter mount. The stand-in works on placeholders there directly:
 // its record attribute is hidden by the mount, and the provider's transfers must not loop through
-// the mount they complete reads of. Each process keeps one descriptor per root, from the filter
+// the mount they complete reads of. Each process keeps descriptors of it per root, from the filter
 // service when the root is mounted, else of the folder itself (which stays valid when a mount
 // comes over it later), and reaches items as /proc/self/fd/N/rest.
 
