@@ -273,7 +273,7 @@ QStringList CfApiWrapper::ancestorFolders(const QString& path, bool isDir) {
     }
     QStringList folders;
     // A folder the running batch found pinned was there a moment ago; only the others are looked up.
-    while (!folder.isEmpty() && folder.compare(stop, Qt::CaseInsensitive) != 0 &&
+    while (!folder.isEmpty() && !winpath::sameIgnoringCase(folder, stop) &&
            (PinnedFolderMemo::known(folder) || CXFileInfo(folder).exists())) {
         folders << folder;
         int cut = folder.lastIndexOf('\\');

@@ -16,7 +16,7 @@ bool isWithin(const QString& path, const QString& root) {
     const QString normalRoot = normalizeShellPath(root);
     if (normalRoot.isEmpty()) return true;
     const QString normalPath = normalizeShellPath(path);
-    if (!normalPath.startsWith(normalRoot, Qt::CaseInsensitive)) return false;
+    if (!winpath::startsWithIgnoringCase(normalPath, normalRoot)) return false;
     // The root itself, or a path that goes on below it after a separator.
     return normalPath.size() == normalRoot.size() || normalRoot.endsWith(QLatin1Char('\\')) ||
            normalPath.at(normalRoot.size()) == QLatin1Char('\\');

@@ -6,6 +6,7 @@
 #include "ipc/shell_path.h"
 #include "ipc/shell_refresh_clock.h"
 #include "platform/shlobj.h"
+#include "suite/base/winpath.h"
 #include "suite/base/x_file_info.h"
 #include "suite/logbridge/spdlog_bridge.h"
 
@@ -66,7 +67,7 @@ void CShellRefresh::scheduleAncestorRefresh(const QString& path, const std::vect
                                             const QString& root, const QString& source) {
     const QString item = normalizeShellPath(path);
     const QString walkRoot = resolveRoot(item, mountPaths, root);
-    QString folder = item.compare(walkRoot, Qt::CaseInsensitive) == 0 ? walkRoot : shellParentPath(item);
+    QString folder = winpath::sameIgnoringCase(item, walkRoot) ? walkRoot : shellParentPath(item);
     int scheduled = 0;
     int coalesced = 0;
     int largestCount = 0;
@@ -83,7 +84,7 @@ void CShellRefresh::scheduleAncestorRefresh(const QString& path, const std::vect
                          << " updateCount:" << updateCount << " delayMs:" << ShellFolderDebouncer::kDelayMs;
             }
         }
-        if (!walkRoot.isEmpty() && folder.compare(walkRoot, Qt::CaseInsensitive) == 0) break;
+        if (!walkRoot.isEmpty() && winpath::sameIgnoringCase(folder, walkRoot)) break;
         const QString parent = shellParentPath(folder);
         if (parent == folder) break;
         folder = parent;

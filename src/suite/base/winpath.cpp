@@ -70,8 +70,17 @@ QString cleanPath(const QString& path) {
 
 QString cleanNativePath(const QString& path) { return toNativeSeparators(isClean(path) ? path : cleanPath(path)); }
 
-bool equals(const QString& a, const QString& b) {
-    return QString::compare(cleanPath(a), cleanPath(b), Qt::CaseInsensitive) == 0;
+bool equals(const QString& a, const QString& b) { return sameIgnoringCase(cleanPath(a), cleanPath(b)); }
+
+bool sameIgnoringCase(const QString& a, const QString& b) {
+    // Case folding maps each UTF-16 unit to one: texts of different lengths never compare equal.
+    return a.size() == b.size() && (a == b || a.compare(b, Qt::CaseInsensitive) == 0);
+}
+
+bool startsWithIgnoringCase(const QString& text, const QString& prefix) {
+    if (text.size() < prefix.size()) return false;
+    const QStringView head = QStringView(text).left(prefix.size());
+    return head == QStringView(prefix) || head.compare(prefix, Qt::CaseInsensitive) == 0;
 }
 
 }  // namespace winpath

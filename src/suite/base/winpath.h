@@ -24,5 +24,9 @@ QString cleanNativePath(const QString& path);
 
 // Case-insensitive comparison of the cleaned paths (so "C:\A\" equals "c:/a").
 bool equals(const QString& a, const QString& b);
+// Text comparisons that ignore case, as names on Windows compare. Paths mostly arrive in the case
+// they are compared with, which a plain comparison settles before any character is case-folded.
+bool sameIgnoringCase(const QString& a, const QString& b);
+bool startsWithIgnoringCase(const QString& text, const QString& prefix);
 
 }  // namespace winpath
