@@ -18,6 +18,7 @@
 #include "cf_filter_service.h"
 #include "platform/idle_socket.h"
 #include "platform/platform_paths.h"
+#include "platform/socket_address.h"
 
 namespace nimbrel::platform::cf {
 
@@ -114,14 +115,6 @@ bool writeAll(int fd, const void* buffer, std::size_t size) {
     return true;
 }
 
-bool socketAddress(const std::string& path, sockaddr_un& address) {
-    std::memset(&address, 0, sizeof(address));
-    address.sun_family = AF_UNIX;
-    if (path.size() >= sizeof(address.sun_path)) return false;
-    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
-    return true;
-}
-
 pid_t peerOf(int client) {
     ucred credentials{};
     socklen_t size = sizeof(credentials);
@@ -170,8 +163,8 @@ FilterPort::~FilterPort() { stop(); }
 
 int FilterPort::start(const std::string& rootPath) {
     socketPath_ = portSocketPath(rootPath);
-    sockaddr_un address{};
-    if (!socketAddress(socketPath_, address)) return ENAMETOOLONG;
+    sockaddr_un address;
+    if (!unixSocketAddress(socketPath_, address)) return ENAMETOOLONG;
     listener_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (listener_ < 0) return errno;
     // Only the holder of the root's connection lock gets here, so a socket file left behind
@@ -313,8 +306,8 @@ void keepIdle(const std::string& socketPath, const PortConnection& connection) {
 }
 
 NTSTATUS connectPort(const std::string& socketPath, PortConnection& connection) {
-    sockaddr_un address{};
-    if (!socketAddress(socketPath, address)) return STATUS_CLOUD_FILE_PROVIDER_NOT_RUNNING;
+    sockaddr_un address;
+    if (!unixSocketAddress(socketPath, address)) return STATUS_CLOUD_FILE_PROVIDER_NOT_RUNNING;
     if (!identifySocketFile(socketPath.c_str(), connection.socketFile)) return STATUS_CLOUD_FILE_PROVIDER_NOT_RUNNING;
     connection.fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (connection.fd < 0) return STATUS_CLOUD_FILE_INSUFFICIENT_RESOURCES;

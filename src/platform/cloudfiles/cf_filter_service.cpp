@@ -16,6 +16,7 @@
 #include <thread>
 
 #include "platform/platform_paths.h"
+#include "platform/socket_address.h"
 
 namespace nimbrel::platform::cf {
 
@@ -48,11 +49,8 @@ std::string serviceExecutable() {
 }
 
 int connectToService() {
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    const std::string path = filterServiceSocketPath();
-    if (path.size() >= sizeof(address.sun_path)) return -1;
-    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+    sockaddr_un address;
+    if (!unixSocketAddress(filterServiceSocketPath(), address)) return -1;
     int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0) return -1;
     if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0) {

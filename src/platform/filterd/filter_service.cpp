@@ -19,6 +19,7 @@
 
 #include "cf_filter_service.h"
 #include "cf_store.h"
+#include "platform/socket_address.h"
 
 namespace nimbrel::platform::cf {
 
@@ -41,10 +42,8 @@ int takeServiceLock() {
 }
 
 int listenOn(const std::string& path) {
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    if (path.size() >= sizeof(address.sun_path)) return -1;
-    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+    sockaddr_un address;
+    if (!unixSocketAddress(path, address)) return -1;
     int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0) return -1;
     // Only the lock holder gets here, so a socket file left behind belongs to a service that is gone.

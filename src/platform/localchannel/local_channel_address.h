@@ -8,8 +8,8 @@
 
 namespace nimbrel::platform {
 
-// The socket address of `channelName` in the current runtime folder; false when the path is too
-// long for a socket address, so that nothing can ever listen under that name.
+// The socket address of `channelName` in the current runtime folder; false when even the short form
+// of its path is too long for a socket address, so that nothing can ever listen under that name.
 bool localChannelAddress(const std::wstring& channelName, sockaddr_un& address);
 
 }  // namespace nimbrel::platform

@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 
 #include <chrono>
+#include <filesystem>
 #include <string>
 #include <thread>
 
@@ -39,6 +41,27 @@ TEST(LocalChannelTest, ANameTooLongOrARuntimeFolderThatIsAFileIsAFailureOfItsOwn
     setenv("NIMBREL_RUNTIME_DIR", notAFolder.c_str(), 1);
     EXPECT_EQ(LocalConnectResult::kFailed, connection.connect(L"service"));
     EXPECT_FALSE(connection.sendAll("x", 1));
+}
+
+TEST(LocalChannelTest, ARuntimeFolderTooDeepForASocketAddressStillCarriesChannels) {
+    std::string deep = nimbrel::test::makeScratchDir("runtime");
+    while (deep.size() < 150) deep += "/a-folder-deep-below";
+    std::filesystem::create_directories(deep);
+    setenv("NIMBREL_RUNTIME_DIR", deep.c_str(), 1);
+
+    LocalListener listener;
+    LocalConnection client;
+    LocalConnection server;
+    ASSERT_TRUE(listener.listen(L"deep"));
+    ASSERT_EQ(LocalConnectResult::kConnected, client.connect(L"deep"));
+    ASSERT_TRUE(listener.accept(server));
+    ASSERT_TRUE(client.sendAll("ping", 4));
+    EXPECT_EQ("ping", receive(server, 4));
+    // The socket file is where the name says, and an idle connection to it may be used again.
+    struct stat socketFile {};
+    EXPECT_EQ(0, stat((deep + "/ipc-deep").c_str(), &socketFile));
+    EXPECT_TRUE(S_ISSOCK(socketFile.st_mode));
+    EXPECT_TRUE(client.reusable());
 }
 
 TEST(LocalChannelTest, LargeTransfersArriveWholeInBothDirections) {
