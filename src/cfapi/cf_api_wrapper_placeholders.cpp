@@ -23,14 +23,23 @@ constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELE
 
 bool isHexDigit(QChar c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
 
-// Whether the last part of the cleaned path is eight hexadecimal digits. A clean path is read as it
-// is: every projected item asks, several times.
+bool isSeparator(QChar c) { return c == QLatin1Char('\\') || c == QLatin1Char('/'); }
+
+// Whether the last part of the cleaned path is eight hexadecimal digits. Every projected item asks,
+// several times: the last part is read in place, as cleaning changes it only when it is empty, "."
+// or "..", and no more than its last nine characters are looked at.
 bool nameIsEightHexDigits(const QString& path) {
-    const QString cleaned = winpath::isClean(path) ? path : winpath::cleanPath(path);
-    const int start = qMax(cleaned.lastIndexOf('\\'), cleaned.lastIndexOf('/')) + 1;
-    if (cleaned.size() - start != 8) return false;
-    for (int i = start; i < cleaned.size(); ++i) {
-        if (!isHexDigit(cleaned.at(i))) return false;
+    const int size = path.size();
+    int start = size;
+    while (start > 0 && size - start <= 8 && !isSeparator(path.at(start - 1))) --start;
+    const int length = size - start;
+    if (length == 0 || (length <= 2 && path.at(start) == QLatin1Char('.') && path.at(size - 1) == QLatin1Char('.'))) {
+        const QString cleaned = winpath::cleanPath(path);
+        return cleaned != path && nameIsEightHexDigits(cleaned);
+    }
+    if (length != 8 || (start > 0 && !isSeparator(path.at(start - 1)))) return false;
+    for (int i = start; i < size; ++i) {
+        if (!isHexDigit(path.at(i))) return false;
     }
     return true;
 }

@@ -1,5 +1,7 @@
 #include "ipc/ipc_text.h"
 
+#include <climits>
+
 #include "platform/windows.h"
 
 std::string utf8FromWide(const std::wstring& text) {
@@ -13,10 +15,13 @@ std::string utf8FromWide(const std::wstring& text) {
 }
 
 std::wstring wideFromUtf8(const std::string& text) {
-    if (text.empty()) return std::wstring();
-    int length = MultiByteToWideChar(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0);
-    if (length <= 0) return std::wstring();
-    std::wstring out(static_cast<std::size_t>(length), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), out.data(), length);
+    // Converted once, into room for the longest result, then trimmed: a reply lists a whole batch,
+    // and sizing it first took a second pass. Every byte starts at most one unit, so the room is
+    // what the text needs when it is ASCII.
+    if (text.empty() || text.size() > static_cast<std::size_t>(INT_MAX)) return std::wstring();
+    std::wstring out(text.size(), L'\0');
+    const int length = MultiByteToWideChar(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), out.data(),
+                                           static_cast<int>(out.size()));
+    out.resize(length > 0 ? static_cast<std::size_t>(length) : 0);
     return out;
 }

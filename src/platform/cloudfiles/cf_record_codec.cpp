@@ -103,7 +103,17 @@ std::uint64_t bootHash() {
     return hash;
 }
 
-std::uint32_t rootTagOf(const std::string& rootPath) { return static_cast<std::uint32_t>(fnv1a(rootPath)); }
+std::uint32_t rootTagOf(const std::string& rootPath) {
+    // Every record check asks for the same root's tag again; comparing the path is cheaper than
+    // hashing it byte by byte.
+    thread_local std::string lastPath;
+    thread_local std::uint32_t lastTag = 0;
+    if (rootPath != lastPath || lastPath.empty()) {
+        lastTag = static_cast<std::uint32_t>(fnv1a(rootPath));
+        lastPath = rootPath;
+    }
+    return lastTag;
+}
 
 bool isRecordOf(const PlaceholderRecord& record, const std::string& rootPath, const struct ::stat& st) {
     return record.inode == st.st_ino && record.device == st.st_dev && record.rootTag == rootTagOf(rootPath);
