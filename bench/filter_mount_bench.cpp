@@ -27,6 +27,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench_scratch.h"
 #include "cf_filter_service.h"
 #include "platform/cfapi.h"
 #include "platform/platform_paths.h"
@@ -302,12 +303,11 @@ bool measureFind(const std::string& work, int count) {
 
 // One run in a fresh temporary folder, removed when the run succeeded.
 bool run(std::size_t mib, int count) {
-    char pattern[] = "/tmp/nimbrel-filter-bench-XXXXXX";
-    if (::access("/dev/fuse", R_OK | W_OK) != 0 || !::mkdtemp(pattern)) {
+    const std::string work = ::access("/dev/fuse", R_OK | W_OK) == 0 ? makeScratchFolder("nimbrel-filter-bench") : "";
+    if (work.empty()) {
         std::fprintf(stderr, "filter_mount_bench: needs /dev/fuse and a temporary folder\n");
         return false;
     }
-    const std::string work = pattern;
     ::mkdir((work + "/home").c_str(), 0700);
     ::mkdir((work + "/run").c_str(), 0700);
     ::setenv("NIMBREL_PLATFORM_HOME", (work + "/home").c_str(), 1);

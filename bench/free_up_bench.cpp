@@ -24,6 +24,8 @@
 #include <thread>
 #include <vector>
 
+#include "bench_scratch.h"
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -141,8 +143,11 @@ FreeUp freeUp(const std::string& top, std::size_t files) {
 
 int main() {
     g_bin = fs::canonical("/proc/self/exe").parent_path().string();
-    char pattern[] = "/tmp/nimbrel-free-up-bench-XXXXXX";
-    g_work = mkdtemp(pattern);
+    g_work = makeScratchFolder("nimbrel-free-up-bench");
+    if (g_work.empty()) {
+        std::perror("free_up_bench: no scratch folder under TMPDIR");
+        return 1;
+    }
     for (const char* folder : {"home", "run", "mount"}) fs::create_directories(g_work + "/" + folder);
     chmod((g_work + "/home").c_str(), 0700);
     chmod((g_work + "/run").c_str(), 0700);

@@ -31,6 +31,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench_scratch.h"
 #include "host/sync_virtual_config.h"
 #include "ipc/mirror_dedup_guard.h"
 #include "ipc/service_ipc_manager.h"
@@ -48,6 +49,8 @@ using Clock = std::chrono::steady_clock;
 int folderCount = 1000;
 int filesPerFolder = 100;
 constexpr int kBatch = 1000;
+// How far the floor may move between before and after the push while the ratio still holds.
+constexpr double kSteadyFloor = 1.25;
 int addItems = 8192;
 unsigned senderCount = std::max(1u, std::thread::hardware_concurrency());
 const char* const kMutatingCalls[] = {"CfCreatePlaceholders", "CfConvertToPlaceholder", "CfUpdatePlaceholder",
@@ -180,9 +183,11 @@ std::optional<PushRun> pushFiles(IIpcInterface* channel, const std::string& root
 
 int main(int argc, char** argv) {
     const bool ownScratch = argc <= 1 || !*argv[1];
-    const char* tmp = std::getenv("TMPDIR");
-    std::string scratchTemplate = std::string(tmp && *tmp ? tmp : "/tmp") + "/nimbrel-projection-bench-XXXXXX";
-    const std::string scratch = ownScratch ? mkdtemp(scratchTemplate.data()) : makeDir(argv[1]);
+    const std::string scratch = ownScratch ? makeScratchFolder("nimbrel-projection-bench") : makeDir(argv[1]);
+    if (scratch.empty()) {
+        std::perror("projection_bench: no scratch folder under TMPDIR");
+        return 1;
+    }
     if (argc > 4) {
         folderCount = std::atoi(argv[2]);
         filesPerFolder = std::atoi(argv[3]);
@@ -246,6 +251,12 @@ int main(int argc, char** argv) {
         total, kBatch, senderCount, push->rate, push->firstTenthRate, push->lastTenthRate, floor, push->rate / floor);
     std::printf("processor time per file: pushFileSystem %.1f us, floor %.1f us\n", pushCpu * 1e6 / total,
                 floorCpu * 1e6 / total);
+    if (std::max(floorBefore, floorAfter) > kSteadyFloor * std::min(floorBefore, floorAfter)) {
+        std::printf(
+            "warning: the floor moved from %.0f to %.0f files/s: the file system's speed changed under the run, and "
+            "the ratio does not hold (scripts/bench.sh --fresh-fs gives the run a file system of its own)\n",
+            floorBefore, floorAfter);
+    }
 
     // The client pushes its tree again after every restart: the items exist and nothing changed.
     nimbrel::platform::faults::resetCallCounts();

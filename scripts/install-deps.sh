@@ -6,7 +6,7 @@ packages=(
   build-essential cmake ninja-build ccache pkg-config clang-format clang libclang-rt-14-dev
   qtbase5-dev libspdlog-dev libfmt-dev rapidjson-dev libssl-dev libcurl4-openssl-dev
   libsqlite3-dev sqlite3 libfuse3-dev fuse3 libgtest-dev libgmock-dev libcpp-httplib-dev
-  libbenchmark-dev openssl attr acl psmisc procps curl python3 gawk
+  libbenchmark-dev openssl attr acl psmisc procps curl python3 gawk e2fsprogs
 )
 
 missing=()
