@@ -23,11 +23,12 @@ protected:
     std::string info(const std::string& name) {
         return runCommand(appDir() + "/nimbrel-cf", {"info", root_ + "/" + name}).out;
     }
+    auto moveResult(const char* command, const std::string& source, const std::string& name) {
+        return session_.send(command, "{\"sourcePath\":\"" + source + "\",\"destPath\":\"" + root_ + "/" + name +
+                                          "\",\"id\":\"cloud-" + name + "\"}");
+    }
     std::string move(const char* command, const std::string& source, const std::string& name) {
-        return session_
-            .send(command, "{\"sourcePath\":\"" + source + "\",\"destPath\":\"" + root_ + "/" + name +
-                               "\",\"id\":\"cloud-" + name + "\"}")
-            .out;
+        return moveResult(command, source, name).out;
     }
     IpcSession session_;
     std::string root_ = makeScratchDir("root");
@@ -54,8 +55,10 @@ TEST_F(KeepDeviceTest, KeepAndUpdateReplaceContentWholeAndALockedDestinationKeep
     HANDLE holder = CreateFileW(held.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(holder, INVALID_HANDLE_VALUE);
     writeFile(root_ + "/.doc.txt.second", "third");
-    EXPECT_TRUE(
-        contains(move("pushUpdateFile", root_ + "/.doc.txt.second", "doc.txt"), R"("ret":1}],"code":"S_FAIL")"));
+    const auto refused = moveResult("pushUpdateFile", root_ + "/.doc.txt.second", "doc.txt");
+    EXPECT_TRUE(contains(refused.out, R"("ret":1}],"code":"S_FAIL")")) << refused.out;
+    // The tool says which item was refused.
+    EXPECT_TRUE(contains(refused.err, "1 of 1 items refused, first " + root_ + "/doc.txt (ret 1)")) << refused.err;
     CloseHandle(holder);
     EXPECT_EQ(readFile(root_ + "/doc.txt"), "newer version of the bytes");
     state = info(".doc.txt.second");

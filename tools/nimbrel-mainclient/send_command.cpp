@@ -42,8 +42,23 @@ std::string failureOf(const std::string& reply) {
     };
     if (text("code") != "S_FAIL") return std::string();
     const std::string summary = text("summary");
-    return (summary.empty() ? std::string("the server refused it") : summary) + " (errorCode " + text("errorCode") +
-           ")";
+    const std::string code = text("errorCode");
+    if (!summary.empty() || !code.empty()) {
+        return (summary.empty() ? std::string("the server refused it") : summary) + " (errorCode " + code + ")";
+    }
+    // A push answers item by item: which of them were refused.
+    auto items = document.FindMember("fileInfo");
+    if (items == document.MemberEnd() || !items->value.IsArray()) return "the server refused it";
+    int refused = 0;
+    std::string first;
+    for (const auto& item : items->value.GetArray()) {
+        if (!item.IsObject() || !item.HasMember("ret") || !item["ret"].IsInt() || item["ret"].GetInt() == 0) continue;
+        if (++refused == 1 && item.HasMember("filePath") && item["filePath"].IsString()) {
+            first = std::string(", first ") + item["filePath"].GetString() + " (ret " +
+                    std::to_string(item["ret"].GetInt()) + ")";
+        }
+    }
+    return std::to_string(refused) + " of " + std::to_string(items->value.Size()) + " items refused" + first;
 }
 
 }  // namespace
