@@ -6,6 +6,7 @@
 
 #include <QByteArray>
 #include <atomic>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <mutex>
@@ -20,6 +21,9 @@ namespace {
 // scopes hold that back on this thread.
 std::atomic<bool> flushEachLine{false};
 thread_local int deferredFlushes = 0;
+// The log file's stdio buffer: the one file the sink has open at a time uses it (a rotation closes
+// the old file before it opens the new one), for as long as the process runs.
+char logFileBuffer[64 * 1024];
 
 }  // namespace
 
@@ -52,8 +56,14 @@ bool SpdlogBridge::initialize(const std::string& logDir, const std::string& base
         fs::create_directories(fs::path(logDir), error);
         auto file = (fs::path(logDir) / (baseName + ".log")).lexically_normal();
         try {
-            auto rotating =
-                std::make_shared<spdlog::sinks::rotating_file_sink_mt>(file.string(), maxFileSize, maxFiles);
+            // Lines held back by a batch (see DeferredLogFlush) go to the file in large writes; a
+            // flush still writes everything at once.
+            spdlog::file_event_handlers handlers;
+            handlers.after_open = [](const spdlog::filename_t&, std::FILE* stream) {
+                std::setvbuf(stream, logFileBuffer, _IOFBF, sizeof(logFileBuffer));
+            };
+            auto rotating = std::make_shared<spdlog::sinks::rotating_file_sink_mt>(file.string(), maxFileSize,
+                                                                                   maxFiles, false, handlers);
             rotating->set_pattern(pattern);
             impl_->sinks->add_sink(rotating);
             opened = true;
