@@ -46,6 +46,6 @@ QString shellParentPath(const QString& path) {
     return normalizeShellPath(normal.left(separator + 1));
 }
 
-QString shellPathKey(const QString& path) { return winpath::cleanPath(path).toLower(); }
+QString shellPathKey(const QString& path) { return normalizeShellPath(path).toLower(); }
 
 bool passesLogThinning(long long count) { return count < 4 || count == 10 || count == 20 || count % 50 == 0; }

@@ -21,7 +21,8 @@ QString resolveRoot(const QString& path, const std::vector<std::wstring>& mountP
 // The normalized folder that contains `path`; a root is its own parent, a bare name has none.
 QString shellParentPath(const QString& path);
 
-// The key under which the throttles file a path: cleaned, "/" separators, lower case.
+// The key under which the throttles file a path: its normal form in lower case. The paths they see
+// are mostly in normal form and lower case already, which then costs no copy.
 QString shellPathKey(const QString& path);
 
 // Frequent lines are written for the first few occurrences, at 10 and 20, then every 50th.
