@@ -27,6 +27,19 @@ std::string receive(LocalConnection& connection, std::size_t size) {
     return bytes;
 }
 
+// A listener on `name` and both ends of one connection to it.
+struct ConnectedPair {
+    LocalListener listener;
+    LocalConnection client;
+    LocalConnection server;
+
+    explicit ConnectedPair(const std::wstring& name) {
+        EXPECT_TRUE(listener.listen(name));
+        EXPECT_EQ(LocalConnectResult::kConnected, client.connect(name));
+        EXPECT_TRUE(listener.accept(server));
+    }
+};
+
 // A missing or departed listener, and the newest listener taking a name, are the IPC channel
 // tests' checks.
 TEST(LocalChannelTest, ANameTooLongOrARuntimeFolderThatIsAFileIsAFailureOfItsOwn) {
@@ -49,28 +62,20 @@ TEST(LocalChannelTest, ARuntimeFolderTooDeepForASocketAddressStillCarriesChannel
     std::filesystem::create_directories(deep);
     setenv("NIMBREL_RUNTIME_DIR", deep.c_str(), 1);
 
-    LocalListener listener;
-    LocalConnection client;
-    LocalConnection server;
-    ASSERT_TRUE(listener.listen(L"deep"));
-    ASSERT_EQ(LocalConnectResult::kConnected, client.connect(L"deep"));
-    ASSERT_TRUE(listener.accept(server));
-    ASSERT_TRUE(client.sendAll("ping", 4));
-    EXPECT_EQ("ping", receive(server, 4));
+    ConnectedPair pair(L"deep");
+    ASSERT_TRUE(pair.client.sendAll("ping", 4));
+    EXPECT_EQ("ping", receive(pair.server, 4));
     // The socket file is where the name says, and an idle connection to it may be used again.
     struct stat socketFile {};
     EXPECT_EQ(0, stat((deep + "/ipc-deep").c_str(), &socketFile));
     EXPECT_TRUE(S_ISSOCK(socketFile.st_mode));
-    EXPECT_TRUE(client.reusable());
+    EXPECT_TRUE(pair.client.reusable());
 }
 
 TEST(LocalChannelTest, LargeTransfersArriveWholeInBothDirections) {
-    LocalListener listener;
-    LocalConnection client;
-    LocalConnection server;
-    ASSERT_TRUE(listener.listen(L"bulk"));
-    ASSERT_EQ(LocalConnectResult::kConnected, client.connect(L"bulk"));
-    ASSERT_TRUE(listener.accept(server));
+    ConnectedPair pair(L"bulk");
+    LocalConnection& client = pair.client;
+    LocalConnection& server = pair.server;
 
     // Far more than a socket buffer holds, so both ends loop while the other side drains.
     std::string request(4 * 1024 * 1024, '\0');
