@@ -115,9 +115,9 @@ std::size_t threadOpen() {
 }
 
 // What a thread knows of the roots this process is connected to, with their covered descriptors
-// (-1 where none can be had; the thread's own open of each): the provider's own accesses ask several
-// times per item, and a look here takes no lock. Taken again when a connection or a covered descriptor changed, and after
-// kRecheckAfter, when the descriptors are looked at again.
+// (the thread's own open of each; -1 where none can be had): the provider's own accesses ask
+// several times per item, and a look here takes no lock. Taken again when a connection or a
+// covered descriptor changed, and after kRecheckAfter, when the descriptors are looked at again.
 struct CoveredView {
     bool taken = false;
     unsigned changes = 0;

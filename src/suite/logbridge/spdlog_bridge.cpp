@@ -62,8 +62,8 @@ bool SpdlogBridge::initialize(const std::string& logDir, const std::string& base
             handlers.after_open = [](const spdlog::filename_t&, std::FILE* stream) {
                 std::setvbuf(stream, logFileBuffer, _IOFBF, sizeof(logFileBuffer));
             };
-            auto rotating = std::make_shared<spdlog::sinks::rotating_file_sink_mt>(file.string(), maxFileSize,
-                                                                                   maxFiles, false, handlers);
+            auto rotating = std::make_shared<spdlog::sinks::rotating_file_sink_mt>(file.string(), maxFileSize, maxFiles,
+                                                                                   false, handlers);
             rotating->set_pattern(pattern);
             impl_->sinks->add_sink(rotating);
             opened = true;
