@@ -202,10 +202,6 @@ HRESULT placeOne(const std::string& base, int folder, Built& built) {
     return S_OK;
 }
 
-bool sameTime(const struct timespec& a, const struct timespec& b) {
-    return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
-}
-
 // Whether what the filter mount reports of the item (size, mode, times) differs now from what it
 // was when the call found it; unknown counts as changed.
 bool attributesChanged(const cf::Item& item) {

@@ -107,8 +107,8 @@ std::uint32_t rootTagOf(const std::string& rootPath) {
     // Every record check asks for the same root's tag again; comparing the path is cheaper than
     // hashing it byte by byte.
     thread_local std::string lastPath;
-    thread_local std::uint32_t lastTag = 0;
-    if (rootPath != lastPath || lastPath.empty()) {
+    thread_local std::uint32_t lastTag = static_cast<std::uint32_t>(fnv1a(lastPath));
+    if (rootPath != lastPath) {
         lastTag = static_cast<std::uint32_t>(fnv1a(rootPath));
         lastPath = rootPath;
     }

@@ -83,7 +83,7 @@ LockTable* lockTable() {
     // Every record lock asks; a thread keeps the table it found last for its platform home.
     thread_local std::string lastHome;
     thread_local LockTable* lastTable = nullptr;
-    const std::string& home = cachedPlatformHome();
+    const std::string& home = platformHome();
     if (lastTable && home == lastHome) return lastTable;
     std::lock_guard lock(mutex);
     auto [at, added] = tables.emplace(home + "/record-locks", nullptr);

@@ -161,7 +161,7 @@ bool isSameOrBelow(const std::string& path, const std::string& ancestor) {
 
 std::shared_ptr<CfStore> CfStore::current() {
     auto& current = currentStore();
-    const std::string& home = cachedPlatformHome();
+    const std::string& home = platformHome();
     std::lock_guard lock(current.mutex);
     if (current.store && current.home == home) return current.store;
     const std::string path = home + "/cloudfiles.db";

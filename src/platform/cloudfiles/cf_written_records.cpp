@@ -3,6 +3,7 @@
 #include <array>
 
 #include "cf_record_lock.h"
+#include "platform/win32_filetime.h"
 
 namespace nimbrel::platform::cf {
 
@@ -21,10 +22,6 @@ std::array<Written, kRecordLocks>& slots() {
     return *instance;
 }
 
-bool sameChange(const struct timespec& a, const struct timespec& b) {
-    return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
-}
-
 }  // namespace
 
 void rememberWritten(const PlaceholderRecord& record, const struct ::stat& after) {
@@ -37,7 +34,7 @@ void rememberWritten(const PlaceholderRecord& record, const struct ::stat& after
 
 std::optional<PlaceholderRecord> recallWritten(const struct ::stat& now) {
     const Written& slot = slots()[recordLockIndex(now.st_dev, now.st_ino)];
-    if (!slot.record || slot.device != now.st_dev || slot.inode != now.st_ino || !sameChange(slot.changed, now.st_ctim))
+    if (!slot.record || slot.device != now.st_dev || slot.inode != now.st_ino || !sameTime(slot.changed, now.st_ctim))
         return std::nullopt;
     return slot.record;
 }

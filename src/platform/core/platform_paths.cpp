@@ -94,9 +94,7 @@ char32_t decodeUtf8(const std::string& text, std::size_t& i) {
 
 }  // namespace
 
-std::string platformHome() { return cachedPlatformHome(); }
-
-const std::string& cachedPlatformHome() {
+const std::string& platformHome() {
     struct Source {
         const char* variable;
         const char* below;
@@ -112,8 +110,6 @@ const std::string& cachedPlatformHome() {
         if (value && *value) break;
     }
     if (!value) value = "";
-    // Every stand-in call asks, several times: a thread works the folder out again only when the
-    // variable that names it changed.
     struct Worked {
         const Source* source = nullptr;
         std::string value;

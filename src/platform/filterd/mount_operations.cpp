@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/win32_filetime.h"
 #include "root_mount.h"
 
 namespace nimbrel::platform::cf {
@@ -80,10 +81,6 @@ void replyResult(fuse_req_t req, int rc) { fuse_reply_err(req, rc < 0 ? errno : 
 // The provider reading its own placeholders gets the bytes as they are, as through the file
 // functions; for everyone else a failed fetch is an I/O error.
 bool fetched(NTSTATUS status) { return status == STATUS_SUCCESS || status == STATUS_CLOUD_FILE_ACCESS_DENIED; }
-
-bool sameTime(const struct timespec& a, const struct timespec& b) {
-    return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
-}
 
 CacheStamp stampOf(const struct stat& st) {
     return {st.st_ctim, st.st_mtim, st.st_size, std::chrono::steady_clock::now()};

@@ -124,10 +124,7 @@ SpdlogStream& SpdlogStream::operator<<(const wchar_t* text) {
     return text ? *this << QString::fromWCharArray(text) : *this;
 }
 SpdlogStream& SpdlogStream::operator<<(const std::wstring& text) { return *this << QString::fromStdWString(text); }
-SpdlogStream& SpdlogStream::operator<<(const QString& text) {
-    text_ += text.toUtf8().toStdString();
-    return *this;
-}
+SpdlogStream& SpdlogStream::operator<<(const QString& text) { return *this << text.toUtf8(); }
 SpdlogStream& SpdlogStream::operator<<(const QByteArray& text) {
     text_.append(text.constData(), static_cast<std::size_t>(text.size()));
     return *this;

@@ -9,11 +9,9 @@ namespace nimbrel::platform {
 
 // NIMBREL_PLATFORM_HOME, else $XDG_STATE_HOME/nimbrel, else ~/.local/state/nimbrel; created 0700
 // on use. A folder that belongs to another user, or that others may write into, ends the process
-// (exit code 78) with the reason on standard error.
-std::string platformHome();
-// The same folder as this thread last worked it out, while the variables it follows are unchanged:
-// for callers that ask on every call and only compare it.
-const std::string& cachedPlatformHome();
+// (exit code 78) with the reason on standard error. Every stand-in call asks: a thread works the
+// folder out again only when the variable that names it changed.
+const std::string& platformHome();
 // NIMBREL_RUNTIME_DIR, else $XDG_RUNTIME_DIR/nimbrel, else /tmp/nimbrel-<uid>; created and
 // checked as platformHome.
 std::string runtimeDir();

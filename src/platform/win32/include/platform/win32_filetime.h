@@ -16,6 +16,11 @@ LONGLONG fileTimeFromTimespec(const struct timespec& time);
 struct timespec timespecFromFileTime(LONGLONG fileTime);
 LONGLONG fileTimeNow();
 
+// Whether two host times are the very same instant, to the nanosecond.
+inline bool sameTime(const struct timespec& a, const struct timespec& b) {
+    return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+}
+
 inline LONGLONG fileTimeValue(const FILETIME& time) {
     return static_cast<LONGLONG>((static_cast<ULONGLONG>(time.dwHighDateTime) << 32) | time.dwLowDateTime);
 }
